@@ -1,0 +1,325 @@
+// RealMedia file reader: the handle, its callbacks, result codes, and the
+// records it hands to callers. Everything the parser allocates goes through
+// the handle's allocate/release callbacks; every file access through its
+// read/seek/tell callbacks; every failure is reported once through its error
+// callback and returned as a code.
+#ifndef KOV_RMPARSER_RM_READER_H
+#define KOV_RMPARSER_RM_READER_H
+
+#include <cstdint>
+#include <cstdio>
+
+// ---------------------------------------------------------------- result codes
+// Shaped like HRESULTs: bit 31 set for failures.
+typedef uint32_t rm_result;
+
+const rm_result RM_OK = 0x00000000u;
+const rm_result RM_FAIL = 0x80004005u;
+const rm_result RM_OUT_OF_MEMORY = 0x8007000Eu;
+const rm_result RM_NULL_ARGUMENT = 0x80040009u;
+const rm_result RM_BAD_FILE = 0x80040021u;
+const rm_result RM_BAD_DATA_CHUNK = 0x80040081u;
+const rm_result RM_CORRUPT = 0x80040091u;
+const rm_result RM_READ_FAILED = 0x80040092u;
+// Not a failure (bit 31 clear) but not RM_OK: no further packet.
+const rm_result RM_END_OF_DATA = 0x00040080u;
+
+// ---------------------------------------------------------------- callbacks
+// Informs only: the outcome is the code the failing operation returns.
+// The message may be null.
+typedef void (*rm_error_fn)(void* error_user, rm_result code, const char* message);
+// Returns a new block of at least `size` bytes, or null.
+typedef void* (*rm_alloc_fn)(void* memory_user, uint32_t size);
+// Must accept a null block.
+typedef void (*rm_release_fn)(void* memory_user, void* block);
+// Returns the number of bytes read; fewer than asked (0 included) means end of
+// file or an error, and the parser treats both alike.
+typedef uint32_t (*rm_read_fn)(void* io_user, void* destination, uint32_t count);
+// origin: 0 from the start (offset taken as an unsigned 32-bit file offset),
+// 1 from the current position (signed), 2 from the end. No result.
+typedef void (*rm_seek_fn)(void* io_user, int32_t offset, int origin);
+// Current file position; positions beyond 32 bits read as 0xFFFFFFFF.
+typedef uint32_t (*rm_tell_fn)(void* io_user);
+
+// ---------------------------------------------------------------- chunk ids
+#define RM_FOURCC(a, b, c, d) \
+    ((uint32_t(uint8_t(a)) << 24) | (uint32_t(uint8_t(b)) << 16) | (uint32_t(uint8_t(c)) << 8) | uint32_t(uint8_t(d)))
+
+const uint32_t RM_ID_RMF = RM_FOURCC('.', 'R', 'M', 'F');
+const uint32_t RM_ID_PROP = RM_FOURCC('P', 'R', 'O', 'P');
+const uint32_t RM_ID_MDPR = RM_FOURCC('M', 'D', 'P', 'R');
+const uint32_t RM_ID_CONT = RM_FOURCC('C', 'O', 'N', 'T');
+const uint32_t RM_ID_DATA = RM_FOURCC('D', 'A', 'T', 'A');
+const uint32_t RM_ID_INDX = RM_FOURCC('I', 'N', 'D', 'X');
+
+// ---------------------------------------------------------------- header records
+struct rm_chunk_header {
+    uint32_t id;
+    uint32_t size;
+    uint16_t object_version;
+};
+
+struct rm_file_header {
+    uint32_t id;
+    uint32_t size;
+    uint16_t object_version;
+    uint32_t file_version;
+    uint32_t header_count;
+};
+
+struct rm_properties {
+    uint32_t id;
+    uint32_t size;
+    uint16_t object_version;
+    uint32_t max_bit_rate;
+    uint32_t avg_bit_rate;
+    uint32_t max_packet_size;
+    uint32_t avg_packet_size;
+    uint32_t packet_count;
+    uint32_t duration;
+    uint32_t preroll;
+    uint32_t index_offset;
+    uint32_t data_offset;
+    uint16_t stream_count;
+    uint16_t flags;
+};
+
+struct rm_content {
+    uint32_t id;
+    uint32_t size;
+    uint16_t object_version;
+    uint16_t title_length;
+    char* title;
+    uint16_t author_length;
+    char* author;
+    uint16_t copyright_length;
+    char* copyright;
+    uint16_t comment_length;
+    char* comment;
+};
+
+struct rm_media_props {
+    uint32_t id;
+    uint32_t size;
+    uint16_t object_version;
+    uint16_t stream_number;  // the file's own stream number
+    uint32_t max_bit_rate;
+    uint32_t avg_bit_rate;
+    uint32_t max_packet_size;
+    uint32_t avg_packet_size;
+    uint32_t start_time;
+    uint32_t preroll;
+    uint32_t duration;
+    uint8_t stream_name_length;
+    char* stream_name;
+    uint8_t mime_type_length;
+    char* mime_type;
+    uint32_t type_specific_length;
+    uint8_t* type_specific_data;
+};
+
+// ---------------------------------------------------------------- logical streams
+struct rm_name_value {
+    uint32_t size;
+    uint16_t object_version;
+    uint8_t name_length;
+    char* name;
+    uint32_t type;
+    uint16_t value_length;
+    uint8_t* value;
+};
+
+struct rm_logical_stream {
+    uint32_t size;
+    uint16_t object_version;
+    uint16_t physical_count;
+    uint16_t* physical_streams;
+    uint32_t* data_offsets;
+    uint16_t rule_count;
+    uint16_t* rule_map;
+    uint16_t name_value_count;
+    rm_name_value* name_values;
+};
+
+// ---------------------------------------------------------------- stream state
+const uint8_t RM_CLASS_AUDIO = 0x01;
+const uint8_t RM_CLASS_VIDEO = 0x02;
+const uint8_t RM_CLASS_EVENT = 0x04;
+
+struct rm_index_entry {
+    uint32_t timestamp;
+    uint32_t offset;
+};
+
+struct rm_stream_state {
+    uint32_t last_timestamp;
+    uint32_t last_rule;
+    rm_index_entry* index_entries;
+    uint32_t index_capacity;
+    uint32_t index_count;
+    uint32_t last_entry_time;
+    uint32_t index_spacing;
+    uint8_t class_flags;
+};
+
+// ---------------------------------------------------------------- stream headers
+const uint32_t RM_PROPERTY_INT = 0;
+const uint32_t RM_PROPERTY_BUFFER = 1;
+const uint32_t RM_PROPERTY_STRING = 2;
+
+struct rm_property {
+    char* name;
+    uint32_t type;
+    union {
+        uint32_t number;  // RM_PROPERTY_INT
+        void* data;       // RM_PROPERTY_BUFFER, RM_PROPERTY_STRING: owned block
+    } value;
+    uint32_t size;  // 0 for int; block bytes; string length + 1
+};
+
+struct rm_stream_header {
+    char* mime_type;
+    char* stream_name;
+    uint32_t stream_number;  // the stream index, not the file's number
+    uint32_t max_bit_rate;
+    uint32_t avg_bit_rate;
+    uint32_t max_packet_size;
+    uint32_t avg_packet_size;
+    uint32_t duration;
+    uint32_t preroll;
+    uint32_t start_time;
+    uint32_t opaque_length;
+    uint8_t* opaque_data;
+    uint32_t property_count;
+    rm_property* properties;
+};
+
+// ---------------------------------------------------------------- packets
+const uint8_t RM_PACKET_KEYFRAME = 0x02;
+
+struct rm_data_header {
+    uint32_t id;
+    uint32_t size;
+    uint16_t version;
+    uint32_t packet_count;
+    uint32_t next_data_header;
+};
+
+struct rm_packet_header {
+    uint16_t version;
+    uint16_t length;  // whole packet, these 12 bytes included
+    uint16_t stream_number;
+    uint32_t timestamp;
+    uint8_t group;
+    uint8_t flags;
+};
+
+struct rm_packet {
+    uint32_t timestamp;
+    uint16_t stream;  // stream index
+    uint16_t asm_flags;
+    uint8_t asm_rule;
+    uint8_t reserved;
+    uint16_t length;  // payload bytes
+    uint8_t* data;
+    uint32_t file_offset;  // of the payload's first byte
+};
+
+// ---------------------------------------------------------------- the handle
+struct rm_reader {
+    rm_error_fn error_fn;
+    void* error_user;
+    rm_alloc_fn allocate_fn;
+    rm_release_fn release_fn;
+    void* memory_user;
+    rm_read_fn read_fn;
+    rm_seek_fn seek_fn;
+    rm_tell_fn tell_fn;
+    void* io_user;
+    rm_file_header rmf_record;
+    rm_properties prop_record;
+    rm_content cont_record;
+    uint32_t stream_count;
+    uint32_t media_count;
+    uint32_t media_capacity;
+    rm_media_props* media_props;
+    uint32_t logical_count;
+    rm_logical_stream* logical_streams;
+    rm_logical_stream* fileinfo;
+    uint8_t* buffer;
+    uint32_t buffer_size;
+    uint32_t buffer_held;
+    uint32_t position;
+    uint32_t stream_map_size;
+    uint32_t* stream_map;
+    uint32_t longest_duration;
+    rm_stream_state* stream_states;
+    rm_data_header data_header;
+    uint32_t start_timestamp;
+    rm_stream_header* stream_headers;
+    // Packet headers read since the first packet was located, taken or
+    // skipped; tells a complete DATA chunk from a cut one when its size
+    // field overshoots the file (as some muxers write it).
+    uint32_t packets_seen;
+};
+
+// ---------------------------------------------------------------- public operations
+// 1 when count >= 4 and the bytes start with ".RMF", else 0.
+int rm_reader_probe(const void* bytes, uint32_t count);
+rm_reader* rm_reader_new(void* error_user, rm_error_fn error_fn);
+rm_reader* rm_reader_new_custom(void* error_user, rm_error_fn error_fn, void* memory_user,
+                                rm_alloc_fn allocate_fn, rm_release_fn release_fn);
+// The FILE stays the caller's: the reader never closes it.
+rm_result rm_reader_attach_stdio(rm_reader* reader, FILE* file);
+// Any other source: the three callbacks and their user pointer, all required.
+rm_result rm_reader_attach_io(rm_reader* reader, rm_read_fn read_fn, rm_seek_fn seek_fn, rm_tell_fn tell_fn,
+                              void* io_user);
+
+rm_result rm_reader_load_headers(rm_reader* reader);
+uint32_t rm_reader_stream_count(const rm_reader* reader);
+rm_result rm_reader_fetch_stream_header(rm_reader* reader, uint32_t index, rm_stream_header** out);
+void rm_reader_release_stream_header(rm_reader* reader, rm_stream_header** header);
+// selector: a stream index, or -1 for any stream.
+rm_result rm_reader_next_packet(rm_reader* reader, rm_packet** out, int32_t selector);
+void rm_reader_release_packet(rm_reader* reader, rm_packet** packet);
+void rm_reader_delete(rm_reader** reader);
+
+// ---------------------------------------------------------------- default callbacks
+void* rm_default_alloc(void* memory_user, uint32_t size);
+void rm_default_release(void* memory_user, void* block);
+void rm_error_default(void* error_user, rm_result code, const char* message);
+uint32_t rm_stdio_read(void* file, void* destination, uint32_t count);
+void rm_stdio_seek(void* file, int32_t offset, int origin);
+uint32_t rm_stdio_tell(void* file);
+
+// ---------------------------------------------------------------- stream header access
+const char* rm_stream_header_get_mime_type(const rm_stream_header* header);
+const char* rm_stream_header_get_stream_name(const rm_stream_header* header);
+uint32_t rm_stream_header_get_stream_number(const rm_stream_header* header);
+uint32_t rm_stream_header_get_max_bit_rate(const rm_stream_header* header);
+uint32_t rm_stream_header_get_avg_bit_rate(const rm_stream_header* header);
+uint32_t rm_stream_header_get_max_packet_size(const rm_stream_header* header);
+uint32_t rm_stream_header_get_avg_packet_size(const rm_stream_header* header);
+uint32_t rm_stream_header_get_duration(const rm_stream_header* header);
+uint32_t rm_stream_header_get_preroll(const rm_stream_header* header);
+uint32_t rm_stream_header_get_start_time(const rm_stream_header* header);
+uint32_t rm_stream_header_get_properties(const rm_stream_header* header, rm_property** out);
+
+int rm_mime_is_audio(const char* mime);
+int rm_mime_is_video(const char* mime);
+int rm_mime_is_event(const char* mime);
+int rm_mime_is_known(const char* mime);
+int rm_stream_header_is_audio(const rm_stream_header* header);
+int rm_stream_header_is_video(const rm_stream_header* header);
+int rm_stream_header_is_event(const rm_stream_header* header);
+
+rm_result rm_stream_header_find_int(const rm_stream_header* header, const char* name, uint32_t* out);
+rm_result rm_stream_header_find_buffer(const rm_stream_header* header, const char* name, void** out,
+                                       uint32_t* size);
+rm_result rm_stream_header_find_string(const rm_stream_header* header, const char* name, char** out);
+
+// Portable case-insensitive comparisons (ASCII letters only), like _stricmp.
+int rm_compare_nocase(const char* a, const char* b);
+int rm_compare_nocase_n(const char* a, const char* b, uint32_t count);
+
+#endif

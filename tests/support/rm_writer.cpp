@@ -1,0 +1,463 @@
+#include "rm_writer.h"
+
+#include <stdexcept>
+
+namespace rmtest {
+
+const char* const kRealVideoMime = "video/x-pn-realvideo";
+const char* const kRealAudioMime = "audio/x-pn-realaudio";
+const char* const kRealEventMime = "application/x-pn-realevent";
+const char* const kFileinfoMime = "logical-fileinfo";
+
+namespace {
+
+const uint32_t kIdRmf = 0x2E524D46u;
+const uint32_t kIdProp = 0x50524F50u;
+const uint32_t kIdMdpr = 0x4D445052u;
+const uint32_t kIdCont = 0x434F4E54u;
+const uint32_t kIdData = 0x44415441u;
+const uint32_t kIdIndx = 0x494E4458u;
+
+const size_t kRmfSize = 18;
+const size_t kPropSize = 50;
+const size_t kDataHeadSize = 18;
+const size_t kPacketHeadSize = 12;
+const size_t kIndxHeadSize = 20;
+const size_t kIndxEntrySize = 14;
+
+// A default that cannot be written in its field is a mistake in the test, not
+// a damaged file: damaged values are always given explicitly.
+template <typename T>
+T fitting(size_t value, const char* what) {
+    if (value > static_cast<size_t>(T(~T(0)))) throw std::length_error(std::string("rmtest: ") + what);
+    return static_cast<T>(value);
+}
+
+size_t mdpr_length(const MdprChunk& c) {
+    return 46 + c.stream_name.size() + c.mime_type.size() + c.type_specific.size();
+}
+
+size_t cont_length(const ContChunk& c) {
+    return 18 + c.title.size() + c.author.size() + c.copyright.size() + c.comment.size();
+}
+
+size_t payload_length(const Packet& p) { return p.payload_size ? *p.payload_size : p.payload.size(); }
+
+void put_chunk_head(Bytes& out, uint32_t id, uint32_t size, uint16_t version) {
+    put_u32(out, id);
+    put_u32(out, size);
+    put_u16(out, version);
+}
+
+void put_cont_text(Bytes& out, const std::string& text, const std::optional<uint16_t>& length, const char* what) {
+    put_u16(out, length ? *length : fitting<uint16_t>(text.size(), what));
+    put_text(out, text);
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------- byte helpers
+
+uint32_t fourcc(const char (&s)[5]) {
+    return (uint32_t(uint8_t(s[0])) << 24) | (uint32_t(uint8_t(s[1])) << 16) | (uint32_t(uint8_t(s[2])) << 8) |
+           uint32_t(uint8_t(s[3]));
+}
+
+void put_u32(Bytes& out, uint32_t v) {
+    out.push_back(uint8_t(v >> 24));
+    out.push_back(uint8_t(v >> 16));
+    out.push_back(uint8_t(v >> 8));
+    out.push_back(uint8_t(v));
+}
+
+void put_u16(Bytes& out, uint16_t v) {
+    out.push_back(uint8_t(v >> 8));
+    out.push_back(uint8_t(v));
+}
+
+void put_u8(Bytes& out, uint8_t v) { out.push_back(v); }
+
+void put_text(Bytes& out, const std::string& text) { out.insert(out.end(), text.begin(), text.end()); }
+
+uint32_t get_u32(const Bytes& in, size_t offset) {
+    if (offset > in.size() || in.size() - offset < 4) return 0;
+    return (uint32_t(in[offset]) << 24) | (uint32_t(in[offset + 1]) << 16) | (uint32_t(in[offset + 2]) << 8) |
+           uint32_t(in[offset + 3]);
+}
+
+uint16_t get_u16(const Bytes& in, size_t offset) {
+    if (offset > in.size() || in.size() - offset < 2) return 0;
+    return uint16_t((in[offset] << 8) | in[offset + 1]);
+}
+
+uint8_t get_u8(const Bytes& in, size_t offset) { return offset < in.size() ? in[offset] : 0; }
+
+void set_u32(Bytes& out, size_t offset, uint32_t v) {
+    if (offset > out.size() || out.size() - offset < 4) throw std::out_of_range("rmtest: set_u32");
+    out[offset] = uint8_t(v >> 24);
+    out[offset + 1] = uint8_t(v >> 16);
+    out[offset + 2] = uint8_t(v >> 8);
+    out[offset + 3] = uint8_t(v);
+}
+
+void set_u16(Bytes& out, size_t offset, uint16_t v) {
+    if (offset > out.size() || out.size() - offset < 2) throw std::out_of_range("rmtest: set_u16");
+    out[offset] = uint8_t(v >> 8);
+    out[offset + 1] = uint8_t(v);
+}
+
+// ---------------------------------------------------------------- logical streams
+
+Bytes encode_name_value(const NameValue& nv) {
+    Bytes out;
+    const size_t written = 13 + nv.name.size() + nv.value.size();
+    put_u32(out, nv.size ? *nv.size : fitting<uint32_t>(written, "name/value size"));
+    put_u16(out, nv.object_version);
+    put_u8(out, nv.name_length ? *nv.name_length : fitting<uint8_t>(nv.name.size(), "name/value name length"));
+    put_text(out, nv.name);
+    put_u32(out, nv.type);
+    put_u16(out, nv.value_length ? *nv.value_length : fitting<uint16_t>(nv.value.size(), "name/value value length"));
+    out.insert(out.end(), nv.value.begin(), nv.value.end());
+    return out;
+}
+
+Bytes encode_logical_stream(const LogicalStream& ls) {
+    Bytes tail;  // everything after the size field, so the size can be known first
+    put_u16(tail, ls.object_version);
+    put_u16(tail, ls.physical_count ? *ls.physical_count
+                                    : fitting<uint16_t>(ls.physical_streams.size(), "physical stream count"));
+    for (uint16_t number : ls.physical_streams) put_u16(tail, number);
+    if (ls.data_offsets.empty()) {
+        for (size_t k = 0; k < ls.physical_streams.size(); ++k) put_u32(tail, 0);
+    } else {
+        for (uint32_t offset : ls.data_offsets) put_u32(tail, offset);
+    }
+    put_u16(tail, ls.rule_count ? *ls.rule_count : fitting<uint16_t>(ls.rule_map.size(), "rule count"));
+    for (uint16_t rule : ls.rule_map) put_u16(tail, rule);
+    put_u16(tail, ls.property_count ? *ls.property_count
+                                    : fitting<uint16_t>(ls.properties.size(), "property count"));
+    for (const NameValue& nv : ls.properties) {
+        Bytes encoded = encode_name_value(nv);
+        tail.insert(tail.end(), encoded.begin(), encoded.end());
+    }
+    Bytes out;
+    put_u32(out, ls.size ? *ls.size : fitting<uint32_t>(4 + tail.size(), "logical stream size"));
+    out.insert(out.end(), tail.begin(), tail.end());
+    return out;
+}
+
+NameValue nv_int(const std::string& name, uint32_t value) {
+    NameValue nv;
+    nv.name = name;
+    nv.type = 0;
+    put_u32(nv.value, value);
+    return nv;
+}
+
+NameValue nv_string(const std::string& name, const std::string& text) {
+    NameValue nv;
+    nv.name = name;
+    nv.type = 2;
+    put_text(nv.value, text);
+    nv.value.push_back(0);
+    return nv;
+}
+
+NameValue nv_buffer(const std::string& name, const Bytes& value) {
+    NameValue nv;
+    nv.name = name;
+    nv.type = 1;
+    nv.value = value;
+    return nv;
+}
+
+// ---------------------------------------------------------------- the writer
+
+RmWriter::Item RmWriter::make_item(Kind kind, size_t length) {
+    Item item;
+    item.kind = kind;
+    item.length = length;
+    return item;
+}
+
+RmWriter& RmWriter::add(Item item) {
+    item.offset = end_;
+    end_ += item.length;
+    items_.push_back(std::move(item));
+    return *this;
+}
+
+bool RmWriter::is_data(const Item& item) {
+    if (item.kind == Kind::Data) return !item.data.id || *item.data.id == kIdData;
+    return item.kind == Kind::Chunk && item.chunk_id == kIdData;
+}
+
+bool RmWriter::is_chunk(const Item& item) { return item.kind != Kind::Packet && item.kind != Kind::Raw; }
+
+RmWriter& RmWriter::rmf(const RmfChunk& c) {
+    Item item = make_item(Kind::Rmf, kRmfSize);
+    item.rmf = c;
+    return add(std::move(item));
+}
+
+RmWriter& RmWriter::prop(const PropChunk& c) {
+    Item item = make_item(Kind::Prop, kPropSize);
+    item.prop = c;
+    return add(std::move(item));
+}
+
+RmWriter& RmWriter::mdpr(const MdprChunk& c) {
+    Item item = make_item(Kind::Mdpr, mdpr_length(c));
+    item.mdpr = c;
+    return add(std::move(item));
+}
+
+RmWriter& RmWriter::cont(const ContChunk& c) {
+    Item item = make_item(Kind::Cont, cont_length(c));
+    item.cont = c;
+    return add(std::move(item));
+}
+
+RmWriter& RmWriter::data(const DataChunk& c) {
+    Item item = make_item(Kind::Data, kDataHeadSize);
+    item.data = c;
+    return add(std::move(item));
+}
+
+RmWriter& RmWriter::packet(const Packet& p) {
+    Item item = make_item(Kind::Packet, kPacketHeadSize + payload_length(p));
+    item.packet = p;
+    return add(std::move(item));
+}
+
+RmWriter& RmWriter::indx(uint32_t entries, std::optional<uint32_t> size) {
+    Item item = make_item(Kind::Indx, kIndxHeadSize + size_t(entries) * kIndxEntrySize);
+    item.indx_entries = entries;
+    item.chunk_size = size;
+    return add(std::move(item));
+}
+
+RmWriter& RmWriter::chunk(uint32_t id, const Bytes& body, std::optional<uint32_t> size, uint16_t object_version) {
+    Item item = make_item(Kind::Chunk, 10 + body.size());
+    item.chunk_id = id;
+    item.chunk_version = object_version;
+    item.chunk_size = size;
+    item.body = body;
+    return add(std::move(item));
+}
+
+RmWriter& RmWriter::raw(const Bytes& bytes) {
+    Item item = make_item(Kind::Raw, bytes.size());
+    item.body = bytes;
+    return add(std::move(item));
+}
+
+size_t RmWriter::offset() const { return end_; }
+
+Bytes RmWriter::bytes() const {
+    // Pass 1: the facts the defaults need. Offsets were fixed as items were
+    // added, since no default changes how many bytes an item takes.
+    uint32_t first_data_offset = 0;
+    for (const Item& item : items_) {
+        if (is_data(item)) {
+            first_data_offset = fitting<uint32_t>(item.offset, "DATA offset");
+            break;
+        }
+    }
+    size_t mdpr_count = 0;
+    for (const Item& item : items_) mdpr_count += item.kind == Kind::Mdpr;
+
+    // Pass 2: encode with every default resolved.
+    Bytes out;
+    out.reserve(end_);
+    for (size_t i = 0; i < items_.size(); ++i) {
+        const Item& item = items_[i];
+        switch (item.kind) {
+            case Kind::Rmf: {
+                const RmfChunk& c = item.rmf;
+                uint32_t header_count = 0;
+                if (c.header_count) {
+                    header_count = *c.header_count;
+                } else {
+                    for (size_t j = i + 1; j < items_.size(); ++j) {
+                        if (!is_chunk(items_[j])) continue;
+                        ++header_count;
+                        if (is_data(items_[j])) break;
+                    }
+                }
+                put_chunk_head(out, c.id ? *c.id : kIdRmf, c.size ? *c.size : uint32_t(kRmfSize), c.object_version);
+                put_u32(out, c.file_version);
+                put_u32(out, header_count);
+                break;
+            }
+            case Kind::Prop: {
+                const PropChunk& c = item.prop;
+                put_chunk_head(out, c.id ? *c.id : kIdProp, c.size ? *c.size : uint32_t(kPropSize), c.object_version);
+                put_u32(out, c.max_bit_rate);
+                put_u32(out, c.avg_bit_rate);
+                put_u32(out, c.max_packet_size);
+                put_u32(out, c.avg_packet_size);
+                put_u32(out, c.packet_count);
+                put_u32(out, c.duration);
+                put_u32(out, c.preroll);
+                put_u32(out, c.index_offset);
+                put_u32(out, c.data_offset ? *c.data_offset : first_data_offset);
+                put_u16(out, c.stream_count ? *c.stream_count : fitting<uint16_t>(mdpr_count, "stream count"));
+                put_u16(out, c.flags);
+                break;
+            }
+            case Kind::Mdpr: {
+                const MdprChunk& c = item.mdpr;
+                put_chunk_head(out, c.id ? *c.id : kIdMdpr,
+                               c.size ? *c.size : fitting<uint32_t>(item.length, "MDPR size"), c.object_version);
+                put_u16(out, c.stream_number);
+                put_u32(out, c.max_bit_rate);
+                put_u32(out, c.avg_bit_rate);
+                put_u32(out, c.max_packet_size);
+                put_u32(out, c.avg_packet_size);
+                put_u32(out, c.start_time);
+                put_u32(out, c.preroll);
+                put_u32(out, c.duration);
+                put_u8(out, c.stream_name_length ? *c.stream_name_length
+                                                 : fitting<uint8_t>(c.stream_name.size(), "stream name length"));
+                put_text(out, c.stream_name);
+                put_u8(out, c.mime_type_length ? *c.mime_type_length
+                                               : fitting<uint8_t>(c.mime_type.size(), "MIME type length"));
+                put_text(out, c.mime_type);
+                put_u32(out, c.type_specific_length
+                                 ? *c.type_specific_length
+                                 : fitting<uint32_t>(c.type_specific.size(), "type-specific length"));
+                out.insert(out.end(), c.type_specific.begin(), c.type_specific.end());
+                break;
+            }
+            case Kind::Cont: {
+                const ContChunk& c = item.cont;
+                put_chunk_head(out, c.id ? *c.id : kIdCont,
+                               c.size ? *c.size : fitting<uint32_t>(item.length, "CONT size"), c.object_version);
+                put_cont_text(out, c.title, c.title_length, "title length");
+                put_cont_text(out, c.author, c.author_length, "author length");
+                put_cont_text(out, c.copyright, c.copyright_length, "copyright length");
+                put_cont_text(out, c.comment, c.comment_length, "comment length");
+                break;
+            }
+            case Kind::Data: {
+                const DataChunk& c = item.data;
+                uint32_t packets = 0;
+                size_t packet_bytes = 0;
+                for (size_t j = i + 1; j < items_.size() && !is_data(items_[j]); ++j) {
+                    if (items_[j].kind != Kind::Packet) continue;
+                    ++packets;
+                    packet_bytes += items_[j].length;
+                }
+                put_chunk_head(out, c.id ? *c.id : kIdData,
+                               c.size ? *c.size : fitting<uint32_t>(kDataHeadSize + packet_bytes, "DATA size"),
+                               c.object_version);
+                put_u32(out, c.packet_count ? *c.packet_count : packets);
+                put_u32(out, c.next_data_header);
+                break;
+            }
+            case Kind::Packet: {
+                const Packet& p = item.packet;
+                const size_t n = payload_length(p);
+                put_u16(out, p.version);
+                put_u16(out, p.length ? *p.length : fitting<uint16_t>(kPacketHeadSize + n, "packet length"));
+                put_u16(out, p.stream_number);
+                put_u32(out, p.timestamp);
+                put_u8(out, p.group);
+                put_u8(out, p.flags);
+                for (size_t k = 0; k < n; ++k) out.push_back(k < p.payload.size() ? p.payload[k] : uint8_t(k));
+                break;
+            }
+            case Kind::Indx: {
+                put_chunk_head(out, kIdIndx,
+                               item.chunk_size ? *item.chunk_size : fitting<uint32_t>(item.length, "INDX size"), 0);
+                put_u32(out, item.indx_entries);
+                put_u16(out, 0);  // stream number
+                put_u32(out, 0);  // next index header
+                for (uint32_t k = 0; k < item.indx_entries; ++k) {
+                    put_u16(out, 0);          // entry version
+                    put_u32(out, k * 1000);   // timestamp
+                    put_u32(out, 0);          // packet offset
+                    put_u32(out, k);          // packet number
+                }
+                break;
+            }
+            case Kind::Chunk:
+                put_chunk_head(out, item.chunk_id,
+                               item.chunk_size ? *item.chunk_size : fitting<uint32_t>(item.length, "chunk size"),
+                               item.chunk_version);
+                out.insert(out.end(), item.body.begin(), item.body.end());
+                break;
+            case Kind::Raw:
+                out.insert(out.end(), item.body.begin(), item.body.end());
+                break;
+        }
+        if (out.size() != item.offset + item.length) throw std::logic_error("rmtest: layout mismatch");
+    }
+    return out;
+}
+
+// ---------------------------------------------------------------- ready-made pieces
+
+MdprChunk video_mdpr(uint16_t stream_number, uint32_t avg_bit_rate, uint32_t max_bit_rate) {
+    MdprChunk c;
+    c.stream_number = stream_number;
+    c.avg_bit_rate = avg_bit_rate;
+    c.max_bit_rate = max_bit_rate;
+    c.stream_name = "Video Stream";
+    c.mime_type = kRealVideoMime;
+    c.type_specific = {0x00, 0x00, 0x00, 0x22, 'V', 'I', 'D', 'O', 'R', 'V', '4', '0'};
+    return c;
+}
+
+MdprChunk audio_mdpr(uint16_t stream_number, uint32_t avg_bit_rate, uint32_t max_bit_rate) {
+    MdprChunk c;
+    c.stream_number = stream_number;
+    c.avg_bit_rate = avg_bit_rate;
+    c.max_bit_rate = max_bit_rate;
+    c.stream_name = "Audio Stream";
+    c.mime_type = kRealAudioMime;
+    c.type_specific = {'.', 'r', 'a', 0xFD, 0x00, 0x05};
+    return c;
+}
+
+MdprChunk logical_mdpr(uint16_t stream_number, const LogicalStream& header, const std::string& mime_type) {
+    MdprChunk c;
+    c.stream_number = stream_number;
+    c.mime_type = mime_type;
+    c.type_specific = encode_logical_stream(header);
+    return c;
+}
+
+Packet make_packet(uint16_t stream_number, uint32_t timestamp, uint32_t payload_size, bool keyframe) {
+    Packet p;
+    p.stream_number = stream_number;
+    p.timestamp = timestamp;
+    p.flags = keyframe ? 0x02 : 0x00;
+    p.payload_size = payload_size;
+    return p;
+}
+
+RmWriter simple_writer(const std::vector<MdprChunk>& streams, const std::vector<Packet>& packets,
+                       uint32_t file_version) {
+    RmWriter w;
+    RmfChunk rmf;
+    rmf.file_version = file_version;
+    w.rmf(rmf);
+    PropChunk prop;
+    prop.packet_count = uint32_t(packets.size());
+    w.prop(prop);
+    for (const MdprChunk& stream : streams) w.mdpr(stream);
+    w.data();
+    for (const Packet& p : packets) w.packet(p);
+    return w;
+}
+
+Bytes simple_file(const std::vector<MdprChunk>& streams, const std::vector<Packet>& packets,
+                  uint32_t file_version) {
+    return simple_writer(streams, packets, file_version).bytes();
+}
+
+Bytes video_file(const std::vector<Packet>& packets) { return simple_file({video_mdpr(0)}, packets); }
+
+}  // namespace rmtest
