@@ -1,0 +1,321 @@
+// Header chunks: reading one chunk into the read buffer, decoding the ".RMF",
+// PROP, MDPR and CONT chunks into the handle's records, sizing the
+// media-properties table, and tearing those records down.
+#include <cstring>
+
+#include "rm_internal.h"
+
+namespace {
+
+const uint32_t CHUNK_HEADER_SIZE = 10;
+const uint32_t DATA_HEAD_SIZE = 18;
+const uint32_t INDX_HEAD_SIZE = 20;
+const uint32_t FILE_HEADER_MIN_SIZE = 18;
+const uint32_t PROPERTIES_MIN_SIZE = 50;
+const uint32_t MEDIA_PROPS_MIN_SIZE = 41;
+const uint32_t CONTENT_MIN_SIZE = 12;
+
+// A cursor over the chunk held in the read buffer, from its first byte. The
+// held count is trusted only as far as the buffer really reaches.
+bool open_held_chunk(const rm_reader* reader, uint32_t minimum, const uint8_t** cursor, uint32_t* remaining)
+{
+    if (!reader || !reader->buffer) {
+        return false;
+    }
+    uint32_t held = reader->buffer_held < reader->buffer_size ? reader->buffer_held : reader->buffer_size;
+    if (held < minimum) {
+        return false;
+    }
+    *cursor = reader->buffer;
+    *remaining = held;
+    return true;
+}
+
+template <typename T>
+void release_and_clear(rm_reader* reader, T*& pointer)
+{
+    if (pointer) {
+        rm_release(reader, pointer);
+        pointer = nullptr;
+    }
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------- chunk reader
+
+rm_result rm_read_chunk(rm_reader* reader, uint32_t* id)
+{
+    if (!reader || !id) {
+        return RM_NULL_ARGUMENT;
+    }
+    if (rm_read_to_buffer(reader, CHUNK_HEADER_SIZE, 0) != CHUNK_HEADER_SIZE) {
+        rm_report(reader, RM_READ_FAILED, "Could not read chunk header.");
+        return RM_READ_FAILED;
+    }
+    rm_chunk_header header;
+    rm_decode_chunk_header(reader, &header);
+
+    // DATA and INDX contribute only their fixed heads; the packets and the
+    // index entries stay in the file.
+    uint32_t held;
+    if (header.id == RM_ID_DATA) {
+        held = DATA_HEAD_SIZE;
+    } else if (header.id == RM_ID_INDX) {
+        held = INDX_HEAD_SIZE;
+    } else {
+        // A size that cannot hold its own header, or one no header chunk
+        // comes near, is damage: refuse it before it sizes the buffer.
+        if (header.size < CHUNK_HEADER_SIZE || header.size > RM_MAX_HEADER_CHUNK_SIZE) {
+            rm_report(reader, RM_READ_FAILED, "Could not read chunk data.");
+            return RM_READ_FAILED;
+        }
+        held = header.size;
+    }
+    uint32_t rest = held - CHUNK_HEADER_SIZE;
+    if (rm_read_to_buffer(reader, rest, CHUNK_HEADER_SIZE) != rest) {
+        rm_report(reader, RM_READ_FAILED, "Could not read chunk data.");
+        return RM_READ_FAILED;
+    }
+    *id = header.id;
+    return RM_OK;
+}
+
+// ---------------------------------------------------------------- decoders
+
+rm_result rm_decode_chunk_header(rm_reader* reader, rm_chunk_header* header)
+{
+    const uint8_t* cursor;
+    uint32_t remaining;
+    if (!header || !open_held_chunk(reader, CHUNK_HEADER_SIZE, &cursor, &remaining)) {
+        return RM_FAIL;
+    }
+    header->id = rm_get_u32(&cursor, &remaining);
+    header->size = rm_get_u32(&cursor, &remaining);
+    header->object_version = rm_get_u16(&cursor, &remaining);
+    return RM_OK;
+}
+
+rm_result rm_decode_file_header(rm_reader* reader)
+{
+    const uint8_t* cursor;
+    uint32_t remaining;
+    if (!open_held_chunk(reader, FILE_HEADER_MIN_SIZE, &cursor, &remaining)) {
+        return RM_FAIL;
+    }
+    rm_file_header& record = reader->rmf_record;
+    record.id = rm_get_u32(&cursor, &remaining);
+    record.size = rm_get_u32(&cursor, &remaining);
+    record.object_version = rm_get_u16(&cursor, &remaining);
+    record.file_version = rm_get_u32(&cursor, &remaining);
+    record.header_count = rm_get_u32(&cursor, &remaining);
+    return RM_OK;
+}
+
+rm_result rm_decode_properties(rm_reader* reader)
+{
+    const uint8_t* cursor;
+    uint32_t remaining;
+    if (!open_held_chunk(reader, PROPERTIES_MIN_SIZE, &cursor, &remaining)) {
+        return RM_FAIL;
+    }
+    rm_properties& record = reader->prop_record;
+    record.id = rm_get_u32(&cursor, &remaining);
+    record.size = rm_get_u32(&cursor, &remaining);
+    record.object_version = rm_get_u16(&cursor, &remaining);
+    record.max_bit_rate = rm_get_u32(&cursor, &remaining);
+    record.avg_bit_rate = rm_get_u32(&cursor, &remaining);
+    record.max_packet_size = rm_get_u32(&cursor, &remaining);
+    record.avg_packet_size = rm_get_u32(&cursor, &remaining);
+    record.packet_count = rm_get_u32(&cursor, &remaining);
+    record.duration = rm_get_u32(&cursor, &remaining);
+    record.preroll = rm_get_u32(&cursor, &remaining);
+    record.index_offset = rm_get_u32(&cursor, &remaining);
+    record.data_offset = rm_get_u32(&cursor, &remaining);
+    record.stream_count = rm_get_u16(&cursor, &remaining);
+    record.flags = rm_get_u16(&cursor, &remaining);
+    return RM_OK;
+}
+
+// Copy failures are passed on: a copy that failed leaves the cursor where it
+// was, and decoding on from there would read the string's bytes as fields.
+rm_result rm_decode_content(rm_reader* reader)
+{
+    const uint8_t* cursor;
+    uint32_t remaining;
+    if (!open_held_chunk(reader, CONTENT_MIN_SIZE, &cursor, &remaining)) {
+        return RM_FAIL;
+    }
+    rm_content& record = reader->cont_record;
+    record.id = rm_get_u32(&cursor, &remaining);
+    record.size = rm_get_u32(&cursor, &remaining);
+    record.object_version = rm_get_u16(&cursor, &remaining);
+
+    // Each string but the last must leave room for the next length field.
+    struct Field {
+        uint16_t* length;
+        char** text;
+        uint32_t room_after;
+    };
+    const Field fields[] = {
+        {&record.title_length, &record.title, 2},
+        {&record.author_length, &record.author, 2},
+        {&record.copyright_length, &record.copyright, 2},
+        {&record.comment_length, &record.comment, 0},
+    };
+    for (const Field& field : fields) {
+        *field.length = rm_get_u16(&cursor, &remaining);
+        if (remaining < uint32_t(*field.length) + field.room_after) {
+            return RM_FAIL;
+        }
+        rm_result copied = rm_get_text(&cursor, &remaining, *field.length, field.text, reader->memory_user,
+                                       reader->allocate_fn, reader->release_fn);
+        if (copied != RM_OK) {
+            return copied;
+        }
+    }
+    return RM_OK;
+}
+
+rm_result rm_decode_media_props(rm_reader* reader, rm_media_props* slot)
+{
+    const uint8_t* cursor;
+    uint32_t remaining;
+    if (!slot || !open_held_chunk(reader, MEDIA_PROPS_MIN_SIZE, &cursor, &remaining)) {
+        return RM_FAIL;
+    }
+    slot->id = rm_get_u32(&cursor, &remaining);
+    slot->size = rm_get_u32(&cursor, &remaining);
+    slot->object_version = rm_get_u16(&cursor, &remaining);
+    slot->stream_number = rm_get_u16(&cursor, &remaining);
+    slot->max_bit_rate = rm_get_u32(&cursor, &remaining);
+    slot->avg_bit_rate = rm_get_u32(&cursor, &remaining);
+    slot->max_packet_size = rm_get_u32(&cursor, &remaining);
+    slot->avg_packet_size = rm_get_u32(&cursor, &remaining);
+    slot->start_time = rm_get_u32(&cursor, &remaining);
+    slot->preroll = rm_get_u32(&cursor, &remaining);
+    slot->duration = rm_get_u32(&cursor, &remaining);
+
+    slot->stream_name_length = rm_get_u8(&cursor, &remaining);
+    if (remaining < uint32_t(slot->stream_name_length) + 1) {
+        return RM_FAIL;
+    }
+    rm_result copied = rm_get_text(&cursor, &remaining, slot->stream_name_length, &slot->stream_name,
+                                   reader->memory_user, reader->allocate_fn, reader->release_fn);
+    if (copied != RM_OK) {
+        return copied;
+    }
+
+    slot->mime_type_length = rm_get_u8(&cursor, &remaining);
+    if (remaining < uint32_t(slot->mime_type_length) + 4) {
+        return RM_FAIL;
+    }
+    copied = rm_get_text(&cursor, &remaining, slot->mime_type_length, &slot->mime_type, reader->memory_user,
+                         reader->allocate_fn, reader->release_fn);
+    if (copied != RM_OK) {
+        return copied;
+    }
+
+    slot->type_specific_length = rm_get_u32(&cursor, &remaining);
+    if (remaining < slot->type_specific_length) {
+        return RM_FAIL;
+    }
+    return rm_get_bytes(&cursor, &remaining, slot->type_specific_length, &slot->type_specific_data,
+                        reader->memory_user, reader->allocate_fn, reader->release_fn);
+}
+
+uint16_t rm_peek_media_stream_number(const rm_reader* reader)
+{
+    const uint8_t* cursor;
+    uint32_t remaining;
+    if (!open_held_chunk(reader, 12, &cursor, &remaining)) {
+        return 0;
+    }
+    return rm_peek_u16(cursor + 10, remaining - 10);
+}
+
+// ---------------------------------------------------------------- media-properties table
+
+rm_result rm_reset_media_table(rm_reader* reader)
+{
+    if (!reader) {
+        return RM_OUT_OF_MEMORY;
+    }
+    rm_drop_media_table(reader);
+
+    // Version 1 files may list the streams of a multi-rate file more than
+    // once; the table leaves room for that.
+    uint32_t stream_count = reader->prop_record.stream_count;
+    uint32_t capacity = stream_count;
+    if (reader->rmf_record.file_version != 0 && stream_count > 2) {
+        capacity = 2 * stream_count - 2;
+    }
+    if (capacity == 0) {
+        return RM_OK;
+    }
+    // At most 2 x 65535 - 2 slots: the product is far from 32-bit overflow,
+    // but it is checked in wide arithmetic all the same.
+    uint64_t bytes = uint64_t(capacity) * sizeof(rm_media_props);
+    if (bytes > 0xFFFFFFFFull) {
+        return RM_OUT_OF_MEMORY;
+    }
+    rm_media_props* table = static_cast<rm_media_props*>(rm_alloc(reader, uint32_t(bytes)));
+    if (!table) {
+        // Capacity stays 0: no MDPR may be stored into a table that is not there.
+        return RM_OUT_OF_MEMORY;
+    }
+    std::memset(table, 0, size_t(bytes));
+    reader->media_props = table;
+    reader->media_capacity = capacity;
+    return RM_OK;
+}
+
+// ---------------------------------------------------------------- teardown
+
+void rm_drop_content(rm_reader* reader)
+{
+    if (!reader) {
+        return;
+    }
+    release_and_clear(reader, reader->cont_record.title);
+    release_and_clear(reader, reader->cont_record.author);
+    release_and_clear(reader, reader->cont_record.copyright);
+    release_and_clear(reader, reader->cont_record.comment);
+}
+
+void rm_drop_media_props(rm_reader* reader, rm_media_props* record)
+{
+    if (!reader || !record) {
+        return;
+    }
+    release_and_clear(reader, record->stream_name);
+    release_and_clear(reader, record->mime_type);
+    release_and_clear(reader, record->type_specific_data);
+}
+
+void rm_drop_media_table(rm_reader* reader)
+{
+    if (!reader) {
+        return;
+    }
+    if (reader->media_props) {
+        // Every slot, not only the first media_count: a damaged file can
+        // place records above the count, and those must not leak.
+        for (uint32_t i = 0; i < reader->media_capacity; ++i) {
+            rm_drop_media_props(reader, &reader->media_props[i]);
+        }
+        release_and_clear(reader, reader->media_props);
+    }
+    reader->media_count = 0;
+    reader->media_capacity = 0;
+}
+
+void rm_drop_read_buffer(rm_reader* reader)
+{
+    if (!reader) {
+        return;
+    }
+    release_and_clear(reader, reader->buffer);
+    reader->buffer_size = 0;
+    reader->buffer_held = 0;
+}

@@ -1,0 +1,251 @@
+// Big-endian readers and writers over a bounded cursor. A read or write that
+// cannot be done in full changes nothing, so a decoder that checked its fixed
+// part can never step outside the bytes it was given.
+#include <cstring>
+
+#include "rm_fields.h"
+
+namespace {
+
+// A cursor is usable when both halves exist and it points somewhere.
+bool cursor_has(const uint8_t* const* cursor, const uint32_t* remaining, uint32_t count)
+{
+    return cursor && remaining && *cursor && *remaining >= count;
+}
+
+bool writer_has(uint8_t* const* cursor, const uint32_t* remaining, uint32_t count)
+{
+    return cursor && remaining && *cursor && *remaining >= count;
+}
+
+uint32_t load_u32(const uint8_t* p)
+{
+    return (uint32_t(p[0]) << 24) | (uint32_t(p[1]) << 16) | (uint32_t(p[2]) << 8) | uint32_t(p[3]);
+}
+
+uint16_t load_u16(const uint8_t* p)
+{
+    return uint16_t((uint32_t(p[0]) << 8) | uint32_t(p[1]));
+}
+
+}  // namespace
+
+uint32_t rm_get_u32(const uint8_t** cursor, uint32_t* remaining)
+{
+    if (!cursor_has(cursor, remaining, 4)) {
+        return 0;
+    }
+    uint32_t value = load_u32(*cursor);
+    *cursor += 4;
+    *remaining -= 4;
+    return value;
+}
+
+uint16_t rm_get_u16(const uint8_t** cursor, uint32_t* remaining)
+{
+    if (!cursor_has(cursor, remaining, 2)) {
+        return 0;
+    }
+    uint16_t value = load_u16(*cursor);
+    *cursor += 2;
+    *remaining -= 2;
+    return value;
+}
+
+uint8_t rm_get_u8(const uint8_t** cursor, uint32_t* remaining)
+{
+    if (!cursor_has(cursor, remaining, 1)) {
+        return 0;
+    }
+    uint8_t value = **cursor;
+    *cursor += 1;
+    *remaining -= 1;
+    return value;
+}
+
+uint32_t rm_peek_u32(const uint8_t* bytes, uint32_t length)
+{
+    return (bytes && length >= 4) ? load_u32(bytes) : 0;
+}
+
+uint16_t rm_peek_u16(const uint8_t* bytes, uint32_t length)
+{
+    return (bytes && length >= 2) ? load_u16(bytes) : 0;
+}
+
+uint32_t rm_get_sized_u32(const uint8_t** cursor, uint32_t* remaining)
+{
+    if (!cursor_has(cursor, remaining, 1)) {
+        return 0;
+    }
+    // The size byte is consumed whatever it says; only a 4 yields a value.
+    uint8_t size = rm_get_u8(cursor, remaining);
+    if (size != 4 || *remaining < 4) {
+        return 0;
+    }
+    return rm_get_u32(cursor, remaining);
+}
+
+rm_result rm_get_text(const uint8_t** cursor, uint32_t* remaining, uint32_t count, char** destination,
+                      void* memory_user, rm_alloc_fn allocate_fn, rm_release_fn release_fn)
+{
+    if (!cursor || !remaining || *remaining < count || (count > 0 && !*cursor) || !destination || !allocate_fn ||
+        !release_fn) {
+        return RM_FAIL;
+    }
+    if (count == 0) {
+        return RM_OK;
+    }
+    if (*destination) {
+        release_fn(memory_user, *destination);
+        *destination = nullptr;
+    }
+    // count + 1 must not wrap to a zero-byte block that the copy would overrun.
+    if (count == UINT32_MAX) {
+        return RM_OUT_OF_MEMORY;
+    }
+    char* text = static_cast<char*>(allocate_fn(memory_user, count + 1));
+    if (!text) {
+        return RM_OUT_OF_MEMORY;
+    }
+    std::memcpy(text, *cursor, count);
+    text[count] = '\0';
+    *destination = text;
+    *cursor += count;
+    *remaining -= count;
+    return RM_OK;
+}
+
+rm_result rm_get_bytes(const uint8_t** cursor, uint32_t* remaining, uint32_t count, uint8_t** destination,
+                       void* memory_user, rm_alloc_fn allocate_fn, rm_release_fn release_fn)
+{
+    if (!cursor || !remaining || *remaining < count || (count > 0 && !*cursor) || !destination || !allocate_fn ||
+        !release_fn) {
+        return RM_FAIL;
+    }
+    if (count == 0) {
+        return RM_OK;
+    }
+    if (*destination) {
+        release_fn(memory_user, *destination);
+        *destination = nullptr;
+    }
+    uint8_t* block = static_cast<uint8_t*>(allocate_fn(memory_user, count));
+    if (!block) {
+        return RM_OUT_OF_MEMORY;
+    }
+    std::memcpy(block, *cursor, count);
+    *destination = block;
+    *cursor += count;
+    *remaining -= count;
+    return RM_OK;
+}
+
+rm_result rm_get_array(const uint8_t** cursor, uint32_t* remaining, uint32_t element_count, uint32_t width,
+                       void** destination, void* memory_user, rm_alloc_fn allocate_fn, rm_release_fn release_fn)
+{
+    // Widened so that a huge count cannot wrap the product and pass the check.
+    uint64_t total = uint64_t(element_count) * width;
+    if (!cursor || !remaining || uint64_t(*remaining) < total || (total > 0 && !*cursor) || !destination ||
+        !allocate_fn || !release_fn) {
+        return RM_FAIL;
+    }
+    if (element_count == 0) {
+        return RM_OK;
+    }
+    if (*destination) {
+        release_fn(memory_user, *destination);
+        *destination = nullptr;
+    }
+    void* block = allocate_fn(memory_user, uint32_t(total));
+    if (!block) {
+        return RM_OUT_OF_MEMORY;
+    }
+    *destination = block;
+    if (width == 4) {
+        uint32_t* values = static_cast<uint32_t*>(block);
+        for (uint32_t i = 0; i < element_count; ++i) {
+            values[i] = rm_get_u32(cursor, remaining);
+        }
+    } else if (width == 2) {
+        uint16_t* values = static_cast<uint16_t*>(block);
+        for (uint32_t i = 0; i < element_count; ++i) {
+            values[i] = rm_get_u16(cursor, remaining);
+        }
+    }
+    return RM_OK;
+}
+
+void* rm_clone_bytes(void* memory_user, rm_alloc_fn allocate_fn, const void* source, uint32_t count)
+{
+    if (!allocate_fn || !source || count == 0) {
+        return nullptr;
+    }
+    void* copy = allocate_fn(memory_user, count);
+    if (copy) {
+        std::memcpy(copy, source, count);
+    }
+    return copy;
+}
+
+void rm_put_u32(uint32_t value, uint8_t** cursor, uint32_t* remaining)
+{
+    if (!writer_has(cursor, remaining, 4)) {
+        return;
+    }
+    uint8_t* p = *cursor;
+    p[0] = uint8_t(value >> 24);
+    p[1] = uint8_t(value >> 16);
+    p[2] = uint8_t(value >> 8);
+    p[3] = uint8_t(value);
+    *cursor += 4;
+    *remaining -= 4;
+}
+
+void rm_put_u32_le(uint32_t value, uint8_t** cursor, uint32_t* remaining)
+{
+    if (!writer_has(cursor, remaining, 4)) {
+        return;
+    }
+    uint8_t* p = *cursor;
+    p[0] = uint8_t(value);
+    p[1] = uint8_t(value >> 8);
+    p[2] = uint8_t(value >> 16);
+    p[3] = uint8_t(value >> 24);
+    *cursor += 4;
+    *remaining -= 4;
+}
+
+void rm_put_u16(uint32_t value, uint8_t** cursor, uint32_t* remaining)
+{
+    if (!writer_has(cursor, remaining, 2)) {
+        return;
+    }
+    uint8_t* p = *cursor;
+    p[0] = uint8_t(value >> 8);
+    p[1] = uint8_t(value);
+    *cursor += 2;
+    *remaining -= 2;
+}
+
+void rm_put_u16_le(uint32_t value, uint8_t** cursor, uint32_t* remaining)
+{
+    if (!writer_has(cursor, remaining, 2)) {
+        return;
+    }
+    uint8_t* p = *cursor;
+    p[0] = uint8_t(value);
+    p[1] = uint8_t(value >> 8);
+    *cursor += 2;
+    *remaining -= 2;
+}
+
+void rm_put_u8(uint32_t value, uint8_t** cursor, uint32_t* remaining)
+{
+    if (!writer_has(cursor, remaining, 1)) {
+        return;
+    }
+    **cursor = uint8_t(value);
+    *cursor += 1;
+    *remaining -= 1;
+}

@@ -1,0 +1,95 @@
+// Operations shared between the parser's own source files. Callers outside
+// rmparser/ use rm_reader.h only.
+#ifndef KOV_RMPARSER_RM_INTERNAL_H
+#define KOV_RMPARSER_RM_INTERNAL_H
+
+#include <cstddef>
+#include <cstdint>
+
+#include "rm_fields.h"
+#include "rm_reader.h"
+
+// No real header chunk comes near this: a stream's MDPR with its codec data
+// is a few hundred bytes, a CONT a few KiB. Anything larger is damage, and a
+// size field of up to 4 GiB must not be allowed to size the read buffer.
+const uint32_t RM_MAX_HEADER_CHUNK_SIZE = 4u * 1024u * 1024u;
+
+// The read buffer's first size, grown on demand after that.
+const uint32_t RM_INITIAL_BUFFER_SIZE = 256;
+
+// ---------------------------------------------------------------- context, I/O
+void* rm_alloc(rm_reader* reader, uint32_t size);
+void rm_release(rm_reader* reader, void* block);
+void rm_report(rm_reader* reader, rm_result code, const char* message);
+rm_result rm_grow_buffer(void* memory_user, rm_alloc_fn allocate_fn, rm_release_fn release_fn, uint8_t** buffer,
+                         uint32_t* capacity, uint32_t wanted);
+uint32_t rm_read_to_buffer(rm_reader* reader, uint32_t count, uint32_t offset);
+uint32_t rm_read_raw(rm_reader* reader, void* destination, uint32_t count);
+void rm_seek(rm_reader* reader, int32_t offset, int origin);
+
+// ---------------------------------------------------------------- header chunks
+rm_result rm_read_chunk(rm_reader* reader, uint32_t* id);
+rm_result rm_decode_chunk_header(rm_reader* reader, rm_chunk_header* header);
+rm_result rm_decode_file_header(rm_reader* reader);
+rm_result rm_decode_properties(rm_reader* reader);
+rm_result rm_decode_content(rm_reader* reader);
+rm_result rm_decode_media_props(rm_reader* reader, rm_media_props* slot);
+uint16_t rm_peek_media_stream_number(const rm_reader* reader);
+rm_result rm_reset_media_table(rm_reader* reader);
+void rm_drop_content(rm_reader* reader);
+void rm_drop_media_props(rm_reader* reader, rm_media_props* record);
+void rm_drop_media_table(rm_reader* reader);
+void rm_drop_read_buffer(rm_reader* reader);
+
+// ---------------------------------------------------------------- logical streams
+int rm_mime_is_logical_fileinfo(const char* mime);
+int rm_mime_is_logical_stream(const char* mime);
+rm_result rm_decode_name_value(rm_reader* reader, rm_name_value* out, const uint8_t** cursor,
+                               uint32_t* remaining);
+rm_result rm_decode_logical_stream(rm_reader* reader, const rm_media_props* source, rm_logical_stream* out);
+rm_result rm_load_logical_streams(rm_reader* reader);
+rm_result rm_keep_compatible_streams(rm_reader* reader);
+void rm_drop_name_value(rm_reader* reader, rm_name_value* record);
+void rm_drop_name_values(rm_reader* reader, rm_logical_stream* record);
+void rm_drop_logical_stream(rm_reader* reader, rm_logical_stream* record);
+void rm_drop_logical_table(rm_reader* reader);
+void rm_drop_logical_fileinfo(rm_reader* reader);
+
+// ---------------------------------------------------------------- stream tables, stream headers
+rm_result rm_build_stream_tables(rm_reader* reader);
+rm_result rm_copy_stream_header(rm_reader* reader, uint32_t index, rm_stream_header* record);
+void rm_clear_stream_header(rm_reader* reader, rm_stream_header* record);
+void rm_drop_stream_map(rm_reader* reader);
+void rm_drop_stream_states(rm_reader* reader);
+void rm_drop_stream_headers(rm_reader* reader);
+// value: the number for RM_PROPERTY_INT, otherwise the address of the block
+// or string to copy.
+rm_result rm_property_set(rm_reader* reader, rm_property* property, const char* name, uint32_t type,
+                          uintptr_t value, uint32_t size);
+void rm_property_clear(rm_reader* reader, rm_property* property);
+char* rm_clone_string(void* memory_user, rm_alloc_fn allocate_fn, const char* text);
+void rm_release_and_null(void* memory_user, rm_release_fn release_fn, void** address);
+
+// ---------------------------------------------------------------- packets
+rm_result rm_locate_packets(rm_reader* reader);
+rm_result rm_decode_data_header(rm_reader* reader);
+rm_result rm_fetch_packet_header(rm_reader* reader, rm_packet_header* header);
+rm_result rm_decode_packet_header(rm_reader* reader, rm_packet_header* header);
+int32_t rm_stream_index(const rm_reader* reader, uint32_t stream_number);
+rm_result rm_read_packet(rm_reader* reader, rm_packet** out, int32_t selector);
+rm_result rm_index_add(rm_reader* reader, uint32_t stream, uint32_t timestamp, uint32_t offset, uint8_t flags);
+
+// ---------------------------------------------------------------- header read
+rm_result rm_read_header_chunks(rm_reader* reader);
+
+// ---------------------------------------------------------------- stream properties
+rm_result rm_build_stream_headers(rm_reader* reader);
+rm_result rm_build_stream_header(rm_reader* reader, uint32_t index, rm_stream_header* record);
+uint32_t rm_collect_properties(rm_reader* reader, uint32_t index, const rm_stream_header* record,
+                               rm_property* properties, uint32_t length);
+// Returns a 320-byte block from the handle's allocator, or null.
+char* rm_make_rule_book(rm_reader* reader, int video, int event, int opaque, uint32_t max_bit_rate,
+                        uint32_t avg_bit_rate, int* dependent);
+const uint32_t RM_RULE_BOOK_SIZE = 320;
+
+#endif

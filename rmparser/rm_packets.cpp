@@ -1,0 +1,280 @@
+// The DATA chunk: locating the first packet, packet headers, the next-packet
+// operation with stream selection, rule numbers and the keyframe index.
+#include <cstring>
+
+#include "rm_internal.h"
+
+namespace {
+
+const uint32_t RM_DATA_HEADER_SIZE = 18;
+const uint32_t RM_PACKET_HEADER_SIZE = 12;
+const uint32_t RM_NO_TIMESTAMP = 0xFFFFFFFFu;
+
+// The file position as the I/O layer sees it; the position count stands in
+// when no tell callback was attached.
+uint32_t rm_tell(const rm_reader* reader)
+{
+    if (reader->tell_fn == nullptr) {
+        return reader->position;
+    }
+    return reader->tell_fn(reader->io_user);
+}
+
+// Rule flags and rule number of a packet about to be taken, from its header
+// and what the previous packet of the same stream left behind.
+void rm_packet_rule(const rm_reader* reader, const rm_stream_state* state, const rm_packet_header* header,
+                    uint16_t* asm_flags, uint8_t* asm_rule)
+{
+    const bool keyframe = (header->flags & RM_PACKET_KEYFRAME) != 0;
+    *asm_rule = keyframe ? 0 : 1;
+    switch (state->class_flags) {
+    case RM_CLASS_VIDEO:
+        if (header->timestamp == state->last_timestamp) {
+            *asm_flags = 0;
+        } else {
+            *asm_flags = (keyframe || state->last_rule == 0) ? 3 : 2;
+        }
+        break;
+    case RM_CLASS_AUDIO:
+        *asm_flags = (keyframe || state->last_rule == 0) ? 3 : 2;
+        break;
+    case RM_CLASS_EVENT:
+        *asm_flags = keyframe ? 3 : 2;
+        break;
+    default:
+        *asm_flags = keyframe ? 3 : 2;
+        // Version 1 files carry the rule number in the group byte.
+        if (reader->rmf_record.file_version != 0) {
+            *asm_rule = header->group;
+        }
+        break;
+    }
+}
+
+}  // namespace
+
+rm_result rm_decode_data_header(rm_reader* reader)
+{
+    if (reader == nullptr || reader->buffer == nullptr || reader->buffer_held < RM_DATA_HEADER_SIZE) {
+        return RM_FAIL;
+    }
+    const uint8_t* cursor = reader->buffer;
+    uint32_t remaining = reader->buffer_held;
+    rm_data_header* head = &reader->data_header;
+    head->id = rm_get_u32(&cursor, &remaining);
+    head->size = rm_get_u32(&cursor, &remaining);
+    head->version = rm_get_u16(&cursor, &remaining);
+    head->packet_count = rm_get_u32(&cursor, &remaining);
+    head->next_data_header = rm_get_u32(&cursor, &remaining);
+    return RM_OK;
+}
+
+rm_result rm_decode_packet_header(rm_reader* reader, rm_packet_header* header)
+{
+    if (reader == nullptr || header == nullptr || reader->buffer == nullptr ||
+        reader->buffer_held < RM_PACKET_HEADER_SIZE) {
+        return RM_FAIL;
+    }
+    const uint8_t* cursor = reader->buffer;
+    uint32_t remaining = reader->buffer_held;
+    header->version = rm_get_u16(&cursor, &remaining);
+    header->length = rm_get_u16(&cursor, &remaining);
+    header->stream_number = rm_get_u16(&cursor, &remaining);
+    header->timestamp = rm_get_u32(&cursor, &remaining);
+    const uint16_t group_and_flags = rm_get_u16(&cursor, &remaining);
+    header->group = uint8_t(group_and_flags >> 8);
+    header->flags = uint8_t(group_and_flags & 0xFF);
+    return RM_OK;
+}
+
+rm_result rm_fetch_packet_header(rm_reader* reader, rm_packet_header* header)
+{
+    if (reader == nullptr || header == nullptr) {
+        return RM_NULL_ARGUMENT;
+    }
+    if (rm_read_to_buffer(reader, RM_PACKET_HEADER_SIZE, 0) != RM_PACKET_HEADER_SIZE) {
+        rm_report(reader, RM_READ_FAILED, "Could not read packet header.");
+        return RM_READ_FAILED;
+    }
+    return rm_decode_packet_header(reader, header);
+}
+
+int32_t rm_stream_index(const rm_reader* reader, uint32_t stream_number)
+{
+    if (reader == nullptr || reader->stream_map == nullptr || stream_number >= reader->stream_map_size) {
+        return -1;
+    }
+    return int32_t(reader->stream_map[stream_number]);
+}
+
+rm_result rm_locate_packets(rm_reader* reader)
+{
+    if (reader == nullptr) {
+        return RM_FAIL;
+    }
+    const uint32_t data_offset = reader->prop_record.data_offset;
+    rm_seek(reader, int32_t(data_offset), 0);
+
+    uint32_t id = 0;
+    rm_result result = rm_read_chunk(reader, &id);
+    if (result != RM_OK) {
+        return result;
+    }
+    if (id != RM_ID_DATA) {
+        return RM_BAD_DATA_CHUNK;
+    }
+    result = rm_decode_data_header(reader);
+    if (result != RM_OK) {
+        return result;
+    }
+
+    reader->start_timestamp = RM_NO_TIMESTAMP;
+    reader->packets_seen = 0;
+    if (reader->data_header.packet_count == 0) {
+        return RM_OK;
+    }
+
+    rm_packet_header first;
+    result = rm_fetch_packet_header(reader, &first);
+    if (result != RM_OK) {
+        return result;
+    }
+    if (rm_stream_index(reader, first.stream_number) == -1) {
+        return RM_BAD_DATA_CHUNK;
+    }
+    reader->start_timestamp = first.timestamp;
+
+    if (reader->stream_states != nullptr) {
+        for (uint32_t i = 0; i < reader->stream_count; ++i) {
+            reader->stream_states[i].last_timestamp = RM_NO_TIMESTAMP;
+            reader->stream_states[i].last_rule = 0;
+        }
+    }
+    // Back to the first packet, so that the first read delivers it.
+    rm_seek(reader, int32_t(data_offset + RM_DATA_HEADER_SIZE), 0);
+    return RM_OK;
+}
+
+rm_result rm_read_packet(rm_reader* reader, rm_packet** out, int32_t selector)
+{
+    if (reader == nullptr || out == nullptr) {
+        return RM_FAIL;
+    }
+
+    rm_packet_header header;
+    int32_t index = -1;
+    for (;;) {
+        rm_result result = rm_fetch_packet_header(reader, &header);
+        if (result != RM_OK) {
+            // A short header read at or past the chunk's end is the normal end
+            // of the packets; before it, the file was cut. Summed in 64 bits
+            // so that a huge size field cannot wrap around to a small end.
+            const uint64_t data_end = uint64_t(reader->prop_record.data_offset) + reader->data_header.size;
+            if (uint64_t(rm_tell(reader)) >= data_end) {
+                return RM_END_OF_DATA;
+            }
+            // Some muxers declare a DATA size beyond the end of the file;
+            // once every declared packet has gone by, the data is complete.
+            const uint32_t declared = reader->data_header.packet_count;
+            if (declared != 0 && reader->packets_seen >= declared) {
+                return RM_END_OF_DATA;
+            }
+            return result;
+        }
+        if (reader->packets_seen != UINT32_MAX) {
+            ++reader->packets_seen;
+        }
+        index = rm_stream_index(reader, header.stream_number);
+        if (selector != -1 && index != selector) {
+            // Lengths below 12 move on to the byte after the header, like 0:
+            // a negative relative seek could send the reader back forever.
+            const int32_t skip =
+                header.length >= RM_PACKET_HEADER_SIZE ? int32_t(header.length - RM_PACKET_HEADER_SIZE) : 0;
+            rm_seek(reader, skip, 1);
+            continue;
+        }
+        if (index < 0 || uint32_t(index) >= reader->stream_count || reader->stream_states == nullptr) {
+            rm_report(reader, RM_CORRUPT, "Unexpected stream number in packet.");
+            return RM_CORRUPT;
+        }
+        break;
+    }
+
+    rm_stream_state* state = &reader->stream_states[index];
+    uint16_t asm_flags = 0;
+    uint8_t asm_rule = 0;
+    rm_packet_rule(reader, state, &header, &asm_flags, &asm_rule);
+
+    rm_packet* packet = static_cast<rm_packet*>(rm_alloc(reader, sizeof(rm_packet)));
+    if (packet == nullptr) {
+        return RM_OUT_OF_MEMORY;
+    }
+    memset(packet, 0, sizeof(rm_packet));
+    packet->file_offset = rm_tell(reader);
+
+    // A length below 12 would ask for a payload of nearly 4 GiB, which no
+    // allocator should be made to try; end as that failed allocation would.
+    // The header has been consumed, so the next call moves on.
+    if (header.length < RM_PACKET_HEADER_SIZE) {
+        rm_release(reader, packet);
+        return RM_OUT_OF_MEMORY;
+    }
+    const uint32_t payload_length = uint32_t(header.length) - RM_PACKET_HEADER_SIZE;
+    uint8_t* payload = nullptr;
+    // An empty payload needs no block (an allocator may return null for 0).
+    if (payload_length != 0) {
+        payload = static_cast<uint8_t*>(rm_alloc(reader, payload_length));
+        if (payload == nullptr) {
+            rm_release(reader, packet);
+            return RM_OUT_OF_MEMORY;
+        }
+        if (rm_read_raw(reader, payload, payload_length) != payload_length) {
+            rm_report(reader, RM_READ_FAILED, "Could not read packet data.");
+            rm_release(reader, payload);
+            rm_release(reader, packet);
+            return RM_READ_FAILED;
+        }
+    }
+
+    packet->timestamp = header.timestamp;
+    packet->stream = uint16_t(index);
+    packet->asm_flags = asm_flags;
+    packet->asm_rule = asm_rule;
+    packet->reserved = 0;
+    packet->length = uint16_t(payload_length);
+    packet->data = payload;
+
+    state->last_timestamp = header.timestamp;
+    state->last_rule = asm_rule;
+
+    const uint32_t header_offset = reader->position - payload_length - RM_PACKET_HEADER_SIZE;
+    rm_index_add(reader, uint32_t(index), header.timestamp, header_offset, header.flags);
+
+    *out = packet;
+    return RM_OK;
+}
+
+rm_result rm_index_add(rm_reader* reader, uint32_t stream, uint32_t timestamp, uint32_t offset, uint8_t flags)
+{
+    if (reader == nullptr || reader->stream_states == nullptr || stream >= reader->stream_count) {
+        return RM_FAIL;
+    }
+    if ((flags & RM_PACKET_KEYFRAME) == 0) {
+        return RM_OK;
+    }
+    rm_stream_state* state = &reader->stream_states[stream];
+    // The storage was sized once from the durations; it never grows here.
+    if (state->index_entries == nullptr || state->index_count >= state->index_capacity) {
+        return RM_FAIL;
+    }
+    if (state->index_count != 0 &&
+        (timestamp <= state->last_entry_time || timestamp - state->last_entry_time <= state->index_spacing)) {
+        return RM_FAIL;
+    }
+    rm_index_entry* entry = &state->index_entries[state->index_count];
+    entry->timestamp = timestamp;
+    entry->offset = offset;
+    state->last_entry_time = timestamp;
+    state->index_count += 1;
+    return RM_OK;
+}

@@ -1,0 +1,526 @@
+// Packet reading: locating the DATA chunk, stream selection and skipping,
+// rule flags, the end of the data versus a damaged file, the keyframe index.
+#include <gtest/gtest.h>
+
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "rmparser/rm_internal.h"
+#include "tests/support/rm_test_io.h"
+
+namespace {
+
+using rmtest::Bytes;
+using rmtest::make_packet;
+using rmtest::Packet;
+
+const char kHeaderMessage[] = "Could not read packet header.";
+const char kDataMessage[] = "Could not read packet data.";
+const char kStreamMessage[] = "Unexpected stream number in packet.";
+
+// What one call of the packet reader gave; the packet itself is released at once.
+struct Got {
+    rm_result code = RM_OK;
+    uint32_t timestamp = 0;
+    uint16_t stream = 0;
+    uint16_t asm_flags = 0;
+    uint8_t asm_rule = 0;
+    uint16_t length = 0;
+    bool has_data = false;
+    Bytes data;
+    uint32_t file_offset = 0;
+};
+
+// A reader over an in-memory file, with a counting allocator and an error log.
+struct Opened {
+    rmtest::TestAllocator alloc;
+    rmtest::ErrorLog log;
+    rmtest::MemoryIo io;
+    rm_reader* reader = nullptr;
+
+    explicit Opened(const Bytes& bytes) : io(bytes)
+    {
+        reader = rm_reader_new_custom(&log, &rmtest::ErrorLog::report, &alloc, &rmtest::TestAllocator::allocate,
+                                      &rmtest::TestAllocator::release);
+        io.attach(reader);
+    }
+
+    ~Opened()
+    {
+        rm_reader_delete(&reader);
+        EXPECT_EQ(alloc.live(), 0u);
+        EXPECT_EQ(alloc.foreign_releases, 0u);
+    }
+
+    rm_result load() { return rm_reader_load_headers(reader); }
+
+    Got next(int32_t selector = -1)
+    {
+        Got got;
+        rm_packet* packet = nullptr;
+        got.code = rm_reader_next_packet(reader, &packet, selector);
+        if (got.code != RM_OK) {
+            EXPECT_EQ(packet, nullptr);
+            return got;
+        }
+        got.timestamp = packet->timestamp;
+        got.stream = packet->stream;
+        got.asm_flags = packet->asm_flags;
+        got.asm_rule = packet->asm_rule;
+        got.length = packet->length;
+        got.has_data = packet->data != nullptr;
+        if (packet->data) got.data.assign(packet->data, packet->data + packet->length);
+        got.file_offset = packet->file_offset;
+        EXPECT_EQ(packet->reserved, 0);
+        rm_reader_release_packet(reader, &packet);
+        return got;
+    }
+
+    // Every packet up to the first non-zero result, which ends the list.
+    std::vector<Got> all(int32_t selector = -1)
+    {
+        std::vector<Got> list;
+        for (int guard = 0; guard < 1000; ++guard) {
+            list.push_back(next(selector));
+            if (list.back().code != RM_OK) return list;
+        }
+        ADD_FAILURE() << "the reader never stopped";
+        return list;
+    }
+};
+
+std::vector<uint32_t> timestamps(const std::vector<Got>& list)
+{
+    std::vector<uint32_t> t;
+    for (const Got& g : list) {
+        if (g.code == RM_OK) t.push_back(g.timestamp);
+    }
+    return t;
+}
+
+Bytes filler(uint32_t n)
+{
+    Bytes b(n);
+    for (uint32_t k = 0; k < n; ++k) b[k] = uint8_t(k);
+    return b;
+}
+
+Packet with_length(Packet p, uint16_t length)
+{
+    p.length = length;
+    return p;
+}
+
+const std::vector<rmtest::MdprChunk> kVideoAndAudio = {rmtest::video_mdpr(0), rmtest::audio_mdpr(1)};
+
+TEST(PacketReading, DeliversPacketsInFileOrderWithTheirPayloads)
+{
+    rmtest::RmWriter w = rmtest::simple_writer(kVideoAndAudio, {});
+    std::vector<uint32_t> payload_offsets;
+    const std::vector<Packet> packets = {make_packet(0, 1000, 10, true), make_packet(1, 1000, 5, true),
+                                         make_packet(0, 1040, 0), make_packet(1, 1020, 300)};
+    for (const Packet& p : packets) {
+        payload_offsets.push_back(uint32_t(w.offset() + 12));
+        w.packet(p);
+    }
+    Opened f(w.bytes());
+    ASSERT_EQ(f.load(), RM_OK);
+    EXPECT_EQ(f.reader->start_timestamp, 1000u);
+
+    const std::vector<Got> list = f.all();
+    ASSERT_EQ(list.size(), packets.size() + 1);
+    for (size_t i = 0; i < packets.size(); ++i) {
+        SCOPED_TRACE(i);
+        EXPECT_EQ(list[i].stream, packets[i].stream_number);  // numbers 0 and 1 are indexes 0 and 1
+        EXPECT_EQ(list[i].timestamp, packets[i].timestamp);
+        EXPECT_EQ(list[i].length, *packets[i].payload_size);
+        EXPECT_EQ(list[i].data, filler(*packets[i].payload_size));
+        EXPECT_EQ(list[i].file_offset, payload_offsets[i]);
+    }
+    // An empty payload comes without a block.
+    EXPECT_FALSE(list[2].has_data);
+    EXPECT_EQ(list.back().code, RM_END_OF_DATA);
+}
+
+// A packet of another stream is passed over by one relative seek; its length
+// field decides how far, and no length may make the reader go back.
+TEST(PacketReading, SkipsOtherStreamsByTheirLength)
+{
+    const struct {
+        const char* what;
+        Packet skipped;
+        int32_t seek;
+    } cases[] = {
+        {"payload of 20", make_packet(1, 10, 20), 20},
+        {"length 12", make_packet(1, 10, 0), 0},
+        {"length 0", with_length(make_packet(1, 10, 0), 0), 0},
+        {"length 1", with_length(make_packet(1, 10, 0), 1), 0},
+        {"length 11", with_length(make_packet(1, 10, 0), 11), 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        Opened f(rmtest::simple_file(kVideoAndAudio,
+                                     {make_packet(0, 0, 4, true), c.skipped, make_packet(0, 40, 6), c.skipped}));
+        ASSERT_EQ(f.load(), RM_OK);
+        f.io.seeks.clear();
+        const std::vector<Got> list = f.all(0);
+        EXPECT_EQ(timestamps(list), (std::vector<uint32_t>{0, 40}));
+        EXPECT_EQ(list.back().code, RM_END_OF_DATA);
+        ASSERT_EQ(f.io.seeks.size(), 2u);
+        for (const auto& seek : f.io.seeks) {
+            EXPECT_EQ(seek.origin, 1);
+            EXPECT_EQ(seek.offset, c.seek);
+        }
+        EXPECT_EQ(f.log.count(), 1u);  // only the end of the data
+    }
+}
+
+TEST(PacketReading, UnknownStreamNumberIsCorruptOnlyWhenTaken)
+{
+    const Bytes file = rmtest::simple_file({rmtest::video_mdpr(0)},
+                                           {make_packet(0, 0, 8, true), make_packet(7, 20, 8), make_packet(0, 40, 8)});
+    {
+        Opened f(file);
+        ASSERT_EQ(f.load(), RM_OK);
+        EXPECT_EQ(f.next().code, RM_OK);
+        const size_t live = f.alloc.live();
+        EXPECT_EQ(f.next().code, RM_CORRUPT);
+        EXPECT_EQ(f.alloc.live(), live);
+        ASSERT_EQ(f.log.count(), 1u);
+        EXPECT_EQ(f.log.last_code(), RM_CORRUPT);
+        EXPECT_EQ(f.log.last_message(), kStreamMessage);
+    }
+    {
+        Opened f(file);
+        ASSERT_EQ(f.load(), RM_OK);
+        const std::vector<Got> list = f.all(0);
+        EXPECT_EQ(timestamps(list), (std::vector<uint32_t>{0, 40}));
+        EXPECT_EQ(list.back().code, RM_END_OF_DATA);
+        EXPECT_EQ(f.log.count_of(kStreamMessage), 0u);
+    }
+}
+
+TEST(PacketReading, SelectorNamingNoStreamReadsToTheEnd)
+{
+    const Bytes file = rmtest::simple_file(
+        kVideoAndAudio, {make_packet(0, 0, 8, true), make_packet(0, 40, 8), make_packet(0, 80, 8)});
+    for (int32_t selector : {1, 2, 1000, -2}) {
+        SCOPED_TRACE(selector);
+        Opened f(file);
+        ASSERT_EQ(f.load(), RM_OK);
+        EXPECT_EQ(f.next(selector).code, RM_END_OF_DATA);
+        EXPECT_EQ(f.log.count_of(kHeaderMessage), 1u);
+    }
+}
+
+struct RuleStep {
+    uint32_t timestamp;
+    bool keyframe;
+    uint8_t group;
+    uint16_t asm_flags;
+    uint8_t asm_rule;
+};
+
+struct RuleCase {
+    const char* what;
+    const char* mime;
+    uint32_t file_version;
+    std::vector<RuleStep> steps;
+};
+
+TEST(PacketReading, RuleFlagsFollowTheStreamClass)
+{
+    const RuleCase cases[] = {
+        {"video", rmtest::kRealVideoMime, 0,
+         {
+             {0, false, 0, 3, 1},    // first packet after the header read
+             {0, false, 0, 0, 1},    // same timestamp as the previous one
+             {40, false, 0, 2, 1},   // non-keyframe after a non-keyframe
+             {80, true, 0, 3, 0},    // keyframe
+             {120, false, 0, 3, 1},  // non-keyframe after a keyframe
+             {160, false, 0, 2, 1},
+             {160, true, 0, 0, 0},   // the timestamp wins over the keyframe
+         }},
+        {"audio", rmtest::kRealAudioMime, 0,
+         {
+             {0, true, 0, 3, 0},
+             {20, false, 0, 3, 1},  // after a keyframe
+             {40, false, 0, 2, 1},  // after a non-keyframe
+             {40, false, 0, 2, 1},  // audio ignores equal timestamps
+             {60, true, 0, 3, 0},
+         }},
+        {"event", rmtest::kRealEventMime, 0,
+         {
+             {0, false, 0, 2, 1},
+             {10, true, 0, 3, 0},
+             {20, false, 0, 2, 1},
+         }},
+        {"no class, version 0", "application/octet-stream", 0,
+         {
+             {0, false, 5, 2, 1},
+             {10, true, 5, 3, 0},
+         }},
+        {"no class, version 1: the group is the rule", "application/octet-stream", 1,
+         {
+             {0, false, 5, 2, 5},
+             {10, true, 7, 3, 7},
+         }},
+    };
+    for (const RuleCase& c : cases) {
+        SCOPED_TRACE(c.what);
+        rmtest::MdprChunk stream = rmtest::video_mdpr(0);
+        stream.mime_type = c.mime;
+        std::vector<Packet> packets;
+        for (const RuleStep& step : c.steps) {
+            Packet p = make_packet(0, step.timestamp, 4, step.keyframe);
+            p.group = step.group;
+            packets.push_back(p);
+            // Packets of another stream taken in between change nothing.
+            packets.push_back(make_packet(1, step.timestamp + 1, 4, !step.keyframe));
+        }
+        Opened f(rmtest::simple_file({stream, rmtest::audio_mdpr(1)}, packets, c.file_version));
+        ASSERT_EQ(f.load(), RM_OK);
+        for (size_t i = 0; i < c.steps.size(); ++i) {
+            SCOPED_TRACE(i);
+            const Got got = f.next();
+            ASSERT_EQ(got.code, RM_OK);
+            ASSERT_EQ(f.next().stream, 1);
+            EXPECT_EQ(got.timestamp, c.steps[i].timestamp);
+            EXPECT_EQ(got.asm_flags, c.steps[i].asm_flags);
+            EXPECT_EQ(got.asm_rule, c.steps[i].asm_rule);
+        }
+    }
+}
+
+TEST(PacketReading, EndOfDataIsReportedOncePerCall)
+{
+    Opened f(rmtest::video_file({make_packet(0, 0, 8, true), make_packet(0, 40, 8)}));
+    ASSERT_EQ(f.load(), RM_OK);
+    EXPECT_EQ(f.next().code, RM_OK);
+    EXPECT_EQ(f.next().code, RM_OK);
+    EXPECT_EQ(f.log.count(), 0u);
+    for (size_t call = 1; call <= 3; ++call) {
+        EXPECT_EQ(f.next().code, RM_END_OF_DATA);
+        EXPECT_EQ(f.log.count(), call);
+        EXPECT_EQ(f.log.last_code(), RM_READ_FAILED);
+        EXPECT_EQ(f.log.last_message(), kHeaderMessage);
+    }
+}
+
+TEST(PacketReading, FileCutInsideTheDataChunkFails)
+{
+    const Bytes whole = rmtest::video_file({make_packet(0, 0, 8, true), make_packet(0, 40, 100)});
+    const struct {
+        const char* what;
+        size_t cut;  // bytes removed from the end
+        const char* message;
+    } cases[] = {
+        {"cut inside the payload", 50, kDataMessage},
+        {"cut inside the header", 100 + 5, kHeaderMessage},
+        {"cut right after a packet", 100 + 12, kHeaderMessage},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        Bytes cut = whole;
+        cut.resize(whole.size() - c.cut);
+        Opened f(cut);
+        ASSERT_EQ(f.load(), RM_OK);
+        EXPECT_EQ(f.next().code, RM_OK);
+        const size_t live = f.alloc.live();
+        EXPECT_EQ(f.next().code, RM_READ_FAILED);
+        EXPECT_EQ(f.alloc.live(), live);
+        ASSERT_EQ(f.log.count(), 1u);
+        EXPECT_EQ(f.log.last_code(), RM_READ_FAILED);
+        EXPECT_EQ(f.log.last_message(), c.message);
+    }
+}
+
+TEST(PacketReading, HugeDataSizeDoesNotWrapIntoAnEarlyEnd)
+{
+    // The chunk claims nearly 4 GiB; offset + size must not wrap to a small
+    // end that would pass a cut file off as complete.
+    rmtest::RmWriter w;
+    w.rmf().prop().mdpr(rmtest::video_mdpr(0));
+    rmtest::DataChunk data;
+    data.size = 0xFFFFFFF0u;
+    data.packet_count = 2;  // the second one is missing
+    w.data(data).packet(make_packet(0, 0, 8, true)).raw({0x00, 0x00, 0x00});
+    Opened f(w.bytes());
+    ASSERT_EQ(f.load(), RM_OK);
+    EXPECT_EQ(f.next().code, RM_OK);
+    EXPECT_EQ(f.next().code, RM_READ_FAILED);
+}
+
+// A DATA size that overshoots the file (some muxers write one 10 bytes too
+// large, with a short trailer after the last packet) still ends normally
+// once every declared packet has gone by; a cut before that is damage.
+TEST(PacketReading, OvershootingDataSizeEndsAfterTheDeclaredPackets)
+{
+    const struct {
+        const char* what;
+        std::optional<uint32_t> declared;  // default: the packets written
+        uint32_t packets_kept;
+        rm_result end;
+    } cases[] = {
+        {"every declared packet read", {}, 3, RM_END_OF_DATA},
+        {"fewer declared than present", 2u, 3, RM_END_OF_DATA},
+        {"a declared packet missing", 4u, 3, RM_READ_FAILED},
+        {"nothing declared", 0u, 3, RM_READ_FAILED},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        rmtest::RmWriter w;
+        w.rmf().prop().mdpr(rmtest::video_mdpr(0));
+        rmtest::DataChunk data;
+        data.packet_count = c.declared;
+        data.size = 18 + 3 * 20 + 10 + 8;
+        w.data(data);
+        for (uint32_t i = 0; i < c.packets_kept; ++i) {
+            w.packet(make_packet(0, i * 40, 8, i == 0));
+        }
+        w.raw(Bytes(8, 0));
+        Opened f(w.bytes());
+        ASSERT_EQ(f.load(), RM_OK);
+        for (int32_t selector : {-1, 0, 1}) {
+            Opened g(w.bytes());
+            ASSERT_EQ(g.load(), RM_OK);
+            const std::vector<Got> list = g.all(selector);
+            EXPECT_EQ(list.back().code, c.end) << "selector " << selector;
+            EXPECT_EQ(g.log.last_message(), kHeaderMessage);
+        }
+    }
+}
+
+TEST(PacketReading, NoDeclaredPacketsLeavesTheStartOpen)
+{
+    rmtest::RmWriter w;
+    w.rmf().prop().mdpr(rmtest::video_mdpr(0));
+    rmtest::DataChunk data;
+    data.packet_count = 0;
+    w.data(data).packet(make_packet(0, 500, 8, true)).packet(make_packet(0, 540, 8));
+    Opened f(w.bytes());
+    ASSERT_EQ(f.load(), RM_OK);
+    EXPECT_EQ(f.reader->start_timestamp, 0xFFFFFFFFu);
+    const std::vector<Got> list = f.all();
+    EXPECT_EQ(timestamps(list), (std::vector<uint32_t>{500, 540}));
+    EXPECT_EQ(list.back().code, RM_END_OF_DATA);
+}
+
+TEST(PacketReading, HeaderReadFailsWithoutADataChunkAtTheOffset)
+{
+    // The same file twice: once to learn where the INDX chunk lands.
+    auto build = [](uint32_t data_offset) {
+        rmtest::RmWriter w;
+        rmtest::PropChunk prop;
+        if (data_offset != 0) prop.data_offset = data_offset;
+        w.rmf().prop(prop).mdpr(rmtest::video_mdpr(0)).data().packet(make_packet(0, 0, 8, true));
+        const uint32_t indx_offset = uint32_t(w.offset());
+        w.indx(2);
+        return std::make_pair(w.bytes(), indx_offset);
+    };
+    const uint32_t indx_offset = build(0).second;
+    Opened f(build(indx_offset).first);
+    EXPECT_EQ(f.load(), RM_BAD_DATA_CHUNK);
+    EXPECT_EQ(f.log.count(), 0u);
+}
+
+TEST(PacketReading, HeaderReadFailsWhenTheFirstPacketBelongsToNoStream)
+{
+    Opened f(rmtest::video_file({make_packet(3, 0, 8, true), make_packet(0, 40, 8)}));
+    EXPECT_EQ(f.load(), RM_BAD_DATA_CHUNK);
+    EXPECT_EQ(f.log.count(), 0u);
+}
+
+TEST(PacketReading, KeyframeIndexKeepsItsSpacingAndCapacity)
+{
+    // Short streams: entries more than 50 ms apart, at most 32 of them.
+    rmtest::RmWriter w = rmtest::simple_writer({rmtest::video_mdpr(0)}, {});
+    struct Expected {
+        uint32_t timestamp;
+        uint32_t offset;
+    };
+    std::vector<Expected> expected;
+    auto add = [&](uint32_t timestamp, bool keyframe, bool recorded) {
+        if (recorded) expected.push_back({timestamp, uint32_t(w.offset())});
+        w.packet(make_packet(0, timestamp, 3, keyframe));
+    };
+    add(100, true, true);
+    add(150, true, false);  // exactly the spacing
+    add(160, false, false);
+    add(151, true, true);   // just over it
+    add(120, true, false);  // going back in time
+    uint32_t t = 151;
+    while (expected.size() < 32) {
+        t += 100;
+        add(t, true, true);
+    }
+    add(t + 100, true, false);  // the storage is full
+    add(t + 200, true, false);
+
+    Opened f(w.bytes());
+    ASSERT_EQ(f.load(), RM_OK);
+    const rm_stream_state& state = f.reader->stream_states[0];
+    ASSERT_EQ(state.index_spacing, 50u);
+    ASSERT_EQ(state.index_capacity, 32u);
+    const size_t allocations = f.alloc.allocations;
+    const std::vector<Got> list = f.all();
+    EXPECT_EQ(list.back().code, RM_END_OF_DATA);
+    EXPECT_EQ(f.alloc.allocations - allocations, 2 * (list.size() - 1));  // record and payload, nothing else
+
+    ASSERT_EQ(state.index_count, expected.size());
+    for (size_t i = 0; i < expected.size(); ++i) {
+        SCOPED_TRACE(i);
+        EXPECT_EQ(state.index_entries[i].timestamp, expected[i].timestamp);
+        EXPECT_EQ(state.index_entries[i].offset, expected[i].offset);
+    }
+    EXPECT_EQ(state.last_entry_time, expected.back().timestamp);
+}
+
+TEST(PacketReading, ShortLengthFieldEndsTheCallWithoutAHugeAllocation)
+{
+    // Three taken packets whose length field is below 12, back to back, then a good one.
+    Opened f(rmtest::video_file({with_length(make_packet(0, 0, 0, true), 5),
+                                 with_length(make_packet(0, 10, 0), 0), with_length(make_packet(0, 20, 0), 11),
+                                 make_packet(0, 40, 16)}));
+    ASSERT_EQ(f.load(), RM_OK);
+    const std::vector<Got> list = f.all();
+    // The reader stops at the first of them; later calls move on, one header each.
+    ASSERT_EQ(list.size(), 1u);
+    EXPECT_EQ(list[0].code, RM_OUT_OF_MEMORY);
+    for (uint32_t ts : {10u, 20u}) {
+        SCOPED_TRACE(ts);
+        EXPECT_EQ(f.next().code, RM_OUT_OF_MEMORY);
+    }
+    const Got good = f.next();
+    EXPECT_EQ(good.code, RM_OK);
+    EXPECT_EQ(good.timestamp, 40u);
+    EXPECT_EQ(good.data, filler(16));
+    EXPECT_EQ(f.next().code, RM_END_OF_DATA);
+    EXPECT_LT(f.alloc.largest_request, 65536u);
+    EXPECT_EQ(f.log.count(), 1u);  // only the end of the data
+    // The refused packets left the stream state alone: the good one is the
+    // first taken, so it counts as following nothing.
+    EXPECT_EQ(good.asm_flags, 3);
+}
+
+TEST(PacketReading, FailedAllocationsReleaseEverything)
+{
+    const Bytes file = rmtest::video_file({make_packet(0, 0, 8, true), make_packet(0, 40, 8)});
+    for (uint32_t nth : {1u, 2u}) {
+        SCOPED_TRACE(nth);
+        Opened f(file);
+        ASSERT_EQ(f.load(), RM_OK);
+        const size_t live = f.alloc.live();
+        f.alloc.fail_nth(f.alloc.requests + nth);
+        EXPECT_EQ(f.next().code, RM_OUT_OF_MEMORY);
+        EXPECT_EQ(f.alloc.live(), live);
+        EXPECT_EQ(f.log.count(), 0u);
+        // No attempt is made to find the next header: the unread payload
+        // (filler 00 01 02 ...) is taken for one and names no stream.
+        EXPECT_EQ(f.next().code, RM_CORRUPT);
+    }
+}
+
+}  // namespace

@@ -1,0 +1,457 @@
+// Stream tables (map, classes, keyframe index sizing), stream header copies
+// and properties, on a handle whose tables are set up directly.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "rmparser/rm_internal.h"
+#include "tests/support/rm_test_io.h"
+
+namespace {
+
+struct Stream {
+    uint16_t stream_number;
+    uint32_t duration;
+    std::string mime = "";
+};
+
+struct Handle {
+    rmtest::TestAllocator memory;
+    rmtest::ErrorLog log;
+    rm_reader* reader = nullptr;
+
+    Handle() {
+        reader = rm_reader_new_custom(&log, rmtest::ErrorLog::report, &memory, rmtest::TestAllocator::allocate,
+                                      rmtest::TestAllocator::release);
+    }
+    ~Handle() { rm_reader_delete(&reader); }
+
+    template <typename T>
+    T* zeroed(size_t count) {
+        const uint32_t bytes = uint32_t(count * sizeof(T));
+        T* block = static_cast<T*>(rm_alloc(reader, bytes));
+        std::memset(block, 0, bytes);
+        return block;
+    }
+
+    // The media table as stream selection leaves it.
+    void set_streams(const std::vector<Stream>& streams) {
+        reader->media_props = zeroed<rm_media_props>(streams.size());
+        reader->media_count = reader->media_capacity = reader->stream_count = uint32_t(streams.size());
+        for (size_t i = 0; i < streams.size(); ++i) {
+            rm_media_props& m = reader->media_props[i];
+            m.stream_number = streams[i].stream_number;
+            m.duration = streams[i].duration;
+            if (!streams[i].mime.empty()) {
+                m.mime_type = rm_clone_string(&memory, rmtest::TestAllocator::allocate, streams[i].mime.c_str());
+            }
+        }
+    }
+
+    // One stored stream header per entry, each with a few properties of every type.
+    void set_stored_headers(size_t count) {
+        reader->stream_headers = zeroed<rm_stream_header>(count);
+        reader->stream_count = uint32_t(count);
+        static const uint8_t opaque[] = {1, 2, 3, 4, 5};
+        static const uint8_t flags[] = {0, 3, 0, 2};
+        for (size_t i = 0; i < count; ++i) {
+            rm_stream_header& h = reader->stream_headers[i];
+            h.stream_number = uint32_t(i);
+            h.max_bit_rate = 450000;
+            h.avg_bit_rate = 300000;
+            h.duration = 60000;
+            h.preroll = 4000;
+            h.start_time = 7;
+            h.mime_type = rm_clone_string(&memory, rmtest::TestAllocator::allocate, "video/x-pn-realvideo");
+            h.stream_name = rm_clone_string(&memory, rmtest::TestAllocator::allocate, "Video Stream");
+            h.opaque_data = static_cast<uint8_t*>(rm_clone_bytes(&memory, rmtest::TestAllocator::allocate, opaque, 5));
+            h.opaque_length = 5;
+            h.properties = zeroed<rm_property>(4);
+            h.property_count = 4;
+            EXPECT_EQ(RM_OK, rm_property_set(reader, &h.properties[0], "StreamNumber", RM_PROPERTY_INT, i, 0));
+            EXPECT_EQ(RM_OK, rm_property_set(reader, &h.properties[1], "MimeType", RM_PROPERTY_STRING,
+                                             reinterpret_cast<uintptr_t>("video/x-pn-realvideo"), 0));
+            EXPECT_EQ(RM_OK, rm_property_set(reader, &h.properties[2], "RMFF 1.0 Flags", RM_PROPERTY_BUFFER,
+                                             reinterpret_cast<uintptr_t>(flags), sizeof(flags)));
+            EXPECT_EQ(RM_OK, rm_property_set(reader, &h.properties[3], "Same", RM_PROPERTY_STRING,
+                                             reinterpret_cast<uintptr_t>("text"), 0));
+        }
+    }
+};
+
+}  // namespace
+
+TEST(StreamTables, MapTranslatesFileNumbersToIndexes) {
+    Handle h;
+    h.set_streams({{0, 1000}, {5, 1000}});
+    ASSERT_EQ(RM_OK, rm_build_stream_tables(h.reader));
+    ASSERT_EQ(6u, h.reader->stream_map_size);
+    const uint32_t expected[] = {0, 0xFFFFFFFF, 0xFFFFFFFF, 0xFFFFFFFF, 0xFFFFFFFF, 1};
+    for (uint32_t n = 0; n < 6; ++n) {
+        EXPECT_EQ(expected[n], h.reader->stream_map[n]) << "number " << n;
+    }
+}
+
+TEST(StreamTables, KeyframeIndexSizing) {
+    struct Case {
+        uint32_t first;    // duration of stream index 0
+        uint32_t longest;  // duration of a second stream (0: none)
+        uint32_t spacing;
+        uint32_t capacity;
+    };
+    const Case cases[] = {
+        {60000, 0, 50, 1200},
+        {3600000, 0, 1757, 2048},
+        {102399, 0, 50, 2047},
+        {102400, 0, 50, 2048},
+        {30722047, 0, 15000, 2048},
+        {30722048, 0, 15000, 2048},
+        {0xFFFFFFFF, 0, 15000, 2048},
+        {1000, 0, 50, 32},
+        {0, 0, 50, 32},
+        {1000, 60000, 50, 1200},      // spacing from the first, capacity from the longest
+        {3600000, 7200000, 1757, 2048},
+        {1000, 0xFFFFFFFF, 50, 65536},  // bounded: the rule alone would give 85,899,345
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.first << " / " << c.longest);
+        Handle h;
+        std::vector<Stream> streams = {{0, c.first, "video/x-pn-realvideo"}};
+        if (c.longest != 0) streams.push_back({1, c.longest, "audio/x-pn-realaudio"});
+        h.set_streams(streams);
+        ASSERT_EQ(RM_OK, rm_build_stream_tables(h.reader));
+        EXPECT_EQ(c.longest > c.first ? c.longest : c.first, h.reader->longest_duration);
+        for (uint32_t i = 0; i < streams.size(); ++i) {
+            const rm_stream_state& state = h.reader->stream_states[i];
+            EXPECT_EQ(c.spacing, state.index_spacing);
+            EXPECT_EQ(c.capacity, state.index_capacity);
+            EXPECT_EQ(0u, state.index_count);
+            EXPECT_EQ(0u, state.last_entry_time);
+            ASSERT_NE(nullptr, state.index_entries);
+            EXPECT_EQ(c.capacity * 8, h.memory.blocks.at(state.index_entries));
+            EXPECT_EQ(0u, state.index_entries[c.capacity - 1].timestamp);  // zeroed
+        }
+    }
+}
+
+TEST(StreamTables, LongDurationBesideShortFirstStream) {
+    // Allowed memory: the bounded index fits; refused: the failure is reported as out of memory.
+    Handle h;
+    h.set_streams({{0, 1000, "video/x-pn-realvideo"}, {1, 0xFFFFFFFF, "application/x-pn-realevent"}});
+    ASSERT_EQ(RM_OK, rm_build_stream_tables(h.reader));
+    EXPECT_LE(h.memory.largest_request, 65536u * 8u);
+
+    Handle refused;
+    refused.set_streams({{0, 1000, "video/x-pn-realvideo"}, {1, 0xFFFFFFFF, "application/x-pn-realevent"}});
+    refused.memory.fail_larger_than(64 * 1024);
+    EXPECT_EQ(RM_OUT_OF_MEMORY, rm_build_stream_tables(refused.reader));
+    rm_reader_delete(&refused.reader);
+    EXPECT_EQ(0u, refused.memory.live());
+}
+
+TEST(StreamTables, IndexStorageOfAllStreamsIsBounded) {
+    // Thousands of tiny MDPRs must not cost 16 KiB of index each.
+    Handle h;
+    std::vector<Stream> streams;
+    for (uint16_t n = 0; n < 4000; ++n) streams.push_back({n, 3600000});
+    h.set_streams(streams);
+    ASSERT_EQ(RM_OK, rm_build_stream_tables(h.reader));
+    EXPECT_EQ((1u << 20) / 4000, h.reader->stream_states[0].index_capacity);
+    EXPECT_EQ(1757u, h.reader->stream_states[3999].index_spacing);
+    EXPECT_LE(h.memory.live_bytes, 9u * 1024 * 1024);
+}
+
+TEST(StreamTables, ClassFlagsFollowTheExactMimeType) {
+    struct Case {
+        const char* mime;  // "" for none
+        uint8_t flags;
+    };
+    const Case cases[] = {
+        {"audio/x-pn-realaudio", RM_CLASS_AUDIO},
+        {"audio/x-pn-realaudio-encrypted", RM_CLASS_AUDIO},
+        {"video/x-pn-realvideo", RM_CLASS_VIDEO},
+        {"video/x-pn-realvideo-encrypted", RM_CLASS_VIDEO},
+        {"application/x-pn-realevent", RM_CLASS_EVENT},
+        {"application/x-pn-realevent-encrypted", RM_CLASS_EVENT},
+        {"application/x-pn-imagemap", RM_CLASS_EVENT},
+        {"application/x-pn-imagemap-encrypted", RM_CLASS_EVENT},
+        {"image_map/x-pn-realvideo", RM_CLASS_EVENT},
+        {"image_map/x-pn-realvideo-encrypted", RM_CLASS_EVENT},
+        {"syncMM/x-pn-realvideo", RM_CLASS_EVENT},
+        {"syncMM/x-pn-realvideo-encrypted", RM_CLASS_EVENT},
+        {"Video/x-pn-realvideo", 0},
+        {"video/x-pn-realvideo ", 0},
+        {"video/x-pn-realvide", 0},
+        {"syncmm/x-pn-realvideo", 0},
+        {"audio/x-ralf-mpeg4", 0},
+        {"", 0},
+    };
+    std::vector<Stream> streams;
+    for (uint16_t i = 0; i < sizeof(cases) / sizeof(cases[0]); ++i) streams.push_back({i, 1000, cases[i].mime});
+    Handle h;
+    h.set_streams(streams);
+    ASSERT_EQ(RM_OK, rm_build_stream_tables(h.reader));
+    for (size_t i = 0; i < streams.size(); ++i) {
+        const Case& c = cases[i];
+        SCOPED_TRACE(c.mime);
+        EXPECT_EQ(c.flags, h.reader->stream_states[i].class_flags);
+        const char* mime = c.mime[0] ? c.mime : nullptr;
+        EXPECT_EQ(c.flags == RM_CLASS_AUDIO, rm_mime_is_audio(mime) == 1);
+        EXPECT_EQ(c.flags == RM_CLASS_VIDEO, rm_mime_is_video(mime) == 1);
+        EXPECT_EQ(c.flags == RM_CLASS_EVENT, rm_mime_is_event(mime) == 1);
+        EXPECT_EQ(c.flags != 0, rm_mime_is_known(mime) == 1);
+        rm_stream_header header{};
+        header.mime_type = const_cast<char*>(mime);
+        EXPECT_EQ(c.flags == RM_CLASS_AUDIO, rm_stream_header_is_audio(&header) == 1);
+        EXPECT_EQ(c.flags == RM_CLASS_VIDEO, rm_stream_header_is_video(&header) == 1);
+        EXPECT_EQ(c.flags == RM_CLASS_EVENT, rm_stream_header_is_event(&header) == 1);
+    }
+    EXPECT_EQ(0, rm_stream_header_is_video(nullptr));
+}
+
+TEST(StreamTables, FailuresAndRebuild) {
+    EXPECT_EQ(RM_FAIL, rm_build_stream_tables(nullptr));
+    {
+        Handle h;
+        EXPECT_EQ(RM_FAIL, rm_build_stream_tables(h.reader));  // no streams
+    }
+    struct Case {
+        uint32_t nth;  // request number within the build
+        rm_result expected;
+    };
+    // Requests: map, state array, first index, second index.
+    const Case cases[] = {{1, RM_FAIL}, {2, RM_FAIL}, {3, RM_OUT_OF_MEMORY}, {4, RM_OUT_OF_MEMORY}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.nth);
+        Handle h;
+        h.set_streams({{0, 1000}, {1, 1000}});
+        h.memory.fail_nth(h.memory.requests + c.nth);
+        EXPECT_EQ(c.expected, rm_build_stream_tables(h.reader));
+        rm_reader_delete(&h.reader);
+        EXPECT_EQ(0u, h.memory.live());
+    }
+    // A second build replaces the first without leaking it.
+    Handle h;
+    h.set_streams({{2, 1000}, {0, 1000}});
+    ASSERT_EQ(RM_OK, rm_build_stream_tables(h.reader));
+    const size_t live = h.memory.live();
+    ASSERT_EQ(RM_OK, rm_build_stream_tables(h.reader));
+    EXPECT_EQ(live, h.memory.live());
+    EXPECT_EQ(1u, h.reader->stream_map[0]);
+    EXPECT_EQ(0u, h.reader->stream_map[2]);
+}
+
+TEST(StreamHeaders, TwoFetchesGiveDistinctEqualCopies) {
+    Handle h;
+    h.set_stored_headers(2);
+    rm_stream_header a{};
+    rm_stream_header b{};
+    ASSERT_EQ(RM_OK, rm_copy_stream_header(h.reader, 1, &a));
+    ASSERT_EQ(RM_OK, rm_copy_stream_header(h.reader, 1, &b));
+    const rm_stream_header& stored = h.reader->stream_headers[1];
+    for (const rm_stream_header* copy : {&a, &b}) {
+        EXPECT_EQ(1u, rm_stream_header_get_stream_number(copy));
+        EXPECT_EQ(450000u, rm_stream_header_get_max_bit_rate(copy));
+        EXPECT_EQ(300000u, rm_stream_header_get_avg_bit_rate(copy));
+        EXPECT_EQ(60000u, rm_stream_header_get_duration(copy));
+        EXPECT_EQ(4000u, rm_stream_header_get_preroll(copy));
+        EXPECT_EQ(7u, rm_stream_header_get_start_time(copy));
+        EXPECT_STREQ("video/x-pn-realvideo", rm_stream_header_get_mime_type(copy));
+        EXPECT_STREQ("Video Stream", rm_stream_header_get_stream_name(copy));
+        EXPECT_NE(stored.mime_type, copy->mime_type);
+        ASSERT_EQ(5u, copy->opaque_length);
+        EXPECT_EQ(0, std::memcmp(stored.opaque_data, copy->opaque_data, 5));
+        rm_property* properties = nullptr;
+        ASSERT_EQ(4u, rm_stream_header_get_properties(copy, &properties));
+        EXPECT_EQ(copy->properties, properties);
+    }
+    EXPECT_NE(a.mime_type, b.mime_type);
+    EXPECT_NE(a.stream_name, b.stream_name);
+    EXPECT_NE(a.opaque_data, b.opaque_data);
+    EXPECT_NE(a.properties, b.properties);
+    for (uint32_t i = 0; i < 4; ++i) {
+        SCOPED_TRACE(i);
+        EXPECT_NE(a.properties[i].name, b.properties[i].name);
+        EXPECT_STREQ(a.properties[i].name, b.properties[i].name);
+        EXPECT_EQ(a.properties[i].type, b.properties[i].type);
+        EXPECT_EQ(a.properties[i].size, b.properties[i].size);
+    }
+    EXPECT_EQ(1u, a.properties[0].value.number);
+    EXPECT_NE(a.properties[1].value.data, b.properties[1].value.data);
+    EXPECT_STREQ("video/x-pn-realvideo", static_cast<char*>(b.properties[1].value.data));
+    EXPECT_EQ(21u, b.properties[1].size);
+    EXPECT_NE(a.properties[2].value.data, b.properties[2].value.data);
+    EXPECT_EQ(0, std::memcmp(a.properties[2].value.data, b.properties[2].value.data, 4));
+
+    // Filling a record that holds a copy clears it first.
+    const size_t live = h.memory.live();
+    ASSERT_EQ(RM_OK, rm_copy_stream_header(h.reader, 0, &a));
+    EXPECT_EQ(live, h.memory.live());
+    EXPECT_EQ(0u, a.stream_number);
+    rm_clear_stream_header(h.reader, &a);
+    rm_clear_stream_header(h.reader, &b);
+    EXPECT_EQ(nullptr, b.properties);
+    EXPECT_EQ(0u, b.property_count);
+    EXPECT_EQ(0u, b.opaque_length);
+}
+
+TEST(StreamHeaders, FailedCopyFreesEverything) {
+    for (uint32_t n = 1;; ++n) {
+        SCOPED_TRACE(n);
+        Handle h;
+        h.set_stored_headers(1);
+        const size_t live = h.memory.live();
+        h.memory.fail_nth(h.memory.requests + n);
+        rm_stream_header copy{};
+        const rm_result result = rm_copy_stream_header(h.reader, 0, &copy);
+        rm_clear_stream_header(h.reader, &copy);
+        EXPECT_EQ(live, h.memory.live());
+        if (h.memory.failures == 0) {
+            EXPECT_EQ(RM_OK, result);
+            break;
+        }
+        EXPECT_EQ(RM_FAIL, result);
+    }
+}
+
+TEST(StreamHeaders, CopyRefusals) {
+    Handle h;
+    rm_stream_header copy{};
+    EXPECT_EQ(RM_FAIL, rm_copy_stream_header(h.reader, 0, &copy));  // no stored headers
+    h.set_stored_headers(2);
+    EXPECT_EQ(RM_FAIL, rm_copy_stream_header(h.reader, 2, &copy));
+    EXPECT_EQ(RM_FAIL, rm_copy_stream_header(h.reader, 0, nullptr));
+    EXPECT_EQ(RM_FAIL, rm_copy_stream_header(nullptr, 0, &copy));
+
+    // A stored header without properties cannot be copied.
+    rm_stream_header& stored = h.reader->stream_headers[1];
+    for (uint32_t i = 0; i < stored.property_count; ++i) rm_property_clear(h.reader, &stored.properties[i]);
+    rm_release(h.reader, stored.properties);
+    stored.properties = nullptr;
+    stored.property_count = 0;
+    const size_t live = h.memory.live();
+    EXPECT_EQ(RM_FAIL, rm_copy_stream_header(h.reader, 1, &copy));
+    rm_clear_stream_header(h.reader, &copy);
+    EXPECT_EQ(live, h.memory.live());
+
+    // A stored length without its block never reaches the caller.
+    rm_stream_header& first = h.reader->stream_headers[0];
+    rm_release(h.reader, first.opaque_data);
+    first.opaque_data = nullptr;
+    ASSERT_EQ(RM_OK, rm_copy_stream_header(h.reader, 0, &copy));
+    EXPECT_EQ(nullptr, copy.opaque_data);
+    EXPECT_EQ(0u, copy.opaque_length);
+    rm_clear_stream_header(h.reader, &copy);
+}
+
+TEST(StreamHeaders, LookupsMatchNameAndType) {
+    Handle h;
+    h.set_stored_headers(1);
+    rm_stream_header& header = h.reader->stream_headers[0];
+    // A second "Same", as an int, after the string of that name.
+    rm_property* grown = h.zeroed<rm_property>(5);
+    std::memcpy(grown, header.properties, 4 * sizeof(rm_property));
+    rm_release(h.reader, header.properties);
+    header.properties = grown;
+    header.property_count = 5;
+    ASSERT_EQ(RM_OK, rm_property_set(h.reader, &grown[4], "Same", RM_PROPERTY_INT, 99, 0));
+
+    uint32_t number = 0;
+    char* text = nullptr;
+    void* block = nullptr;
+    uint32_t size = 0;
+    EXPECT_EQ(RM_OK, rm_stream_header_find_int(&header, "Same", &number));
+    EXPECT_EQ(99u, number);
+    EXPECT_EQ(RM_OK, rm_stream_header_find_string(&header, "Same", &text));
+    EXPECT_STREQ("text", text);
+    EXPECT_EQ(RM_FAIL, rm_stream_header_find_int(&header, "MimeType", &number));
+    EXPECT_EQ(RM_FAIL, rm_stream_header_find_string(&header, "StreamNumber", &text));
+    EXPECT_EQ(RM_FAIL, rm_stream_header_find_buffer(&header, "MimeType", &block, &size));
+    EXPECT_EQ(RM_FAIL, rm_stream_header_find_string(&header, "mimetype", &text));  // exact case
+    EXPECT_EQ(RM_OK, rm_stream_header_find_buffer(&header, "RMFF 1.0 Flags", &block, &size));
+    EXPECT_EQ(header.properties[2].value.data, block);
+    EXPECT_EQ(4u, size);
+
+    EXPECT_EQ(RM_FAIL, rm_stream_header_find_int(nullptr, "Same", &number));
+    EXPECT_EQ(RM_FAIL, rm_stream_header_find_int(&header, nullptr, &number));
+    EXPECT_EQ(RM_FAIL, rm_stream_header_find_int(&header, "Same", nullptr));
+    EXPECT_EQ(RM_FAIL, rm_stream_header_find_buffer(&header, "RMFF 1.0 Flags", &block, nullptr));
+    EXPECT_EQ(RM_FAIL, rm_stream_header_find_string(&header, "Same", nullptr));
+    rm_stream_header empty{};
+    EXPECT_EQ(RM_FAIL, rm_stream_header_find_int(&empty, "Same", &number));
+}
+
+TEST(StreamHeaders, PropertySetAndClear) {
+    Handle h;
+    rm_property p{};
+    // A string's size comes from the string, whatever size is passed.
+    ASSERT_EQ(RM_OK, rm_property_set(h.reader, &p, "S", RM_PROPERTY_STRING, reinterpret_cast<uintptr_t>("abc"), 99));
+    EXPECT_EQ(4u, p.size);
+    EXPECT_STREQ("abc", static_cast<char*>(p.value.data));
+    // Replacing it with an int frees the string.
+    const size_t live = h.memory.live();
+    ASSERT_EQ(RM_OK, rm_property_set(h.reader, &p, "I", RM_PROPERTY_INT, 0xFFFFFFFFu, 5));
+    EXPECT_EQ(live - 1, h.memory.live());
+    EXPECT_EQ(0xFFFFFFFFu, p.value.number);
+    EXPECT_EQ(0u, p.size);
+    // An int's number is never taken for a block.
+    EXPECT_EQ(RM_FAIL, rm_property_set(h.reader, &p, "X", 7, 0, 0));
+    EXPECT_STREQ("X", p.name);
+    EXPECT_EQ(7u, p.type);
+    EXPECT_EQ(nullptr, p.value.data);
+    // An empty block owns nothing; a block without bytes behind it is refused.
+    ASSERT_EQ(RM_OK, rm_property_set(h.reader, &p, "B", RM_PROPERTY_BUFFER, 0, 0));
+    EXPECT_EQ(nullptr, p.value.data);
+    EXPECT_EQ(RM_FAIL, rm_property_set(h.reader, &p, "B", RM_PROPERTY_BUFFER, 0, 4));
+    EXPECT_EQ(RM_FAIL, rm_property_set(h.reader, &p, "S", RM_PROPERTY_STRING, 0, 0));
+    EXPECT_EQ(RM_FAIL, rm_property_set(h.reader, &p, nullptr, RM_PROPERTY_INT, 0, 0));
+    EXPECT_EQ(RM_FAIL, rm_property_set(nullptr, &p, "N", RM_PROPERTY_INT, 0, 0));
+    EXPECT_EQ(RM_FAIL, rm_property_set(h.reader, nullptr, "N", RM_PROPERTY_INT, 0, 0));
+    rm_property_clear(h.reader, &p);
+    rm_property_clear(h.reader, nullptr);
+    EXPECT_EQ(nullptr, p.name);
+    EXPECT_EQ(1u, h.memory.live());  // the handle
+    EXPECT_EQ(0u, h.memory.foreign_releases);
+}
+
+TEST(StreamHeaders, NullRecordsAndHelpers) {
+    EXPECT_EQ(nullptr, rm_stream_header_get_mime_type(nullptr));
+    EXPECT_EQ(nullptr, rm_stream_header_get_stream_name(nullptr));
+    EXPECT_EQ(0u, rm_stream_header_get_stream_number(nullptr));
+    EXPECT_EQ(0u, rm_stream_header_get_max_bit_rate(nullptr));
+    EXPECT_EQ(0u, rm_stream_header_get_avg_bit_rate(nullptr));
+    EXPECT_EQ(0u, rm_stream_header_get_max_packet_size(nullptr));
+    EXPECT_EQ(0u, rm_stream_header_get_avg_packet_size(nullptr));
+    EXPECT_EQ(0u, rm_stream_header_get_duration(nullptr));
+    EXPECT_EQ(0u, rm_stream_header_get_preroll(nullptr));
+    EXPECT_EQ(0u, rm_stream_header_get_start_time(nullptr));
+    rm_property* properties = reinterpret_cast<rm_property*>(0x1);
+    EXPECT_EQ(0u, rm_stream_header_get_properties(nullptr, &properties));
+    EXPECT_EQ(reinterpret_cast<rm_property*>(0x1), properties);
+    rm_stream_header header{};
+    header.property_count = 3;
+    EXPECT_EQ(0u, rm_stream_header_get_properties(&header, nullptr));
+
+    rmtest::TestAllocator memory;
+    EXPECT_EQ(nullptr, rm_clone_string(&memory, nullptr, "x"));
+    EXPECT_EQ(nullptr, rm_clone_string(&memory, rmtest::TestAllocator::allocate, nullptr));
+    char* copy = rm_clone_string(&memory, rmtest::TestAllocator::allocate, "");
+    ASSERT_NE(nullptr, copy);
+    EXPECT_EQ(1u, memory.blocks.at(copy));
+    void* block = copy;
+    rm_release_and_null(&memory, nullptr, &block);
+    EXPECT_EQ(copy, block);
+    rm_release_and_null(&memory, rmtest::TestAllocator::release, nullptr);
+    rm_release_and_null(&memory, rmtest::TestAllocator::release, &block);
+    EXPECT_EQ(nullptr, block);
+    rm_release_and_null(&memory, rmtest::TestAllocator::release, &block);
+    EXPECT_EQ(0u, memory.live());
+    EXPECT_EQ(0u, memory.null_releases);
+
+    rm_clear_stream_header(nullptr, &header);
+    rm_drop_stream_map(nullptr);
+    rm_drop_stream_states(nullptr);
+    rm_drop_stream_headers(nullptr);
+}
