@@ -1,0 +1,260 @@
+#include "analysis/analysis_run.h"
+
+#include <climits>
+#include <cstdio>
+#include <cstring>
+
+BitrateSample BitrateSeries[BITRATE_SERIES_SIZE];
+int32_t AnalysisPending = 1;
+
+void IgnoreParserError(void*, rm_result, const char*) {}
+
+namespace {
+
+const uint32_t PROBE_BYTES = 16;
+// A window closes on the first packet more than this far past its start.
+const uint32_t WINDOW_MS = 1000;
+// Until the first window is stored, a packet this far in means the stream
+// starts too late to measure.
+const uint32_t FIRST_WINDOW_LIMIT_MS = 10000;
+// After the first window, a packet further than this (or before the window
+// start, which wraps to a huge distance) is a gap in the video.
+const uint32_t GAP_LIMIT_MS = 2000;
+// The last entry is never written, so the zero end marker always survives
+// and readers that stop at it never run off the table.
+const uint32_t STORABLE_WINDOWS = BITRATE_SERIES_SIZE - 1;
+
+// Big enough that refills are rare next to the packets, small enough for
+// the stack of the GUI thread.
+const uint32_t RUN_BUFFER_SIZE = 64 * 1024;
+
+// fseek takes a long, which may be 32 bits: larger offsets go in steps.
+bool SeekFileTo(FILE* file, uint64_t target) {
+    const uint64_t step = static_cast<uint64_t>(LONG_MAX);
+    if (target <= step) return std::fseek(file, static_cast<long>(target), SEEK_SET) == 0;
+    if (std::fseek(file, LONG_MAX, SEEK_SET) != 0) return false;
+    for (uint64_t left = target - step; left > 0;) {
+        const uint64_t part = left < step ? left : step;
+        if (std::fseek(file, static_cast<long>(part), SEEK_CUR) != 0) return false;
+        left -= part;
+    }
+    return true;
+}
+
+// Everything one run holds; released in the fixed order packet, stream
+// header, parser, file, whatever made the run end.
+struct RunResources {
+    FILE* file = nullptr;
+    rm_reader* reader = nullptr;
+    rm_stream_header* header = nullptr;
+    rm_packet* packet = nullptr;
+
+    ~RunResources() {
+        if (packet) rm_reader_release_packet(reader, &packet);
+        if (header) rm_reader_release_stream_header(reader, &header);
+        if (reader) rm_reader_delete(&reader);
+        if (file) std::fclose(file);
+    }
+};
+
+// Only the first RealVideo stream in index order is measured. A failed fetch
+// ends the search, even if a later stream would have been video.
+bool ChooseVideoStream(RunResources& run, uint32_t count, uint32_t* index) {
+    for (uint32_t i = 0; i < count; ++i) {
+        rm_stream_header* header = nullptr;
+        if (rm_reader_fetch_stream_header(run.reader, i, &header) != RM_OK || !header) return false;
+        if (rm_stream_header_is_video(header)) {
+            run.header = header;
+            *index = i;
+            return true;
+        }
+        rm_reader_release_stream_header(run.reader, &header);
+    }
+    return false;
+}
+
+AnalysisResult MeasureStream(RunResources& run, uint32_t stream_index, AnalysisPumpFn pump, void* pump_context,
+                             AnalysisDetails* details) {
+    // Stream indexes come from a 16-bit stream count, so the selector is
+    // never negative.
+    const int32_t selector = static_cast<uint16_t>(stream_index);
+    uint32_t window_start = 0;
+    uint64_t window_bytes = 0;
+    uint32_t stored = 0;
+    AnalysisResult result = ANALYSIS_OK;
+
+    for (;;) {
+        // Any non-zero result (end of data or a damaged packet) ends the
+        // measurement as a success; the open window is dropped.
+        if (rm_reader_next_packet(run.reader, &run.packet, selector) != RM_OK || !run.packet) break;
+
+        window_bytes += run.packet->length;
+        const uint32_t distance = run.packet->timestamp - window_start;
+        if (distance <= WINDOW_MS) {
+            rm_reader_release_packet(run.reader, &run.packet);
+            continue;
+        }
+        if (stored == 0 && distance > FIRST_WINDOW_LIMIT_MS) break;
+        if (stored > 0 && distance > GAP_LIMIT_MS) {
+            result = ANALYSIS_FRAME_GAP;
+            break;
+        }
+        // Once per closed window, stored or not, so the window stays alive
+        // through files longer than the table.
+        if (pump && !pump(pump_context)) {
+            if (details) details->stopped_by_pump = 1;
+            result = ANALYSIS_CANCELLED;
+            break;
+        }
+        if (stored < STORABLE_WINDOWS) {
+            BitrateSeries[stored].start_ms = window_start;
+            BitrateSeries[stored].kbps = WindowKbps(window_bytes, distance);
+            ++stored;
+            if (details) details->windows_stored = stored;
+        } else if (details) {
+            // The rest of the file is still read, so a later gap is still
+            // reported, but its windows have no room.
+            details->series_full = 1;
+        }
+
+        window_bytes = 0;
+        window_start = run.packet->timestamp;
+        rm_reader_release_packet(run.reader, &run.packet);
+    }
+    return result;
+}
+
+}  // namespace
+
+void InitMediaFileBuffer(MediaFileBuffer* io, FILE* file, unsigned char* data, uint32_t capacity) {
+    const long position = file ? std::ftell(file) : -1;
+    io->file = file;
+    io->data = data;
+    io->capacity = capacity;
+    io->data_offset = position > 0 ? static_cast<uint64_t>(position) : 0;
+    io->filled = 0;
+    io->cursor = 0;
+}
+
+uint32_t MediaFileRead(void* user, void* destination, uint32_t count) {
+    MediaFileBuffer* io = static_cast<MediaFileBuffer*>(user);
+    if (!io || !io->file || !destination || count == 0) return 0;
+    unsigned char* out = static_cast<unsigned char*>(destination);
+    if (count <= io->filled - io->cursor) {
+        // The common case: a packet header or payload inside the buffer.
+        std::memcpy(out, io->data + io->cursor, count);
+        io->cursor += count;
+        return count;
+    }
+    uint32_t done = 0;
+    while (done < count) {
+        if (io->cursor < io->filled) {
+            const uint32_t left = io->filled - io->cursor;
+            const uint32_t part = left < count - done ? left : count - done;
+            std::memcpy(out + done, io->data + io->cursor, part);
+            io->cursor += part;
+            done += part;
+            continue;
+        }
+        io->data_offset += io->filled;
+        io->filled = 0;
+        io->cursor = 0;
+        const uint32_t wanted = count - done;
+        if (wanted >= io->capacity) {
+            // A large block goes straight to its destination.
+            const size_t got = std::fread(out + done, 1, wanted, io->file);
+            io->data_offset += got;
+            done += static_cast<uint32_t>(got);
+            break;
+        }
+        io->filled = static_cast<uint32_t>(std::fread(io->data, 1, io->capacity, io->file));
+        if (io->filled == 0) break;
+    }
+    return done;
+}
+
+void MediaFileSeek(void* user, int32_t offset, int origin) {
+    MediaFileBuffer* io = static_cast<MediaFileBuffer*>(user);
+    if (!io || !io->file) return;
+    int64_t target;
+    if (origin == SEEK_SET) {
+        target = static_cast<uint32_t>(offset);
+    } else if (origin == SEEK_CUR) {
+        target = static_cast<int64_t>(io->data_offset + io->cursor) + offset;
+    } else {
+        // From the end: the buffer cannot answer it.
+        if (std::fseek(io->file, offset, origin) != 0) return;
+        const long position = std::ftell(io->file);
+        if (position < 0) return;
+        io->data_offset = static_cast<uint64_t>(position);
+        io->filled = 0;
+        io->cursor = 0;
+        return;
+    }
+    if (target < 0) return;  // refused, as fseek refuses it
+    const uint64_t wanted = static_cast<uint64_t>(target);
+    if (wanted >= io->data_offset && wanted <= io->data_offset + io->filled) {
+        io->cursor = static_cast<uint32_t>(wanted - io->data_offset);
+        return;
+    }
+    if (!SeekFileTo(io->file, wanted)) return;
+    io->data_offset = wanted;
+    io->filled = 0;
+    io->cursor = 0;
+}
+
+uint32_t MediaFileTell(void* user) {
+    const MediaFileBuffer* io = static_cast<const MediaFileBuffer*>(user);
+    if (!io) return 0xFFFFFFFFu;
+    const uint64_t position = io->data_offset + io->cursor;
+    return position > 0xFFFFFFFFull ? 0xFFFFFFFFu : static_cast<uint32_t>(position);
+}
+
+uint32_t WindowKbps(uint64_t bytes, uint32_t duration_ms) {
+    if (duration_ms == 0) return 0;  // never asked by the run: a window spans more than 1000 ms
+    if (bytes > UINT64_MAX / 8) return 0xFFFFFFFFu;
+    const uint64_t kbps = bytes * 8 / duration_ms;
+    return kbps > 0xFFFFFFFFull ? 0xFFFFFFFFu : static_cast<uint32_t>(kbps);
+}
+
+AnalysisResult MeasureFile(const char* path, AnalysisPumpFn pump, void* pump_context, AnalysisDetails* details) {
+    if (details) std::memset(details, 0, sizeof *details);
+    std::memset(BitrateSeries, 0, sizeof BitrateSeries);
+
+    // Declared before the run's resources, so they outlive the parser.
+    unsigned char buffer[RUN_BUFFER_SIZE];
+    MediaFileBuffer io;
+    RunResources run;
+    if (!path) return ANALYSIS_OPEN_FAILED;
+    run.file = std::fopen(path, "rb");
+    if (!run.file) return ANALYSIS_OPEN_FAILED;
+
+    unsigned char head[PROBE_BYTES];
+    if (std::fread(head, 1, PROBE_BYTES, run.file) < PROBE_BYTES) return ANALYSIS_NO_VIDEO;
+    std::fseek(run.file, 0, SEEK_SET);
+    if (!rm_reader_probe(head, PROBE_BYTES)) return ANALYSIS_NO_VIDEO;
+
+    run.reader = rm_reader_new(nullptr, IgnoreParserError);
+    if (!run.reader) return ANALYSIS_PARSER_FAILED;
+    if (rm_reader_attach_stdio(run.reader, run.file) != RM_OK) return ANALYSIS_NO_VIDEO;
+    // Same file, same bytes, read through a larger buffer of our own: the
+    // stdio tell per packet and seek per skipped packet each cost a system
+    // call, which is most of the run's time on a large file.
+    InitMediaFileBuffer(&io, run.file, buffer, RUN_BUFFER_SIZE);
+    if (rm_reader_attach_io(run.reader, MediaFileRead, MediaFileSeek, MediaFileTell, &io) != RM_OK) {
+        return ANALYSIS_NO_VIDEO;
+    }
+    if (rm_reader_load_headers(run.reader) != RM_OK) return ANALYSIS_HEADERS_FAILED;
+
+    const uint32_t count = rm_reader_stream_count(run.reader);
+    if (count == 0) return ANALYSIS_NO_VIDEO;
+    uint32_t stream_index = 0;
+    if (!ChooseVideoStream(run, count, &stream_index)) return ANALYSIS_NO_VIDEO;
+    if (details) {
+        details->stream_chosen = 1;
+        details->stream_index = stream_index;
+        details->declared_avg_bit_rate = run.header->avg_bit_rate;
+        details->declared_max_bit_rate = run.header->max_bit_rate;
+    }
+    return MeasureStream(run, stream_index, pump, pump_context, details);
+}

@@ -1,0 +1,83 @@
+// The analysis run's portable core: one RealMedia file in, the bitrate series
+// of its first RealVideo stream out. The Win32 caller (AnalyzeFile) adds the
+// pending flag, the Open dialog, the wait dialog and the message pump.
+#ifndef KOV_ANALYSIS_ANALYSIS_RUN_H
+#define KOV_ANALYSIS_ANALYSIS_RUN_H
+
+#include <cstdint>
+#include <cstdio>
+
+#include "rmparser/rm_reader.h"
+
+struct BitrateSample {
+    uint32_t start_ms;
+    uint32_t kbps;
+};
+
+const int BITRATE_SERIES_SIZE = 20000;
+// Entry 0 always belongs to the series; it ends at the first later entry
+// whose start_ms is 0.
+extern BitrateSample BitrateSeries[BITRATE_SERIES_SIZE];
+
+// 1 from program start until the first run ends, and during every run.
+extern int32_t AnalysisPending;
+
+enum AnalysisResult {
+    ANALYSIS_OK = 1,
+    ANALYSIS_NO_VIDEO = 0,
+    ANALYSIS_OPEN_FAILED = -1,
+    ANALYSIS_PARSER_FAILED = -2,
+    ANALYSIS_HEADERS_FAILED = -3,
+    ANALYSIS_FRAME_GAP = -4,
+    ANALYSIS_CANCELLED = -5,
+};
+
+// The parser's error callback for runs: parser texts never reach the user.
+void IgnoreParserError(void* user, rm_result code, const char* message);
+
+// Called once per stored window. Returns 0 when the run must stop at once
+// (a quit was requested), nonzero to go on.
+typedef int (*AnalysisPumpFn)(void* context);
+
+// What a run learnt besides the series (for the command-line tool).
+struct AnalysisDetails {
+    int stream_chosen;  // 0 when no RealVideo stream was chosen
+    uint32_t stream_index;
+    uint32_t declared_avg_bit_rate;
+    uint32_t declared_max_bit_rate;
+    uint32_t windows_stored;
+    int stopped_by_pump;  // the pump asked to stop
+    int series_full;      // windows closed after the table was full (not stored)
+};
+
+// A window's bitrate: bytes x 8 / milliseconds, truncated, in 64 bits so a
+// window of more than 512 MiB cannot wrap; saturates at 0xFFFFFFFF.
+uint32_t WindowKbps(uint64_t bytes, uint32_t duration_ms);
+
+// The parser's read/seek/tell callbacks over the run's FILE, answered from a
+// caller-supplied buffer where they can be: the parser asks for the position
+// of every packet it delivers and skips other streams' packets by seeking,
+// and through stdio each of those costs a system call. Behaves like the stdio
+// callbacks: a short read means the end of the file, a seek to a negative
+// position is refused, positions beyond 32 bits read as 0xFFFFFFFF.
+struct MediaFileBuffer {
+    FILE* file;
+    unsigned char* data;
+    uint32_t capacity;
+    uint64_t data_offset;  // file offset of data[0]; the FILE stands at data_offset + filled
+    uint32_t filled;       // bytes of data read from the file
+    uint32_t cursor;       // next byte to hand out
+};
+
+// Starts empty at the FILE's current position.
+void InitMediaFileBuffer(MediaFileBuffer* io, FILE* file, unsigned char* data, uint32_t capacity);
+uint32_t MediaFileRead(void* io, void* destination, uint32_t count);
+void MediaFileSeek(void* io, int32_t offset, int origin);
+uint32_t MediaFileTell(void* io);
+
+// Clears BitrateSeries, then opens, probes and reads `path` and fills the
+// series. Does not touch AnalysisPending. `pump` may be null; `details` may
+// be null.
+AnalysisResult MeasureFile(const char* path, AnalysisPumpFn pump, void* pump_context, AnalysisDetails* details);
+
+#endif

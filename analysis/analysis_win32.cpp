@@ -1,0 +1,82 @@
+#include "analysis/analysis_win32.h"
+
+#include <commdlg.h>
+
+#include <cstring>
+
+char OpenFilePath[OPEN_FILE_PATH_SIZE];
+HWND WaitDialog;
+
+namespace {
+
+const char MEDIA_FILE_FILTER[] = "Real Media files(*.RM;*.RMVB)\0*.RM;*.RMVB\0\0";
+// Room for any path the shell or the Open dialog hands us.
+const size_t RUN_PATH_SIZE = 1024;
+
+}  // namespace
+
+int ChooseMediaFile(HWND owner) {
+    // A failed dialog may leave its error data in the file buffer (a path too
+    // long for it puts the needed size there); the last good path must stay.
+    char previous[OPEN_FILE_PATH_SIZE];
+    std::memcpy(previous, OpenFilePath, sizeof previous);
+
+    OPENFILENAMEA dialog;
+    std::memset(&dialog, 0, sizeof dialog);
+    dialog.lStructSize = sizeof dialog;
+    dialog.hwndOwner = owner;
+    dialog.lpstrFilter = MEDIA_FILE_FILTER;
+    dialog.lpstrCustomFilter = nullptr;
+    dialog.nFilterIndex = 1;
+    dialog.lpstrFile = OpenFilePath;
+    dialog.nMaxFile = OPEN_FILE_PATH_SIZE;
+    dialog.lpstrFileTitle = nullptr;
+    dialog.lpstrInitialDir = nullptr;
+    dialog.lpstrTitle = "Open a Media file.";
+    dialog.lpstrDefExt = "rm";
+    dialog.Flags = OFN_HIDEREADONLY | OFN_OVERWRITEPROMPT;
+    if (GetOpenFileNameA(&dialog)) return 1;
+    std::memcpy(OpenFilePath, previous, sizeof previous);
+    return 0;
+}
+
+int PumpPendingMessages(void*) {
+    MSG message;
+    while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
+        if (message.message == WM_QUIT) {
+            // Taken from the queue by us, not by the message loop: put it
+            // back so the loop still ends, and stop the run.
+            PostQuitMessage(static_cast<int>(message.wParam));
+            return 0;
+        }
+        TranslateMessage(&message);
+        DispatchMessageA(&message);
+    }
+    return 1;
+}
+
+AnalysisResult AnalyzeFile(HWND main_window, const char* path) {
+    AnalysisPending = 1;
+    if (!path) {
+        if (!ChooseMediaFile(main_window)) {
+            AnalysisPending = 0;
+            return ANALYSIS_CANCELLED;
+        }
+        path = OpenFilePath;
+    }
+
+    // The pump below may deliver a drop or a menu command that rewrites the
+    // buffer the path lives in; the run keeps the file it was given.
+    char run_path[RUN_PATH_SIZE];
+    const size_t length = std::strlen(path);
+    if (length < sizeof run_path) {
+        std::memcpy(run_path, path, length + 1);
+        path = run_path;
+    }
+
+    if (WaitDialog) ShowWindow(WaitDialog, SW_SHOW);
+    AnalysisResult result = ANALYSIS_CANCELLED;
+    if (PumpPendingMessages(nullptr)) result = MeasureFile(path, PumpPendingMessages, nullptr, nullptr);
+    AnalysisPending = 0;
+    return result;
+}

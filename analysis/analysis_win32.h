@@ -1,0 +1,29 @@
+// The analysis run's Win32 side and the run driver.
+#ifndef KOV_ANALYSIS_ANALYSIS_WIN32_H
+#define KOV_ANALYSIS_ANALYSIS_WIN32_H
+
+#include <windows.h>
+
+#include "analysis/analysis_run.h"
+
+const int OPEN_FILE_PATH_SIZE = 500;
+
+// The Open dialog's file buffer; never cleared, so the dialog starts at the
+// last chosen path.
+extern char OpenFilePath[OPEN_FILE_PATH_SIZE];
+// The wait dialog of the current run; created and destroyed by RunAnalysis.
+extern HWND WaitDialog;
+
+// Nonzero when the user picked a file (now in OpenFilePath).
+int ChooseMediaFile(HWND owner);
+// One run: pending flag, Open dialog when path is null, wait dialog, pump,
+// and the portable measurement.
+AnalysisResult AnalyzeFile(HWND main_window, const char* path);
+// Dispatches every pending message; returns 0 when it took a quit request
+// from the queue (it is posted again, so the message loop still sees it).
+int PumpPendingMessages(void* context);
+
+// The run driver: wait dialog around AnalyzeFile, then chart or message box.
+void RunAnalysis(HWND main_window, const char* path);
+
+#endif

@@ -1,0 +1,83 @@
+#include "analysis/series_statistics.h"
+
+#include "analysis/analysis_run.h"
+#include "chart/chart_model.h"
+
+SeriesStatisticsRecord SeriesStatistics;
+
+namespace {
+
+// Entry 0 always counts; the series ends at the first later zero start time
+// or at the end of the table.
+int CountVisitedSamples() {
+    int n = 1;
+    while (n < BITRATE_SERIES_SIZE && BitrateSeries[n].start_ms != 0) ++n;
+    return n;
+}
+
+const int TWO_POINTS_PER_SAMPLE_LIMIT = CURVE_MAX_POINTS / 2;
+
+void FillTwoPointsPerSample(ChartCurve& video, int n) {
+    for (int i = 0; i < n; ++i) {
+        const float value = static_cast<float>(BitrateSeries[i].kbps);
+        video.points[2 * i] = value;
+        video.points[2 * i + 1] = value;
+    }
+    video.point_count = 2 * n;
+}
+
+// Long series: each sample raises every bucket from the previous sample's
+// bucket up to its own, so neighbouring samples share their end buckets and
+// no bucket between them stays empty.
+void FillBuckets(ChartCurve& video, int n, uint32_t largest_start) {
+    for (float& point : video.points) point = 0.0f;
+    const uint64_t divisor = uint64_t(largest_start) + 1;
+    int64_t current = 0;
+    for (int i = 0; i < n; ++i) {
+        const int64_t bucket = int64_t(uint64_t(BitrateSeries[i].start_ms) * CURVE_MAX_POINTS / divisor);
+        const float value = static_cast<float>(BitrateSeries[i].kbps);
+        if (bucket >= current) {
+            for (int64_t b = current; b <= bucket; ++b) {
+                if (value > video.points[b]) video.points[b] = value;
+            }
+        }
+        current = bucket;
+    }
+    video.point_count = static_cast<int32_t>(current + 1);
+}
+
+}  // namespace
+
+int ComputeSeriesStatistics() {
+    const int n = CountVisitedSamples();
+
+    uint32_t max_kbps = 0;
+    uint64_t sum = 0;
+    uint32_t largest_start = 0;
+    uint32_t last_start = 0;
+    for (int i = 0; i < n; ++i) {
+        const BitrateSample& sample = BitrateSeries[i];
+        sum += sample.kbps;
+        if (sample.kbps > max_kbps) max_kbps = sample.kbps;
+        if (sample.start_ms > largest_start) largest_start = sample.start_ms;
+        last_start = sample.start_ms;
+    }
+    SeriesStatistics.max_kbps = max_kbps;
+    SeriesStatistics.last_start_ms = last_start;
+    // At most 20000 sums of 32-bit values: the 64-bit sum cannot wrap and the
+    // quotient fits the signed field.
+    SeriesStatistics.average_kbps = static_cast<int64_t>(sum / uint64_t(n));
+
+    const float top = static_cast<float>(max_kbps);
+    ChartCurves[CURVE_AUDIO].top = top;
+    ChartCurves[CURVE_AUDIO].bottom = 0.0f;
+    ChartCurves[CURVE_VIDEO].top = top;
+    ChartCurves[CURVE_VIDEO].bottom = 0.0f;
+
+    if (n <= TWO_POINTS_PER_SAMPLE_LIMIT) {
+        FillTwoPointsPerSample(ChartCurves[CURVE_VIDEO], n);
+    } else {
+        FillBuckets(ChartCurves[CURVE_VIDEO], n, largest_start);
+    }
+    return 1;
+}

@@ -1,0 +1,105 @@
+#!/usr/bin/env bash
+# Benchmarks rmrate on a file of at least 1 GB against `cat` (the disk-cache
+# ceiling) and `ffprobe -show_packets` (a general demuxer doing the same walk),
+# with a warm page cache, and reports throughput, ratios and rmrate's peak
+# memory. A program to run and read, not a test: it asserts nothing.
+#
+#   scripts/bench.sh
+#
+# Environment: BENCH_SAMPLE (default samples/demo.rm), BENCH_SIZE_MB (1024),
+# BENCH_DIR (build/bench), BENCH_RUNS (3: best of, for rmrate and cat),
+# BENCH_FFPROBE_RUNS (1).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+sample="${BENCH_SAMPLE:-samples/demo.rm}"
+size_mb="${BENCH_SIZE_MB:-1024}"
+work="${BENCH_DIR:-build/bench}"
+runs="${BENCH_RUNS:-3}"
+ffprobe_runs="${BENCH_FFPROBE_RUNS:-1}"
+
+./scripts/setup.sh
+mkdir -p "$work"
+
+# A release build without sanitizers: the preset builds measure ASan, not us.
+cmake -S . -B "$work/release" -G Ninja -DCMAKE_BUILD_TYPE=Release \
+  -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ -DKOV_BUILD_TESTS=OFF --log-level=WARNING >/dev/null
+cmake --build "$work/release" --target rmrate -j 2 >/dev/null
+rmrate="$work/release/tools/rmrate"
+
+# The big file: the sample looped with its packets copied as they are, so the
+# packet sizes stay those of a real file. Kept between runs.
+big="$work/big_$(basename "${sample%.*}")_${size_mb}mb.rm"
+want=$((size_mb * 1024 * 1024))
+if [ ! -f "$big" ] || [ "$(stat -c %s "$big")" -lt "$want" ] || [ "$sample" -nt "$big" ]; then
+  sample_size=$(stat -c %s "$sample")
+  loops=$(((want + sample_size - 1) / sample_size + 1))
+  echo "bench: writing $big ($loops x $sample)" >&2
+  # Without the frame rate, ffmpeg's RealMedia muxer stamps copied video
+  # packets one millisecond apart.
+  rate=$(ffprobe -v error -select_streams v:0 -show_entries stream=r_frame_rate -of csv=p=0 "$sample")
+  ffmpeg -v error -y -stream_loop "$((loops - 1))" -i "$sample" -map 0 -c copy -r "$rate" -f rm "$big"
+fi
+bytes=$(stat -c %s "$big")
+if [ "$bytes" -lt "$want" ]; then
+  echo "bench: $big has only $bytes bytes" >&2
+  exit 1
+fi
+
+# A run that stopped early would measure nothing: the file must end OK.
+set +e
+"$rmrate" --json "$big" >"$work/rmrate.json" 2>"$work/rmrate.err"
+status=$?
+set -e
+if [ "$status" -ne 0 ]; then
+  echo "bench: rmrate did not end ANALYSIS_OK on $big:" >&2
+  cut -c1-300 "$work/rmrate.json" >&2
+  exit 1
+fi
+
+# Runs a command n times, output discarded; prints "elapsed user system" in
+# seconds for the run with the shortest elapsed time. On a busy machine the
+# CPU seconds (user + system) are the steadier figure.
+TIMEFORMAT='%3R %3U %3S'
+measure() {
+  local n=$1 best="" line
+  shift
+  for _ in $(seq "$n"); do
+    line=$({ time "$@" >/dev/null 2>&1; } 2>&1)
+    best=$(awk -v a="$best" -v b="$line" 'BEGIN { split(a, x, " "); split(b, y, " ");
+                                                  print (a == "" || y[1] < x[1]) ? b : a }')
+  done
+  echo "$best"
+}
+
+peak_rss_kb() {
+  /usr/bin/time -v "$@" 2>&1 >/dev/null | awk -F': *' '/Maximum resident set size/ { print $2 }'
+}
+
+cat "$big" >/dev/null  # warm the page cache
+t_cat=$(measure "$runs" cat "$big")
+t_rmrate=$(measure "$runs" "$rmrate" "$big")
+t_ffprobe=$(measure "$ffprobe_runs" ffprobe -v error -show_packets -select_streams v:0 "$big")
+rss_big=$(peak_rss_kb "$rmrate" "$big")
+rss_small=$(peak_rss_kb "$rmrate" "$sample")
+rss_cat=$(peak_rss_kb cat "$big")
+packets=$(ffprobe -v error -select_streams v:0 -count_packets -show_entries stream=nb_read_packets -of csv=p=0 "$big" 2>/dev/null || echo "?")
+
+awk -v bytes="$bytes" -v tc="$t_cat" -v tr="$t_rmrate" -v tf="$t_ffprobe" \
+    -v rb="$rss_big" -v rs="$rss_small" -v rc="$rss_cat" -v big="$big" -v sample="$sample" \
+    -v packets="$packets" -v note="$(cat "$work/rmrate.err")" '
+function mbs(t) { return t > 0 ? bytes / 1048576 / t : 0 }
+function cpu(t,   f) { split(t, f, " "); return f[2] + f[3] }
+function wall(t,   f) { split(t, f, " "); return f[1] }
+BEGIN {
+  printf "file      %s: %.1f MiB, %s video packets, from %s\n", big, bytes / 1048576, packets, sample
+  if (note != "") printf "note      %s\n", note
+  printf "          elapsed s     MiB/s   CPU s\n"
+  printf "cat       %9.3f  %8.1f  %6.3f\n", wall(tc), mbs(wall(tc)), cpu(tc)
+  printf "rmrate    %9.3f  %8.1f  %6.3f  = %.1f%% of cat elapsed, %.1f%% by CPU time  (target >= 40%%)\n",
+         wall(tr), mbs(wall(tr)), cpu(tr), 100 * wall(tc) / wall(tr), 100 * cpu(tc) / cpu(tr)
+  printf "ffprobe   %9.3f  %8.1f  %6.3f  rmrate %.1fx faster elapsed, %.1fx by CPU time  (target >= 20x)\n",
+         wall(tf), mbs(wall(tf)), cpu(tf), wall(tf) / wall(tr), cpu(tf) / cpu(tr)
+  printf "peak RSS  rmrate %.1f MiB on the big file, %.1f MiB on the sample; cat %.1f MiB  (target < 16 MiB)\n",
+         rb / 1024, rs / 1024, rc / 1024
+}'

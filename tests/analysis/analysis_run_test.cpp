@@ -1,0 +1,332 @@
+#include "analysis/analysis_run.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "tests/support/rm_test_io.h"
+#include "tests/support/rm_writer.h"
+
+#ifdef __linux__
+#include <dirent.h>
+#endif
+
+using namespace rmtest;
+
+namespace {
+
+struct Window {
+    uint32_t start_ms;
+    uint32_t kbps;
+};
+
+bool operator==(const Window& a, const Window& b) { return a.start_ms == b.start_ms && a.kbps == b.kbps; }
+
+std::ostream& operator<<(std::ostream& os, const Window& w) { return os << "{" << w.start_ms << ", " << w.kbps << "}"; }
+
+// The stored windows, read with the readers' end rule, plus a check that
+// everything after them is zero.
+std::vector<Window> StoredWindows() {
+    std::vector<Window> windows;
+    int n = 1;
+    while (n < BITRATE_SERIES_SIZE && BitrateSeries[n].start_ms != 0) ++n;
+    if (n == 1 && BitrateSeries[0].kbps == 0) n = 0;
+    for (int i = 0; i < n; ++i) windows.push_back({BitrateSeries[i].start_ms, BitrateSeries[i].kbps});
+    for (int i = n; i < BITRATE_SERIES_SIZE; ++i) {
+        EXPECT_EQ(0u, BitrateSeries[i].start_ms) << "entry " << i;
+        EXPECT_EQ(0u, BitrateSeries[i].kbps) << "entry " << i;
+        if (BitrateSeries[i].start_ms || BitrateSeries[i].kbps) break;
+    }
+    return windows;
+}
+
+void FillSeriesWithGarbage() {
+    for (BitrateSample& sample : BitrateSeries) sample = {12345, 678};
+}
+
+struct TimelineCase {
+    const char* name;
+    std::vector<std::pair<uint32_t, uint32_t>> packets;  // timestamp, payload bytes
+    AnalysisResult result;
+    std::vector<Window> windows;
+};
+
+class TimelineTest : public testing::TestWithParam<TimelineCase> {};
+
+TEST_P(TimelineTest, StoresTheClosedWindows) {
+    const TimelineCase& c = GetParam();
+    std::vector<Packet> packets;
+    for (const auto& p : c.packets) packets.push_back(make_packet(0, p.first, p.second));
+    TempFile file(video_file(packets));
+    ASSERT_FALSE(file.path.empty());
+
+    FillSeriesWithGarbage();
+    AnalysisDetails details;
+    EXPECT_EQ(c.result, MeasureFile(file.path.c_str(), nullptr, nullptr, &details));
+    EXPECT_EQ(c.windows, StoredWindows());
+    EXPECT_EQ(c.windows.size(), details.windows_stored);
+    EXPECT_EQ(1, details.stream_chosen);
+    EXPECT_EQ(0u, details.stream_index);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Windows, TimelineTest,
+    testing::Values(
+        // 32000 bits over 1200 ms, then 24000 bits over 1200 ms; the packet at
+        // 2400 ms opens a window that never closes.
+        TimelineCase{"SevenPackets",
+                     {{0, 1000}, {400, 1000}, {800, 1000}, {1200, 1000}, {1600, 1000}, {2000, 1000}, {2400, 1000}},
+                     ANALYSIS_OK,
+                     {{0, 26}, {1200, 20}}},
+        TimelineCase{"NoPackets", {}, ANALYSIS_OK, {}},
+        // 1000 ms after the start stays inside; 1001 ms closes (24000 bits / 1001 ms).
+        TimelineCase{"ExactlyOneSecondDoesNotClose",
+                     {{0, 1000}, {1000, 1000}, {1001, 1000}},
+                     ANALYSIS_OK,
+                     {{0, 23}}},
+        // After the first window, 2000 ms closes normally and 2001 ms is a gap.
+        TimelineCase{"TwoSecondsClosesAndMoreIsAGap",
+                     {{0, 500}, {1001, 500}, {3001, 500}, {5002, 500}, {5500, 500}},
+                     ANALYSIS_FRAME_GAP,
+                     {{0, 7}, {1001, 2}}},
+        TimelineCase{"TimestampGoingBackIsAGap",
+                     {{0, 500}, {1500, 500}, {1499, 500}, {3000, 500}},
+                     ANALYSIS_FRAME_GAP,
+                     {{0, 5}}},
+        // The first packet alone closes the first window, over all of its 5000 ms.
+        TimelineCase{"FirstPacketAtFiveSeconds",
+                     {{5000, 2500}, {5600, 1000}, {6200, 1000}},
+                     ANALYSIS_OK,
+                     {{0, 4}, {5000, 13}}},
+        TimelineCase{"FirstPacketAtTenSecondsStillCounts", {{10000, 5000}}, ANALYSIS_OK, {{0, 4}}},
+        TimelineCase{"AllPacketsBeyondTenSeconds", {{10001, 5000}, {10500, 5000}, {11600, 5000}}, ANALYSIS_OK, {}},
+        // A first window of up to 10 s is fine, but later ones may not span more than 2 s.
+        TimelineCase{"LongFirstWindowThenGap",
+                     {{0, 100}, {9000, 9000}, {11001, 100}},
+                     ANALYSIS_FRAME_GAP,
+                     {{0, 8}}}),
+    [](const testing::TestParamInfo<TimelineCase>& info) { return std::string(info.param.name); });
+
+TEST(MeasureFileTest, TruncatedFileKeepsTheWindowsBeforeTheCut) {
+    std::vector<Packet> packets;
+    for (uint32_t t = 0; t <= 10000; t += 250) packets.push_back(make_packet(0, t, 400));
+    Bytes bytes = video_file(packets);
+    // Cut in the middle of the payload of the packet at 5250 ms (index 21).
+    const size_t packet_bytes = 12 + 400;
+    bytes.resize(bytes.size() - (packets.size() - 22) * packet_bytes - 100);
+    TempFile file(bytes);
+
+    AnalysisDetails details;
+    EXPECT_EQ(ANALYSIS_OK, MeasureFile(file.path.c_str(), nullptr, nullptr, &details));
+    // Windows close at 1250, 2500, 3750 and 5000 ms; the cut drops the open one.
+    const std::vector<Window> expected = {{0, 15}, {1250, 12}, {2500, 12}, {3750, 12}};
+    EXPECT_EQ(expected, StoredWindows());
+}
+
+TEST(MeasureFileTest, MeasuresOnlyTheFirstRealVideoStream) {
+    // Stream sizes differ so the series tells which one was measured.
+    std::vector<Packet> packets;
+    for (uint32_t t = 0; t <= 2400; t += 400) {
+        packets.push_back(make_packet(0, t, 100));
+        packets.push_back(make_packet(1, t, 1000));
+        packets.push_back(make_packet(2, t, 2000));
+    }
+    struct Case {
+        const char* name;
+        std::vector<MdprChunk> streams;
+        uint32_t stream_index;
+        uint32_t first_kbps;
+    };
+    const Case cases[] = {
+        {"audio then video", {audio_mdpr(0, 1, 2), video_mdpr(1, 300, 400), video_mdpr(2, 500, 600)}, 1, 26},
+        {"two videos", {video_mdpr(0, 300, 400), video_mdpr(1, 500, 600)}, 0, 2},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        TempFile file(simple_file(c.streams, packets));
+        AnalysisDetails details;
+        EXPECT_EQ(ANALYSIS_OK, MeasureFile(file.path.c_str(), nullptr, nullptr, &details));
+        EXPECT_EQ(c.stream_index, details.stream_index);
+        EXPECT_EQ(300u, details.declared_avg_bit_rate);
+        EXPECT_EQ(400u, details.declared_max_bit_rate);
+        ASSERT_EQ(2u, details.windows_stored);
+        EXPECT_EQ(c.first_kbps, BitrateSeries[0].kbps);
+    }
+}
+
+TEST(MeasureFileTest, FilesThatCannotBeMeasured) {
+    const Bytes video = video_file({make_packet(0, 0, 100), make_packet(0, 1200, 100)});
+    Bytes fifteen(video.begin(), video.begin() + 15);
+    Bytes not_rm(64, 'x');
+    // A PROP chunk too short for its fields.
+    const Bytes short_prop = RmWriter().rmf().chunk(RM_ID_PROP, Bytes(10, 0)).bytes();
+    const Bytes audio_only = simple_file({audio_mdpr(0)}, {make_packet(0, 0, 100), make_packet(0, 1500, 100)});
+
+    struct Case {
+        const char* name;
+        const Bytes* bytes;  // null: a path that does not exist
+        AnalysisResult result;
+    };
+    const Case cases[] = {
+        {"fifteen bytes", &fifteen, ANALYSIS_NO_VIDEO},
+        {"not RealMedia", &not_rm, ANALYSIS_NO_VIDEO},
+        {"damaged headers", &short_prop, ANALYSIS_HEADERS_FAILED},
+        {"audio only", &audio_only, ANALYSIS_NO_VIDEO},
+        {"missing file", nullptr, ANALYSIS_OPEN_FAILED},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::string path;
+        std::unique_ptr<TempFile> file;
+        if (c.bytes) {
+            file.reset(new TempFile(*c.bytes));
+            path = file->path;
+        } else {
+            TempFile gone(Bytes{1});
+            path = gone.path + ".missing";
+        }
+        FillSeriesWithGarbage();
+        AnalysisDetails details;
+        details.stream_chosen = 7;
+        EXPECT_EQ(c.result, MeasureFile(path.c_str(), nullptr, nullptr, &details));
+        EXPECT_EQ(0, details.stream_chosen);
+        // Cleared once a file is chosen, whatever comes next.
+        EXPECT_TRUE(StoredWindows().empty());
+    }
+}
+
+struct PumpLog {
+    int calls = 0;
+    int stop_at = 0;  // 1-based call that asks to stop; 0: never
+    static int Pump(void* context) {
+        PumpLog* log = static_cast<PumpLog*>(context);
+        ++log->calls;
+        return log->calls != log->stop_at;
+    }
+};
+
+TEST(MeasureFileTest, FullTableKeepsItsEndMarkerAndTheRunGoesOn) {
+    // One window per packet: 20001 packets close 20000 windows, one more
+    // than the table stores.
+    std::vector<Packet> packets;
+    for (uint32_t i = 0; i <= BITRATE_SERIES_SIZE; ++i) packets.push_back(make_packet(0, i * 1001, 1));
+    std::vector<Packet> with_gap = packets;
+    with_gap.push_back(make_packet(0, BITRATE_SERIES_SIZE * 1001 + 2001, 1));
+
+    struct Case {
+        const char* name;
+        const std::vector<Packet>* packets;
+        AnalysisResult result;
+    };
+    for (const Case& c : {Case{"ends", &packets, ANALYSIS_OK}, Case{"gap after the table", &with_gap, ANALYSIS_FRAME_GAP}}) {
+        SCOPED_TRACE(c.name);
+        TempFile file(video_file(*c.packets));
+        PumpLog pump;
+        AnalysisDetails details;
+        EXPECT_EQ(c.result, MeasureFile(file.path.c_str(), PumpLog::Pump, &pump, &details));
+        EXPECT_EQ(uint32_t(BITRATE_SERIES_SIZE - 1), details.windows_stored);
+        EXPECT_EQ(1, details.series_full);
+        EXPECT_EQ(BITRATE_SERIES_SIZE, pump.calls);  // the pump still runs per window
+        EXPECT_EQ(19998u * 1001u, BitrateSeries[BITRATE_SERIES_SIZE - 2].start_ms);
+        EXPECT_EQ(0u, BitrateSeries[BITRATE_SERIES_SIZE - 1].start_ms);
+        EXPECT_EQ(0u, BitrateSeries[BITRATE_SERIES_SIZE - 1].kbps);
+    }
+}
+
+TEST(WindowKbpsTest, WideWindowsNeitherWrapNorOverflow) {
+    struct Case {
+        uint64_t bytes;
+        uint32_t duration_ms;
+        uint32_t kbps;
+    };
+    const Case cases[] = {
+        {4000, 1200, 26},                         // an ordinary window
+        {0x1FFFFFFF, 1001, 4290676},             // just below 512 MiB: 32 bits would still do
+        {0x20000000, 1001, 4290676},             // 512 MiB: bits no longer fit 32
+        {uint64_t(0xFFFFFFFF) * 1001 / 8, 1001, 0xFFFFFFFEu},
+        {uint64_t(1) << 40, 1001, 0xFFFFFFFFu},  // saturates
+        {UINT64_MAX, 2000, 0xFFFFFFFFu},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(c.kbps, WindowKbps(c.bytes, c.duration_ms)) << c.bytes << " bytes over " << c.duration_ms;
+    }
+}
+
+// A first window of more than 512 MiB, from a sparse file: the payloads are
+// holes, only the packet headers are written.
+TEST(MeasureFileTest, WindowOfMoreThan512MiB) {
+    const uint32_t payload = 65535 - 12;
+    const uint32_t big_packets = (1u << 29) / payload + 1;
+    Bytes head = simple_writer({video_mdpr(0)}, {}).bytes();
+    TempFile file(head);
+    FILE* f = std::fopen(file.path.c_str(), "r+b");
+    ASSERT_NE(nullptr, f);
+    auto write_packet_header = [&](uint32_t timestamp, uint32_t payload_bytes) {
+        Bytes header;
+        put_u16(header, 0);
+        put_u16(header, uint16_t(12 + payload_bytes));
+        put_u16(header, 0);
+        put_u32(header, timestamp);
+        put_u8(header, 0);
+        put_u8(header, 0);
+        ASSERT_EQ(header.size(), std::fwrite(header.data(), 1, header.size(), f));
+        if (payload_bytes) ASSERT_EQ(0, std::fseek(f, long(payload_bytes), SEEK_CUR));
+    };
+    ASSERT_EQ(0, std::fseek(f, long(head.size()), SEEK_SET));
+    for (uint32_t i = 0; i < big_packets; ++i) write_packet_header(0, payload);
+    write_packet_header(1001, 0);
+    std::fclose(f);
+
+    AnalysisDetails details;
+    EXPECT_EQ(ANALYSIS_OK, MeasureFile(file.path.c_str(), nullptr, nullptr, &details));
+    ASSERT_EQ(1u, details.windows_stored);
+    const uint64_t bytes = uint64_t(big_packets) * payload;
+    EXPECT_GT(bytes * 8, uint64_t(UINT32_MAX));
+    EXPECT_EQ(uint32_t(bytes * 8 / 1001), BitrateSeries[0].kbps);
+}
+
+#ifdef __linux__
+int OpenDescriptors() {
+    int count = 0;
+    if (DIR* dir = opendir("/proc/self/fd")) {
+        while (readdir(dir)) ++count;
+        closedir(dir);
+    }
+    return count;
+}
+#endif
+
+TEST(MeasureFileTest, PumpRunsOncePerStoredWindowAndCanStopTheRun) {
+    std::vector<Packet> packets;
+    for (uint32_t t = 0; t <= 12000; t += 300) packets.push_back(make_packet(0, t, 200));
+    TempFile file(video_file(packets));
+
+    PumpLog all;
+    AnalysisDetails details;
+    EXPECT_EQ(ANALYSIS_OK, MeasureFile(file.path.c_str(), PumpLog::Pump, &all, &details));
+    EXPECT_EQ(10u, details.windows_stored);
+    EXPECT_EQ(10, all.calls);
+    EXPECT_EQ(0, details.stopped_by_pump);
+
+#ifdef __linux__
+    const int descriptors = OpenDescriptors();
+#endif
+    // Stopped while a packet, the stream header, the parser and the file are
+    // all held: the sanitizer's leak check and the descriptor count show the
+    // clean-up.
+    PumpLog stop;
+    stop.stop_at = 4;
+    EXPECT_EQ(ANALYSIS_CANCELLED, MeasureFile(file.path.c_str(), PumpLog::Pump, &stop, &details));
+    EXPECT_EQ(4, stop.calls);
+    EXPECT_EQ(1, details.stopped_by_pump);
+    EXPECT_EQ(3u, details.windows_stored);
+    EXPECT_EQ(3u, StoredWindows().size());
+#ifdef __linux__
+    EXPECT_EQ(descriptors, OpenDescriptors());
+#endif
+}
+
+}  // namespace

@@ -1,0 +1,113 @@
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstring>
+#include <random>
+#include <vector>
+
+#include "analysis/analysis_run.h"
+#include "tests/support/rm_test_io.h"
+
+using namespace rmtest;
+
+namespace {
+
+Bytes Numbered(size_t size) {
+    Bytes bytes(size);
+    for (size_t i = 0; i < size; ++i) bytes[i] = static_cast<uint8_t>(i * 7 + i / 256);
+    return bytes;
+}
+
+// The buffer must hand the parser exactly what plain stdio would: same bytes,
+// same short reads at the end, same positions, same refusals.
+TEST(MediaFileBufferTest, BehavesLikeStdioWhateverTheBufferSize) {
+    const Bytes content = Numbered(1000);
+    TempFile file(content);
+    for (uint32_t capacity : {1u, 7u, 64u, 4096u}) {
+        SCOPED_TRACE(capacity);
+        FILE* plain = std::fopen(file.path.c_str(), "rb");
+        FILE* buffered_file = std::fopen(file.path.c_str(), "rb");
+        ASSERT_TRUE(plain && buffered_file);
+        std::vector<unsigned char> storage(capacity);
+        MediaFileBuffer io;
+        InitMediaFileBuffer(&io, buffered_file, storage.data(), capacity);
+
+        std::mt19937 random(capacity);
+        for (int step = 0; step < 3000; ++step) {
+            const int op = random() % 4;
+            if (op <= 1) {
+                const uint32_t count = random() % 150;
+                unsigned char expected[150] = {}, actual[150] = {};
+                const size_t want = count ? std::fread(expected, 1, count, plain) : 0;
+                ASSERT_EQ(want, MediaFileRead(&io, actual, count)) << "step " << step;
+                ASSERT_EQ(0, std::memcmp(expected, actual, want)) << "step " << step;
+                std::clearerr(plain);
+            } else if (op == 2) {
+                const int32_t offset = static_cast<int32_t>(random() % 1100);
+                std::fseek(plain, offset, SEEK_SET);
+                MediaFileSeek(&io, offset, SEEK_SET);
+            } else {
+                const int32_t offset = static_cast<int32_t>(random() % 600) - 300;
+                // A seek below 0 is refused and changes nothing (some C
+                // libraries move the stream anyway, so stdio is no model there).
+                if (std::ftell(plain) + offset >= 0) std::fseek(plain, offset, SEEK_CUR);
+                MediaFileSeek(&io, offset, SEEK_CUR);
+            }
+            ASSERT_EQ(static_cast<uint32_t>(std::ftell(plain)), MediaFileTell(&io)) << "step " << step;
+        }
+        std::fclose(plain);
+        std::fclose(buffered_file);
+    }
+}
+
+TEST(MediaFileBufferTest, LargeReadsEndAndSeeksFromTheEnd) {
+    const Bytes content = Numbered(5000);
+    TempFile file(content);
+    FILE* f = std::fopen(file.path.c_str(), "rb");
+    ASSERT_NE(nullptr, f);
+    unsigned char storage[16];
+    MediaFileBuffer io;
+    InitMediaFileBuffer(&io, f, storage, sizeof storage);
+
+    // Larger than the buffer: read straight through, then the rest is short.
+    std::vector<unsigned char> out(6000);
+    EXPECT_EQ(3u, MediaFileRead(&io, out.data(), 3));
+    EXPECT_EQ(4000u, MediaFileRead(&io, out.data() + 3, 4000));
+    EXPECT_EQ(997u, MediaFileRead(&io, out.data() + 4003, 2000));
+    EXPECT_EQ(0, std::memcmp(content.data(), out.data(), content.size()));
+    EXPECT_EQ(0u, MediaFileRead(&io, out.data(), 10));
+    EXPECT_EQ(5000u, MediaFileTell(&io));
+
+    MediaFileSeek(&io, -10, SEEK_END);
+    EXPECT_EQ(4990u, MediaFileTell(&io));
+    EXPECT_EQ(10u, MediaFileRead(&io, out.data(), 100));
+    EXPECT_EQ(content[4990], out[0]);
+
+    // Null arguments and a zero count read nothing.
+    EXPECT_EQ(0u, MediaFileRead(&io, nullptr, 10));
+    EXPECT_EQ(0u, MediaFileRead(nullptr, out.data(), 10));
+    std::fclose(f);
+}
+
+TEST(MediaFileBufferTest, FarSeekIsTakenAsAnUnsignedOffset) {
+    TempFile file(Numbered(100));
+    FILE* f = std::fopen(file.path.c_str(), "rb");
+    ASSERT_NE(nullptr, f);
+    unsigned char storage[32];
+    MediaFileBuffer io;
+    InitMediaFileBuffer(&io, f, storage, sizeof storage);
+    unsigned char out[8];
+    MediaFileRead(&io, out, 8);
+
+    // Beyond 2 GiB and past the end: allowed, and reads there find nothing.
+    MediaFileSeek(&io, static_cast<int32_t>(0xC0000000u), SEEK_SET);
+    EXPECT_EQ(0xC0000000u, MediaFileTell(&io));
+    EXPECT_EQ(0u, MediaFileRead(&io, out, 8));
+    // Back within the file, relative to the far position.
+    MediaFileSeek(&io, 50, SEEK_SET);
+    EXPECT_EQ(8u, MediaFileRead(&io, out, 8));
+    EXPECT_EQ(Numbered(100)[50], out[0]);
+    std::fclose(f);
+}
+
+}  // namespace
