@@ -1,0 +1,125 @@
+// The chart's off-screen picture, its redraw and paint, the chart's share of
+// window creation and the arrow keys.
+#include "analysis/analysis_run.h"
+#include "analysis/series_statistics.h"
+#include "chart/chart_model.h"
+#include "chart/chart_win32.h"
+
+HDC BackBufferDC = nullptr;
+HBITMAP BackBufferBitmap = nullptr;
+
+namespace {
+
+const COLORREF BACKGROUND_COLOR = 0x004A4A4A;
+
+// The grid of the first picture is offset from the plot's own; the first
+// resize redraws it with the plot grid.
+const int FIRST_PICTURE_COLUMN_X = 69;
+const int FIRST_PICTURE_ROW_Y = 26;
+const int PLOT_GRID_COLUMN_X = 110;
+const int PLOT_GRID_ROW_Y = 50;
+
+const float ZOOM_OUT_FACTOR = 0.9f;
+const float ZOOM_IN_FACTOR = 1.1f;
+const float SHIFT_STEP = 0.1f;
+
+RECT ClientRect(HWND window) {
+    RECT rect = {0, 0, 0, 0};
+    GetClientRect(window, &rect);
+    return rect;
+}
+
+}  // namespace
+
+int ReleaseBackBuffer() {
+    // The DC goes first: the bitmap must not be deleted while selected into it.
+    if (BackBufferDC != nullptr) {
+        DeleteDC(BackBufferDC);
+        BackBufferDC = nullptr;
+    }
+    if (BackBufferBitmap != nullptr) {
+        DeleteObject(BackBufferBitmap);
+        BackBufferBitmap = nullptr;
+    }
+    return 1;
+}
+
+int CreateBackBuffer(HWND window) {
+    ReleaseBackBuffer();
+    const RECT client = ClientRect(window);
+    BackBufferDC = CreateCompatibleDC(nullptr);
+    if (BackBufferDC == nullptr) {
+        return 1;
+    }
+    const int bits_per_pixel = GetDeviceCaps(BackBufferDC, BITSPIXEL);
+    // A 0 x 0 client area (minimised window) still gives a valid bitmap: the
+    // system hands out its 1 x 1 default, which is harmless to select and delete.
+    BackBufferBitmap = CreateBitmap(client.right, client.bottom, 1, bits_per_pixel, nullptr);
+    if (BackBufferBitmap != nullptr) {
+        SelectObject(BackBufferDC, BackBufferBitmap);
+    }
+    return 1;
+}
+
+void RedrawChart(HWND window) {
+    const RECT client = ClientRect(window);
+    FillBackground(BackBufferDC, BACKGROUND_COLOR, &client);
+    // During a run the picture is only the background, and it waits for the
+    // next paint rather than forcing one.
+    if (AnalysisPending != 0) {
+        return;
+    }
+    DrawGrid(BackBufferDC, PLOT_GRID_COLUMN_X, PLOT_GRID_ROW_Y, &client);
+    DrawAxesAndAverage(BackBufferDC, &client);
+    DrawCurves(BackBufferDC, &client);
+    DrawTicksAndLabels(BackBufferDC, &client);
+    InvalidateRect(window, &client, FALSE);
+}
+
+int ResizeChart(HWND window) {
+    CreateBackBuffer(window);
+    RedrawChart(window);
+    return 1;
+}
+
+void PaintChart(HWND window, HDC paint_dc) {
+    // Always the whole client area; the system clips it to what needs painting.
+    const RECT client = ClientRect(window);
+    BitBlt(paint_dc, 0, 0, client.right, client.bottom, BackBufferDC, 0, 0, SRCCOPY);
+}
+
+int InitChart(HWND window) {
+    CreateBackBuffer(window);
+    ResetChartCurves();
+    const RECT client = ClientRect(window);
+    FillBackground(BackBufferDC, BACKGROUND_COLOR, &client);
+    DrawGrid(BackBufferDC, FIRST_PICTURE_COLUMN_X, FIRST_PICTURE_ROW_Y, &client);
+    ApplyChartCurveSettings(CURVE_AUDIO, AudioCurveSettings);
+    ApplyChartCurveSettings(CURVE_VIDEO, VideoCurveSettings);
+    SeriesStatistics.max_kbps = 0;
+    SeriesStatistics.last_start_ms = 0;
+    return 1;
+}
+
+void HandleChartKey(HWND window, WPARAM virtual_key) {
+    // Each result is stored straight back into the float field, so every press
+    // rounds to single precision; neither value is bounded (the drawing clamps).
+    ChartCurve& video = ChartCurves[CURVE_VIDEO];
+    switch (virtual_key) {
+    case VK_LEFT:
+        video.scale = video.scale * ZOOM_OUT_FACTOR;
+        break;
+    case VK_UP:
+        video.offset = video.offset + SHIFT_STEP;
+        break;
+    case VK_RIGHT:
+        video.scale = video.scale * ZOOM_IN_FACTOR;
+        break;
+    case VK_DOWN:
+        video.offset = video.offset - SHIFT_STEP;
+        break;
+    default:
+        return;
+    }
+    RedrawChart(window);
+}

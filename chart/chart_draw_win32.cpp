@@ -1,0 +1,287 @@
+// The GDI drawing steps of the chart. Each step draws into the DC it is given
+// over the client rectangle, so tests can run them on a DC of their own.
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+
+#include "analysis/series_statistics.h"
+#include "chart/chart_model.h"
+#include "chart/chart_win32.h"
+
+namespace {
+
+// Plot area: fixed margins around the client rectangle.
+const int PLOT_LEFT = 110;
+const int PLOT_TOP = 50;
+const int PLOT_RIGHT_MARGIN = 94;
+const int PLOT_BOTTOM_MARGIN = 68;
+
+const int GRID_COLUMN_SPACING = 70;  // also the time tick spacing
+const int GRID_ROW_SPACING = 27;
+const int VALUE_TICK_SPACING = 40;
+
+const COLORREF GRID_COLOR = 0x00555555;
+const COLORREF INK_COLOR = 0x00FFFFFF;  // axes, tick marks and texts
+const COLORREF AVERAGE_COLOR = 0x000000FF;
+
+// Rows are clamped to this before they become ints: far beyond any screen, yet
+// well inside the 27-bit coordinates NT-family GDI draws lines with. A segment
+// to a clamped point keeps its on-screen slope to within a pixel for windows
+// up to several thousand pixels high.
+const double ROW_LIMIT = 1000000.0;
+
+struct PlotGeometry {
+    int width;   // client width W
+    int height;  // client height H
+    int right;   // W - 94
+    int bottom;  // H - 68
+    int plot_width;
+    int plot_height;
+};
+
+PlotGeometry GeometryOf(const RECT* rect) {
+    PlotGeometry g;
+    g.width = rect->right;
+    g.height = rect->bottom;
+    g.right = g.width - PLOT_RIGHT_MARGIN;
+    g.bottom = g.height - PLOT_BOTTOM_MARGIN;
+    g.plot_width = g.width - (PLOT_LEFT + PLOT_RIGHT_MARGIN);
+    g.plot_height = g.height - (PLOT_TOP + PLOT_BOTTOM_MARGIN);
+    return g;
+}
+
+// Selects a GDI object into a DC for the lifetime of the guard. On destruction
+// the previous object goes back in first, then an owned object is deleted
+// (never while selected); a stock object is only selected back out.
+class ScopedSelection {
+public:
+    enum Ownership { OWNED, STOCK };
+
+    ScopedSelection(HDC dc, HGDIOBJ object, Ownership ownership)
+        : dc_(dc), object_(object), ownership_(ownership), previous_(nullptr) {
+        if (dc_ != nullptr && object_ != nullptr) {
+            previous_ = SelectObject(dc_, object_);
+        }
+    }
+
+    ~ScopedSelection() {
+        if (previous_ != nullptr && previous_ != HGDI_ERROR) {
+            SelectObject(dc_, previous_);
+        }
+        if (ownership_ == OWNED && object_ != nullptr) {
+            DeleteObject(object_);
+        }
+    }
+
+    ScopedSelection(const ScopedSelection&) = delete;
+    ScopedSelection& operator=(const ScopedSelection&) = delete;
+
+private:
+    HDC dc_;
+    HGDIOBJ object_;
+    Ownership ownership_;
+    HGDIOBJ previous_;
+};
+
+// x87 code may keep a float difference in an 80-bit register; going through
+// memory rounds it to single precision, which the value range is defined in.
+float SingleRange(const ChartCurve& curve) {
+    volatile float range = curve.top - curve.bottom;
+    return range;
+}
+
+// Maps a value to a client row for a curve's range, scale and offset.
+// Computed in double and clamped before the conversion: the arrow keys can
+// make the scale overflow to infinity. NaN (0 times an infinite scale) has no
+// place at all and goes to the top end of the clamp, with the rest of the
+// curve at that scale.
+int MapValueToRow(double value, const ChartCurve& curve, float range, int plot_height) {
+    double ph = plot_height;
+    double y = ph * (static_cast<double>(curve.top) - value * static_cast<double>(curve.scale)) /
+                   static_cast<double>(range) +
+               PLOT_TOP - ph * static_cast<double>(curve.offset);
+    if (!(y >= -ROW_LIMIT)) {
+        y = -ROW_LIMIT;
+    } else if (y > ROW_LIMIT) {
+        y = ROW_LIMIT;
+    }
+    return static_cast<int>(y);
+}
+
+// Label figures are truncated toward zero and printed with %d. Out-of-range
+// doubles must not reach a plain int conversion; beyond 32 bits they keep
+// their low 32 bits, as the legend's figures do.
+int LabelInteger(double value) {
+    if (!(value == value)) {
+        return 0;
+    }
+    const double limit = 4611686018427387904.0;  // 2^62
+    if (value > limit) {
+        value = limit;
+    } else if (value < -limit) {
+        value = -limit;
+    }
+    return static_cast<int32_t>(static_cast<uint32_t>(static_cast<int64_t>(value)));
+}
+
+void DrawLine(HDC dc, int x0, int y0, int x1, int y1) {
+    MoveToEx(dc, x0, y0, nullptr);
+    LineTo(dc, x1, y1);
+}
+
+void DrawLabel(HDC dc, int x, int y, const char* text) {
+    TextOutA(dc, x, y, text, static_cast<int>(std::strlen(text)));
+}
+
+HGDIOBJ SolidPen(int width, COLORREF color) {
+    return CreatePen(PS_SOLID, width, color);
+}
+
+}  // namespace
+
+int FillBackground(HDC dc, COLORREF color, const RECT* rect) {
+    ScopedSelection brush(dc, CreateSolidBrush(color), ScopedSelection::OWNED);
+    PatBlt(dc, rect->left, rect->top, rect->right, rect->bottom, PATCOPY);
+    return 1;
+}
+
+int DrawGrid(HDC dc, int first_column_x, int first_row_y, const RECT* rect) {
+    const PlotGeometry g = GeometryOf(rect);
+    ScopedSelection pen(dc, SolidPen(2, GRID_COLOR), ScopedSelection::OWNED);
+    for (int y = first_row_y; y < g.bottom; y += GRID_ROW_SPACING) {
+        DrawLine(dc, PLOT_LEFT, y, g.right, y);
+    }
+    for (int x = first_column_x; x < g.right; x += GRID_COLUMN_SPACING) {
+        DrawLine(dc, x, PLOT_TOP, x, g.bottom);
+    }
+    return 1;
+}
+
+int DrawAxesAndAverage(HDC dc, const RECT* rect) {
+    const PlotGeometry g = GeometryOf(rect);
+    {
+        ScopedSelection pen(dc, SolidPen(1, INK_COLOR), ScopedSelection::OWNED);
+        MoveToEx(dc, PLOT_LEFT, PLOT_TOP, nullptr);
+        LineTo(dc, PLOT_LEFT, g.bottom);
+        LineTo(dc, g.right, g.bottom);
+    }
+    const ChartCurve& video = ChartCurves[CURVE_VIDEO];
+    float range = SingleRange(video);
+    // A zero range (a run whose largest bitrate was 0) gets the curves'
+    // substitute range, so the line lies with the Video curve it belongs to.
+    if (range == 0.0f) {
+        range = 1.0f;
+    }
+    const int y_avg = MapValueToRow(static_cast<double>(SeriesStatistics.average_kbps), video, range,
+                                    g.plot_height);
+    ScopedSelection pen(dc, SolidPen(1, AVERAGE_COLOR), ScopedSelection::OWNED);
+    DrawLine(dc, PLOT_LEFT, y_avg, g.right, y_avg);
+    return 1;
+}
+
+int DrawCurves(HDC dc, const RECT* rect) {
+    const PlotGeometry g = GeometryOf(rect);
+    for (int slot = 0; slot < CURVE_SLOT_COUNT; ++slot) {
+        const ChartCurve& curve = ChartCurves[slot];
+        if (curve.visible == 0) {
+            continue;
+        }
+        float range = SingleRange(curve);
+        if (range == 0.0f) {
+            range = 1.0f;
+        }
+        // The table is ours, but a count outside the array must not walk off it.
+        int count = curve.point_count;
+        if (count < 0) {
+            count = 0;
+        } else if (count > CURVE_MAX_POINTS) {
+            count = CURVE_MAX_POINTS;
+        }
+        ScopedSelection pen(dc, SolidPen(1, curve.color), ScopedSelection::OWNED);
+        if (count == 1) {
+            // No column step for a single point: a one-pixel mark on the value axis.
+            const int y = MapValueToRow(curve.points[0], curve, range, g.plot_height);
+            DrawLine(dc, PLOT_LEFT, y, PLOT_LEFT + 1, y);
+            continue;
+        }
+        for (int j = 0; j < count; ++j) {
+            // 64-bit product: j * PW stays exact for any client width.
+            const int x = PLOT_LEFT + static_cast<int>(static_cast<int64_t>(j) * g.plot_width / (count - 1));
+            const int y = MapValueToRow(curve.points[j], curve, range, g.plot_height);
+            if (j == 0) {
+                MoveToEx(dc, x, y, nullptr);
+            } else {
+                LineTo(dc, x, y);
+            }
+        }
+    }
+    return 1;
+}
+
+int DrawTicksAndLabels(HDC dc, const RECT* rect) {
+    const PlotGeometry g = GeometryOf(rect);
+    // Interval counts keep their fraction: a partial interval gets no tick.
+    const double nx = g.plot_width / static_cast<double>(GRID_COLUMN_SPACING);
+    const double ny = g.plot_height / static_cast<double>(VALUE_TICK_SPACING);
+    {
+        ScopedSelection pen(dc, SolidPen(1, INK_COLOR), ScopedSelection::OWNED);
+        if (ny >= 0) {
+            for (int k = 0; k <= ny; ++k) {
+                const int y = g.bottom - VALUE_TICK_SPACING * k;
+                DrawLine(dc, PLOT_LEFT, y, PLOT_LEFT - 5, y);
+            }
+        }
+        if (nx >= 0) {
+            for (int k = 0; k <= nx; ++k) {
+                const int x = PLOT_LEFT + GRID_COLUMN_SPACING * k;
+                DrawLine(dc, x, g.bottom, x, g.bottom + 5);
+            }
+        }
+    }
+
+    ScopedSelection font(dc, GetStockObject(SYSTEM_FIXED_FONT), ScopedSelection::STOCK);
+    SetBkMode(dc, TRANSPARENT);
+    SetTextColor(dc, INK_COLOR);
+    char text[160];
+
+    SetTextAlign(dc, TA_CENTER | TA_TOP);
+    if (nx >= 0) {
+        // Each label is the step added up k times, not k times the step; the
+        // two can differ in the last bit and so in the truncated second.
+        const double seconds_step = SeriesStatistics.last_start_ms / (nx * 1000.0);
+        double t = 0.0;
+        for (int k = 0; k <= nx; ++k) {
+            const int s = LabelInteger(t);
+            std::snprintf(text, sizeof text, "%d:%d", s / 60, s % 60);
+            DrawLabel(dc, PLOT_LEFT + GRID_COLUMN_SPACING * k, g.height - 58, text);
+            t += seconds_step;
+        }
+    }
+
+    SetTextAlign(dc, TA_CENTER | TA_TOP);
+    DrawLabel(dc, g.width - 54, g.height - 76, "(mm:ss)");
+
+    SetTextColor(dc, INK_COLOR);
+    SetTextAlign(dc, TA_RIGHT | TA_BOTTOM);
+    if (ny >= 0) {
+        const double kbps_step = SeriesStatistics.max_kbps / ny;
+        double v = 0.0;
+        for (int k = 0; k <= ny; ++k) {
+            std::snprintf(text, sizeof text, "%d", LabelInteger(v));
+            DrawLabel(dc, 100, g.height - 59 - VALUE_TICK_SPACING * k, text);
+            v += kbps_step;
+        }
+    }
+
+    SetTextAlign(dc, TA_RIGHT | TA_BOTTOM);
+    DrawLabel(dc, PLOT_LEFT, 40, "(kbps)");
+
+    SetTextColor(dc, INK_COLOR);
+    SetTextAlign(dc, TA_CENTER | TA_TOP);
+    std::snprintf(text, sizeof text, "Max Time: %d s    Max Bitrate: %d kbps    Average Bitrate: %d kbps",
+                  static_cast<int>(SeriesStatistics.last_start_ms / 1000),
+                  static_cast<int32_t>(SeriesStatistics.max_kbps),
+                  static_cast<int32_t>(static_cast<uint32_t>(SeriesStatistics.average_kbps)));
+    DrawLabel(dc, PLOT_LEFT + g.plot_width / 2, 25, text);
+    return 1;
+}

@@ -1,0 +1,193 @@
+// The main window: its class, its creation, and a window procedure that only
+// routes each message to the chart or to the run driver.
+#include "shell/shell.h"
+
+#include <shellapi.h>
+
+#include <cstring>
+
+#include "analysis/analysis_win32.h"
+#include "chart/chart_win32.h"
+#include "shell/resource.h"
+
+HINSTANCE AppInstance = nullptr;
+char WindowTitle[WINDOW_TEXT_SIZE];
+char WindowClassName[WINDOW_TEXT_SIZE];
+char CmdLinePath[SHELL_PATH_SIZE];
+char DroppedFilePath[SHELL_PATH_SIZE];
+
+namespace {
+
+LRESULT OnCreate(HWND window) {
+    InitMainWindow(window);
+    DragAcceptFiles(window, TRUE);
+    return 0;
+}
+
+LRESULT OnDestroy() {
+    ReleaseBackBuffer();
+    PostQuitMessage(0);
+    return 0;
+}
+
+LRESULT OnSize(HWND window) {
+    ResizeChart(window);
+    return 0;
+}
+
+LRESULT OnPaint(HWND window) {
+    PAINTSTRUCT paint;
+    HDC dc = BeginPaint(window, &paint);
+    PaintChart(window, dc);
+    EndPaint(window, &paint);
+    return 0;
+}
+
+LRESULT OnGetMinMaxInfo(LPARAM lparam) {
+    MINMAXINFO* limits = reinterpret_cast<MINMAXINFO*>(lparam);
+    limits->ptMinTrackSize.x = MAIN_WINDOW_MIN_WIDTH;
+    limits->ptMinTrackSize.y = MAIN_WINDOW_MIN_HEIGHT;
+    return 0;
+}
+
+LRESULT OnKeyDown(HWND window, WPARAM virtual_key) {
+    HandleChartKey(window, virtual_key);
+    return 0;
+}
+
+LRESULT OnCommand(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
+    switch (LOWORD(wparam)) {
+    case IDM_ABOUT:
+        DialogBoxParamA(AppInstance, MAKEINTRESOURCEA(IDD_ABOUTBOX), window, SimpleDialogProc, 0);
+        return 0;
+    case IDM_EXIT:
+        DestroyWindow(window);
+        return 0;
+    case IDM_LOADFILE:
+        RunAnalysis(window, nullptr);
+        return 0;
+    default:
+        return DefWindowProcA(window, message, wparam, lparam);
+    }
+}
+
+LRESULT OnDropFiles(HWND window, WPARAM wparam) {
+    HDROP drop = reinterpret_cast<HDROP>(wparam);
+    const UINT file_count = DragQueryFileA(drop, 0xFFFFFFFF, nullptr, 0);
+    // Cleared first: a failed query must not leave the last drop's path, and
+    // a conversion that ran out of room may leave the buffer unterminated.
+    DroppedFilePath[0] = '\0';
+    DragQueryFileA(drop, 0, DroppedFilePath, SHELL_PATH_SIZE);
+    DroppedFilePath[SHELL_PATH_SIZE - 1] = '\0';
+    // The path is ours now; the drop's memory goes back before the run, which
+    // may take long and dispatch further drops meanwhile.
+    DragFinish(drop);
+    // A path that could not be taken whole still runs: the user is told that
+    // the file cannot be opened rather than seeing nothing happen.
+    if (file_count > 0) RunAnalysis(window, DroppedFilePath);
+    return 0;
+}
+
+LRESULT OnOpenCmdLineFile(HWND window) {
+    RunAnalysis(window, CmdLinePath);
+    return 0;
+}
+
+}  // namespace
+
+void RegisterMainWindowClass(HINSTANCE instance) {
+    WNDCLASSEXA window_class;
+    std::memset(&window_class, 0, sizeof window_class);
+    window_class.cbSize = sizeof window_class;
+    window_class.style = CS_HREDRAW | CS_VREDRAW;
+    window_class.lpfnWndProc = MainWndProc;
+    window_class.cbClsExtra = 0;
+    window_class.cbWndExtra = 0;
+    window_class.hInstance = instance;
+    window_class.hIcon = LoadIconA(instance, MAKEINTRESOURCEA(IDI_MAIN));
+    window_class.hCursor = LoadCursorA(nullptr, IDC_ARROW);
+    window_class.hbrBackground = static_cast<HBRUSH>(GetStockObject(BLACK_BRUSH));
+    window_class.lpszMenuName = MAKEINTRESOURCEA(IDR_MAINMENU);
+    window_class.lpszClassName = WindowClassName;
+    window_class.hIconSm = LoadIconA(instance, MAKEINTRESOURCEA(IDI_SMALL));
+    // A failed registration shows up as a failed window creation.
+    RegisterClassExA(&window_class);
+}
+
+int CreateMainWindow(HINSTANCE instance, int show_command) {
+    AppInstance = instance;
+    HWND window = CreateWindowExA(0, WindowClassName, WindowTitle, WS_OVERLAPPEDWINDOW, CW_USEDEFAULT, 0,
+                                  CW_USEDEFAULT, 0, nullptr, nullptr, instance, nullptr);
+    if (!window) return 0;
+    ShowWindow(window, show_command);
+    UpdateWindow(window);
+    return 1;
+}
+
+LRESULT CALLBACK MainWndProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
+    switch (message) {
+    case WM_CREATE:
+        return OnCreate(window);
+    case WM_DESTROY:
+        return OnDestroy();
+    case WM_SIZE:
+        return OnSize(window);
+    case WM_PAINT:
+        return OnPaint(window);
+    case WM_ERASEBKGND:
+        return 0;  // never erased: the back buffer covers the whole client area
+    case WM_SIZING:
+        return 0;
+    case WM_GETMINMAXINFO:
+        return OnGetMinMaxInfo(lparam);
+    case WM_KEYDOWN:
+        return OnKeyDown(window, wparam);
+    case WM_COMMAND:
+        return OnCommand(window, message, wparam, lparam);
+    case WM_DROPFILES:
+        return OnDropFiles(window, wparam);
+    case WM_OPENCMDLINEFILE:
+        return OnOpenCmdLineFile(window);
+    default:
+        return DefWindowProcA(window, message, wparam, lparam);
+    }
+}
+
+int TakeCommandLinePath(const char* command_line) {
+    CmdLinePath[0] = '\0';
+    const char* slash = command_line ? std::strchr(command_line, '/') : nullptr;
+    if (!slash) return 0;
+    // Taken as it stands, blanks and quotes included. A longer text is cut
+    // short; the analysis then reports that it cannot open it.
+    const char* text = slash + 1;
+    size_t length = std::strlen(text);
+    if (length > SHELL_PATH_SIZE - 1) length = SHELL_PATH_SIZE - 1;
+    std::memcpy(CmdLinePath, text, length);
+    CmdLinePath[length] = '\0';
+    return CmdLinePath[0] != '\0';
+}
+
+int InitMainWindowWithCommandLine(HWND window, const char* command_line) {
+    InitChart(window);
+    // Posted, not run here: the analysis starts once the message loop runs,
+    // after the window has been shown.
+    if (TakeCommandLinePath(command_line)) PostMessageA(window, WM_OPENCMDLINEFILE, 0, 0);
+    return 1;
+}
+
+int InitMainWindow(HWND window) { return InitMainWindowWithCommandLine(window, GetCommandLineA()); }
+
+INT_PTR CALLBACK SimpleDialogProc(HWND dialog, UINT message, WPARAM wparam, LPARAM) {
+    switch (message) {
+    case WM_INITDIALOG:
+        return TRUE;
+    case WM_COMMAND:
+        if (LOWORD(wparam) == IDOK || LOWORD(wparam) == IDCANCEL) {
+            EndDialog(dialog, LOWORD(wparam));
+            return TRUE;
+        }
+        return FALSE;
+    default:
+        return FALSE;
+    }
+}

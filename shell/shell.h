@@ -1,0 +1,43 @@
+// The application shell: the main window's class, window and procedure, the
+// dialog procedure of the About box and the wait dialog, the command line and
+// dropped files.
+#ifndef KOV_SHELL_SHELL_H
+#define KOV_SHELL_SHELL_H
+
+#include <windows.h>
+
+const int WINDOW_TEXT_SIZE = 100;
+const int SHELL_PATH_SIZE = 500;
+
+// Posted by the shell to its own window when the command line names a file;
+// it starts the analysis of CmdLinePath once the message loop runs.
+const UINT WM_OPENCMDLINEFILE = WM_USER + 26;
+
+// The smallest outer size the user can drag the main window to.
+const int MAIN_WINDOW_MIN_WIDTH = 750;
+const int MAIN_WINDOW_MIN_HEIGHT = 280;
+
+extern HINSTANCE AppInstance;
+extern char WindowTitle[WINDOW_TEXT_SIZE];
+extern char WindowClassName[WINDOW_TEXT_SIZE];
+// Text after the first '/' of the command line; empty when there is none.
+extern char CmdLinePath[SHELL_PATH_SIZE];
+// Path of the first file of the last drop.
+extern char DroppedFilePath[SHELL_PATH_SIZE];
+
+void RegisterMainWindowClass(HINSTANCE instance);
+// 1 when the window exists (shown and updated), else 0.
+int CreateMainWindow(HINSTANCE instance, int show_command);
+LRESULT CALLBACK MainWndProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam);
+INT_PTR CALLBACK SimpleDialogProc(HWND dialog, UINT message, WPARAM wparam, LPARAM lparam);
+
+// The work of WM_CREATE, reading GetCommandLineA(). Returns 1.
+int InitMainWindow(HWND window);
+// The same with the command line given, so it can be exercised with any text.
+int InitMainWindowWithCommandLine(HWND window, const char* command_line);
+// Fills CmdLinePath with everything after the first '/' of command_line,
+// unchanged, cut to SHELL_PATH_SIZE - 1 characters if longer; empty when there
+// is no '/'. Returns nonzero when CmdLinePath is not empty.
+int TakeCommandLinePath(const char* command_line);
+
+#endif

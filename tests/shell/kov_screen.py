@@ -1,0 +1,373 @@
+#!/usr/bin/env python3
+"""KOV's window on an X display, seen from outside: screenshots, a check of the
+chart drawn on them, and closing the window the way a window manager would.
+
+    kov_screen.py wait-chart --pid PID [--packets LIST] [--out PNG] [--timeout S]
+        Waits until the main window of the Wine process PID shows a chart,
+        saves a screenshot of that window to PNG and prints its path. With
+        --packets (a sample's packet list from samples/), the chart must be the
+        one of that sample, checked pixel by pixel at the positions computed
+        from the packets. Exit status 0 when it is, 1 when not in time.
+    kov_screen.py close --pid PID
+        Asks the window to close (WM_DELETE_WINDOW, as a title bar's close box).
+
+Needs python3 with PIL, xwd, xwininfo and xdotool; DISPLAY must be set.
+"""
+import argparse
+import ctypes
+import ctypes.util
+import os
+import struct
+import subprocess
+import sys
+import time
+
+from PIL import Image
+
+BACKGROUND = (74, 74, 74)
+GRID = (85, 85, 85)
+WHITE = (255, 255, 255)
+RED = (255, 0, 0)
+YELLOW = (255, 255, 0)
+
+PLOT_LEFT = 110
+PLOT_TOP = 50
+RIGHT_MARGIN = 94
+BOTTOM_MARGIN = 68
+GRID_ROW_STEP = 27
+SERIES_SIZE = 20000
+
+
+# ---------------------------------------------------------------- the display
+
+def main_window_of(pid):
+    """The viewable X window of the Wine process with a title, or None."""
+    try:
+        out = subprocess.run(["xdotool", "search", "--onlyvisible", "--pid", str(pid)],
+                             capture_output=True, text=True, timeout=10).stdout
+    except subprocess.TimeoutExpired:
+        return None
+    best = None
+    for line in out.split():
+        geometry = window_geometry(int(line))
+        if geometry and geometry[2] > 100 and geometry[3] > 100:
+            if best is None or geometry[2] * geometry[3] > best[1][2] * best[1][3]:
+                best = (int(line), geometry)
+    return best
+
+
+def window_geometry(window):
+    """(x, y, width, height) on the screen, or None when not viewable."""
+    out = subprocess.run(["xwininfo", "-id", str(window)], capture_output=True, text=True).stdout
+    fields = {}
+    for line in out.splitlines():
+        if ":" in line:
+            key, _, value = line.strip().partition(":")
+            fields[key.strip()] = value.strip()
+    if fields.get("Map State") != "IsViewable":
+        return None
+    try:
+        return (int(fields["Absolute upper-left X"]), int(fields["Absolute upper-left Y"]),
+                int(fields["Width"]), int(fields["Height"]))
+    except (KeyError, ValueError):
+        return None
+
+
+def screenshot():
+    """The whole screen as an RGB image (xwd's ZPixmap, read by hand)."""
+    data = subprocess.run(["xwd", "-root", "-silent"], capture_output=True, check=True).stdout
+    header = struct.unpack(">25I", data[:100])
+    header_size, width, height = header[0], header[4], header[5]
+    byte_order, bits_per_pixel, bytes_per_line, colours = header[7], header[11], header[12], header[19]
+    offset = header_size + 12 * colours
+    pixels = data[offset:offset + bytes_per_line * height]
+    if bits_per_pixel == 24:
+        raw = "BGR" if byte_order == 0 else "RGB"
+    elif bits_per_pixel == 32:
+        raw = "BGRX" if byte_order == 0 else "XRGB"
+    else:
+        raise RuntimeError("unexpected screen format: %d bits per pixel" % bits_per_pixel)
+    return Image.frombytes("RGB", (width, height), pixels, "raw", raw, bytes_per_line)
+
+
+def close_window(window):
+    """Sends WM_PROTOCOLS / WM_DELETE_WINDOW, which Wine turns into SC_CLOSE."""
+    x11 = ctypes.cdll.LoadLibrary(ctypes.util.find_library("X11") or "libX11.so.6")
+    x11.XOpenDisplay.restype = ctypes.c_void_p
+    x11.XOpenDisplay.argtypes = [ctypes.c_char_p]
+    x11.XInternAtom.restype = ctypes.c_ulong
+    x11.XInternAtom.argtypes = [ctypes.c_void_p, ctypes.c_char_p, ctypes.c_int]
+
+    class ClientMessage(ctypes.Structure):
+        _fields_ = [("type", ctypes.c_int), ("serial", ctypes.c_ulong), ("send_event", ctypes.c_int),
+                    ("display", ctypes.c_void_p), ("window", ctypes.c_ulong),
+                    ("message_type", ctypes.c_ulong), ("format", ctypes.c_int),
+                    ("data", ctypes.c_long * 5)]
+
+    class Event(ctypes.Union):
+        _fields_ = [("xclient", ClientMessage), ("pad", ctypes.c_long * 24)]
+
+    x11.XSendEvent.argtypes = [ctypes.c_void_p, ctypes.c_ulong, ctypes.c_int, ctypes.c_long,
+                               ctypes.POINTER(Event)]
+    x11.XFlush.argtypes = [ctypes.c_void_p]
+    x11.XCloseDisplay.argtypes = [ctypes.c_void_p]
+    display = x11.XOpenDisplay(None)
+    if not display:
+        raise RuntimeError("cannot open the X display")
+    event = Event()
+    event.xclient.type = 33  # ClientMessage
+    event.xclient.window = window
+    event.xclient.message_type = x11.XInternAtom(display, b"WM_PROTOCOLS", 0)
+    event.xclient.format = 32
+    event.xclient.data[0] = x11.XInternAtom(display, b"WM_DELETE_WINDOW", 0)
+    sent = x11.XSendEvent(display, window, 0, 0, ctypes.byref(event))
+    x11.XFlush(display)
+    x11.XCloseDisplay(display)
+    return sent != 0
+
+
+# ---------------------------------------------------------------- what the chart must show
+
+def read_packets(packets_path):
+    """(stream, timestamp, payload size) of every packet, in file order, and
+    the index of the first RealVideo stream (from the .streams.txt beside it)."""
+    packets = []
+    with open(packets_path) as f:
+        for line in f:
+            if line.startswith("#") or not line.strip():
+                continue
+            fields = line.split()
+            packets.append((int(fields[0]), int(fields[1]), int(fields[3])))
+    streams_path = packets_path.replace(".packets.txt", ".streams.txt")
+    video = None
+    with open(streams_path) as f:
+        for line in f:
+            if line.startswith("#") or not line.strip():
+                continue
+            fields = line.split()
+            if fields[1] in ("video/x-pn-realvideo", "video/x-pn-realvideo-encrypted"):
+                video = int(fields[0])
+                break
+    if video is None:
+        raise RuntimeError("no RealVideo stream in " + streams_path)
+    return packets, video
+
+
+def expected_series(packets, video):
+    """The windows a run stores: {start_ms, kbps} closed by packets more than
+    1000 ms after the window start."""
+    start, total, windows = 0, 0, []
+    for stream, timestamp, size in packets:
+        if stream != video:
+            continue
+        total += size
+        distance = (timestamp - start) & 0xFFFFFFFF
+        if distance <= 1000:
+            continue
+        if not windows and distance > 10000:
+            break
+        if windows and distance > 2000:
+            break
+        if len(windows) == SERIES_SIZE - 1:
+            break
+        windows.append((start, min(total * 8 // distance, 0xFFFFFFFF)))
+        total, start = 0, timestamp
+    return windows or [(0, 0)]
+
+
+def expected_chart(windows):
+    kbps = [k for _, k in windows]
+    n = len(kbps)
+    maximum = max(kbps)
+    average = sum(kbps) // n
+    if n <= 512:
+        points = [float(k) for k in kbps for _ in (0, 1)]
+    else:
+        last = max(s for s, _ in windows)
+        points, bucket = [0.0] * 1024, 0
+        for start, k in windows:
+            b = start * 1024 // (last + 1)
+            for i in range(bucket, b + 1):
+                points[i] = max(points[i], float(k))
+            bucket = b
+        points = points[:bucket + 1]
+    return {"max": maximum, "average": average, "last_start": windows[-1][0], "points": points}
+
+
+def row_of(value, top, plot_height, value_range):
+    # The chart's own mapping with scale 1 and offset 0, truncated toward zero.
+    return int(plot_height * (top - value) / value_range + PLOT_TOP)
+
+
+# ---------------------------------------------------------------- finding and checking the chart
+
+def locate_plot(image, box):
+    """Client origin and size from the axes: the value axis is the column with
+    the most white pixels that have the chart's grey to their right (which
+    leaves out a white window frame); its longest white run goes from the
+    plot's top edge down to the time axis."""
+    left, top, width, height = box
+    pixels = image.load()
+    columns = {}
+    for x in range(left, left + width - 1):
+        columns[x] = sum(1 for y in range(top, top + height)
+                         if pixels[x, y] == WHITE and pixels[x + 1, y] in (BACKGROUND, GRID))
+    axis_x = max(columns, key=columns.get)
+    if columns[axis_x] < 100:
+        return None
+    # The average line and a curve point may cover a pixel of the axis.
+    best, run_start = (0, 0), None
+    for y in range(top, top + height + 1):
+        inside = y < top + height and pixels[axis_x, y] in (WHITE, YELLOW, RED)
+        if inside and run_start is None:
+            run_start = y
+        elif not inside and run_start is not None:
+            if y - run_start > best[1] - best[0]:
+                best = (run_start, y)
+            run_start = None
+    # The first time tick continues the value axis 5 pixels below the time
+    # axis; the time axis is the lowest row of the run that goes on to the right.
+    plot_top, axis_y = best[0], best[1] - 1
+    while axis_y > plot_top and not all(pixels[axis_x + d, axis_y] == WHITE for d in (1, 2, 3)):
+        axis_y -= 1
+    if axis_y - plot_top < 40:
+        return None
+    # Along the time axis to its right end.
+    x = axis_x
+    while x + 1 < left + width and pixels[x + 1, axis_y] in (WHITE, YELLOW):
+        x += 1
+    origin_x = axis_x - PLOT_LEFT
+    origin_y = plot_top - PLOT_TOP
+    client_width = x + 1 - origin_x + RIGHT_MARGIN
+    client_height = axis_y - origin_y + BOTTOM_MARGIN
+    return origin_x, origin_y, client_width, client_height
+
+
+def check_chart(image, box, chart):
+    """Problems found comparing the screen with the expected chart; empty when it matches."""
+    located = locate_plot(image, box)
+    if not located:
+        return ["no chart axes on the screen"]
+    ox, oy, w, h = located
+    pixels = image.load()
+    problems = []
+
+    def at(x, y):
+        return pixels[ox + x, oy + y]
+
+    plot_right, plot_bottom = w - RIGHT_MARGIN, h - BOTTOM_MARGIN
+    plot_width, plot_height = w - 204, h - 118
+    if plot_width < 70 or plot_height < 40:
+        problems.append("plot area of %d x %d pixels is too small to check" % (plot_width, plot_height))
+        return problems
+    if not (0 <= ox - box[0] < 20 and 0 <= oy - box[1] < 80 and w <= box[2] and h <= box[3]):
+        problems.append("client area %r does not fit the window %r" % ((ox, oy, w, h), box))
+        return problems
+
+    # Background where nothing is drawn: the right margin.
+    for y in (PLOT_TOP + 10, plot_bottom // 2, plot_bottom - 30):
+        if at(w - 20, y) != BACKGROUND:
+            problems.append("background expected at (%d, %d), found %r" % (w - 20, y, at(w - 20, y)))
+
+    # Grid rows every 27 pixels from the top (a 2-pixel pen): mostly grid grey.
+    for y in range(PLOT_TOP + GRID_ROW_STEP, plot_bottom, GRID_ROW_STEP):
+        band = [at(x, yy) for x in range(PLOT_LEFT + 1, plot_right) for yy in (y - 1, y, y + 1)]
+        if band.count(GRID) < (plot_right - PLOT_LEFT) // 2:
+            problems.append("grid row at y = %d missing" % y)
+
+    # The red average line, at the row the average maps to.
+    top = float(chart["max"])
+    if top > 0:
+        y_avg = row_of(float(chart["average"]), top, plot_height, top)
+        row = [at(x, y_avg) for x in range(PLOT_LEFT + 1, plot_right)]
+        if row.count(RED) < 0.8 * len(row):
+            problems.append("average line not at y = %d (%d of %d red)" % (y_avg, row.count(RED), len(row)))
+        for other in (y_avg - 1, y_avg + 1):
+            if [at(x, other) for x in range(PLOT_LEFT + 1, plot_right)].count(RED) > 0.2 * len(row):
+                problems.append("red line also at y = %d" % other)
+
+    # The Video curve: each point where a segment starts is yellow (the
+    # tick marks drawn later may cover a point on the axes).
+    points = chart["points"]
+    value_range = top if top != 0 else 1.0
+    count = len(points)
+    missed = []
+    for j in range(count - 1):
+        x = PLOT_LEFT + (j * plot_width) // (count - 1)
+        y = row_of(points[j], top, plot_height, value_range)
+        if x == PLOT_LEFT or y >= plot_bottom:
+            continue
+        if at(x, y) != YELLOW:
+            missed.append((x, y, at(x, y)))
+    if missed:
+        problems.append("%d of %d curve points not yellow, e.g. %r" % (len(missed), count - 1, missed[:3]))
+
+    # The axes themselves.
+    if at(PLOT_LEFT, plot_bottom - 1) != WHITE or at(plot_right - 1, plot_bottom) != WHITE:
+        problems.append("axes not white")
+    return problems
+
+
+def wait_chart(args):
+    chart = None
+    if args.packets:
+        chart = expected_chart(expected_series(*read_packets(args.packets)))
+    deadline = time.time() + args.timeout
+    last_problems = ["no window of process %d" % args.pid]
+    while time.time() < deadline:
+        found = main_window_of(args.pid)
+        if found:
+            window, box = found
+            image = screenshot()
+            if chart:
+                last_problems = check_chart(image, box, chart)
+            else:
+                last_problems = [] if locate_plot(image, box) else ["no chart axes on the screen"]
+                if not last_problems:
+                    # The axes appear with the rest of the picture in one
+                    # paint, but the red line tells the run has ended.
+                    pixels = image.load()
+                    if not any(pixels[x, y] == RED for y in range(box[1], box[1] + box[3])
+                               for x in range(box[0] + 120, box[0] + 130)):
+                        last_problems = ["no average line yet"]
+            if not last_problems:
+                if args.out:
+                    image.crop((box[0], box[1], box[0] + box[2], box[1] + box[3])).save(args.out)
+                    print(os.path.abspath(args.out))
+                return 0
+        time.sleep(0.5)
+    for problem in last_problems:
+        print("kov_screen: " + problem, file=sys.stderr)
+    if args.out:
+        try:
+            screenshot().save(args.out)
+            print("kov_screen: the screen as it was: " + os.path.abspath(args.out), file=sys.stderr)
+        except (OSError, subprocess.CalledProcessError, RuntimeError):
+            pass
+    return 1
+
+
+def close(args):
+    found = main_window_of(args.pid)
+    if not found:
+        print("kov_screen: no window of process %d" % args.pid, file=sys.stderr)
+        return 1
+    return 0 if close_window(found[0]) else 1
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.split("\n")[0])
+    commands = parser.add_subparsers(dest="command", required=True)
+    wait = commands.add_parser("wait-chart")
+    wait.add_argument("--pid", type=int, required=True)
+    wait.add_argument("--packets")
+    wait.add_argument("--out")
+    wait.add_argument("--timeout", type=float, default=60)
+    shut = commands.add_parser("close")
+    shut.add_argument("--pid", type=int, required=True)
+    args = parser.parse_args()
+    return wait_chart(args) if args.command == "wait-chart" else close(args)
+
+
+if __name__ == "__main__":
+    sys.exit(main())

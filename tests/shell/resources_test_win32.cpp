@@ -1,0 +1,410 @@
+// KOV's resources as Windows reads them: from KOV.EXE itself (which resources
+// exist, in which language, the version block) and from this executable,
+// which links the same resource script (strings, menu, accelerators, dialog
+// templates, icons, bitmap).
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "shell/resource.h"
+
+namespace {
+
+const WORD LANGUAGE_2052 = MAKELANGID(LANG_CHINESE, SUBLANG_CHINESE_SIMPLIFIED);
+
+HMODULE Self() { return GetModuleHandleA(nullptr); }
+
+std::string KovExePath() {
+    std::string path = KOV_EXE_PATH;
+    for (char& c : path) {
+        if (c == '/') c = '\\';
+    }
+    return path;
+}
+
+std::vector<BYTE> RawResource(HMODULE module, LPCSTR type, int id) {
+    HRSRC found = FindResourceA(module, MAKEINTRESOURCEA(id), type);
+    if (!found) return {};
+    HGLOBAL loaded = LoadResource(module, found);
+    const BYTE* data = static_cast<const BYTE*>(LockResource(loaded));
+    const DWORD size = SizeofResource(module, found);
+    return data ? std::vector<BYTE>(data, data + size) : std::vector<BYTE>();
+}
+
+// ---------------------------------------------------------------- which resources
+
+struct ResourceId {
+    int type;
+    int name;
+    bool operator<(const ResourceId& other) const {
+        return type != other.type ? type < other.type : name < other.name;
+    }
+};
+
+struct Enumerated {
+    std::set<ResourceId> ids;
+    std::set<WORD> languages;
+};
+
+BOOL CALLBACK CollectLanguage(HMODULE, LPCSTR, LPCSTR, WORD language, LONG_PTR param) {
+    reinterpret_cast<Enumerated*>(param)->languages.insert(language);
+    return TRUE;
+}
+
+BOOL CALLBACK CollectName(HMODULE module, LPCSTR type, LPSTR name, LONG_PTR param) {
+    Enumerated* found = reinterpret_cast<Enumerated*>(param);
+    const int type_id = IS_INTRESOURCE(type) ? static_cast<int>(reinterpret_cast<ULONG_PTR>(type)) : -1;
+    const int name_id = IS_INTRESOURCE(name) ? static_cast<int>(reinterpret_cast<ULONG_PTR>(name)) : -1;
+    found->ids.insert({type_id, name_id});
+    EnumResourceLanguagesA(module, type, name, CollectLanguage, param);
+    return TRUE;
+}
+
+BOOL CALLBACK CollectType(HMODULE module, LPSTR type, LONG_PTR param) {
+    EnumResourceNamesA(module, type, CollectName, param);
+    return TRUE;
+}
+
+TEST(KovExeResourcesTest, HoldsExactlyItsResourcesInLanguage2052) {
+    HMODULE kov = LoadLibraryExA(KovExePath().c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+    ASSERT_NE(nullptr, kov) << KovExePath();
+    Enumerated found;
+    EnumResourceTypesA(kov, CollectType, reinterpret_cast<LONG_PTR>(&found));
+    FreeLibrary(kov);
+
+    const int RT_STRING_ID = 6, RT_MENU_ID = 4, RT_ACCELERATOR_ID = 9, RT_DIALOG_ID = 5, RT_ICON_ID = 3,
+              RT_GROUP_ICON_ID = 14, RT_BITMAP_ID = 2, RT_VERSION_ID = 16;
+    // Strings 103 and 109 share block 7 (ids 96 to 111); the two icons have
+    // one image each, stored as RT_ICON 1 and 2.
+    const std::set<ResourceId> expected = {
+        {RT_BITMAP_ID, IDB_ABOUTLOGO}, {RT_ICON_ID, 1},          {RT_ICON_ID, 2},
+        {RT_MENU_ID, IDR_MAINMENU},    {RT_DIALOG_ID, IDD_ABOUTBOX}, {RT_DIALOG_ID, IDD_WAIT},
+        {RT_STRING_ID, 7},             {RT_ACCELERATOR_ID, IDR_MAINMENU}, {RT_GROUP_ICON_ID, IDI_MAIN},
+        {RT_GROUP_ICON_ID, IDI_SMALL}, {RT_VERSION_ID, 1},
+    };
+    EXPECT_EQ(expected.size(), found.ids.size());
+    for (const ResourceId& id : expected) {
+        EXPECT_EQ(1u, found.ids.count(id)) << "type " << id.type << " id " << id.name;
+    }
+    EXPECT_EQ(std::set<WORD>{LANGUAGE_2052}, found.languages);
+}
+
+TEST(KovExeResourcesTest, VersionBlock) {
+    const std::string path = KovExePath();
+    DWORD ignored = 0;
+    const DWORD size = GetFileVersionInfoSizeA(path.c_str(), &ignored);
+    ASSERT_GT(size, 0u);
+    std::vector<BYTE> block(size);
+    ASSERT_TRUE(GetFileVersionInfoA(path.c_str(), 0, size, block.data()));
+
+    VS_FIXEDFILEINFO* fixed = nullptr;
+    UINT length = 0;
+    ASSERT_TRUE(VerQueryValueA(block.data(), "\\", reinterpret_cast<void**>(&fixed), &length));
+    EXPECT_EQ(0x00010000u, fixed->dwFileVersionMS);
+    EXPECT_EQ(0x00000001u, fixed->dwFileVersionLS);
+    EXPECT_EQ(0x00010000u, fixed->dwProductVersionMS);
+    EXPECT_EQ(0x00000001u, fixed->dwProductVersionLS);
+    EXPECT_EQ(static_cast<DWORD>(VOS__WINDOWS32), fixed->dwFileOS);
+    EXPECT_EQ(static_cast<DWORD>(VFT_APP), fixed->dwFileType);
+
+    WORD* translation = nullptr;
+    ASSERT_TRUE(VerQueryValueA(block.data(), "\\VarFileInfo\\Translation", reinterpret_cast<void**>(&translation),
+                               &length));
+    ASSERT_EQ(4u, length);
+    EXPECT_EQ(0x0804, translation[0]);
+    EXPECT_EQ(1200, translation[1]);
+
+    struct Value {
+        const char* name;
+        const char* text;
+    };
+    const Value values[] = {
+        {"InternalName", "KOV"},         {"FileDescription", "KOV.EXE"}, {"OriginalFilename", "KOV.EXE"},
+        {"ProductName", "Quorrel "},     {"FileVersion", "1, 0, 0, 1"},  {"ProductVersion", "1, 0, 0, 1"},
+    };
+    for (const Value& v : values) {
+        SCOPED_TRACE(v.name);
+        const std::string query = std::string("\\StringFileInfo\\080404b0\\") + v.name;
+        char* text = nullptr;
+        ASSERT_TRUE(VerQueryValueA(block.data(), query.c_str(), reinterpret_cast<void**>(&text), &length));
+        // Exactly the text and its one terminator: no doubled "\0", no lost blank.
+        EXPECT_STREQ(v.text, text);
+        EXPECT_EQ(std::strlen(v.text) + 1, length);
+    }
+}
+
+// ---------------------------------------------------------------- strings, menu, accelerators
+
+TEST(ResourcesTest, StringTable) {
+    char text[100] = {};
+    EXPECT_EQ(44, LoadStringA(Self(), IDS_APP_TITLE, text, sizeof text));
+    EXPECT_STREQ("KOV - Quorrel v1.0 for Pelsk special version", text);
+    EXPECT_EQ(7, LoadStringA(Self(), IDS_WINDOWCLASS, text, sizeof text));
+    EXPECT_STREQ("Quillet", text);
+    EXPECT_NE(nullptr, FindResourceExA(Self(), MAKEINTRESOURCEA(6), MAKEINTRESOURCEA(IDS_APP_TITLE / 16 + 1),
+                                       LANGUAGE_2052));
+}
+
+std::string MenuText(HMENU menu, UINT position) {
+    char text[64] = {};
+    GetMenuStringA(menu, position, text, sizeof text, MF_BYPOSITION);
+    return text;
+}
+
+TEST(ResourcesTest, MainMenu) {
+    HMENU menu = LoadMenuA(Self(), MAKEINTRESOURCEA(IDR_MAINMENU));
+    ASSERT_NE(nullptr, menu);
+    ASSERT_EQ(2, GetMenuItemCount(menu));
+    EXPECT_EQ("&File", MenuText(menu, 0));
+    EXPECT_EQ("&Help", MenuText(menu, 1));
+
+    HMENU file = GetSubMenu(menu, 0);
+    ASSERT_EQ(3, GetMenuItemCount(file));
+    EXPECT_EQ("&LoadFile", MenuText(file, 0));
+    EXPECT_EQ(static_cast<UINT>(IDM_LOADFILE), GetMenuItemID(file, 0));
+    EXPECT_TRUE(GetMenuState(file, 1, MF_BYPOSITION) & MF_SEPARATOR);
+    EXPECT_EQ("E&xit", MenuText(file, 2));
+    EXPECT_EQ(static_cast<UINT>(IDM_EXIT), GetMenuItemID(file, 2));
+
+    HMENU help = GetSubMenu(menu, 1);
+    ASSERT_EQ(1, GetMenuItemCount(help));
+    EXPECT_EQ("&About ...", MenuText(help, 0));
+    EXPECT_EQ(static_cast<UINT>(IDM_ABOUT), GetMenuItemID(help, 0));
+    DestroyMenu(menu);
+}
+
+TEST(ResourcesTest, AcceleratorsAreAltCharacters) {
+    HACCEL table = LoadAcceleratorsA(Self(), MAKEINTRESOURCEA(IDR_MAINMENU));
+    ASSERT_NE(nullptr, table);
+    ACCEL entries[8];
+    ASSERT_EQ(2, CopyAcceleratorTableA(table, entries, 8));
+    const WORD keys[] = {'?', '/'};
+    for (int i = 0; i < 2; ++i) {
+        SCOPED_TRACE(i);
+        // Character accelerators: FALT without FVIRTKEY.
+        EXPECT_EQ(FALT, entries[i].fVirt & ~FNOINVERT);
+        EXPECT_EQ(keys[i], entries[i].key);
+        EXPECT_EQ(IDM_ABOUT, entries[i].cmd);
+    }
+    DestroyAcceleratorTable(table);
+}
+
+// ---------------------------------------------------------------- dialog templates
+
+struct DialogItem {
+    DWORD style;
+    short x, y, cx, cy;
+    int id;
+    int class_ordinal;  // 0x80 button, 0x82 static
+    std::string text;   // or "#<ordinal>" for an ordinal
+    std::string class_name = "";
+};
+
+struct DialogTemplate {
+    bool extended = false;
+    DWORD style = 0;
+    DWORD ex_style = 0;
+    short x = 0, y = 0, cx = 0, cy = 0;
+    std::string menu, window_class, title;
+    int point_size = 0;
+    std::string typeface;
+    std::vector<DialogItem> items;
+};
+
+// Reads the DLGTEMPLATEEX layout that DIALOGEX produces.
+class TemplateReader {
+public:
+    explicit TemplateReader(const std::vector<BYTE>& data) : data_(data) {}
+    WORD Word() {
+        WORD w = 0;
+        if (at_ + 2 <= data_.size()) std::memcpy(&w, &data_[at_], 2);
+        at_ += 2;
+        return w;
+    }
+    DWORD Dword() {
+        const DWORD low = Word();
+        return low | (static_cast<DWORD>(Word()) << 16);
+    }
+    std::string Text() {
+        std::string text;
+        for (WORD c = Word(); c != 0 && at_ <= data_.size(); c = Word()) text += static_cast<char>(c);
+        return text;
+    }
+    // A string, an ordinal (0xFFFF then the number) or nothing (0).
+    std::string SzOrOrdinal(int* ordinal = nullptr) {
+        const WORD first = Word();
+        if (first == 0) return "";
+        if (first == 0xFFFF) {
+            const WORD number = Word();
+            if (ordinal) *ordinal = number;
+            return "#" + std::to_string(number);
+        }
+        at_ -= 2;
+        return Text();
+    }
+    void AlignDword() { at_ = (at_ + 3) & ~size_t(3); }
+
+private:
+    const std::vector<BYTE>& data_;
+    size_t at_ = 0;
+};
+
+DialogTemplate ReadTemplate(int id) {
+    DialogTemplate t;
+    const std::vector<BYTE> data = RawResource(Self(), MAKEINTRESOURCEA(5), id);
+    if (data.size() < 26) return t;
+    TemplateReader r(data);
+    const WORD version = r.Word();
+    const WORD signature = r.Word();
+    t.extended = version == 1 && signature == 0xFFFF;
+    if (!t.extended) return t;
+    r.Dword();  // help id
+    t.ex_style = r.Dword();
+    t.style = r.Dword();
+    const WORD count = r.Word();
+    t.x = static_cast<short>(r.Word());
+    t.y = static_cast<short>(r.Word());
+    t.cx = static_cast<short>(r.Word());
+    t.cy = static_cast<short>(r.Word());
+    t.menu = r.SzOrOrdinal();
+    t.window_class = r.SzOrOrdinal();
+    t.title = r.Text();
+    if (t.style & DS_SETFONT) {
+        t.point_size = r.Word();
+        r.Word();  // weight
+        r.Word();  // italic, charset
+        t.typeface = r.Text();
+    }
+    for (WORD i = 0; i < count; ++i) {
+        r.AlignDword();
+        DialogItem item;
+        r.Dword();  // help id
+        r.Dword();  // extended style
+        item.style = r.Dword();
+        item.x = static_cast<short>(r.Word());
+        item.y = static_cast<short>(r.Word());
+        item.cx = static_cast<short>(r.Word());
+        item.cy = static_cast<short>(r.Word());
+        item.id = static_cast<int>(r.Dword());
+        item.class_ordinal = -1;
+        item.class_name = r.SzOrOrdinal(&item.class_ordinal);
+        item.text = r.SzOrOrdinal();
+        const WORD extra = r.Word();
+        for (WORD k = 0; k < extra; ++k) r.Word();
+        t.items.push_back(item);
+    }
+    return t;
+}
+
+const DWORD CHILD = WS_CHILD | WS_VISIBLE;
+const int BUTTON = 0x80;
+const int STATIC = 0x82;  // a class given by name, "Static", counts as well
+const int NO_ID = -1;
+
+void ExpectItems(const DialogTemplate& t, const std::vector<DialogItem>& expected) {
+    ASSERT_EQ(expected.size(), t.items.size());
+    for (size_t i = 0; i < expected.size(); ++i) {
+        SCOPED_TRACE(testing::Message() << "control " << i);
+        const DialogItem& e = expected[i];
+        const DialogItem& a = t.items[i];
+        EXPECT_EQ(e.style, a.style) << std::hex << e.style << " != " << a.style;
+        EXPECT_EQ(e.x, a.x);
+        EXPECT_EQ(e.y, a.y);
+        EXPECT_EQ(e.cx, a.cx);
+        EXPECT_EQ(e.cy, a.cy);
+        EXPECT_EQ(e.id, static_cast<int>(static_cast<short>(a.id)));
+        // CONTROL statements may name the class instead of using its ordinal.
+        const bool named_static = e.class_ordinal == STATIC && lstrcmpiA(a.class_name.c_str(), "Static") == 0;
+        if (!named_static) EXPECT_EQ(e.class_ordinal, a.class_ordinal);
+        EXPECT_EQ(e.text, a.text);
+    }
+}
+
+TEST(ResourcesTest, AboutBoxTemplate) {
+    const DialogTemplate t = ReadTemplate(IDD_ABOUTBOX);
+    ASSERT_TRUE(t.extended);
+    EXPECT_EQ(static_cast<DWORD>(DS_MODALFRAME | DS_SETFONT | WS_CAPTION | WS_SYSMENU), t.style)
+        << std::hex << t.style;
+    EXPECT_EQ(0u, t.ex_style);
+    EXPECT_EQ(22, t.x);
+    EXPECT_EQ(17, t.y);
+    EXPECT_EQ(246, t.cx);
+    EXPECT_EQ(93, t.cy);
+    EXPECT_EQ("", t.menu);
+    EXPECT_EQ("", t.window_class);
+    EXPECT_EQ("About", t.title);
+    EXPECT_EQ(8, t.point_size);
+    EXPECT_EQ("System", t.typeface);
+    ExpectItems(t, {
+        {CHILD | SS_ICON, 14, 9, 20, 20, IDC_ABOUTICON, STATIC, "#107"},
+        {CHILD | SS_LEFT | SS_NOPREFIX | WS_GROUP, 40, 9, 131, 8, NO_ID, STATIC, "Quorrel (KOV) Version 1.0"},
+        {CHILD | SS_LEFT | WS_GROUP, 40, 19, 165, 8, NO_ID, STATIC, "Made by the KOV developers"},
+        {CHILD | BS_DEFPUSHBUTTON | WS_GROUP | WS_TABSTOP, 208, 6, 30, 11, IDOK, BUTTON, "OK"},
+        {CHILD | SS_BITMAP, 40, 30, 159, 50, NO_ID, STATIC, "#131"},
+    });
+}
+
+TEST(ResourcesTest, WaitDialogTemplate) {
+    const DialogTemplate t = ReadTemplate(IDD_WAIT);
+    ASSERT_TRUE(t.extended);
+    // A hidden pop-up without a caption.
+    EXPECT_EQ(static_cast<DWORD>(WS_POPUP | DS_MODALFRAME | DS_SETFONT), t.style) << std::hex << t.style;
+    EXPECT_EQ(100, t.x);
+    EXPECT_EQ(100, t.y);
+    EXPECT_EQ(127, t.cx);
+    EXPECT_EQ(30, t.cy);
+    EXPECT_EQ("", t.title);
+    EXPECT_EQ(10, t.point_size);
+    EXPECT_EQ("System", t.typeface);
+    ExpectItems(t, {
+        {CHILD | SS_LEFT | WS_GROUP, 14, 9, 106, 8, NO_ID, STATIC, "Analyzing data, please wait ..."},
+    });
+}
+
+// ---------------------------------------------------------------- pictures
+
+TEST(ResourcesTest, IconsAre32By32With256Colours) {
+    for (int id : {IDI_MAIN, IDI_SMALL}) {
+        SCOPED_TRACE(id);
+        // GRPICONDIR: reserved, type 1, count; then 14-byte entries.
+        const std::vector<BYTE> group = RawResource(Self(), MAKEINTRESOURCEA(14), id);
+        ASSERT_EQ(6u + 14u, group.size());
+        EXPECT_EQ(1, group[2] | (group[3] << 8));
+        EXPECT_EQ(1, group[4] | (group[5] << 8));
+        EXPECT_EQ(32, group[6]);   // width
+        EXPECT_EQ(32, group[7]);   // height
+        EXPECT_EQ(0, group[8]);    // 0: 256 colours
+        EXPECT_EQ(8, group[12]);   // bits per pixel
+        const int image_id = group[18] | (group[19] << 8);
+        const std::vector<BYTE> image = RawResource(Self(), MAKEINTRESOURCEA(3), image_id);
+        ASSERT_GE(image.size(), sizeof(BITMAPINFOHEADER));
+        BITMAPINFOHEADER header;
+        std::memcpy(&header, image.data(), sizeof header);
+        EXPECT_EQ(32, header.biWidth);
+        EXPECT_EQ(64, header.biHeight);  // colour image and mask
+        EXPECT_EQ(8, header.biBitCount);
+
+        HICON icon = static_cast<HICON>(LoadImageA(Self(), MAKEINTRESOURCEA(id), IMAGE_ICON, 32, 32, 0));
+        EXPECT_NE(nullptr, icon);
+        if (icon) DestroyIcon(icon);
+    }
+}
+
+TEST(ResourcesTest, AboutLogoIs318By99At32Bits) {
+    const std::vector<BYTE> data = RawResource(Self(), MAKEINTRESOURCEA(2), IDB_ABOUTLOGO);
+    ASSERT_GE(data.size(), sizeof(BITMAPINFOHEADER));
+    BITMAPINFOHEADER header;
+    std::memcpy(&header, data.data(), sizeof header);
+    EXPECT_EQ(318, header.biWidth);
+    EXPECT_EQ(99, header.biHeight);
+    EXPECT_EQ(32, header.biBitCount);
+    EXPECT_EQ(static_cast<DWORD>(BI_RGB), header.biCompression);
+    EXPECT_EQ(sizeof header + 318u * 99u * 4u, data.size());
+}
+
+}  // namespace

@@ -1,0 +1,384 @@
+// The run driver under Wine: the wait dialog's life and place, what each way
+// a run ends shows (chart, message box, both or nothing), and the requests a
+// run's own pump can deliver: a second run, a quit, the window's end.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <memory>
+#include <string>
+
+#include "analysis/analysis_win32.h"
+#include "analysis/run_driver_win32.h"
+#include "analysis/series_statistics.h"
+#include "chart/chart_win32.h"
+#include "shell/resource.h"
+#include "shell/shell.h"
+#include "shell_test_support_win32.h"
+#include "tests/support/rm_test_io.h"
+#include "tests/support/rm_writer.h"
+
+using namespace rmtest;
+using namespace shell_test;
+
+namespace {
+
+// A colour no drawing step uses: still there afterwards means nothing was drawn.
+const COLORREF MARKER = RGB(1, 2, 3);
+const COLORREF CHART_BACKGROUND = 0x004A4A4A;
+const COLORREF AXIS_WHITE = 0x00FFFFFF;
+const uint32_t STATISTICS_SENTINEL = 777777;
+
+// Windows of 1000-byte packets every 400 ms: {0, 26} and {1200, 20}, then a
+// packet 2001 ms after the third window's start.
+Bytes GapFile() {
+    std::vector<Packet> packets;
+    for (uint32_t t = 0; t <= 2400; t += 400) packets.push_back(make_packet(0, t, 1000));
+    packets.push_back(make_packet(0, 2400 + 2001, 1000));
+    return video_file(packets);
+}
+
+Bytes TruncatedFile() {
+    std::vector<Packet> packets;
+    for (uint32_t t = 0; t <= 20000; t += 250) packets.push_back(make_packet(0, t, 500));
+    Bytes bytes = video_file(packets);
+    bytes.resize(bytes.size() / 2 + 7);  // cut inside a packet
+    return bytes;
+}
+
+class RunDriverTest : public testing::Test {
+protected:
+    void SetUp() override {
+        // Hidden unless a test needs it shown: under Wine without a window
+        // manager, hiding a shown window costs a two-second wait.
+        window_.reset(new MainWindow(SW_HIDE));
+        ASSERT_NE(nullptr, hwnd());
+        ClearMarks();
+    }
+    void TearDown() override { window_.reset(); }
+
+    HWND hwnd() const { return window_->hwnd(); }
+
+    RECT Client() const {
+        RECT client = {0, 0, 0, 0};
+        GetClientRect(hwnd(), &client);
+        return client;
+    }
+
+    // Paints the back buffer with MARKER and poisons the figures, so a test
+    // can tell whether statistics and redraw ran.
+    void ClearMarks() {
+        const RECT client = Client();
+        FillBackground(BackBufferDC, MARKER, &client);
+        SeriesStatistics.max_kbps = STATISTICS_SENTINEL;
+    }
+
+    // A pixel of the right margin: the chart background after a redraw.
+    COLORREF MarginPixel() const { return BackBufferPixel(Client().right - 20, 60); }
+    bool Redrawn() const { return MarginPixel() == CHART_BACKGROUND; }
+    bool NotDrawn() const { return MarginPixel() == MARKER; }
+
+    std::unique_ptr<MainWindow> window_;
+};
+
+// Every result, straight through the reporting step, with the series of a
+// finished run in place.
+TEST_F(RunDriverTest, EachResultShowsItsMessageAndRedrawsOnlyWhenUsable) {
+    struct Case {
+        AnalysisResult result;
+        const char* text;  // null: no box
+        const char* caption;
+        bool redraw;
+    };
+    const Case cases[] = {
+        {ANALYSIS_OK, nullptr, nullptr, true},
+        {ANALYSIS_NO_VIDEO, "There is no RealVideo stream in this file", "Wrong video format", false},
+        {ANALYSIS_OPEN_FAILED, "Sorry, can not open the file", "Failure to open files", false},
+        {ANALYSIS_PARSER_FAILED, "Create video file parser failure", "Analysis of failure", false},
+        {ANALYSIS_HEADERS_FAILED, "Fail to analyse the headers of the .rm file", "Analysis of failure", false},
+        {ANALYSIS_FRAME_GAP, "Some frame errors in the .rm video file", "Frame error", true},
+        {ANALYSIS_CANCELLED, nullptr, nullptr, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << "result " << c.result);
+        ClearMarks();
+        for (BitrateSample& sample : BitrateSeries) sample = {0, 0};
+        BitrateSeries[0] = {0, 300};
+        BitrateSeries[1] = {1100, 500};
+        AnalysisPending = 0;
+
+        DialogWatcher watcher;
+        bool drawn_before_box = false;
+        HWND owner = nullptr;
+        watcher.OnDialog([&](const SeenDialog& box) {
+            drawn_before_box = Redrawn();
+            owner = GetWindow(box.window, GW_OWNER);
+        });
+        ReportAnalysisResult(hwnd(), c.result);
+
+        if (c.text) {
+            ASSERT_EQ(1u, watcher.Seen().size());
+            EXPECT_EQ(c.text, watcher.Seen()[0].text);
+            EXPECT_EQ(c.caption, watcher.Seen()[0].caption);
+            EXPECT_FALSE(IsWindow(watcher.Seen()[0].window));
+            EXPECT_EQ(hwnd(), owner);
+            EXPECT_EQ(c.redraw, drawn_before_box);
+        } else {
+            EXPECT_TRUE(watcher.Seen().empty());
+        }
+        EXPECT_EQ(c.redraw, Redrawn());
+        EXPECT_EQ(c.redraw ? 500u : STATISTICS_SENTINEL, SeriesStatistics.max_kbps);
+        EXPECT_FALSE(watcher.Stuck());
+    }
+}
+
+TEST_F(RunDriverTest, NothingIsShownForAWindowThatIsGone) {
+    HWND gone = hwnd();
+    DestroyWindow(gone);
+    DrainMessages();
+    DialogWatcher watcher;
+    SeriesStatistics.max_kbps = STATISTICS_SENTINEL;
+    for (AnalysisResult result : {ANALYSIS_OK, ANALYSIS_NO_VIDEO, ANALYSIS_FRAME_GAP}) {
+        ReportAnalysisResult(gone, result);
+    }
+    EXPECT_TRUE(watcher.Seen().empty());
+    EXPECT_EQ(STATISTICS_SENTINEL, SeriesStatistics.max_kbps);
+}
+
+// Whole runs over real files: the analysis decides, the driver reports.
+TEST_F(RunDriverTest, FilesEndInTheirMessageOrChart) {
+    const Bytes video = video_file({make_packet(0, 0, 100), make_packet(0, 1200, 100)});
+    const Bytes fifteen(video.begin(), video.begin() + 15);
+    const Bytes not_rm(64, 'x');
+    const Bytes damaged_headers = RmWriter().rmf().chunk(RM_ID_PROP, Bytes(10, 0)).bytes();
+    const Bytes gap = GapFile();
+    const Bytes truncated = TruncatedFile();
+
+    struct Case {
+        const char* name;
+        const Bytes* bytes;  // null: a file that does not exist
+        const char* caption;  // null: no box
+        bool chart;
+    };
+    const Case cases[] = {
+        {"missing", nullptr, "Failure to open files", false},
+        {"fifteen bytes", &fifteen, "Wrong video format", false},
+        {"not RealMedia", &not_rm, "Wrong video format", false},
+        {"damaged headers", &damaged_headers, "Analysis of failure", false},
+        {"frame gap", &gap, "Frame error", true},
+        {"truncated", &truncated, nullptr, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ClearMarks();
+        std::unique_ptr<TempFile> file;
+        std::string path;
+        if (c.bytes) {
+            file.reset(new TempFile(*c.bytes));
+            ASSERT_FALSE(file->path.empty());
+            path = file->path;
+        } else {
+            TempFile gone(Bytes{1});
+            path = gone.path + ".missing";
+        }
+
+        DialogWatcher watcher;
+        bool chart_under_box = false;
+        watcher.OnDialog([&](const SeenDialog&) { chart_under_box = Redrawn(); });
+        RunAnalysis(hwnd(), path.c_str());
+
+        if (c.caption) {
+            ASSERT_EQ(1u, watcher.Seen().size());
+            EXPECT_EQ(c.caption, watcher.Seen()[0].caption);
+            EXPECT_EQ(c.chart, chart_under_box);
+        } else {
+            EXPECT_TRUE(watcher.Seen().empty());
+        }
+        EXPECT_EQ(c.chart, Redrawn());
+        EXPECT_EQ(nullptr, WaitDialog);
+        EXPECT_EQ(0, AnalysisPending);
+        EXPECT_EQ(0, AnalysisRunUnderWay());
+    }
+}
+
+TEST_F(RunDriverTest, FrameGapKeepsTheWindowsBeforeTheGap) {
+    TempFile file(GapFile());
+    DialogWatcher watcher;
+    RunAnalysis(hwnd(), file.path.c_str());
+    ASSERT_EQ(1u, watcher.Seen().size());
+    EXPECT_EQ("Some frame errors in the .rm video file", watcher.Seen()[0].text);
+    EXPECT_EQ(0u, BitrateSeries[0].start_ms);
+    EXPECT_EQ(26u, BitrateSeries[0].kbps);
+    EXPECT_EQ(1200u, BitrateSeries[1].start_ms);
+    EXPECT_EQ(20u, BitrateSeries[1].kbps);
+    EXPECT_EQ(0u, BitrateSeries[2].start_ms);
+    EXPECT_EQ(26u, SeriesStatistics.max_kbps);
+    EXPECT_EQ(1200u, SeriesStatistics.last_start_ms);
+}
+
+TEST(WaitDialogPositionTest, CentresOnTheWindowTruncatingTowardZero) {
+    struct Case {
+        RECT frame;
+        POINT expected;
+    };
+    const Case cases[] = {
+        {{100, 50, 1100, 750}, {475, 370}},
+        {{0, 0, 251, 61}, {0, 0}},
+        // Narrower than the dialog: (101 - 250) / 2 = -74, not -75.
+        {{0, 0, 101, 59}, {-74, 0}},
+        // A window on a monitor left of and above the primary one.
+        {{-1000, -700, 0, 0}, {-625, -380}},
+    };
+    for (const Case& c : cases) {
+        const POINT at = WaitDialogPosition(c.frame);
+        EXPECT_EQ(c.expected.x, at.x);
+        EXPECT_EQ(c.expected.y, at.y);
+    }
+}
+
+TEST_F(RunDriverTest, WaitDialogIsCentredShownDuringTheRunAndDestroyedAfter) {
+    ShowWindow(hwnd(), SW_SHOWNORMAL);
+    ASSERT_TRUE(MoveWindow(hwnd(), 100, 50, 1000, 700, TRUE));
+    RECT frame;
+    GetWindowRect(hwnd(), &frame);
+    ASSERT_EQ(100, frame.left);
+    ASSERT_EQ(50, frame.top);
+    ASSERT_EQ(1100, frame.right);
+    ASSERT_EQ(750, frame.bottom);
+
+    HWND dialog = nullptr;
+    RECT placed = {0, 0, 0, 0};
+    bool visible = false;
+    bool main_visible = false;
+    HWND owner = nullptr;
+    LONG style = 0;
+    char text[100] = {};
+    ProbeWindow probe([&] {
+        dialog = WaitDialog;
+        GetWindowRect(dialog, &placed);
+        visible = IsWindowVisible(dialog) != 0;
+        main_visible = IsWindowVisible(hwnd()) != 0;
+        owner = GetWindow(dialog, GW_OWNER);
+        style = GetWindowLongA(dialog, GWL_STYLE);
+        GetDlgItemTextA(dialog, -1, text, sizeof text);
+    });
+    probe.Post();
+    DialogWatcher watcher;
+    RunAnalysis(hwnd(), SamplePath("demo.rm").c_str());
+
+    ASSERT_EQ(1, probe.Count());
+    ASSERT_NE(nullptr, dialog);
+    EXPECT_EQ(475, placed.left);
+    EXPECT_EQ(370, placed.top);
+    EXPECT_EQ(250, placed.right - placed.left);
+    EXPECT_EQ(60, placed.bottom - placed.top);
+    EXPECT_TRUE(visible);
+    EXPECT_TRUE(main_visible);
+    EXPECT_EQ(hwnd(), owner);
+    EXPECT_EQ(0, style & WS_CAPTION);
+    EXPECT_STREQ("Analyzing data, please wait ...", text);
+    EXPECT_FALSE(IsWindow(dialog));
+    EXPECT_EQ(nullptr, WaitDialog);
+    EXPECT_TRUE(watcher.Seen().empty());
+    EXPECT_TRUE(Redrawn());
+}
+
+TEST_F(RunDriverTest, CancelledOpenDialogShowsAndDrawsNothing) {
+    for (BitrateSample& sample : BitrateSeries) sample = {0, 0};
+    BitrateSeries[0] = {0, 123};
+    BitrateSeries[1] = {1500, 456};
+
+    DialogWatcher watcher(Dismiss::Cancel);
+    bool wait_dialog_hidden = false;
+    watcher.OnDialog([&](const SeenDialog&) {
+        wait_dialog_hidden = WaitDialog && IsWindow(WaitDialog) && !IsWindowVisible(WaitDialog);
+    });
+    RunAnalysis(hwnd(), nullptr);
+
+    ASSERT_EQ(1u, watcher.Seen().size());
+    EXPECT_EQ("Open a Media file.", watcher.Seen()[0].caption);
+    EXPECT_TRUE(wait_dialog_hidden);
+    EXPECT_TRUE(NotDrawn());
+    EXPECT_EQ(STATISTICS_SENTINEL, SeriesStatistics.max_kbps);
+    EXPECT_EQ(123u, BitrateSeries[0].kbps);
+    EXPECT_EQ(1500u, BitrateSeries[1].start_ms);
+    EXPECT_EQ(nullptr, WaitDialog);
+    EXPECT_EQ(0, AnalysisPending);
+}
+
+// Requests that the run's own pump delivers while a run is under way: a start
+// message for a missing file, a drop of a missing file, LoadFile. Run, they
+// would show "can not open" boxes or the Open dialog; refused, the run under
+// way ends as if they had not come.
+TEST_F(RunDriverTest, SecondRunIsRefusedWhileOneIsUnderWay) {
+    std::strcpy(CmdLinePath, "Z:\\no\\such\\command-line.rm");
+    HDROP drop = MakeDrop({"Z:\\no\\such\\dropped.rm"}, false);
+    ASSERT_NE(nullptr, drop);
+    HWND dialog_at_start = nullptr;
+    HWND dialog_later = nullptr;
+    int under_way = 0;
+    ProbeWindow first([&] { dialog_at_start = WaitDialog; });
+    ProbeWindow later([&] {
+        dialog_later = WaitDialog;
+        under_way = AnalysisRunUnderWay();
+    });
+    first.Post();
+    PostMessageA(hwnd(), WM_OPENCMDLINEFILE, 0, 0);
+    PostMessageA(hwnd(), WM_DROPFILES, reinterpret_cast<WPARAM>(drop), 0);
+    PostMessageA(hwnd(), WM_COMMAND, IDM_LOADFILE, 0);
+    later.Post();
+
+    DialogWatcher watcher(Dismiss::Cancel);
+    RunAnalysis(hwnd(), SamplePath("demo.rm").c_str());
+
+    EXPECT_TRUE(watcher.Seen().empty());
+    ASSERT_EQ(1, later.Count());
+    EXPECT_NE(nullptr, dialog_at_start);
+    EXPECT_EQ(dialog_at_start, dialog_later);
+    EXPECT_EQ(1, under_way);
+    // The run under way measured its file to the end.
+    EXPECT_EQ(0u, BitrateSeries[0].start_ms);
+    EXPECT_GT(BitrateSeries[30].start_ms, 30000u);
+    EXPECT_TRUE(Redrawn());
+    // The refused drop still gave its memory back.
+    EXPECT_FALSE(DropStillAllocated(drop));
+
+    // Once the run is over, the next request runs.
+    EXPECT_EQ(0, AnalysisRunUnderWay());
+    SendMessageA(hwnd(), WM_OPENCMDLINEFILE, 0, 0);
+    ASSERT_EQ(1u, watcher.Seen().size());
+    EXPECT_EQ("Sorry, can not open the file", watcher.Seen()[0].text);
+}
+
+TEST_F(RunDriverTest, QuitDuringARunIsKeptAndShowsNothing) {
+    PostQuitMessage(5);
+    DialogWatcher watcher;
+    RunAnalysis(hwnd(), SamplePath("demo.rm").c_str());
+
+    EXPECT_TRUE(watcher.Seen().empty());
+    EXPECT_TRUE(NotDrawn());
+    EXPECT_EQ(STATISTICS_SENTINEL, SeriesStatistics.max_kbps);
+    EXPECT_EQ(nullptr, WaitDialog);
+    EXPECT_EQ(0, AnalysisRunUnderWay());
+    MSG message;
+    ASSERT_TRUE(PeekMessageA(&message, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE));
+    EXPECT_EQ(5u, message.wParam);
+}
+
+TEST_F(RunDriverTest, WindowClosedDuringARunEndsItQuietly) {
+    // File > Exit, delivered by the run's pump: the window goes, and the run
+    // of a file that does not exist must not report on it.
+    PostMessageA(hwnd(), WM_COMMAND, IDM_EXIT, 0);
+    DialogWatcher watcher;
+    RunAnalysis(hwnd(), "Z:\\no\\such\\file.rm");
+
+    EXPECT_FALSE(IsWindow(hwnd()));
+    EXPECT_TRUE(watcher.Seen().empty());
+    EXPECT_EQ(nullptr, BackBufferDC);
+    EXPECT_EQ(nullptr, WaitDialog);
+    EXPECT_EQ(0, AnalysisRunUnderWay());
+    MSG message;
+    ASSERT_TRUE(PeekMessageA(&message, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE));
+    EXPECT_EQ(0u, message.wParam);
+}
+
+}  // namespace
