@@ -253,18 +253,11 @@ rm_result rm_reset_media_table(rm_reader* reader)
     if (capacity == 0) {
         return RM_OK;
     }
-    // At most 2 x 65535 - 2 slots: the product is far from 32-bit overflow,
-    // but it is checked in wide arithmetic all the same.
-    uint64_t bytes = uint64_t(capacity) * sizeof(rm_media_props);
-    if (bytes > 0xFFFFFFFFull) {
-        return RM_OUT_OF_MEMORY;
-    }
-    rm_media_props* table = static_cast<rm_media_props*>(rm_alloc(reader, uint32_t(bytes)));
+    rm_media_props* table = static_cast<rm_media_props*>(rm_alloc_zeroed(reader, capacity, sizeof(rm_media_props)));
     if (!table) {
         // Capacity stays 0: no MDPR may be stored into a table that is not there.
         return RM_OUT_OF_MEMORY;
     }
-    std::memset(table, 0, size_t(bytes));
     reader->media_props = table;
     reader->media_capacity = capacity;
     return RM_OK;

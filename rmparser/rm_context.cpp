@@ -158,6 +158,20 @@ void* rm_alloc(rm_reader* reader, uint32_t size)
     return reader->allocate_fn(reader->memory_user, size);
 }
 
+void* rm_alloc_zeroed(rm_reader* reader, uint64_t count, uint64_t width)
+{
+    // Callers keep both factors below 2^32, so the product cannot wrap.
+    const uint64_t bytes = count * width;
+    if (count == 0 || bytes > UINT32_MAX) {
+        return nullptr;
+    }
+    void* block = rm_alloc(reader, uint32_t(bytes));
+    if (block) {
+        std::memset(block, 0, size_t(bytes));
+    }
+    return block;
+}
+
 void rm_release(rm_reader* reader, void* block)
 {
     if (!reader || !reader->release_fn) {

@@ -19,6 +19,9 @@ const uint32_t RM_INITIAL_BUFFER_SIZE = 256;
 
 // ---------------------------------------------------------------- context, I/O
 void* rm_alloc(rm_reader* reader, uint32_t size);
+// count records of `width` bytes each, zeroed; null when count is 0, when the
+// size does not fit the allocator's 32-bit byte count, or when it fails.
+void* rm_alloc_zeroed(rm_reader* reader, uint64_t count, uint64_t width);
 void rm_release(rm_reader* reader, void* block);
 void rm_report(rm_reader* reader, rm_result code, const char* message);
 rm_result rm_grow_buffer(void* memory_user, rm_alloc_fn allocate_fn, rm_release_fn release_fn, uint8_t** buffer,

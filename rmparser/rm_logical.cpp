@@ -16,20 +16,6 @@ const uint32_t RM_MIME_LOGICAL_PREFIX_LENGTH = 8;
 // before its records are allocated.
 const uint32_t RM_NAME_VALUE_MIN_SIZE = 13;
 
-// count records of `width` bytes each, zeroed; null if the size does not fit
-// the allocator's 32-bit byte count or the allocation fails.
-void* rm_alloc_zeroed(rm_reader* reader, uint64_t count, uint64_t width) {
-    const uint64_t bytes = count * width;  // both factors are far below 2^32
-    if (count == 0 || bytes > UINT32_MAX) {
-        return nullptr;
-    }
-    void* block = rm_alloc(reader, uint32_t(bytes));
-    if (block != nullptr) {
-        memset(block, 0, size_t(bytes));
-    }
-    return block;
-}
-
 // Only the slots that hold decoded records: never more than were allocated.
 uint32_t rm_media_slots(const rm_reader* reader) {
     if (reader->media_props == nullptr) {

@@ -205,11 +205,10 @@ rm_result rm_read_packet(rm_reader* reader, rm_packet** out, int32_t selector)
     uint8_t asm_rule = 0;
     rm_packet_rule(reader, state, &header, &asm_flags, &asm_rule);
 
-    rm_packet* packet = static_cast<rm_packet*>(rm_alloc(reader, sizeof(rm_packet)));
+    rm_packet* packet = static_cast<rm_packet*>(rm_alloc_zeroed(reader, 1, sizeof(rm_packet)));
     if (packet == nullptr) {
         return RM_OUT_OF_MEMORY;
     }
-    memset(packet, 0, sizeof(rm_packet));
     packet->file_offset = rm_tell(reader);
 
     // A length below 12 would ask for a payload of nearly 4 GiB, which no

@@ -300,12 +300,10 @@ rm_result rm_build_stream_header(rm_reader* reader, uint32_t index, rm_stream_he
     if (count == 0) {
         return RM_FAIL;
     }
-    // The list has a few dozen entries at most, so the byte count cannot wrap.
-    rm_property* properties = static_cast<rm_property*>(rm_alloc(reader, count * uint32_t(sizeof(rm_property))));
+    rm_property* properties = static_cast<rm_property*>(rm_alloc_zeroed(reader, count, sizeof(rm_property)));
     if (properties == nullptr) {
         return RM_FAIL;
     }
-    memset(properties, 0, count * sizeof(rm_property));
     record->properties = properties;
     record->property_count = count;
     rm_collect_properties(reader, index, record, properties, count);
@@ -335,15 +333,11 @@ rm_result rm_build_stream_headers(rm_reader* reader)
         return RM_FAIL;
     }
     rm_drop_stream_headers(reader);
-    const uint64_t bytes = uint64_t(reader->stream_count) * sizeof(rm_stream_header);
-    if (bytes > RM_U32_MAX) {
-        return RM_FAIL;
-    }
-    rm_stream_header* headers = static_cast<rm_stream_header*>(rm_alloc(reader, uint32_t(bytes)));
+    rm_stream_header* headers =
+        static_cast<rm_stream_header*>(rm_alloc_zeroed(reader, reader->stream_count, sizeof(rm_stream_header)));
     if (headers == nullptr) {
         return RM_FAIL;
     }
-    memset(headers, 0, size_t(bytes));
     reader->stream_headers = headers;
 
     rm_result result = RM_OK;

@@ -168,11 +168,10 @@ rm_result rm_reader_fetch_stream_header(rm_reader* reader, uint32_t index, rm_st
     if (!reader || !out || !reader->allocate_fn) {
         return RM_FAIL;
     }
-    rm_stream_header* record = static_cast<rm_stream_header*>(rm_alloc(reader, sizeof(rm_stream_header)));
+    rm_stream_header* record = static_cast<rm_stream_header*>(rm_alloc_zeroed(reader, 1, sizeof(rm_stream_header)));
     if (!record) {
         return RM_FAIL;
     }
-    std::memset(record, 0, sizeof(rm_stream_header));
     const rm_result result = rm_copy_stream_header(reader, index, record);
     if (result != RM_OK) {
         rm_clear_stream_header(reader, record);

@@ -40,18 +40,6 @@ int rm_mime_in(const char* mime, const char* const (&types)[N]) {
     return 0;
 }
 
-void* rm_alloc_zeroed(rm_reader* reader, uint64_t count, uint64_t width) {
-    const uint64_t bytes = count * width;  // callers keep both factors below 2^32
-    if (count == 0 || bytes > UINT32_MAX) {
-        return nullptr;
-    }
-    void* block = rm_alloc(reader, uint32_t(bytes));
-    if (block != nullptr) {
-        memset(block, 0, size_t(bytes));
-    }
-    return block;
-}
-
 void rm_release_field(rm_reader* reader, void** field) {
     if (*field != nullptr) {
         rm_release(reader, *field);

@@ -9,6 +9,19 @@ kov_wine() {
   "$PWD/cmake/wine-run.sh" --prefix="$KOV_WINE_PREFIX_DEFAULT" "$@"
 }
 
+# Prints a python3 that has PIL (the first on PATH may be a private one
+# without it); fails when there is none.
+kov_python_with_pil() {
+  local candidate
+  for candidate in python3 /usr/bin/python3; do
+    if "$candidate" -c 'import PIL' >/dev/null 2>&1; then
+      echo "$candidate"
+      return 0
+    fi
+  done
+  return 1
+}
+
 # Starts Xvfb on the first free display number from :99 to :120, exports
 # DISPLAY and waits until the server accepts connections. Sets KOV_XVFB_PID.
 kov_start_xvfb() {

@@ -43,18 +43,10 @@ if [ "$headless" -eq 0 ]; then
   exit $?
 fi
 
-# A python3 with PIL: the first on PATH may be a private one without it.
-python=""
-for candidate in python3 /usr/bin/python3; do
-  if "$candidate" -c 'import PIL' >/dev/null 2>&1; then
-    python=$candidate
-    break
-  fi
-done
-if [ -z "$python" ]; then
+python=$(kov_python_with_pil) || {
   echo "run.sh: python3 with PIL (python3-pil) is needed for the screenshot" >&2
   exit 1
-fi
+}
 
 echo "No display: running KOV.EXE /$windows_path on a private Xvfb ($DISPLAY)"
 # Started directly, not through the kov_wine function, so that $! is KOV's own

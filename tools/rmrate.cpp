@@ -1,6 +1,7 @@
 // rmrate: KOV's measurement without the window. Runs the same analysis and
 // statistics as the chart and prints the figures, the windows as JSON or CSV,
 // or the stream headers the parser hands out.
+#include <array>
 #include <cinttypes>
 #include <cstdio>
 #include <cstring>
@@ -371,6 +372,23 @@ void AppendQuotedPlain(std::string& out, const char* text) {
     out += '"';
 }
 
+struct NamedNumber {
+    const char* name;
+    uint32_t value;
+};
+
+// The numeric fields of a stream header, in the order both formats list them.
+std::array<NamedNumber, 8> HeaderNumbers(const rm_stream_header& h) {
+    return {{{"max_bit_rate", h.max_bit_rate},
+             {"avg_bit_rate", h.avg_bit_rate},
+             {"max_packet_size", h.max_packet_size},
+             {"avg_packet_size", h.avg_packet_size},
+             {"duration", h.duration},
+             {"preroll", h.preroll},
+             {"start_time", h.start_time},
+             {"opaque_length", h.opaque_length}}};
+}
+
 void AppendHeaderPlain(std::string& out, const rm_stream_header& h) {
     out += "stream ";
     AppendNumber(out, h.stream_number);
@@ -378,16 +396,7 @@ void AppendHeaderPlain(std::string& out, const rm_stream_header& h) {
     AppendQuotedPlain(out, h.mime_type);
     out += ", stream_name ";
     AppendQuotedPlain(out, h.stream_name);
-    const struct {
-        const char* name;
-        uint32_t value;
-    } fields[] = {
-        {"max_bit_rate", h.max_bit_rate}, {"avg_bit_rate", h.avg_bit_rate},
-        {"max_packet_size", h.max_packet_size}, {"avg_packet_size", h.avg_packet_size},
-        {"duration", h.duration}, {"preroll", h.preroll}, {"start_time", h.start_time},
-        {"opaque_length", h.opaque_length},
-    };
-    for (const auto& field : fields) {
+    for (const NamedNumber& field : HeaderNumbers(h)) {
         out += ", ";
         out += field.name;
         out += ' ';
@@ -417,16 +426,7 @@ void AppendHeaderJson(std::string& out, const rm_stream_header& h) {
     AppendJsonString(out, h.mime_type);
     out += ",\"stream_name\":";
     AppendJsonString(out, h.stream_name);
-    const struct {
-        const char* name;
-        uint32_t value;
-    } fields[] = {
-        {"max_bit_rate", h.max_bit_rate}, {"avg_bit_rate", h.avg_bit_rate},
-        {"max_packet_size", h.max_packet_size}, {"avg_packet_size", h.avg_packet_size},
-        {"duration", h.duration}, {"preroll", h.preroll}, {"start_time", h.start_time},
-        {"opaque_length", h.opaque_length},
-    };
-    for (const auto& field : fields) {
+    for (const NamedNumber& field : HeaderNumbers(h)) {
         out += ",\"";
         out += field.name;
         out += "\":";

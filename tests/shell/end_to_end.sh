@@ -27,15 +27,9 @@ fail() {
 packets="${sample%.*}.packets.txt"
 [ -f "$packets" ] || fail "no packet list $packets beside $sample"
 
-# A python3 with PIL: the first on PATH may be a private one without it.
-python=""
-for candidate in python3 /usr/bin/python3; do
-  if "$candidate" -c 'import PIL' >/dev/null 2>&1; then
-    python=$candidate
-    break
-  fi
-done
-[ -n "$python" ] || fail "python3 with PIL (python3-pil) is needed"
+# shellcheck source=../../scripts/lib.sh
+source "$root/scripts/lib.sh"
+python=$(kov_python_with_pil) || fail "python3 with PIL (python3-pil) is needed"
 
 "$root/cmake/wine-run.sh" --prefix="$prefix" --init || fail "no Wine prefix"
 export WINEPREFIX="$prefix"
