@@ -244,23 +244,42 @@ rm_result rm_reset_media_table(rm_reader* reader)
     rm_drop_media_table(reader);
 
     // Version 1 files may list the streams of a multi-rate file more than
-    // once; the table leaves room for that.
+    // once; the limit leaves room for that.
     uint32_t stream_count = reader->prop_record.stream_count;
-    uint32_t capacity = stream_count;
+    uint32_t limit = stream_count;
     if (reader->rmf_record.file_version != 0 && stream_count > 2) {
-        capacity = 2 * stream_count - 2;
+        limit = 2 * stream_count - 2;
     }
-    if (capacity == 0) {
-        return RM_OK;
-    }
-    rm_media_props* table = static_cast<rm_media_props*>(rm_alloc_zeroed(reader, capacity, sizeof(rm_media_props)));
-    if (!table) {
-        // Capacity stays 0: no MDPR may be stored into a table that is not there.
-        return RM_OUT_OF_MEMORY;
-    }
-    reader->media_props = table;
-    reader->media_capacity = capacity;
+    // Nothing is allocated for the limit itself: a 50-byte PROP may declare
+    // 65535 streams, and only the MDPR chunks that really follow, each at
+    // least 41 bytes of the file, earn a record.
+    reader->media_number_limit = limit;
     return RM_OK;
+}
+
+rm_media_props* rm_append_media_record(rm_reader* reader)
+{
+    if (!reader) {
+        return nullptr;
+    }
+    if (reader->media_count >= reader->media_capacity) {
+        // Doubling keeps the copies linear in the number of records.
+        const uint64_t grown = reader->media_capacity < 4 ? 4 : uint64_t(reader->media_capacity) * 2;
+        rm_media_props* table = static_cast<rm_media_props*>(rm_alloc_zeroed(reader, grown, sizeof(rm_media_props)));
+        if (!table) {
+            return nullptr;
+        }
+        if (reader->media_props) {
+            std::memcpy(table, reader->media_props, size_t(reader->media_capacity) * sizeof(rm_media_props));
+            rm_release(reader, reader->media_props);
+        }
+        reader->media_props = table;
+        reader->media_capacity = uint32_t(grown);
+    }
+    rm_media_props* record = &reader->media_props[reader->media_count];
+    rm_drop_media_props(reader, record);
+    std::memset(record, 0, sizeof(rm_media_props));
+    return record;
 }
 
 // ---------------------------------------------------------------- teardown
@@ -292,8 +311,8 @@ void rm_drop_media_table(rm_reader* reader)
         return;
     }
     if (reader->media_props) {
-        // Every slot, not only the first media_count: a damaged file can
-        // place records above the count, and those must not leak.
+        // Every slot, not only the first media_count: a record whose decoding
+        // failed sits above the count, and its strings must not leak.
         for (uint32_t i = 0; i < reader->media_capacity; ++i) {
             rm_drop_media_props(reader, &reader->media_props[i]);
         }
@@ -301,6 +320,7 @@ void rm_drop_media_table(rm_reader* reader)
     }
     reader->media_count = 0;
     reader->media_capacity = 0;
+    reader->media_number_limit = 0;
 }
 
 void rm_drop_read_buffer(rm_reader* reader)

@@ -39,6 +39,9 @@ rm_result rm_decode_content(rm_reader* reader);
 rm_result rm_decode_media_props(rm_reader* reader, rm_media_props* slot);
 uint16_t rm_peek_media_stream_number(const rm_reader* reader);
 rm_result rm_reset_media_table(rm_reader* reader);
+// A zeroed record at index media_count, growing the table when it is full;
+// null when the allocation fails.
+rm_media_props* rm_append_media_record(rm_reader* reader);
 void rm_drop_content(rm_reader* reader);
 void rm_drop_media_props(rm_reader* reader, rm_media_props* record);
 void rm_drop_media_table(rm_reader* reader);

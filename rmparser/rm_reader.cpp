@@ -1,5 +1,6 @@
 // The reader's top: the header read and the public operations that read a
 // file through a handle and hand out stream headers and packets.
+#include <algorithm>
 #include <cstring>
 
 #include "rm_internal.h"
@@ -14,51 +15,77 @@ const char* const MSG_ILLEGAL_STREAM = "Illegal stream number - possibly a corru
 const char* const MSG_NO_COMPATIBLE =
     "Unsupported file (SureStream file with no backwards-compatible streams)";
 
-bool slot_in_use(const rm_media_props& record) { return record.id != 0; }
-
-// MDPR records are placed by stream number. A file whose numbers are not
-// exactly 0..n-1 would leave empty slots among the first n and records above
-// them that every later pass ignores; closing the gaps keeps every decoded
-// stream, in stream-number order. For a well-formed file this moves nothing.
-void compact_media_table(rm_reader* reader) {
-    if (!reader->media_props) {
-        return;
+// MDPR records are kept in file order as they arrive. Once the chunk loop
+// is done they are put in stream-number order, which is what a file with
+// numbers 0..n-1 in order gives by itself. A file whose numbers have gaps or
+// repeats keeps every decoded stream; of two MDPRs with one number the later
+// one wins. Sorting an index array keeps this O(n log n) whatever the file
+// says, and the new table is no larger than the records that arrived.
+rm_result order_media_table(rm_reader* reader) {
+    const uint32_t count = reader->media_count;
+    if (count < 2) {
+        return RM_OK;
+    }
+    uint32_t* order = static_cast<uint32_t*>(rm_alloc_zeroed(reader, count, sizeof(uint32_t)));
+    if (!order) {
+        return RM_OUT_OF_MEMORY;
+    }
+    for (uint32_t i = 0; i < count; ++i) {
+        order[i] = i;
+    }
+    const rm_media_props* records = reader->media_props;
+    std::sort(order, order + count, [records](uint32_t a, uint32_t b) {
+        if (records[a].stream_number != records[b].stream_number) {
+            return records[a].stream_number < records[b].stream_number;
+        }
+        return a < b;
+    });
+    uint32_t distinct = 0;
+    for (uint32_t k = 0; k < count; ++k) {
+        if (k + 1 == count || records[order[k]].stream_number != records[order[k + 1]].stream_number) {
+            ++distinct;
+        }
+    }
+    rm_media_props* table = static_cast<rm_media_props*>(rm_alloc_zeroed(reader, distinct, sizeof(rm_media_props)));
+    if (!table) {
+        rm_release(reader, order);
+        return RM_OUT_OF_MEMORY;
     }
     uint32_t kept = 0;
-    for (uint32_t slot = 0; slot < reader->media_capacity; ++slot) {
-        if (!slot_in_use(reader->media_props[slot])) {
-            continue;
+    for (uint32_t k = 0; k < count; ++k) {
+        rm_media_props* record = &reader->media_props[order[k]];
+        const bool last_of_its_number =
+            k + 1 == count || record->stream_number != records[order[k + 1]].stream_number;
+        if (last_of_its_number) {
+            table[kept++] = *record;  // moved whole, strings and data included
+        } else {
+            rm_drop_media_props(reader, record);
         }
-        if (slot != kept) {
-            reader->media_props[kept] = reader->media_props[slot];
-            std::memset(&reader->media_props[slot], 0, sizeof(rm_media_props));
-        }
-        ++kept;
+        std::memset(record, 0, sizeof(rm_media_props));
     }
-    reader->media_count = kept;
+    rm_release(reader, order);
+    rm_drop_media_table(reader);  // only empty slots are left in it
+    reader->media_props = table;
+    reader->media_capacity = distinct;
+    reader->media_count = distinct;
+    return RM_OK;
 }
 
 rm_result read_media_props_chunk(rm_reader* reader) {
     const uint32_t number = rm_peek_media_stream_number(reader);
-    if (number >= reader->media_capacity || !reader->media_props) {
+    if (number >= reader->media_number_limit) {
         rm_report(reader, RM_CORRUPT, MSG_ILLEGAL_STREAM);
         return RM_CORRUPT;
     }
-    rm_media_props* slot = &reader->media_props[number];
-    // A repeated stream number: the later MDPR replaces the earlier one
-    // rather than mixing its fields into it, and counts once.
-    const bool repeated = slot_in_use(*slot);
-    if (repeated) {
-        rm_drop_media_props(reader, slot);
-        std::memset(slot, 0, sizeof(rm_media_props));
+    rm_media_props* record = rm_append_media_record(reader);
+    if (!record) {
+        return RM_OUT_OF_MEMORY;
     }
-    if (rm_decode_media_props(reader, slot) != RM_OK) {
+    if (rm_decode_media_props(reader, record) != RM_OK) {
         rm_report(reader, RM_CORRUPT, MSG_BAD_MEDIA_PROPS);
         return RM_CORRUPT;
     }
-    if (!repeated) {
-        ++reader->media_count;
-    }
+    ++reader->media_count;
     return RM_OK;
 }
 
@@ -125,7 +152,10 @@ rm_result rm_read_header_chunks(rm_reader* reader) {
             break;
         }
     }
-    compact_media_table(reader);
+    result = order_media_table(reader);
+    if (result != RM_OK) {
+        return result;
+    }
 
     result = rm_load_logical_streams(reader);
     if (result != RM_OK) {

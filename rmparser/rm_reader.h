@@ -261,6 +261,10 @@ struct rm_reader {
     // skipped; tells a complete DATA chunk from a cut one when its size
     // field overshoots the file (as some muxers write it).
     uint32_t packets_seen;
+    // Stream numbers an MDPR may carry since the last PROP (its stream count,
+    // or 2 x count - 2 for version 1 files). media_capacity counts the slots
+    // actually allocated, which grow with the MDPR chunks that arrive.
+    uint32_t media_number_limit;
 };
 
 // ---------------------------------------------------------------- public operations

@@ -445,66 +445,82 @@ TEST_F(Chunks, MediaTableSizing)
     struct Case {
         uint32_t file_version;
         uint16_t stream_count;
-        uint32_t capacity;
+        uint32_t limit;
     } cases[] = {
         {1, 5, 8}, {0, 5, 5}, {1, 2, 2}, {1, 3, 4}, {1, 1, 1}, {7, 3, 4}, {0, 0, 0}, {1, 0, 0},
         {0, 65535, 65535}, {1, 65535, 131068},
     };
+    const uint32_t live_before = uint32_t(alloc.live());
     for (const Case& c : cases) {
         reader->rmf_record.file_version = c.file_version;
         reader->prop_record.stream_count = c.stream_count;
         ASSERT_EQ(RM_OK, rm_reset_media_table(reader)) << c.file_version << "/" << c.stream_count;
-        EXPECT_EQ(c.capacity, reader->media_capacity) << c.file_version << "/" << c.stream_count;
+        EXPECT_EQ(c.limit, reader->media_number_limit) << c.file_version << "/" << c.stream_count;
         EXPECT_EQ(0u, reader->media_count);
-        if (c.capacity == 0) {
-            EXPECT_EQ(nullptr, reader->media_props);
-            continue;
-        }
-        ASSERT_NE(nullptr, reader->media_props);
-        EXPECT_EQ(c.capacity * sizeof(rm_media_props), alloc.blocks.at(reader->media_props));
-        const uint8_t* bytes = reinterpret_cast<const uint8_t*>(reader->media_props);
-        const size_t total = c.capacity * sizeof(rm_media_props);
-        size_t nonzero = 0;
-        for (size_t i = 0; i < total; ++i) {
-            nonzero += bytes[i] != 0;
-        }
-        EXPECT_EQ(0u, nonzero) << "records start zeroed";
+        // The declared count allocates nothing: only MDPRs that arrive do.
+        EXPECT_EQ(nullptr, reader->media_props);
+        EXPECT_EQ(0u, reader->media_capacity);
     }
-    EXPECT_EQ(2u, alloc.live()) << "the handle and one table: each reset released the previous one";
+    EXPECT_EQ(live_before, alloc.live());
     EXPECT_EQ(RM_OUT_OF_MEMORY, rm_reset_media_table(nullptr));
 }
 
-TEST_F(Chunks, MediaTableAllocationFailureLeavesNoCapacity)
+TEST_F(Chunks, MediaRecordsGrowWithTheChunksThatArrive)
 {
-    reader->prop_record.stream_count = 3;
+    reader->prop_record.stream_count = 65535;
     ASSERT_EQ(RM_OK, rm_reset_media_table(reader));
+    for (uint32_t n = 0; n < 9; ++n) {
+        rm_media_props* record = rm_append_media_record(reader);
+        ASSERT_NE(nullptr, record);
+        EXPECT_EQ(&reader->media_props[n], record);
+        EXPECT_EQ(0u, record->stream_number) << "zeroed";
+        EXPECT_EQ(nullptr, record->mime_type);
+        record->stream_number = uint16_t(100 + n);
+        reader->media_count = n + 1;
+    }
+    EXPECT_EQ(16u, reader->media_capacity) << "4, 8, 16: doubled as needed";
+    for (uint32_t n = 0; n < 9; ++n) {
+        EXPECT_EQ(100u + n, reader->media_props[n].stream_number) << "kept across growth";
+    }
+    EXPECT_LE(alloc.largest_request, 16 * sizeof(rm_media_props));
+
+    // A refused growth leaves the table as it was.
+    for (uint32_t n = 9; n < 16; ++n) {
+        ASSERT_NE(nullptr, rm_append_media_record(reader));
+        reader->media_count = n + 1;
+    }
+    rm_media_props* before = reader->media_props;
     alloc.fail_nth(alloc.requests + 1);
-    EXPECT_EQ(RM_OUT_OF_MEMORY, rm_reset_media_table(reader));
-    EXPECT_EQ(nullptr, reader->media_props);
-    EXPECT_EQ(0u, reader->media_capacity) << "no slot may be written into a missing table";
+    EXPECT_EQ(nullptr, rm_append_media_record(reader));
+    EXPECT_EQ(before, reader->media_props);
+    EXPECT_EQ(16u, reader->media_capacity);
     EXPECT_EQ(0u, log.count());
+    EXPECT_EQ(nullptr, rm_append_media_record(nullptr));
 }
 
-TEST_F(Chunks, DroppingTheTableFreesRecordsAboveTheCount)
+TEST_F(Chunks, DroppingTheTableFreesEverySlot)
 {
     reader->prop_record.stream_count = 4;
     ASSERT_EQ(RM_OK, rm_reset_media_table(reader));
-    // A damaged file put its only MDPR at stream number 3.
-    MdprChunk m = rmtest::video_mdpr(3);
-    hold(RmWriter().mdpr(m).bytes());
-    ASSERT_EQ(RM_OK, rm_decode_media_props(reader, &reader->media_props[3]));
+    hold(RmWriter().mdpr(rmtest::video_mdpr(3)).bytes());
+    // One record counted, one decoded above the count (as a failed header
+    // read leaves it): both are freed.
+    ASSERT_EQ(RM_OK, rm_decode_media_props(reader, rm_append_media_record(reader)));
     reader->media_count = 1;
+    ASSERT_EQ(RM_OK, rm_decode_media_props(reader, rm_append_media_record(reader)));
     rm_drop_media_table(reader);
     EXPECT_EQ(nullptr, reader->media_props);
     EXPECT_EQ(0u, reader->media_count);
     EXPECT_EQ(0u, reader->media_capacity);
+    EXPECT_EQ(0u, reader->media_number_limit);
     EXPECT_EQ(2u, alloc.live()) << "only the handle and the read buffer";
 
-    // A new PROP drops the old table with its records the same way.
+    // A new PROP drops the old records the same way.
     ASSERT_EQ(RM_OK, rm_reset_media_table(reader));
-    ASSERT_EQ(RM_OK, rm_decode_media_props(reader, &reader->media_props[2]));
+    ASSERT_EQ(RM_OK, rm_decode_media_props(reader, rm_append_media_record(reader)));
+    reader->media_count = 1;
     ASSERT_EQ(RM_OK, rm_reset_media_table(reader));
-    EXPECT_EQ(3u, alloc.live()) << "handle, read buffer and the new, empty table";
+    EXPECT_EQ(2u, alloc.live()) << "handle and read buffer: the new table is empty and unallocated";
 }
 
 // ---------------------------------------------------------------- teardown
@@ -552,13 +568,14 @@ TEST_F(Chunks, ReadAndDecodeAWholeHeader)
     ASSERT_EQ(RM_ID_PROP, id);
     ASSERT_EQ(RM_OK, rm_decode_properties(reader));
     ASSERT_EQ(RM_OK, rm_reset_media_table(reader));
-    EXPECT_EQ(2u, reader->media_capacity);
+    EXPECT_EQ(2u, reader->media_number_limit);
     for (int i = 0; i < 2; ++i) {
         ASSERT_EQ(RM_OK, rm_read_chunk(reader, &id));
         ASSERT_EQ(RM_ID_MDPR, id);
         uint16_t number = rm_peek_media_stream_number(reader);
-        ASSERT_LT(number, reader->media_capacity);
-        ASSERT_EQ(RM_OK, rm_decode_media_props(reader, &reader->media_props[number]));
+        ASSERT_LT(number, reader->media_number_limit);
+        ASSERT_EQ(RM_OK, rm_decode_media_props(reader, rm_append_media_record(reader)));
+        reader->media_count += 1;
     }
     EXPECT_STREQ("video/x-pn-realvideo", reader->media_props[0].mime_type);
     EXPECT_STREQ("audio/x-pn-realaudio", reader->media_props[1].mime_type);

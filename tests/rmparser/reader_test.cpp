@@ -292,6 +292,39 @@ TEST(HeaderRead, StreamNumbersWithGapsAndRepeats) {
     }
 }
 
+// What a PROP declares sizes nothing: memory follows the MDPR chunks that
+// are really there, and many repeated numbers stay fast.
+TEST(HeaderRead, DeclaredStreamCountAllocatesNothingByItself) {
+    PropChunk prop;
+    prop.stream_count = 65535;
+    RmWriter w;
+    w.rmf({0, 1}).prop(prop).mdpr(video_mdpr(65535)).data().packet(make_packet(65535, 0, 4));
+    Harness h(w.bytes());
+    EXPECT_NE(h.load(), RM_OUT_OF_MEMORY);
+    // The largest block is the stream map, one entry per possible stream
+    // number up to the largest one present (at most 64 Ki entries).
+    EXPECT_LE(h.memory.largest_request, 65536u * 4u);
+    EXPECT_LT(h.memory.peak_live_bytes, 512u * 1024u);
+
+    RmWriter repeats;
+    PropChunk two;
+    two.stream_count = 2;
+    repeats.rmf().prop(two);
+    for (int i = 0; i < 20000; ++i) {
+        MdprChunk m = video_mdpr(uint16_t(i % 2));
+        m.stream_name = "s" + std::to_string(i);
+        repeats.mdpr(m);
+    }
+    repeats.data().packet(make_packet(0, 0, 4));
+    Harness r(repeats.bytes());
+    ASSERT_EQ(r.load(), RM_OK);
+    EXPECT_EQ(stream_numbers_of_kept(r.reader), (std::vector<uint32_t>{0, 1}));
+    EXPECT_STREQ(r.reader->media_props[0].stream_name, "s19998");
+    EXPECT_STREQ(r.reader->media_props[1].stream_name, "s19999");
+    rm_reader_delete(&r.reader);
+    EXPECT_EQ(r.memory.live(), 0u);
+}
+
 TEST(ReadingOperations, FetchReleaseAndDeleteBoundaries) {
     PropChunk prop;
     prop.stream_count = 6;
