@@ -29,6 +29,9 @@ const uint32_t STORABLE_WINDOWS = BITRATE_SERIES_SIZE - 1;
 const uint32_t RUN_BUFFER_SIZE = 64 * 1024;
 
 // fseek takes a long, which may be 32 bits: larger offsets go in steps.
+// How far forward a seek may go by reading instead of seeking.
+const uint64_t FORWARD_READ_LIMIT = 1u << 20;
+
 bool SeekFileTo(FILE* file, uint64_t target) {
     const uint64_t step = static_cast<uint64_t>(LONG_MAX);
     if (target <= step) return std::fseek(file, static_cast<long>(target), SEEK_SET) == 0;
@@ -194,6 +197,25 @@ void MediaFileSeek(void* user, int32_t offset, int origin) {
     if (target < 0) return;  // refused, as fseek refuses it
     const uint64_t wanted = static_cast<uint64_t>(target);
     if (wanted >= io->data_offset && wanted <= io->data_offset + io->filled) {
+        io->cursor = static_cast<uint32_t>(wanted - io->data_offset);
+        return;
+    }
+    // A short way forward (skipped packets of other streams) is read rather
+    // than sought: it costs no more than the seek plus the read that follows,
+    // and 32-bit Windows' fseek cannot reach offsets past 2 GiB.
+    const uint64_t buffer_end = io->data_offset + io->filled;
+    if (wanted > buffer_end && wanted - buffer_end <= FORWARD_READ_LIMIT) {
+        while (wanted > io->data_offset + io->filled) {
+            io->data_offset += io->filled;
+            io->cursor = 0;
+            io->filled = static_cast<uint32_t>(std::fread(io->data, 1, io->capacity, io->file));
+            if (io->filled == 0) {
+                // The file ends first. As with fseek, the position may lie
+                // past the end; reads there find nothing.
+                io->data_offset = wanted;
+                return;
+            }
+        }
         io->cursor = static_cast<uint32_t>(wanted - io->data_offset);
         return;
     }
