@@ -4,7 +4,10 @@ formats, and its windows against ones worked out here from the packet lists
 that sit beside the samples (the files' own packet headers, checked against
 ffprobe when the samples were made).
 
-usage: rmrate_check.py RMRATE SAMPLES_DIR
+usage: rmrate_check.py RMRATE SAMPLES_DIR [RUNNER...]
+
+RUNNER, when given, is the command that runs RMRATE (Wine's wrapper for the
+Windows build's rmrate.exe).
 """
 import json
 import os
@@ -23,10 +26,17 @@ def check(condition, what):
         print("FAIL:", what)
 
 
+RUNNER = []
+
+
 def run(rmrate, *args):
-    p = subprocess.run([rmrate, *args], capture_output=True)
+    p = subprocess.run([*RUNNER, rmrate, *args], capture_output=True)
     check(all(b < 0x80 for b in p.stdout), f"plain ASCII on stdout for {args}")
-    return p.returncode, p.stdout.decode("ascii", "replace"), p.stderr.decode("ascii", "replace")
+    out, err = p.stdout.decode("ascii", "replace"), p.stderr.decode("ascii", "replace")
+    if RUNNER:
+        # A Windows console program writes its lines in text mode: CR LF.
+        out, err = out.replace("\r\n", "\n"), err.replace("\r\n", "\n")
+    return p.returncode, out, err
 
 
 def table(path):
@@ -61,6 +71,7 @@ def expected_windows(stem):
 
 def main():
     rmrate, samples = sys.argv[1], sys.argv[2]
+    RUNNER[:] = sys.argv[3:]
     stems = sorted(os.path.join(samples, n[: -len(".packets.txt")])
                    for n in os.listdir(samples) if n.endswith(".packets.txt"))
     media = {}
