@@ -30,13 +30,20 @@ RUNNER = []
 
 
 def run(rmrate, *args):
-    p = subprocess.run([*RUNNER, rmrate, *args], capture_output=True)
-    check(all(b < 0x80 for b in p.stdout), f"plain ASCII on stdout for {args}")
-    out, err = p.stdout.decode("ascii", "replace"), p.stderr.decode("ascii", "replace")
+    # Output goes to files, not pipes: under Wine, helper processes that
+    # outlive the program inherit its handles, and a pipe would stay open
+    # until they end.
+    with tempfile.TemporaryFile() as out_file, tempfile.TemporaryFile() as err_file:
+        code = subprocess.run([*RUNNER, rmrate, *args], stdout=out_file, stderr=err_file).returncode
+        out_file.seek(0)
+        err_file.seek(0)
+        stdout, stderr = out_file.read(), err_file.read()
+    check(all(b < 0x80 for b in stdout), f"plain ASCII on stdout for {args}")
+    out, err = stdout.decode("ascii", "replace"), stderr.decode("ascii", "replace")
     if RUNNER:
         # A Windows console program writes its lines in text mode: CR LF.
         out, err = out.replace("\r\n", "\n"), err.replace("\r\n", "\n")
-    return p.returncode, out, err
+    return code, out, err
 
 
 def table(path):
