@@ -31,16 +31,50 @@ have_pkg python3-pil || need+=(python3-pil)
 have_cmd xwd || need+=(x11-apps)
 [ -x /usr/bin/time ] || need+=(time)
 
-if [ ${#need[@]} -eq 0 ]; then
-  exit 0
-fi
-
 sudo=""
 [ "$(id -u)" -eq 0 ] || sudo="sudo"
 export DEBIAN_FRONTEND=noninteractive
-echo "setup: installing ${need[*]}" >&2
-if ! dpkg --print-foreign-architectures | grep -qx i386; then
-  $sudo dpkg --add-architecture i386
+
+if [ ${#need[@]} -gt 0 ]; then
+  echo "setup: installing ${need[*]}" >&2
+  if ! dpkg --print-foreign-architectures | grep -qx i386; then
+    $sudo dpkg --add-architecture i386
+  fi
+  $sudo apt-get update -qq
+  $sudo apt-get install -y -qq --no-install-recommends "${need[@]}" >/dev/null
 fi
-$sudo apt-get update -qq
-$sudo apt-get install -y -qq --no-install-recommends "${need[@]}" >/dev/null
+
+# Some virtual machines run 64-bit user code only: their kernel refuses every
+# 32-bit program, Wine's loader included ("Exec format error"). There QEMU's
+# user-mode emulator runs the 32-bit side of Wine, registered with the kernel
+# for 32-bit x86 programs. Debian 12's QEMU 7.2 cannot run Wine (it places
+# mappings over Wine's shared user data); the backported QEMU 10 can. The
+# 64-bit wineserver spares the emulator the server's work.
+binfmt=/proc/sys/fs/binfmt_misc
+if ! /usr/lib/wine/wine --version >/dev/null 2>&1; then
+  if [ ! -e "$binfmt/register" ]; then
+    $sudo mount -t binfmt_misc binfmt_misc "$binfmt"
+  fi
+  if ! [ -x /usr/bin/qemu-i386 ] || ! [ -x /usr/lib/wine/wineserver64 ]; then
+    echo "setup: this machine cannot run 32-bit programs; installing QEMU from bookworm-backports to run them" >&2
+    backports=/etc/apt/sources.list.d/kov-bookworm-backports.sources
+    if ! grep -rqs 'bookworm-backports' /etc/apt/sources.list /etc/apt/sources.list.d/; then
+      printf '%s\n' 'Types: deb' 'URIs: http://deb.debian.org/debian' 'Suites: bookworm-backports' \
+        'Components: main' 'Signed-By: /usr/share/keyrings/debian-archive-keyring.gpg' |
+        $sudo tee "$backports" >/dev/null
+    fi
+    $sudo apt-get update -qq
+    $sudo apt-get install -y -qq --no-install-recommends qemu-user/bookworm-backports wine64 >/dev/null
+  fi
+  if [ -e "$binfmt/qemu-i386" ]; then
+    echo -1 | $sudo tee "$binfmt/qemu-i386" >/dev/null
+  fi
+  # 32-bit x86 ELF executables and shared objects (e_type 2 or 3, e_machine 3).
+  # F: the kernel opens the emulator now, so it serves in every mount namespace.
+  printf '%s' ':qemu-i386:M::\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00:\xff\xff\xff\xff\xff\xfe\xfe\x00\xff\xff\xff\xff\xff\xff\xff\xff\xfe\xff\xff\xff:/usr/bin/qemu-i386:FOC' |
+    $sudo tee "$binfmt/register" >/dev/null
+  /usr/lib/wine/wine --version >/dev/null 2>&1 || {
+    echo "setup: 32-bit programs still cannot run here, so Wine cannot either" >&2
+    exit 1
+  }
+fi
