@@ -164,6 +164,7 @@ rm_result rm_read_packet(rm_reader* reader, rm_packet** out, int32_t selector)
     rm_packet_header header;
     int32_t index = -1;
     for (;;) {
+        reader->packet_start = reader->position;
         rm_result result = rm_fetch_packet_header(reader, &header);
         if (result != RM_OK) {
             // A short header read at or past the chunk's end is the normal end

@@ -228,6 +228,8 @@ rm_result rm_reader_next_packet(rm_reader* reader, rm_packet** out, int32_t sele
     return rm_read_packet(reader, out, selector);
 }
 
+uint64_t rm_reader_packet_offset(const rm_reader* reader) { return reader ? reader->packet_start : 0; }
+
 void rm_reader_release_packet(rm_reader* reader, rm_packet** packet) {
     if (!reader || !packet || !*packet || !reader->release_fn) {
         return;

@@ -265,6 +265,9 @@ struct rm_reader {
     // or 2 x count - 2 for version 1 files). media_capacity counts the slots
     // actually allocated, which grow with the MDPR chunks that arrive.
     uint32_t media_number_limit;
+    // File offset of the packet header the packet reader began last; after a
+    // failed read, where the packet that could not be read starts.
+    uint64_t packet_start;
 };
 
 // ---------------------------------------------------------------- public operations
@@ -286,6 +289,9 @@ void rm_reader_release_stream_header(rm_reader* reader, rm_stream_header** heade
 // selector: a stream index, or -1 for any stream.
 rm_result rm_reader_next_packet(rm_reader* reader, rm_packet** out, int32_t selector);
 void rm_reader_release_packet(rm_reader* reader, rm_packet** packet);
+// The file offset of the packet header that rm_reader_next_packet read last:
+// after a failure, where the damaged or cut packet starts. 0 for a null handle.
+uint64_t rm_reader_packet_offset(const rm_reader* reader);
 void rm_reader_delete(rm_reader** reader);
 
 // ---------------------------------------------------------------- default callbacks

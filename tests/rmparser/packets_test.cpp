@@ -334,6 +334,8 @@ TEST(PacketReading, FileCutInsideTheDataChunkFails)
         ASSERT_EQ(f.log.count(), 1u);
         EXPECT_EQ(f.log.last_code(), RM_READ_FAILED);
         EXPECT_EQ(f.log.last_message(), c.message);
+        // Every cut lies in (or right before) the second packet's 112 bytes.
+        EXPECT_EQ(rm_reader_packet_offset(f.reader), whole.size() - (100 + 12));
     }
 }
 
