@@ -53,8 +53,13 @@ rm_result rm_read_chunk(rm_reader* reader, uint32_t* id)
         rm_report(reader, RM_READ_FAILED, "Could not read chunk header.");
         return RM_READ_FAILED;
     }
+    // Cannot fail once ten bytes are held, but an unchecked decode would leave
+    // the header unset to the compiler's eyes.
     rm_chunk_header header;
-    rm_decode_chunk_header(reader, &header);
+    if (rm_decode_chunk_header(reader, &header) != RM_OK) {
+        rm_report(reader, RM_READ_FAILED, "Could not read chunk header.");
+        return RM_READ_FAILED;
+    }
 
     // DATA and INDX contribute only their fixed heads; the packets and the
     // index entries stay in the file.
