@@ -13,6 +13,16 @@ for preset in native win32; do
   cmake --build --preset "$preset"
 done
 
+# What a packager builds: the portable code in a plain Release build, with
+# GCC and with clang, warnings as errors. The tests ran in the presets above.
+for compilers in gcc:g++ clang:clang++; do
+  cc="${compilers%%:*}"
+  cmake -S . -B "build/release-$cc" -G Ninja --log-level=WARNING -DCMAKE_BUILD_TYPE=Release \
+    -DCMAKE_C_COMPILER="$cc" -DCMAKE_CXX_COMPILER="${compilers#*:}" \
+    -DKOV_BUILD_TESTS=OFF -DKOV_WARNINGS_AS_ERRORS=ON
+  cmake --build "build/release-$cc" --parallel 2
+done
+
 # The display first: a Wine program started without one brings Wine's desktop
 # process up headless, and later windows then fail.
 trap kov_stop_display_and_wine EXIT
