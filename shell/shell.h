@@ -35,8 +35,9 @@ INT_PTR CALLBACK SimpleDialogProc(HWND dialog, UINT message, WPARAM wparam, LPAR
 int InitMainWindow(HWND window);
 // The same with the command line given, so it can be exercised with any text.
 int InitMainWindowWithCommandLine(HWND window, const char* command_line);
-// Fills CmdLinePath with everything after the first '/' of command_line,
-// unchanged, cut to SHELL_PATH_SIZE - 1 characters if longer; empty when there
+// Fills CmdLinePath with everything after the first '/' that follows the
+// program's own name, unchanged (an argument quoted whole, "/path", without
+// its quotes), cut to SHELL_PATH_SIZE - 1 bytes if longer; empty when there
 // is no '/'. Returns nonzero when CmdLinePath is not empty.
 int TakeCommandLinePath(const char* command_line);
 
