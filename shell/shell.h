@@ -7,7 +7,9 @@
 #include <windows.h>
 
 const int WINDOW_TEXT_SIZE = 100;
-const int SHELL_PATH_SIZE = 500;
+// Paths arrive in UTF-8 (KOV.EXE declares it as its code page): a path Windows
+// allows, 260 UTF-16 units, takes up to 780 bytes.
+const int SHELL_PATH_SIZE = 780;
 
 // Posted by the shell to its own window when the command line names a file;
 // it starts the analysis of CmdLinePath once the message loop runs.
