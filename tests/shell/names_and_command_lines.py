@@ -2,7 +2,9 @@
 """End to end under Wine: KOV.EXE and rmrate.exe with the names and command
 lines users have.
 
-- Files whose names (and folder) hold Chinese, Cyrillic, emoji and blanks:
+- Files whose names hold Chinese, Cyrillic, emoji and blanks, in folders
+  with long Chinese names, so that each path takes about 590 bytes in UTF-8
+  (KOV's code page) while staying within the 260 UTF-16 units Windows allows:
   rmrate.exe reads them, and KOV.EXE opens them through its command line, a
   drop (the X drag-and-drop a file manager does) and the Open dialog; each
   chart must be the one of the windows rmrate.exe measures for a copy with
@@ -21,6 +23,7 @@ import shutil
 import signal
 import subprocess
 import sys
+import tempfile
 import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
@@ -34,7 +37,9 @@ SAMPLES = [
     ("rv20_vbr_long.rm", "长 длинный 🎬.rm"),
     ("rv20_video.rmvb", "视频 видео 🙂.rmvb"),
 ]
-FOLDER = "文件夹 папка 📁"
+# Three folders of 60 Chinese characters: 180 bytes each in UTF-8, within the
+# 255 a Linux file name may take.
+FOLDERS = ["文件夹" * 20, "长路径" * 20, "中文名" * 20]
 
 
 class Failed(Exception):
@@ -194,13 +199,23 @@ def main():
 
     shutil.rmtree(work, ignore_errors=True)
     os.makedirs(os.path.join(work, "ascii"))
-    os.makedirs(os.path.join(work, FOLDER))
+    # The long names live in a short temporary folder, so that the path stays
+    # within Windows' 260 units wherever the build tree is.
+    names_root = tempfile.mkdtemp(prefix="kov-")
+    named_folder = os.path.join(names_root, *FOLDERS)
+    os.makedirs(named_folder)
     ascii_paths, named_paths = [], []
     for sample, name in SAMPLES:
         ascii_paths.append(os.path.join(work, "ascii", sample))
-        named_paths.append(os.path.join(work, FOLDER, name))
+        named_paths.append(os.path.join(named_folder, name))
         shutil.copyfile(os.path.join(samples, sample), ascii_paths[-1])
         shutil.copyfile(os.path.join(samples, sample), named_paths[-1])
+    for path in named_paths:
+        utf16_units = len(windows_path(path).encode("utf-16-le")) // 2
+        if utf16_units >= 260 or len(windows_path(path).encode()) <= 500:
+            print("names_and_command_lines: %s takes %d units, %d bytes: not the path meant"
+                  % (path, utf16_units, len(windows_path(path).encode())), file=sys.stderr)
+            return 1
     blanks_path = os.path.join(work, "my clips", "path with blanks.rm")
     os.makedirs(os.path.dirname(blanks_path))
     shutil.copyfile(os.path.join(samples, SAMPLES[0][0]), blanks_path)
@@ -213,6 +228,8 @@ def main():
         print("names_and_command_lines: %s" % failure, file=sys.stderr)
         kill_leftover_kov()
         return 1
+    finally:
+        shutil.rmtree(names_root, ignore_errors=True)
     print("names_and_command_lines: every name and command line opened its file")
     return 0
 
