@@ -1,6 +1,5 @@
 #include "analysis/analysis_run.h"
 
-#include <climits>
 #include <cstdio>
 #include <cstring>
 
@@ -28,20 +27,26 @@ const uint32_t STORABLE_WINDOWS = BITRATE_SERIES_SIZE - 1;
 // the stack of the GUI thread.
 const uint32_t RUN_BUFFER_SIZE = 64 * 1024;
 
-// fseek takes a long, which may be 32 bits: larger offsets go in steps.
 // How far forward a seek may go by reading instead of seeking.
 const uint64_t FORWARD_READ_LIMIT = 1u << 20;
 
-bool SeekFileTo(FILE* file, uint64_t target) {
-    const uint64_t step = static_cast<uint64_t>(LONG_MAX);
-    if (target <= step) return std::fseek(file, static_cast<long>(target), SEEK_SET) == 0;
-    if (std::fseek(file, LONG_MAX, SEEK_SET) != 0) return false;
-    for (uint64_t left = target - step; left > 0;) {
-        const uint64_t part = left < step ? left : step;
-        if (std::fseek(file, static_cast<long>(part), SEEK_CUR) != 0) return false;
-        left -= part;
-    }
-    return true;
+// Seek and tell in 64 bits: fseek and ftell take a long, 32 bits on Windows,
+// whose C runtime also keeps a 32-bit position for relative seeks, so files
+// beyond 2 GiB need its 64-bit pair.
+int SeekFile(FILE* file, int64_t offset, int origin) {
+#ifdef _WIN32
+    return _fseeki64(file, offset, origin);
+#else
+    return fseeko(file, static_cast<off_t>(offset), origin);
+#endif
+}
+
+int64_t TellFile(FILE* file) {
+#ifdef _WIN32
+    return _ftelli64(file);
+#else
+    return static_cast<int64_t>(ftello(file));
+#endif
 }
 
 // Everything one run holds; released in the fixed order packet, stream
@@ -130,7 +135,7 @@ AnalysisResult MeasureStream(RunResources& run, uint32_t stream_index, AnalysisP
 }  // namespace
 
 void InitMediaFileBuffer(MediaFileBuffer* io, FILE* file, unsigned char* data, uint32_t capacity) {
-    const long position = file ? std::ftell(file) : -1;
+    const int64_t position = file ? TellFile(file) : -1;
     io->file = file;
     io->data = data;
     io->capacity = capacity;
@@ -186,8 +191,8 @@ void MediaFileSeek(void* user, int32_t offset, int origin) {
         target = static_cast<int64_t>(io->data_offset + io->cursor) + offset;
     } else {
         // From the end: the buffer cannot answer it.
-        if (std::fseek(io->file, offset, origin) != 0) return;
-        const long position = std::ftell(io->file);
+        if (SeekFile(io->file, offset, origin) != 0) return;
+        const int64_t position = TellFile(io->file);
         if (position < 0) return;
         io->data_offset = static_cast<uint64_t>(position);
         io->filled = 0;
@@ -201,8 +206,7 @@ void MediaFileSeek(void* user, int32_t offset, int origin) {
         return;
     }
     // A short way forward (skipped packets of other streams) is read rather
-    // than sought: it costs no more than the seek plus the read that follows,
-    // and 32-bit Windows' fseek cannot reach offsets past 2 GiB.
+    // than sought: it costs no more than the seek plus the read that follows.
     const uint64_t buffer_end = io->data_offset + io->filled;
     if (wanted > buffer_end && wanted - buffer_end <= FORWARD_READ_LIMIT) {
         while (wanted > io->data_offset + io->filled) {
@@ -219,7 +223,7 @@ void MediaFileSeek(void* user, int32_t offset, int origin) {
         io->cursor = static_cast<uint32_t>(wanted - io->data_offset);
         return;
     }
-    if (!SeekFileTo(io->file, wanted)) return;
+    if (SeekFile(io->file, static_cast<int64_t>(wanted), SEEK_SET) != 0) return;
     io->data_offset = wanted;
     io->filled = 0;
     io->cursor = 0;
@@ -253,7 +257,7 @@ AnalysisResult MeasureFile(const char* path, AnalysisPumpFn pump, void* pump_con
 
     unsigned char head[PROBE_BYTES];
     if (std::fread(head, 1, PROBE_BYTES, run.file) < PROBE_BYTES) return ANALYSIS_NO_VIDEO;
-    std::fseek(run.file, 0, SEEK_SET);
+    SeekFile(run.file, 0, SEEK_SET);
     if (!rm_reader_probe(head, PROBE_BYTES)) return ANALYSIS_NO_VIDEO;
 
     run.reader = rm_reader_new(nullptr, IgnoreParserError);

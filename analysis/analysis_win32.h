@@ -6,7 +6,9 @@
 
 #include "analysis/analysis_run.h"
 
-const int OPEN_FILE_PATH_SIZE = 500;
+// A path in UTF-8, the process code page: up to 780 bytes for the 260 UTF-16
+// units Windows allows.
+const int OPEN_FILE_PATH_SIZE = 780;
 
 // The Open dialog's file buffer; never cleared, so the dialog starts at the
 // last chosen path.

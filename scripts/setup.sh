@@ -29,6 +29,9 @@ have_cmd ffprobe || need+=(ffmpeg)
 have_cmd python3 || need+=(python3)
 have_pkg python3-pil || need+=(python3-pil)
 have_cmd xwd || need+=(x11-apps)
+# scripts/package.sh: the setup program (NSIS) and the portable zip.
+have_cmd makensis || need+=(nsis)
+have_cmd zip || need+=(zip)
 [ -x /usr/bin/time ] || need+=(time)
 
 sudo=""

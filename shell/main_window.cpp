@@ -93,6 +93,17 @@ LRESULT OnOpenCmdLineFile(HWND window) {
     return 0;
 }
 
+// Where the program's own name ends, as Windows splits a command line: at the
+// closing quote of a quoted name, else at the first blank or tab. A '/' inside
+// the name (a path written with forward slashes) is not the start of a file.
+const char* SkipProgramName(const char* command_line) {
+    if (command_line[0] == '"') {
+        const char* closing = std::strchr(command_line + 1, '"');
+        return closing ? closing + 1 : command_line + std::strlen(command_line);
+    }
+    return command_line + std::strcspn(command_line, " \t");
+}
+
 }  // namespace
 
 void RegisterMainWindowClass(HINSTANCE instance) {
@@ -155,12 +166,18 @@ LRESULT CALLBACK MainWndProc(HWND window, UINT message, WPARAM wparam, LPARAM lp
 
 int TakeCommandLinePath(const char* command_line) {
     CmdLinePath[0] = '\0';
-    const char* slash = command_line ? std::strchr(command_line, '/') : nullptr;
+    if (!command_line) return 0;
+    const char* after_name = SkipProgramName(command_line);
+    const char* slash = std::strchr(after_name, '/');
     if (!slash) return 0;
-    // Taken as it stands, blanks and quotes included. A longer text is cut
-    // short; the analysis then reports that it cannot open it.
+    // Taken as it stands, blanks included. Only an argument quoted whole
+    // ("/D:\my clips\a.rm", as shortcuts and launchers write one with blanks)
+    // ends at its closing quote, which is no part of the path.
     const char* text = slash + 1;
     size_t length = std::strlen(text);
+    if (slash > after_name && slash[-1] == '"') length = std::strcspn(text, "\"");
+    // A longer text is cut short; the analysis then reports that it cannot
+    // open it.
     if (length > SHELL_PATH_SIZE - 1) length = SHELL_PATH_SIZE - 1;
     std::memcpy(CmdLinePath, text, length);
     CmdLinePath[length] = '\0';

@@ -7,7 +7,9 @@
 #include <windows.h>
 
 const int WINDOW_TEXT_SIZE = 100;
-const int SHELL_PATH_SIZE = 500;
+// Paths arrive in UTF-8 (KOV.EXE declares it as its code page): a path Windows
+// allows, 260 UTF-16 units, takes up to 780 bytes.
+const int SHELL_PATH_SIZE = 780;
 
 // Posted by the shell to its own window when the command line names a file;
 // it starts the analysis of CmdLinePath once the message loop runs.
@@ -35,8 +37,9 @@ INT_PTR CALLBACK SimpleDialogProc(HWND dialog, UINT message, WPARAM wparam, LPAR
 int InitMainWindow(HWND window);
 // The same with the command line given, so it can be exercised with any text.
 int InitMainWindowWithCommandLine(HWND window, const char* command_line);
-// Fills CmdLinePath with everything after the first '/' of command_line,
-// unchanged, cut to SHELL_PATH_SIZE - 1 characters if longer; empty when there
+// Fills CmdLinePath with everything after the first '/' that follows the
+// program's own name, unchanged (an argument quoted whole, "/path", without
+// its quotes), cut to SHELL_PATH_SIZE - 1 bytes if longer; empty when there
 // is no '/'. Returns nonzero when CmdLinePath is not empty.
 int TakeCommandLinePath(const char* command_line);
 

@@ -12,6 +12,15 @@ using namespace rmtest;
 
 namespace {
 
+// A 64-bit seek for the test's own writes.
+int SeekFar(FILE* file, int64_t offset) {
+#ifdef _WIN32
+    return _fseeki64(file, offset, SEEK_SET);
+#else
+    return fseeko(file, static_cast<off_t>(offset), SEEK_SET);
+#endif
+}
+
 Bytes Numbered(size_t size) {
     Bytes bytes(size);
     for (size_t i = 0; i < size; ++i) bytes[i] = static_cast<uint8_t>(i * 7 + i / 256);
@@ -107,6 +116,56 @@ TEST(MediaFileBufferTest, FarSeekIsTakenAsAnUnsignedOffset) {
     MediaFileSeek(&io, 50, SEEK_SET);
     EXPECT_EQ(8u, MediaFileRead(&io, out, 8));
     EXPECT_EQ(Numbered(100)[50], out[0]);
+    std::fclose(f);
+}
+
+// A file larger than 2 GiB (sparse: only its two marked blocks are written),
+// where 32-bit positions no longer serve.
+TEST(MediaFileBufferTest, SeeksAndTellsBeyondTwoGibibytes) {
+    const uint32_t first_mark = 0x90000000u;  // 2.25 GiB
+    const uint32_t last_mark = 0xC0000000u;   // 3 GiB, the last 64 bytes of the file
+    const Bytes first = Numbered(64);
+    const Bytes last(first.rbegin(), first.rend());
+    TempFile file(Bytes{});
+    ASSERT_FALSE(file.path.empty());
+    FILE* writer = std::fopen(file.path.c_str(), "r+b");
+    ASSERT_NE(nullptr, writer);
+    ASSERT_EQ(0, SeekFar(writer, first_mark));
+    ASSERT_EQ(first.size(), std::fwrite(first.data(), 1, first.size(), writer));
+    ASSERT_EQ(0, SeekFar(writer, last_mark));
+    ASSERT_EQ(last.size(), std::fwrite(last.data(), 1, last.size(), writer));
+    ASSERT_EQ(0, std::fclose(writer));
+
+    FILE* f = std::fopen(file.path.c_str(), "rb");
+    ASSERT_NE(nullptr, f);
+    unsigned char storage[4096];
+    MediaFileBuffer io;
+    unsigned char out[64];
+    // A FILE already beyond 2 GiB: the buffer starts where it stands.
+    ASSERT_EQ(0, SeekFar(f, first_mark));
+    InitMediaFileBuffer(&io, f, storage, sizeof storage);
+    EXPECT_EQ(first_mark, MediaFileTell(&io));
+    ASSERT_EQ(8u, MediaFileRead(&io, out, 8));
+    EXPECT_EQ(0, std::memcmp(first.data(), out, 8));
+
+    // From the end.
+    MediaFileSeek(&io, -64, SEEK_END);
+    EXPECT_EQ(last_mark, MediaFileTell(&io));
+    ASSERT_EQ(64u, MediaFileRead(&io, out, sizeof out));
+    EXPECT_EQ(0, std::memcmp(last.data(), out, sizeof out));
+    EXPECT_EQ(0u, MediaFileRead(&io, out, 1));
+
+    // Relative, far back: beyond the buffer and beyond 2 GiB on both sides.
+    MediaFileSeek(&io, -static_cast<int32_t>(last_mark - first_mark + 64), SEEK_CUR);
+    EXPECT_EQ(first_mark, MediaFileTell(&io));
+    ASSERT_EQ(8u, MediaFileRead(&io, out, 8));
+    EXPECT_EQ(0, std::memcmp(first.data(), out, 8));
+
+    // Absolute, far forward.
+    MediaFileSeek(&io, static_cast<int32_t>(last_mark + 8), SEEK_SET);
+    EXPECT_EQ(last_mark + 8, MediaFileTell(&io));
+    ASSERT_EQ(8u, MediaFileRead(&io, out, 8));
+    EXPECT_EQ(0, std::memcmp(last.data() + 8, out, 8));
     std::fclose(f);
 }
 

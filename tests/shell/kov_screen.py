@@ -1,15 +1,21 @@
 #!/usr/bin/env python3
 """KOV's window on an X display, seen from outside: screenshots, a check of the
-chart drawn on them, and closing the window the way a window manager would.
+chart drawn on them, closing the window the way a window manager would, and
+dropping a file on it the way a file manager would.
 
-    kov_screen.py wait-chart --pid PID [--packets LIST] [--out PNG] [--timeout S]
-        Waits until the main window of the Wine process PID shows a chart,
-        saves a screenshot of that window to PNG and prints its path. With
-        --packets (a sample's packet list from samples/), the chart must be the
-        one of that sample, checked pixel by pixel at the positions computed
-        from the packets. Exit status 0 when it is, 1 when not in time.
-    kov_screen.py close --pid PID
+    kov_screen.py wait-chart (--pid PID | --title TITLE) [--packets LIST | --windows CSV]
+                  [--out PNG] [--timeout S]
+        Waits until KOV's main window (of the Wine process PID, or the window
+        with that title) shows a chart, saves a screenshot of that window to
+        PNG and prints its path. With --packets (a sample's packet list from
+        samples/) or --windows (rmrate --csv output), the chart must be the one
+        of those windows, checked pixel by pixel at the positions computed from
+        them. Exit status 0 when it is, 1 when not in time.
+    kov_screen.py close (--pid PID | --title TITLE)
         Asks the window to close (WM_DELETE_WINDOW, as a title bar's close box).
+    kov_screen.py drop (--pid PID | --title TITLE) --file PATH
+        Drops the file (a Unix path) on the middle of the window through the X
+        drag-and-drop protocol (XDND), as a file manager's drag does.
 
 Needs python3 with PIL, xwd, xwininfo and xdotool; DISPLAY must be set.
 """
@@ -21,6 +27,7 @@ import struct
 import subprocess
 import sys
 import time
+import urllib.parse
 
 from PIL import Image
 
@@ -54,6 +61,33 @@ def main_window_of(pid):
             if best is None or geometry[2] * geometry[3] > best[1][2] * best[1][3]:
                 best = (int(line), geometry)
     return best
+
+
+def window_titled(title):
+    """The largest viewable X window with exactly this title, as main_window_of."""
+    try:
+        out = subprocess.run(["xdotool", "search", "--onlyvisible", "--name", "^%s$" % title],
+                             capture_output=True, text=True, timeout=10).stdout
+    except subprocess.TimeoutExpired:
+        return None
+    best = None
+    for line in out.split():
+        geometry = window_geometry(int(line))
+        if geometry and (best is None or geometry[2] * geometry[3] > best[1][2] * best[1][3]):
+            best = (int(line), geometry)
+    return best
+
+
+def visible_titles():
+    """The titles of every viewable, named X window on the display."""
+    out = subprocess.run(["xdotool", "search", "--onlyvisible", "--name", "."],
+                         capture_output=True, text=True, timeout=10).stdout
+    titles = []
+    for line in out.split():
+        if window_geometry(int(line)):
+            name = subprocess.run(["xdotool", "getwindowname", line], capture_output=True, text=True).stdout
+            titles.append(name.rstrip("\n"))
+    return titles
 
 
 def window_geometry(window):
@@ -90,40 +124,144 @@ def screenshot():
     return Image.frombytes("RGB", (width, height), pixels, "raw", raw, bytes_per_line)
 
 
-def close_window(window):
-    """Sends WM_PROTOCOLS / WM_DELETE_WINDOW, which Wine turns into SC_CLOSE."""
+class _ClientMessage(ctypes.Structure):
+    _fields_ = [("type", ctypes.c_int), ("serial", ctypes.c_ulong), ("send_event", ctypes.c_int),
+                ("display", ctypes.c_void_p), ("window", ctypes.c_ulong),
+                ("message_type", ctypes.c_ulong), ("format", ctypes.c_int),
+                ("data", ctypes.c_long * 5)]
+
+
+class _SelectionRequest(ctypes.Structure):
+    _fields_ = [("type", ctypes.c_int), ("serial", ctypes.c_ulong), ("send_event", ctypes.c_int),
+                ("display", ctypes.c_void_p), ("owner", ctypes.c_ulong), ("requestor", ctypes.c_ulong),
+                ("selection", ctypes.c_ulong), ("target", ctypes.c_ulong), ("property", ctypes.c_ulong),
+                ("time", ctypes.c_ulong)]
+
+
+class _SelectionNotify(ctypes.Structure):
+    _fields_ = [("type", ctypes.c_int), ("serial", ctypes.c_ulong), ("send_event", ctypes.c_int),
+                ("display", ctypes.c_void_p), ("requestor", ctypes.c_ulong), ("selection", ctypes.c_ulong),
+                ("target", ctypes.c_ulong), ("property", ctypes.c_ulong), ("time", ctypes.c_ulong)]
+
+
+class _Event(ctypes.Union):
+    _fields_ = [("type", ctypes.c_int), ("xclient", _ClientMessage), ("xselectionrequest", _SelectionRequest),
+                ("xselection", _SelectionNotify), ("pad", ctypes.c_long * 24)]
+
+
+CLIENT_MESSAGE = 33
+SELECTION_REQUEST = 30
+SELECTION_NOTIFY = 31
+
+
+def _xlib():
     x11 = ctypes.cdll.LoadLibrary(ctypes.util.find_library("X11") or "libX11.so.6")
     x11.XOpenDisplay.restype = ctypes.c_void_p
     x11.XOpenDisplay.argtypes = [ctypes.c_char_p]
     x11.XInternAtom.restype = ctypes.c_ulong
     x11.XInternAtom.argtypes = [ctypes.c_void_p, ctypes.c_char_p, ctypes.c_int]
-
-    class ClientMessage(ctypes.Structure):
-        _fields_ = [("type", ctypes.c_int), ("serial", ctypes.c_ulong), ("send_event", ctypes.c_int),
-                    ("display", ctypes.c_void_p), ("window", ctypes.c_ulong),
-                    ("message_type", ctypes.c_ulong), ("format", ctypes.c_int),
-                    ("data", ctypes.c_long * 5)]
-
-    class Event(ctypes.Union):
-        _fields_ = [("xclient", ClientMessage), ("pad", ctypes.c_long * 24)]
-
+    x11.XDefaultRootWindow.restype = ctypes.c_ulong
+    x11.XDefaultRootWindow.argtypes = [ctypes.c_void_p]
+    x11.XCreateSimpleWindow.restype = ctypes.c_ulong
+    x11.XCreateSimpleWindow.argtypes = [ctypes.c_void_p, ctypes.c_ulong, ctypes.c_int, ctypes.c_int,
+                                        ctypes.c_uint, ctypes.c_uint, ctypes.c_uint, ctypes.c_ulong,
+                                        ctypes.c_ulong]
+    x11.XDestroyWindow.argtypes = [ctypes.c_void_p, ctypes.c_ulong]
+    x11.XSetSelectionOwner.argtypes = [ctypes.c_void_p, ctypes.c_ulong, ctypes.c_ulong, ctypes.c_ulong]
+    x11.XChangeProperty.argtypes = [ctypes.c_void_p, ctypes.c_ulong, ctypes.c_ulong, ctypes.c_ulong,
+                                    ctypes.c_int, ctypes.c_int, ctypes.c_char_p, ctypes.c_int]
     x11.XSendEvent.argtypes = [ctypes.c_void_p, ctypes.c_ulong, ctypes.c_int, ctypes.c_long,
-                               ctypes.POINTER(Event)]
+                               ctypes.POINTER(_Event)]
+    x11.XPending.argtypes = [ctypes.c_void_p]
+    x11.XNextEvent.argtypes = [ctypes.c_void_p, ctypes.POINTER(_Event)]
     x11.XFlush.argtypes = [ctypes.c_void_p]
     x11.XCloseDisplay.argtypes = [ctypes.c_void_p]
     display = x11.XOpenDisplay(None)
     if not display:
         raise RuntimeError("cannot open the X display")
-    event = Event()
-    event.xclient.type = 33  # ClientMessage
+    return x11, display
+
+
+def _send_client_message(x11, display, window, kind, data):
+    event = _Event()
+    event.xclient.type = CLIENT_MESSAGE
     event.xclient.window = window
-    event.xclient.message_type = x11.XInternAtom(display, b"WM_PROTOCOLS", 0)
+    event.xclient.message_type = x11.XInternAtom(display, kind, 0)
     event.xclient.format = 32
-    event.xclient.data[0] = x11.XInternAtom(display, b"WM_DELETE_WINDOW", 0)
+    for i, value in enumerate(data):
+        event.xclient.data[i] = value
     sent = x11.XSendEvent(display, window, 0, 0, ctypes.byref(event))
     x11.XFlush(display)
-    x11.XCloseDisplay(display)
     return sent != 0
+
+
+def close_window(window):
+    """Sends WM_PROTOCOLS / WM_DELETE_WINDOW, which Wine turns into SC_CLOSE."""
+    x11, display = _xlib()
+    sent = _send_client_message(x11, display, window, b"WM_PROTOCOLS",
+                                [x11.XInternAtom(display, b"WM_DELETE_WINDOW", 0)])
+    x11.XCloseDisplay(display)
+    return sent
+
+
+def drop_file(window, geometry, path, timeout=30):
+    """Drags the file onto the middle of the window and drops it there, as the
+    source of an XDND exchange (protocol version 5): enter with the one type
+    text/uri-list, a position, and on the target's acceptance the drop; the
+    target asks for the URI list through the XdndSelection meanwhile. Returns
+    None when the target took the drop, else what went wrong."""
+    x11, display = _xlib()
+
+    def atom(name):
+        return x11.XInternAtom(display, name.encode(), 0)
+
+    source = x11.XCreateSimpleWindow(display, x11.XDefaultRootWindow(display), 0, 0, 1, 1, 0, 0, 0)
+    uri_list = atom("text/uri-list")
+    data = ("file://" + urllib.parse.quote(os.path.abspath(path)) + "\r\n").encode()
+    x11.XSetSelectionOwner(display, atom("XdndSelection"), source, 0)
+    x, y = geometry[0] + geometry[2] // 2, geometry[1] + geometry[3] // 2
+    _send_client_message(x11, display, window, b"XdndEnter", [source, 5 << 24, uri_list, 0, 0])
+    _send_client_message(x11, display, window, b"XdndPosition",
+                         [source, 0, (x << 16) | y, 0, atom("XdndActionCopy")])
+    problem = "the window did not answer the drag"
+    dropped = False
+    deadline = time.time() + timeout
+    while time.time() < deadline:
+        if not x11.XPending(display):
+            time.sleep(0.01)
+            continue
+        event = _Event()
+        x11.XNextEvent(display, ctypes.byref(event))
+        if event.type == SELECTION_REQUEST:
+            request = event.xselectionrequest
+            reply = _Event()
+            reply.xselection.type = SELECTION_NOTIFY
+            reply.xselection.requestor = request.requestor
+            reply.xselection.selection = request.selection
+            reply.xselection.target = request.target
+            reply.xselection.time = request.time
+            reply.xselection.property = 0  # refused, unless it is the URI list
+            if request.target == uri_list:
+                x11.XChangeProperty(display, request.requestor, request.property, uri_list, 8, 0, data, len(data))
+                reply.xselection.property = request.property
+            x11.XSendEvent(display, request.requestor, 0, 0, ctypes.byref(reply))
+            x11.XFlush(display)
+        elif event.type == CLIENT_MESSAGE and event.xclient.message_type == atom("XdndStatus"):
+            if not event.xclient.data[1] & 1:
+                problem = "the window refused the drop"
+                break
+            if not dropped:
+                _send_client_message(x11, display, window, b"XdndDrop", [source, 0, 0, 0, 0])
+                dropped = True
+                problem = None
+                # The drop is posted to the window before the target says it
+                # has finished; a short wait for that is enough.
+                deadline = min(deadline, time.time() + 5)
+        elif event.type == CLIENT_MESSAGE and event.xclient.message_type == atom("XdndFinished"):
+            break
+    x11.XDestroyWindow(display, source)
+    x11.XCloseDisplay(display)
+    return problem
 
 
 # ---------------------------------------------------------------- what the chart must show
@@ -172,6 +310,17 @@ def expected_series(packets, video):
             break
         windows.append((start, min(total * 8 // distance, 0xFFFFFFFF)))
         total, start = 0, timestamp
+    return windows or [(0, 0)]
+
+
+def read_windows_csv(csv_path):
+    """The windows of rmrate --csv output: (start_ms, kbps) per row."""
+    windows = []
+    with open(csv_path) as f:
+        for line in f:
+            fields = line.strip().split(",")
+            if len(fields) == 2 and fields[0].isdigit():
+                windows.append((int(fields[0]), int(fields[1])))
     return windows or [(0, 0)]
 
 
@@ -308,14 +457,15 @@ def check_chart(image, box, chart):
     return problems
 
 
-def wait_chart(args):
-    chart = None
-    if args.packets:
-        chart = expected_chart(expected_series(*read_packets(args.packets)))
-    deadline = time.time() + args.timeout
-    last_problems = ["no window of process %d" % args.pid]
+def wait_for_chart(find, chart, timeout, out=None):
+    """Waits until the window that find() returns shows the chart (any chart
+    when chart is None). Saves the window's picture to out, or the whole
+    screen when it never does. Returns the problems seen last; empty when
+    the chart showed."""
+    deadline = time.time() + timeout
+    last_problems = ["no window"]
     while time.time() < deadline:
-        found = main_window_of(args.pid)
+        found = find()
         if found:
             window, box = found
             image = screenshot()
@@ -331,42 +481,83 @@ def wait_chart(args):
                                for x in range(box[0] + 120, box[0] + 130)):
                         last_problems = ["no average line yet"]
             if not last_problems:
-                if args.out:
-                    image.crop((box[0], box[1], box[0] + box[2], box[1] + box[3])).save(args.out)
-                    print(os.path.abspath(args.out))
-                return 0
+                if out:
+                    image.crop((box[0], box[1], box[0] + box[2], box[1] + box[3])).save(out)
+                return []
         time.sleep(0.5)
-    for problem in last_problems:
-        print("kov_screen: " + problem, file=sys.stderr)
-    if args.out:
+    if out:
         try:
-            screenshot().save(args.out)
-            print("kov_screen: the screen as it was: " + os.path.abspath(args.out), file=sys.stderr)
+            screenshot().save(out)
         except (OSError, subprocess.CalledProcessError, RuntimeError):
             pass
+    return last_problems
+
+
+def finder(args):
+    if args.pid is not None:
+        return lambda: main_window_of(args.pid)
+    return lambda: window_titled(args.title)
+
+
+def wait_chart(args):
+    chart = None
+    if args.packets:
+        chart = expected_chart(expected_series(*read_packets(args.packets)))
+    elif args.windows:
+        chart = expected_chart(read_windows_csv(args.windows))
+    problems = wait_for_chart(finder(args), chart, args.timeout, args.out)
+    if not problems:
+        if args.out:
+            print(os.path.abspath(args.out))
+        return 0
+    for problem in problems:
+        print("kov_screen: " + problem, file=sys.stderr)
+    if args.out:
+        print("kov_screen: the screen as it was: " + os.path.abspath(args.out), file=sys.stderr)
     return 1
 
 
 def close(args):
-    found = main_window_of(args.pid)
+    found = finder(args)()
     if not found:
-        print("kov_screen: no window of process %d" % args.pid, file=sys.stderr)
+        print("kov_screen: no such window", file=sys.stderr)
         return 1
     return 0 if close_window(found[0]) else 1
+
+
+def drop(args):
+    found = finder(args)()
+    if not found:
+        print("kov_screen: no such window", file=sys.stderr)
+        return 1
+    problem = drop_file(found[0], found[1], args.file)
+    if problem:
+        print("kov_screen: " + problem, file=sys.stderr)
+        return 1
+    return 0
 
 
 def main():
     parser = argparse.ArgumentParser(description=__doc__.split("\n")[0])
     commands = parser.add_subparsers(dest="command", required=True)
-    wait = commands.add_parser("wait-chart")
-    wait.add_argument("--pid", type=int, required=True)
-    wait.add_argument("--packets")
+
+    def add_command(name):
+        command = commands.add_parser(name)
+        which = command.add_mutually_exclusive_group(required=True)
+        which.add_argument("--pid", type=int)
+        which.add_argument("--title")
+        return command
+
+    wait = add_command("wait-chart")
+    expected = wait.add_mutually_exclusive_group()
+    expected.add_argument("--packets")
+    expected.add_argument("--windows")
     wait.add_argument("--out")
     wait.add_argument("--timeout", type=float, default=60)
-    shut = commands.add_parser("close")
-    shut.add_argument("--pid", type=int, required=True)
+    add_command("close")
+    add_command("drop").add_argument("--file", required=True)
     args = parser.parse_args()
-    return wait_chart(args) if args.command == "wait-chart" else close(args)
+    return {"wait-chart": wait_chart, "close": close, "drop": drop}[args.command](args)
 
 
 if __name__ == "__main__":

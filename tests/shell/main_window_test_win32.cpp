@@ -33,16 +33,30 @@ TEST(CommandLineTest, TakesEverythingAfterTheFirstSlashUnchanged) {
     const Case cases[] = {
         {"\"C:\\Program Files\\KOV\\KOV.EXE\" /D:\\clips\\a.rm", "D:\\clips\\a.rm"},
         {"KOV.EXE /D:\\clips\\a.rm", "D:\\clips\\a.rm"},
+        {"KOV.EXE\t/D:\\clips\\a.rm", "D:\\clips\\a.rm"},
+        {"\"C:\\KOV\\KOV.EXE\"/D:\\a.rm", "D:\\a.rm"},
         // A file dropped on the program's icon comes without a '/'.
         {"\"C:\\KOV\\KOV.EXE\" D:\\clips\\a.rm", ""},
         // Nothing is trimmed or unquoted.
         {"KOV.EXE / D:\\a.rm", " D:\\a.rm"},
         {"KOV.EXE /\"D:\\my clips\\a.rm\" ", "\"D:\\my clips\\a.rm\" "},
         {"KOV.EXE /", ""},
-        // A program path typed with forward slashes starts the text inside it.
-        {"C:/Tools/KOV.EXE /D:\\a.rm", "Tools/KOV.EXE /D:\\a.rm"},
         {"KOV.EXE /a/b", "a/b"},
         {"", ""},
+        // A program path written with forward slashes, quoted or not, is the
+        // program's, not the file's.
+        {"C:/Tools/KOV.EXE /D:\\a.rm", "D:\\a.rm"},
+        {"C:/Tools/KOV.EXE", ""},
+        {"\"C:/Program Files/KOV/KOV.EXE\" /D:\\a.rm", "D:\\a.rm"},
+        {"\"C:/Program Files/KOV/KOV.EXE\"", ""},
+        {"\"C:/Program Files/KOV/KOV.EXE", ""},
+        // An argument quoted whole loses its quotes, and only those.
+        {"KOV.EXE \"/D:\\my clips\\a.rm\"", "D:\\my clips\\a.rm"},
+        {"\"C:/Program Files/KOV/KOV.EXE\" \"/D:\\my clips\\a.rm\"", "D:\\my clips\\a.rm"},
+        {"KOV.EXE \"/D:\\my clips\\a.rm\" extra", "D:\\my clips\\a.rm"},
+        {"KOV.EXE \"/D:\\my clips\\a.rm", "D:\\my clips\\a.rm"},
+        {"KOV.EXE \"/ D:\\a.rm\"", " D:\\a.rm"},
+        {"KOV.EXE \"/\"", ""},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.command_line);
@@ -55,14 +69,16 @@ TEST(CommandLineTest, TakesEverythingAfterTheFirstSlashUnchanged) {
 }
 
 TEST(CommandLineTest, LongPathIsCutToTheBuffer) {
-    for (size_t length : {498u, 499u, 500u, 501u, 40000u}) {
-        SCOPED_TRACE(length);
-        const std::string text(length, 'x');
-        const std::string command_line = "KOV.EXE /" + text;
-        EXPECT_EQ(1, TakeCommandLinePath(command_line.c_str()));
-        const size_t kept = length < 499 ? length : 499;
-        EXPECT_EQ(kept, std::strlen(CmdLinePath));
-        EXPECT_EQ(0, std::memcmp(CmdLinePath, text.data(), kept));
+    for (bool quoted : {false, true}) {
+        for (size_t length : {778u, 779u, 780u, 781u, 40000u}) {
+            SCOPED_TRACE(testing::Message() << length << (quoted ? " quoted" : ""));
+            const std::string text(length, 'x');
+            const std::string command_line = quoted ? "KOV.EXE \"/" + text + "\"" : "KOV.EXE /" + text;
+            EXPECT_EQ(1, TakeCommandLinePath(command_line.c_str()));
+            const size_t kept = length < 779 ? length : 779;
+            EXPECT_EQ(kept, std::strlen(CmdLinePath));
+            EXPECT_EQ(0, std::memcmp(CmdLinePath, text.data(), kept));
+        }
     }
 }
 
@@ -215,7 +231,7 @@ TEST_F(MainWindowTest, DropAnalysesOnlyTheFirstFileAndReleasesTheDrop) {
 }
 
 TEST_F(MainWindowTest, LongDroppedPathIsCutAndFailsToOpen) {
-    const std::string path = "Z:\\" + std::string(600, 'p') + ".rm";
+    const std::string path = "Z:\\" + std::string(900, 'p') + ".rm";
     for (bool wide : {false, true}) {
         SCOPED_TRACE(wide ? "wide" : "narrow");
         HDROP drop = MakeDrop({path}, wide);
@@ -224,9 +240,9 @@ TEST_F(MainWindowTest, LongDroppedPathIsCutAndFailsToOpen) {
 
         // Never longer than the buffer; a prefix of the path if anything.
         const std::string taken = DroppedFilePath;
-        EXPECT_LE(taken.size(), 499u);
+        EXPECT_LE(taken.size(), 779u);
         EXPECT_EQ(path.substr(0, taken.size()), taken);
-        if (!wide) EXPECT_EQ(499u, taken.size());
+        if (!wide) EXPECT_EQ(779u, taken.size());
         ASSERT_EQ(1u, watcher.Seen().size());
         EXPECT_EQ("Sorry, can not open the file", watcher.Seen()[0].text);
         EXPECT_FALSE(DropStillAllocated(drop));

@@ -46,13 +46,21 @@ struct ResourceId {
     }
 };
 
+const int RT_MANIFEST_ID = 24;
+
 struct Enumerated {
     std::set<ResourceId> ids;
-    std::set<WORD> languages;
+    std::set<WORD> languages;           // of everything but the manifest
+    std::set<WORD> manifest_languages;  // the manifest belongs to no language
 };
 
-BOOL CALLBACK CollectLanguage(HMODULE, LPCSTR, LPCSTR, WORD language, LONG_PTR param) {
-    reinterpret_cast<Enumerated*>(param)->languages.insert(language);
+BOOL CALLBACK CollectLanguage(HMODULE, LPCSTR type, LPCSTR, WORD language, LONG_PTR param) {
+    Enumerated* found = reinterpret_cast<Enumerated*>(param);
+    if (type == MAKEINTRESOURCEA(RT_MANIFEST_ID)) {
+        found->manifest_languages.insert(language);
+    } else {
+        found->languages.insert(language);
+    }
     return TRUE;
 }
 
@@ -85,13 +93,30 @@ TEST(KovExeResourcesTest, HoldsExactlyItsResourcesInLanguage2052) {
         {RT_BITMAP_ID, IDB_ABOUTLOGO}, {RT_ICON_ID, 1},          {RT_ICON_ID, 2},
         {RT_MENU_ID, IDR_MAINMENU},    {RT_DIALOG_ID, IDD_ABOUTBOX}, {RT_DIALOG_ID, IDD_WAIT},
         {RT_STRING_ID, 7},             {RT_ACCELERATOR_ID, IDR_MAINMENU}, {RT_GROUP_ICON_ID, IDI_MAIN},
-        {RT_GROUP_ICON_ID, IDI_SMALL}, {RT_VERSION_ID, 1},
+        {RT_GROUP_ICON_ID, IDI_SMALL}, {RT_VERSION_ID, 1},         {RT_MANIFEST_ID, 1},
     };
     EXPECT_EQ(expected.size(), found.ids.size());
     for (const ResourceId& id : expected) {
         EXPECT_EQ(1u, found.ids.count(id)) << "type " << id.type << " id " << id.name;
     }
     EXPECT_EQ(std::set<WORD>{LANGUAGE_2052}, found.languages);
+    EXPECT_EQ(std::set<WORD>{MAKELANGID(LANG_NEUTRAL, SUBLANG_NEUTRAL)}, found.manifest_languages);
+}
+
+// The manifest makes UTF-8 the code page of KOV.EXE, so that its ANSI calls
+// carry any file name; it asks for nothing else.
+TEST(KovExeResourcesTest, ManifestDeclaresUtf8AsTheCodePage) {
+    HMODULE kov = LoadLibraryExA(KovExePath().c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+    ASSERT_NE(nullptr, kov) << KovExePath();
+    const std::vector<BYTE> raw = RawResource(kov, MAKEINTRESOURCEA(RT_MANIFEST_ID), 1);
+    FreeLibrary(kov);
+    const std::string manifest(raw.begin(), raw.end());
+    EXPECT_NE(std::string::npos,
+              manifest.find("<activeCodePage xmlns=\"http://schemas.microsoft.com/SMI/2019/WindowsSettings\">"
+                            "UTF-8</activeCodePage>"));
+    EXPECT_NE(std::string::npos, manifest.find("<requestedExecutionLevel level=\"asInvoker\""));
+    // This test executable carries the same manifest, and Wine honours it.
+    EXPECT_EQ(65001u, GetACP());
 }
 
 TEST(KovExeResourcesTest, VersionBlock) {
