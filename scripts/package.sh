@@ -45,13 +45,13 @@ rm -rf "$stage"
 mkdir -p "$stage"
 i686-w64-mingw32-strip -o "$stage/KOV.EXE" "$kov_exe"
 i686-w64-mingw32-strip -o "$stage/rmrate.exe" "$rmrate_exe"
-sed 's/\r*$/\r/' packaging/README.txt > "$stage/README.txt"
+sed 's/\r*$/\r/' scripts/package/README.txt > "$stage/README.txt"
 sed 's/\r*$/\r/' LICENSE > "$stage/LICENSE.txt"
 
 setup="$out/KOV-$version-setup.exe"
 zip="$out/KOV-$version-win32.zip"
 rm -f "$setup" "$zip"
-makensis -V2 -DKOV_VERSION="$version" -DKOV_STAGE="$stage" -DKOV_OUT="$setup" packaging/KOV.nsi
+makensis -V2 -DKOV_VERSION="$version" -DKOV_STAGE="$stage" -DKOV_OUT="$setup" scripts/package/KOV.nsi
 # -X: no Unix owners or extra times; -D: no folder entries; the files at the top.
 (cd "$stage" && zip -X -D -q "$zip" KOV.EXE rmrate.exe README.txt LICENSE.txt)
 

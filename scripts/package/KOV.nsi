@@ -53,8 +53,8 @@ VIAddVersionKey /LANG=1033 "FileVersion" "${KOV_VERSION}"
 VIAddVersionKey /LANG=1033 "ProductVersion" "${KOV_VERSION}"
 VIAddVersionKey /LANG=1033 "LegalCopyright" "Copyright (c) 2026 ${PUBLISHER}"
 
-!define MUI_ICON "..\shell\art\kov.ico"
-!define MUI_UNICON "..\shell\art\kov.ico"
+!define MUI_ICON "..\..\shell\art\kov.ico"
+!define MUI_UNICON "..\..\shell\art\kov.ico"
 !insertmacro MUI_PAGE_LICENSE "${KOV_STAGE}/LICENSE.txt"
 !insertmacro MUI_PAGE_DIRECTORY
 !insertmacro MUI_PAGE_INSTFILES

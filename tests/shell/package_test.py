@@ -28,7 +28,7 @@ import time
 import zipfile
 
 HERE = os.path.dirname(os.path.abspath(__file__))
-sys.path.insert(0, os.path.join(os.path.dirname(HERE), "shell"))
+sys.path.insert(0, HERE)
 import kov_screen  # noqa: E402
 
 TITLE = "KOV - Quorrel v1.0 for Pelsk special version"
