@@ -163,14 +163,20 @@ void AppendHex(Out& out, const void* data, uint32_t size) {
     }
 }
 
-// Writes straight to stdout, for output that may be large: a file's stream
-// headers can carry megabytes of properties, which are never held whole.
-struct StdoutSink {
-    bool at_line_start = true;
+// Writes to stdout through a fixed buffer, for output that may be large: a
+// file's stream headers can carry megabytes of properties, which are never
+// held whole.
+class StdoutSink {
+public:
+    StdoutSink() = default;
+    StdoutSink(const StdoutSink&) = delete;
+    StdoutSink& operator=(const StdoutSink&) = delete;
+    ~StdoutSink() { Flush(); }
 
     StdoutSink& operator+=(char c) {
-        std::fputc(c, stdout);
-        at_line_start = c == '\n';
+        if (used_ == sizeof buffer_) Flush();
+        buffer_[used_++] = c;
+        at_line_start_ = c == '\n';
         return *this;
     }
     StdoutSink& operator+=(const char* text) {
@@ -181,6 +187,16 @@ struct StdoutSink {
         for (char c : text) *this += c;
         return *this;
     }
+    void Flush() {
+        std::fwrite(buffer_, 1, used_, stdout);
+        used_ = 0;
+    }
+    bool AtLineStart() const { return at_line_start_; }
+
+private:
+    char buffer_[16 * 1024];
+    size_t used_ = 0;
+    bool at_line_start_ = true;
 };
 
 void WriteLine(const std::string& line) {
@@ -683,6 +699,7 @@ int main(int argc, char** argv) {
         try {
             if (mode == Mode::Streams) {
                 all_ok = PrintStreams(path, json, out) && all_ok;
+                out.Flush();
                 continue;
             }
             const Measurement m = Measure(path);
@@ -696,7 +713,8 @@ int main(int argc, char** argv) {
             if (m.result != ANALYSIS_OK || m.damaged) all_ok = false;
         } catch (const std::bad_alloc&) {
             all_ok = false;
-            if (!out.at_line_start) out += '\n';
+            if (!out.AtLineStart()) out += '\n';
+            out.Flush();
             std::fputs("rmrate: out of memory on ", stderr);
             for (const char* c = path; *c; ++c) {
                 const unsigned char byte = static_cast<unsigned char>(*c);
@@ -705,6 +723,7 @@ int main(int argc, char** argv) {
             std::fputc('\n', stderr);
         }
     }
+    out.Flush();
     if (std::fflush(stdout) != 0) {
         std::fprintf(stderr, "rmrate: could not write the output\n");
         return EXIT_SOME_FAILED;

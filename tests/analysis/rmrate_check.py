@@ -12,6 +12,7 @@ Windows build's rmrate.exe).
 import json
 import os
 import shutil
+import struct
 import subprocess
 import sys
 import tempfile
@@ -173,6 +174,39 @@ def check_cut_samples(rmrate, media, tmp):
     check(err.startswith(f"{cut_path}: damaged at byte {offset} after "), f"CSV damage on stderr: {err!r}")
 
 
+def big_headers_file(path, streams, opaque_size):
+    """A RealMedia file of audio MDPRs with `opaque_size` bytes of type-specific
+    data each and an empty DATA chunk."""
+    def chunk(cid, body):
+        return cid + struct.pack(">IH", 10 + len(body), 0) + body
+    mdprs = []
+    for n in range(streams):
+        name, mime = b"s%d" % n, b"audio/x-pn-realaudio"
+        body = struct.pack(">H7I", n, 1000, 1000, 100, 100, 0, 0, 1000)
+        body += bytes([len(name)]) + name + bytes([len(mime)]) + mime
+        body += struct.pack(">I", opaque_size) + bytes(k % 251 for k in range(opaque_size))
+        mdprs.append(chunk(b"MDPR", body))
+    rmf = b".RMF" + struct.pack(">IHII", 18, 0, 0, streams + 2)
+    data_offset = len(rmf) + 50 + sum(len(m) for m in mdprs)
+    prop = chunk(b"PROP", struct.pack(">9IHH", 1000, 1000, 100, 100, 0, 1000, 0, 0, data_offset, streams, 0))
+    with open(path, "wb") as f:
+        f.write(rmf + prop + b"".join(mdprs) + b"DATA" + struct.pack(">IHII", 18, 0, 0, 0))
+
+
+def check_big_stream_headers(rmrate, tmp):
+    """Megabytes of properties are written as they come and arrive whole."""
+    path = os.path.join(tmp, "big_headers.rm")
+    big_headers_file(path, 3, 3 * 1000 * 1000)
+    code, out, _ = run(rmrate, "--streams", "--json", path)
+    doc = json.loads(out)
+    check(code == 0 and doc["result"] == "RM_OK" and len(doc["streams"]) == 3, "--streams of large headers")
+    opaque = [p["value"] for s in doc["streams"] for p in s["properties"] if p["name"] == "OpaqueData"]
+    check(opaque == [bytes(k % 251 for k in range(3 * 1000 * 1000)).hex()] * 3, "large OpaqueData in full")
+    code, out, _ = run(rmrate, "--streams", path)
+    check(code == 0 and out.startswith(f"{path}: 3 streams\n") and out.count("  OpaqueData buffer ") == 3,
+          "plain --streams of large headers")
+
+
 def check_not_files(rmrate, tmp):
     """Nothing but a regular file is read, and refusing takes no time: a device
     or a pipe would block a read for ever."""
@@ -278,6 +312,7 @@ def main():
     with tempfile.TemporaryDirectory() as tmp:
         check_cut_samples(rmrate, media, tmp)
         check_not_files(rmrate, tmp)
+        check_big_stream_headers(rmrate, tmp)
 
     for args in ([], ["--bogus", ok_files[0]], ["--csv", ok_files[0], ok_files[0]], ["--csv", "--json", ok_files[0]]):
         code, out, err = run(rmrate, *args)
