@@ -174,37 +174,56 @@ def check_cut_samples(rmrate, media, tmp):
     check(err.startswith(f"{cut_path}: damaged at byte {offset} after "), f"CSV damage on stderr: {err!r}")
 
 
-def big_headers_file(path, streams, opaque_size):
-    """A RealMedia file of audio MDPRs with `opaque_size` bytes of type-specific
-    data each and an empty DATA chunk."""
+def write_rm(path, streams, packets=()):
+    """A RealMedia file: one MDPR per (MIME type, type-specific bytes), then a
+    DATA chunk with the (stream, timestamp, payload size) packets."""
     def chunk(cid, body):
         return cid + struct.pack(">IH", 10 + len(body), 0) + body
     mdprs = []
-    for n in range(streams):
-        name, mime = b"s%d" % n, b"audio/x-pn-realaudio"
+    for n, (mime, opaque) in enumerate(streams):
+        name = b"s%d" % n
         body = struct.pack(">H7I", n, 1000, 1000, 100, 100, 0, 0, 1000)
-        body += bytes([len(name)]) + name + bytes([len(mime)]) + mime
-        body += struct.pack(">I", opaque_size) + bytes(k % 251 for k in range(opaque_size))
+        body += bytes([len(name)]) + name + bytes([len(mime)]) + mime + struct.pack(">I", len(opaque)) + opaque
         mdprs.append(chunk(b"MDPR", body))
-    rmf = b".RMF" + struct.pack(">IHII", 18, 0, 0, streams + 2)
+    rmf = b".RMF" + struct.pack(">IHII", 18, 0, 0, len(streams) + 2)
     data_offset = len(rmf) + 50 + sum(len(m) for m in mdprs)
-    prop = chunk(b"PROP", struct.pack(">9IHH", 1000, 1000, 100, 100, 0, 1000, 0, 0, data_offset, streams, 0))
+    prop = chunk(b"PROP", struct.pack(">9IHH", 1000, 1000, 100, 100, len(packets), 1000, 0, 0, data_offset,
+                                      len(streams), 0))
+    body = b"".join(struct.pack(">HHHIH", 0, 12 + size, stream, timestamp, 0) + bytes(size)
+                    for stream, timestamp, size in packets)
+    data = b"DATA" + struct.pack(">IHII", 18 + len(body), 0, len(packets), 0) + body
     with open(path, "wb") as f:
-        f.write(rmf + prop + b"".join(mdprs) + b"DATA" + struct.pack(">IHII", 18, 0, 0, 0))
+        f.write(rmf + prop + b"".join(mdprs) + data)
 
 
 def check_big_stream_headers(rmrate, tmp):
     """Megabytes of properties are written as they come and arrive whole."""
     path = os.path.join(tmp, "big_headers.rm")
-    big_headers_file(path, 3, 3 * 1000 * 1000)
+    opaque = bytes(k % 251 for k in range(3 * 1000 * 1000))
+    write_rm(path, [(b"audio/x-pn-realaudio", opaque)] * 3)
     code, out, _ = run(rmrate, "--streams", "--json", path)
     doc = json.loads(out)
     check(code == 0 and doc["result"] == "RM_OK" and len(doc["streams"]) == 3, "--streams of large headers")
-    opaque = [p["value"] for s in doc["streams"] for p in s["properties"] if p["name"] == "OpaqueData"]
-    check(opaque == [bytes(k % 251 for k in range(3 * 1000 * 1000)).hex()] * 3, "large OpaqueData in full")
+    check([p["value"] for s in doc["streams"] for p in s["properties"] if p["name"] == "OpaqueData"] ==
+          [opaque.hex()] * 3, "large OpaqueData in full")
     code, out, _ = run(rmrate, "--streams", path)
     check(code == 0 and out.startswith(f"{path}: 3 streams\n") and out.count("  OpaqueData buffer ") == 3,
           "plain --streams of large headers")
+
+
+def check_full_series(rmrate, tmp):
+    """A video longer than the series: the windows that found no room are
+    counted, and the file is still measured to its end."""
+    path = os.path.join(tmp, "long.rm")
+    # A packet every 1001 ms closes a window each: 20003 packets close 20002
+    # windows, of which the series stores 19999.
+    write_rm(path, [(b"video/x-pn-realvideo", b"")], [(0, i * 1001, 1) for i in range(20003)])
+    code, out, _ = run(rmrate, "--json", path)
+    doc = json.loads(out)
+    check(code == 0 and len(doc["windows"]) == 19999 and doc["windows_not_stored"] == 3
+          and doc["end"]["status"] == "clean", "JSON of a full series")
+    code, out, _ = run(rmrate, path)
+    check(code == 0 and out.endswith(" kbps; series full: 3 windows not stored\n"), f"plain line of a full series: {out!r}")
 
 
 def check_not_files(rmrate, tmp):
@@ -313,6 +332,7 @@ def main():
         check_cut_samples(rmrate, media, tmp)
         check_not_files(rmrate, tmp)
         check_big_stream_headers(rmrate, tmp)
+        check_full_series(rmrate, tmp)
 
     for args in ([], ["--bogus", ok_files[0]], ["--csv", ok_files[0], ok_files[0]], ["--csv", "--json", ok_files[0]]):
         code, out, err = run(rmrate, *args)
