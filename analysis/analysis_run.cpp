@@ -1,5 +1,8 @@
 #include "analysis/analysis_run.h"
 
+#include <sys/stat.h>
+#include <sys/types.h>
+
 #include <cstdio>
 #include <cstring>
 
@@ -81,8 +84,41 @@ bool ChooseVideoStream(RunResources& run, uint32_t count, uint32_t* index) {
     return false;
 }
 
+// Keeps the parser's last report, so that a damaged file can say what broke.
+struct ParserReport {
+    rm_result code;
+    char message[READ_MESSAGE_SIZE];
+};
+
+void KeepParserReport(void* user, rm_result code, const char* message) {
+    ParserReport* report = static_cast<ParserReport*>(user);
+    report->code = code;
+    std::snprintf(report->message, sizeof report->message, "%s", message ? message : "");
+}
+
+// The reader said there is no next packet: the end of the data, or damage at
+// the packet it could not read.
+void NoteEndOfPackets(const rm_reader* reader, rm_result read, const ParserReport& report, uint64_t file_size,
+                      AnalysisDetails* details) {
+    if (read == RM_END_OF_DATA) {
+        details->ending = DATA_END_CLEAN;
+        return;
+    }
+    details->ending = DATA_END_DAMAGED;
+    details->read_result = read == RM_OK ? RM_FAIL : read;
+    // Its report belongs to this failure only when it carries the same code
+    // (a short read at the end of the data is reported and then forgiven).
+    if (report.code == details->read_result) {
+        std::memcpy(details->read_message, report.message, sizeof details->read_message);
+    }
+    // A skipped packet of another stream that runs past a cut puts the next
+    // header beyond the end of the file; the damage lies within it.
+    const uint64_t offset = rm_reader_packet_offset(reader);
+    details->damage_offset = offset < file_size ? offset : file_size;
+}
+
 AnalysisResult MeasureStream(RunResources& run, uint32_t stream_index, AnalysisPumpFn pump, void* pump_context,
-                             AnalysisDetails* details) {
+                             ParserReport& report, uint64_t file_size, AnalysisDetails* details) {
     // Stream indexes come from a 16-bit stream count, so the selector is
     // never negative.
     const int32_t selector = static_cast<uint16_t>(stream_index);
@@ -90,11 +126,20 @@ AnalysisResult MeasureStream(RunResources& run, uint32_t stream_index, AnalysisP
     uint64_t window_bytes = 0;
     uint32_t stored = 0;
     AnalysisResult result = ANALYSIS_OK;
+    // Reports made while the headers were read say nothing about the packets.
+    report.code = RM_OK;
+    report.message[0] = '\0';
 
     for (;;) {
-        // Any non-zero result (end of data or a damaged packet) ends the
-        // measurement as a success; the open window is dropped.
-        if (rm_reader_next_packet(run.reader, &run.packet, selector) != RM_OK || !run.packet) break;
+        // Whatever ends the packets, the windows stored so far stand and the
+        // open window is dropped; how the data ended goes into the details.
+        const rm_result read = rm_reader_next_packet(run.reader, &run.packet, selector);
+        if (read != RM_OK || !run.packet) {
+            NoteEndOfPackets(run.reader, read, report, file_size, details);
+            break;
+        }
+        details->has_last_timestamp = 1;
+        details->last_timestamp_ms = run.packet->timestamp;
 
         window_bytes += run.packet->length;
         const uint32_t distance = run.packet->timestamp - window_start;
@@ -110,7 +155,7 @@ AnalysisResult MeasureStream(RunResources& run, uint32_t stream_index, AnalysisP
         // Once per closed window, stored or not, so the window stays alive
         // through files longer than the table.
         if (pump && !pump(pump_context)) {
-            if (details) details->stopped_by_pump = 1;
+            details->stopped_by_pump = 1;
             result = ANALYSIS_CANCELLED;
             break;
         }
@@ -118,11 +163,13 @@ AnalysisResult MeasureStream(RunResources& run, uint32_t stream_index, AnalysisP
             BitrateSeries[stored].start_ms = window_start;
             BitrateSeries[stored].kbps = WindowKbps(window_bytes, distance);
             ++stored;
-            if (details) details->windows_stored = stored;
-        } else if (details) {
-            // The rest of the file is still read, so a later gap is still
-            // reported, but its windows have no room.
+            details->windows_stored = stored;
+        } else {
+            // The rest of the file is still read, so a later gap or damage is
+            // still found, but its windows have no room.
+            if (!details->series_full) details->charted_until_ms = window_start;
             details->series_full = 1;
+            ++details->windows_not_stored;
         }
 
         window_bytes = 0;
@@ -131,6 +178,21 @@ AnalysisResult MeasureStream(RunResources& run, uint32_t stream_index, AnalysisP
     }
     return result;
 }
+
+// A name the system describes as anything but a regular file is refused
+// before it is opened: opening a FIFO waits for a writer. Devices that only
+// show after opening (COM1 on Windows) are caught on the open descriptor.
+#ifdef _WIN32
+typedef struct _stati64 FileStatus;
+int StatusOfPath(const char* path, FileStatus* status) { return _stati64(path, status); }
+int StatusOfFile(FILE* file, FileStatus* status) { return _fstati64(_fileno(file), status); }
+bool IsRegularFile(const FileStatus& status) { return (status.st_mode & _S_IFMT) == _S_IFREG; }
+#else
+typedef struct stat FileStatus;
+int StatusOfPath(const char* path, FileStatus* status) { return stat(path, status); }
+int StatusOfFile(FILE* file, FileStatus* status) { return fstat(fileno(file), status); }
+bool IsRegularFile(const FileStatus& status) { return S_ISREG(status.st_mode); }
+#endif
 
 }  // namespace
 
@@ -243,16 +305,34 @@ uint32_t WindowKbps(uint64_t bytes, uint32_t duration_ms) {
     return kbps > 0xFFFFFFFFull ? 0xFFFFFFFFu : static_cast<uint32_t>(kbps);
 }
 
+FILE* OpenMediaFile(const char* path, uint64_t* size) {
+    if (size) *size = 0;
+    if (!path) return nullptr;
+    FileStatus status;
+    if (StatusOfPath(path, &status) == 0 && !IsRegularFile(status)) return nullptr;
+    FILE* file = std::fopen(path, "rb");
+    if (!file) return nullptr;
+    if (StatusOfFile(file, &status) != 0 || !IsRegularFile(status) || status.st_size < 0) {
+        std::fclose(file);
+        return nullptr;
+    }
+    if (size) *size = static_cast<uint64_t>(status.st_size);
+    return file;
+}
+
 AnalysisResult MeasureFile(const char* path, AnalysisPumpFn pump, void* pump_context, AnalysisDetails* details) {
-    if (details) std::memset(details, 0, sizeof *details);
+    AnalysisDetails unused;
+    if (!details) details = &unused;
+    std::memset(details, 0, sizeof *details);
     std::memset(BitrateSeries, 0, sizeof BitrateSeries);
 
     // Declared before the run's resources, so they outlive the parser.
     unsigned char buffer[RUN_BUFFER_SIZE];
     MediaFileBuffer io;
+    ParserReport report = {RM_OK, ""};
     RunResources run;
-    if (!path) return ANALYSIS_OPEN_FAILED;
-    run.file = std::fopen(path, "rb");
+    uint64_t file_size = 0;
+    run.file = OpenMediaFile(path, &file_size);
     if (!run.file) return ANALYSIS_OPEN_FAILED;
 
     unsigned char head[PROBE_BYTES];
@@ -260,7 +340,9 @@ AnalysisResult MeasureFile(const char* path, AnalysisPumpFn pump, void* pump_con
     SeekFile(run.file, 0, SEEK_SET);
     if (!rm_reader_probe(head, PROBE_BYTES)) return ANALYSIS_NO_VIDEO;
 
-    run.reader = rm_reader_new(nullptr, IgnoreParserError);
+    // Parser texts never reach KOV's user, but a damaged file's report is
+    // kept for the command-line tool.
+    run.reader = rm_reader_new(&report, KeepParserReport);
     if (!run.reader) return ANALYSIS_PARSER_FAILED;
     if (rm_reader_attach_stdio(run.reader, run.file) != RM_OK) return ANALYSIS_NO_VIDEO;
     // Same file, same bytes, read through a larger buffer of our own: the
@@ -276,11 +358,9 @@ AnalysisResult MeasureFile(const char* path, AnalysisPumpFn pump, void* pump_con
     if (count == 0) return ANALYSIS_NO_VIDEO;
     uint32_t stream_index = 0;
     if (!ChooseVideoStream(run, count, &stream_index)) return ANALYSIS_NO_VIDEO;
-    if (details) {
-        details->stream_chosen = 1;
-        details->stream_index = stream_index;
-        details->declared_avg_bit_rate = run.header->avg_bit_rate;
-        details->declared_max_bit_rate = run.header->max_bit_rate;
-    }
-    return MeasureStream(run, stream_index, pump, pump_context, details);
+    details->stream_chosen = 1;
+    details->stream_index = stream_index;
+    details->declared_avg_bit_rate = run.header->avg_bit_rate;
+    details->declared_max_bit_rate = run.header->max_bit_rate;
+    return MeasureStream(run, stream_index, pump, pump_context, report, file_size, details);
 }

@@ -39,7 +39,19 @@ void IgnoreParserError(void* user, rm_result code, const char* message);
 // (a quit was requested), nonzero to go on.
 typedef int (*AnalysisPumpFn)(void* context);
 
-// What a run learnt besides the series (for the command-line tool).
+// How the reading of the measured stream's packets ended.
+enum DataEnding {
+    // The packets were not read to an end: no stream to measure, or the
+    // measurement stopped on its own (a frame gap, a stream that starts too
+    // late, a stop request).
+    DATA_END_NOT_REACHED = 0,
+    DATA_END_CLEAN = 1,    // the reader found the end of the data
+    DATA_END_DAMAGED = 2,  // a packet could not be read
+};
+
+const int READ_MESSAGE_SIZE = 128;
+
+// What a run learnt besides the series.
 struct AnalysisDetails {
     int stream_chosen;  // 0 when no RealVideo stream was chosen
     uint32_t stream_index;
@@ -48,6 +60,18 @@ struct AnalysisDetails {
     uint32_t windows_stored;
     int stopped_by_pump;  // the pump asked to stop
     int series_full;      // windows closed after the table was full (not stored)
+    uint32_t windows_not_stored;
+    uint32_t charted_until_ms;  // series full: where the last stored window ends
+
+    DataEnding ending;
+    // Damaged: the reader's result, its last report ("" when it made none),
+    // and the file offset where reading failed (never past the file's end).
+    rm_result read_result;
+    char read_message[READ_MESSAGE_SIZE];
+    uint64_t damage_offset;
+    // Timestamp of the last packet of the measured stream that was read whole.
+    int has_last_timestamp;
+    uint32_t last_timestamp_ms;
 };
 
 // A window's bitrate: bytes x 8 / milliseconds, truncated, in 64 bits so a
@@ -74,6 +98,12 @@ void InitMediaFileBuffer(MediaFileBuffer* io, FILE* file, unsigned char* data, u
 uint32_t MediaFileRead(void* io, void* destination, uint32_t count);
 void MediaFileSeek(void* io, int32_t offset, int origin);
 uint32_t MediaFileTell(void* io);
+
+// Opens `path` for reading when it names a regular file; null for anything
+// else (missing, locked, a directory, a device such as COM1, a pipe), since a
+// read from a device or a pipe may wait for ever. `size`, when given, gets the
+// file's size.
+FILE* OpenMediaFile(const char* path, uint64_t* size);
 
 // Clears BitrateSeries, then opens, probes and reads `path` and fills the
 // series. Does not touch AnalysisPending. `pump` may be null; `details` may

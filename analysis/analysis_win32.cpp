@@ -55,8 +55,9 @@ int PumpPendingMessages(void*) {
     return 1;
 }
 
-AnalysisResult AnalyzeFile(HWND main_window, const char* path) {
+AnalysisResult AnalyzeFile(HWND main_window, const char* path, AnalysisDetails* details) {
     AnalysisPending = 1;
+    if (details) std::memset(details, 0, sizeof *details);
     if (!path) {
         if (!ChooseMediaFile(main_window)) {
             AnalysisPending = 0;
@@ -76,7 +77,7 @@ AnalysisResult AnalyzeFile(HWND main_window, const char* path) {
 
     if (WaitDialog) ShowWindow(WaitDialog, SW_SHOW);
     AnalysisResult result = ANALYSIS_CANCELLED;
-    if (PumpPendingMessages(nullptr)) result = MeasureFile(path, PumpPendingMessages, nullptr, nullptr);
+    if (PumpPendingMessages(nullptr)) result = MeasureFile(path, PumpPendingMessages, nullptr, details);
     AnalysisPending = 0;
     return result;
 }

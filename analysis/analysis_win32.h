@@ -19,8 +19,9 @@ extern HWND WaitDialog;
 // Nonzero when the user picked a file (now in OpenFilePath).
 int ChooseMediaFile(HWND owner);
 // One run: pending flag, Open dialog when path is null, wait dialog, pump,
-// and the portable measurement.
-AnalysisResult AnalyzeFile(HWND main_window, const char* path);
+// and the portable measurement. `details`, when given, learns how the run
+// ended (all zero when it never measured).
+AnalysisResult AnalyzeFile(HWND main_window, const char* path, AnalysisDetails* details = nullptr);
 // Dispatches every pending message; returns 0 when it took a quit request
 // from the queue (it is posted again, so the message loop still sees it).
 int PumpPendingMessages(void* context);

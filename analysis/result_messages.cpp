@@ -1,5 +1,9 @@
 #include "analysis/result_messages.h"
 
+#include <cinttypes>
+#include <cstdio>
+#include <cstring>
+
 namespace {
 
 struct ResultEntry {
@@ -36,4 +40,57 @@ const AnalysisResultMessage* FindResultMessage(AnalysisResult result) {
 const char* AnalysisResultName(AnalysisResult result) {
     const ResultEntry* entry = FindEntry(result);
     return entry ? entry->name : "ANALYSIS_UNKNOWN";
+}
+
+void FormatMinutesSeconds(uint32_t ms, char* out, size_t size) {
+    const uint32_t seconds = ms / 1000;
+    std::snprintf(out, size, "%" PRIu32 ":%02" PRIu32, seconds / 60, seconds % 60);
+}
+
+void FormatHoursMinutes(uint32_t ms, char* out, size_t size) {
+    const uint32_t minutes = ms / 60000;
+    std::snprintf(out, size, "%" PRIu32 " h %" PRIu32 " min", minutes / 60, minutes % 60);
+}
+
+void FormatThousands(uint64_t value, char* out, size_t size) {
+    char digits[24];
+    const int length = std::snprintf(digits, sizeof digits, "%" PRIu64, value);
+    char grouped[32];
+    size_t used = 0;
+    for (int i = 0; i < length; ++i) {
+        if (i > 0 && (length - i) % 3 == 0) grouped[used++] = ',';
+        grouped[used++] = digits[i];
+    }
+    grouped[used] = '\0';
+    std::snprintf(out, size, "%s", grouped);
+}
+
+void FillTextTemplate(const char* text_template, const char* const* values, size_t value_count, char* out,
+                      size_t size) {
+    if (!out || size == 0) return;
+    size_t used = 0;
+    auto put = [&](const char* text, size_t length) {
+        const size_t room = size - 1 - used;
+        const size_t part = length < room ? length : room;
+        std::memcpy(out + used, text, part);
+        used += part;
+    };
+    for (const char* p = text_template ? text_template : ""; *p;) {
+        if (p[0] == '%' && p[1] == '%') {
+            put("%", 1);
+            p += 2;
+            continue;
+        }
+        if (p[0] == '%' && p[1] >= '1' && p[1] <= '9') {
+            const size_t k = static_cast<size_t>(p[1] - '1');
+            if (k < value_count && values[k]) {
+                put(values[k], std::strlen(values[k]));
+                p += 2;
+                continue;
+            }
+        }
+        put(p, 1);
+        ++p;
+    }
+    out[used] = '\0';
 }

@@ -17,6 +17,45 @@ namespace {
 // request is dropped.
 int RunInProgress = 0;
 
+const int BOX_TEXT_SIZE = 512;
+const int BOX_CAPTION_SIZE = 100;
+
+// A text of the string table; empty when it is missing.
+void LoadText(UINT id, char* out, int size) {
+    if (LoadStringA(AppInstance, id, out, size) <= 0) out[0] = '\0';
+}
+
+// One box of the ending, its text made from a template of the string table.
+void ShowEndingBox(HWND main_window, UINT text_id, UINT caption_id, UINT icon, const char* const* values,
+                   size_t value_count) {
+    char text_template[BOX_TEXT_SIZE];
+    char text[BOX_TEXT_SIZE];
+    char caption[BOX_CAPTION_SIZE];
+    LoadText(text_id, text_template, sizeof text_template);
+    LoadText(caption_id, caption, sizeof caption);
+    FillTextTemplate(text_template, values, value_count, text, sizeof text);
+    MessageBoxA(main_window, text, caption, MB_OK | icon);
+}
+
+void ShowLongVideoBox(HWND main_window, const AnalysisDetails& details) {
+    char charted[32];
+    FormatHoursMinutes(details.charted_until_ms, charted, sizeof charted);
+    const char* values[] = {charted};
+    ShowEndingBox(main_window, IDS_LONG_VIDEO, IDS_LONG_VIDEO_CAPTION, MB_ICONINFORMATION, values, 1);
+}
+
+void ShowDamageBox(HWND main_window, const AnalysisDetails& details) {
+    char time[32];
+    char offset[32];
+    FormatMinutesSeconds(details.has_last_timestamp ? details.last_timestamp_ms : 0, time, sizeof time);
+    FormatThousands(details.damage_offset, offset, sizeof offset);
+    const char* values[] = {time, offset};
+    // After a full series the chart ends before the damage, and says so in
+    // its own box; this one then only tells where the file breaks.
+    const UINT text_id = details.series_full ? IDS_DAMAGED_BEYOND_CHART : IDS_DAMAGED_FILE;
+    ShowEndingBox(main_window, text_id, IDS_DAMAGED_FILE_CAPTION, MB_ICONWARNING, values, 2);
+}
+
 }  // namespace
 
 POINT WaitDialogPosition(const RECT& main_window_rect) {
@@ -28,15 +67,20 @@ POINT WaitDialogPosition(const RECT& main_window_rect) {
     return position;
 }
 
-void ReportAnalysisResult(HWND main_window, AnalysisResult result) {
+void ReportAnalysisResult(HWND main_window, AnalysisResult result, const AnalysisDetails* details) {
     if (result == ANALYSIS_CANCELLED) return;
     // Closed during the run: there is no chart to draw and no one to tell.
     if (!IsWindow(main_window)) return;
-    if (result == ANALYSIS_OK || result == ANALYSIS_FRAME_GAP) {
+    const bool charted = result == ANALYSIS_OK || result == ANALYSIS_FRAME_GAP;
+    if (charted) {
         if (ComputeSeriesStatistics() == 1) RedrawChart(main_window);
     }
+    // The chart first, then the boxes in the order their causes lie in the
+    // file: where the chart ends, a gap, the damage.
+    if (charted && details && details->series_full) ShowLongVideoBox(main_window, *details);
     const AnalysisResultMessage* message = FindResultMessage(result);
     if (message) MessageBoxA(main_window, message->text, message->caption, MB_OK);
+    if (charted && details && details->ending == DATA_END_DAMAGED) ShowDamageBox(main_window, *details);
 }
 
 int AnalysisRunUnderWay() { return RunInProgress; }
@@ -53,12 +97,13 @@ void RunAnalysis(HWND main_window, const char* path) {
     SetWindowPos(dialog, nullptr, position.x, position.y, WAIT_DIALOG_WIDTH, WAIT_DIALOG_HEIGHT,
                  SWP_NOZORDER | SWP_HIDEWINDOW);
 
-    const AnalysisResult result = AnalyzeFile(main_window, path);
+    AnalysisDetails details;
+    const AnalysisResult result = AnalyzeFile(main_window, path, &details);
 
     // An owned dialog dies with its owner, so it may be gone already.
     if (dialog && IsWindow(dialog)) DestroyWindow(dialog);
     WaitDialog = nullptr;
 
-    ReportAnalysisResult(main_window, result);
+    ReportAnalysisResult(main_window, result, &details);
     RunInProgress = 0;
 }

@@ -12,9 +12,11 @@ const int WAIT_DIALOG_HEIGHT = 60;
 // Where the wait dialog goes: centred on the main window's outer rectangle.
 POINT WaitDialogPosition(const RECT& main_window_rect);
 
-// Step 6 of a run: statistics and redraw, and/or the result's message box.
-// Shows and draws nothing when the main window is gone.
-void ReportAnalysisResult(HWND main_window, AnalysisResult result);
+// Step 6 of a run: statistics and redraw, and/or the result's message box;
+// with `details`, also how a charted file ended: a box when the chart could
+// not hold the whole video, and one when the file is damaged. Shows and draws
+// nothing when the main window is gone.
+void ReportAnalysisResult(HWND main_window, AnalysisResult result, const AnalysisDetails* details = nullptr);
 
 // Nonzero while RunAnalysis is under way (its message box included).
 int AnalysisRunUnderWay();

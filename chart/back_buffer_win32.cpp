@@ -22,6 +22,21 @@ const int PLOT_GRID_ROW_Y = 50;
 const float ZOOM_OUT_FACTOR = 0.9f;
 const float ZOOM_IN_FACTOR = 1.1f;
 const float SHIFT_STEP = 0.1f;
+// Bounds of the Video curve's scale and offset. An unbounded scale becomes
+// infinite or denormal after about a thousand presses, and from there no
+// press brings the curve back, for this file or any later one. The offset
+// stays well inside the range where a step still changes a float.
+const float SCALE_MIN = 1e-30f;
+const float SCALE_MAX = 1e30f;
+const float OFFSET_LIMIT = 10000.0f;
+
+// A press that would leave its bounds is ignored; the value stays as it was.
+// Through memory, so the product or sum is rounded to single precision
+// before it is compared, as it will be stored.
+void ChangeWithin(float* value, float factor, float step, float low, float high) {
+    volatile float next = *value * factor + step;
+    if (next >= low && next <= high) *value = next;
+}
 
 RECT ClientRect(HWND window) {
     RECT rect = {0, 0, 0, 0};
@@ -103,20 +118,20 @@ int InitChart(HWND window) {
 
 void HandleChartKey(HWND window, WPARAM virtual_key) {
     // Each result is stored straight back into the float field, so every press
-    // rounds to single precision; neither value is bounded (the drawing clamps).
+    // rounds to single precision.
     ChartCurve& video = ChartCurves[CURVE_VIDEO];
     switch (virtual_key) {
     case VK_LEFT:
-        video.scale = video.scale * ZOOM_OUT_FACTOR;
+        ChangeWithin(&video.scale, ZOOM_OUT_FACTOR, 0.0f, SCALE_MIN, SCALE_MAX);
         break;
     case VK_UP:
-        video.offset = video.offset + SHIFT_STEP;
+        ChangeWithin(&video.offset, 1.0f, SHIFT_STEP, -OFFSET_LIMIT, OFFSET_LIMIT);
         break;
     case VK_RIGHT:
-        video.scale = video.scale * ZOOM_IN_FACTOR;
+        ChangeWithin(&video.scale, ZOOM_IN_FACTOR, 0.0f, SCALE_MIN, SCALE_MAX);
         break;
     case VK_DOWN:
-        video.offset = video.offset - SHIFT_STEP;
+        ChangeWithin(&video.offset, 1.0f, -SHIFT_STEP, -OFFSET_LIMIT, OFFSET_LIMIT);
         break;
     default:
         return;

@@ -91,16 +91,23 @@ float SingleRange(const ChartCurve& curve) {
 }
 
 // Maps a value to a client row for a curve's range, scale and offset.
-// Computed in double and clamped before the conversion: the arrow keys can
-// make the scale overflow to infinity. NaN (0 times an infinite scale) has no
-// place at all and goes to the top end of the clamp, with the rest of the
-// curve at that scale.
+// Computed in double and clamped before the conversion, so no row outside the
+// int range reaches GDI. A row that comes out NaN (a value times a scale that
+// is no number) goes where the value 0 lies, which the scale never moves: the
+// time axis unless the curve is shifted.
 int MapValueToRow(double value, const ChartCurve& curve, float range, int plot_height) {
-    double ph = plot_height;
+    const double ph = plot_height;
+    const double shift = PLOT_TOP - ph * static_cast<double>(curve.offset);
     double y = ph * (static_cast<double>(curve.top) - value * static_cast<double>(curve.scale)) /
                    static_cast<double>(range) +
-               PLOT_TOP - ph * static_cast<double>(curve.offset);
-    if (!(y >= -ROW_LIMIT)) {
+               shift;
+    if (y != y) {
+        y = ph * static_cast<double>(curve.top) / static_cast<double>(range) + shift;
+    }
+    if (y != y) {
+        y = PLOT_TOP + ph;
+    }
+    if (y < -ROW_LIMIT) {
         y = -ROW_LIMIT;
     } else if (y > ROW_LIMIT) {
         y = ROW_LIMIT;

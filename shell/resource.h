@@ -7,6 +7,13 @@
 // Strings
 #define IDS_APP_TITLE 103
 #define IDS_WINDOWCLASS 109
+// How a measured file ended: %1 is a media time, %2 a byte offset.
+#define IDS_DAMAGED_FILE_CAPTION 120
+#define IDS_DAMAGED_FILE 121
+#define IDS_DAMAGED_BEYOND_CHART 122
+// %1 is how much of the video the chart shows.
+#define IDS_LONG_VIDEO_CAPTION 123
+#define IDS_LONG_VIDEO 124
 
 // Menu and accelerator table of the main window
 #define IDR_MAINMENU 109

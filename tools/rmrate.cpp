@@ -5,6 +5,7 @@
 #include <cinttypes>
 #include <cstdio>
 #include <cstring>
+#include <new>
 #include <string>
 
 #include "analysis/analysis_run.h"
@@ -24,15 +25,27 @@ const char USAGE[] =
     "       rmrate --streams [--json] FILE...\n"
     "                                   every stream header with its properties\n"
     "       rmrate --help\n"
-    "Exit status: 0 when every file ended without a failure (ANALYSIS_OK; with\n"
-    "--streams: every header read), 1 when any did not, 2 for a usage error.\n";
+    "How the data ended: a file whose packets break off is damaged; its windows up\n"
+    "to there are still given, and the line adds \"; damaged at byte N after T s:\n"
+    "MESSAGE\" (N: where the unreadable packet starts; T: the last video packet\n"
+    "read whole). A video longer than the series holds adds \"; series full: N\n"
+    "windows not stored\". --json gives both as \"windows_not_stored\" and \"end\":\n"
+    "{\"status\":\"clean\"|\"damaged\",\"result\",\"message\",\"offset\",\n"
+    "\"last_timestamp_ms\"}, or null when the packets were not read to an end (no\n"
+    "video, a frame gap); --csv writes them to stderr.\n"
+    "Only regular files are read: a directory, a device (COM1) or a pipe cannot be\n"
+    "opened.\n"
+    "Exit status: 0 when every file was measured to a clean end (ANALYSIS_OK, not\n"
+    "damaged; with --streams: every header read), 1 when any was not, 2 for a\n"
+    "usage error.\n";
 
 enum class Mode { Figures, Csv, Streams };
 
 // ---------------------------------------------------------------- text output
 // Output stays plain ASCII whatever bytes a path or a file holds.
 
-void AppendPlain(std::string& out, const char* text, size_t length) {
+template <typename Out>
+void AppendPlain(Out& out, const char* text, size_t length) {
     for (size_t i = 0; i < length; ++i) {
         const unsigned char c = static_cast<unsigned char>(text[i]);
         if (c >= 0x20 && c < 0x7F) {
@@ -45,7 +58,8 @@ void AppendPlain(std::string& out, const char* text, size_t length) {
     }
 }
 
-void AppendPlain(std::string& out, const char* text) { AppendPlain(out, text, std::strlen(text)); }
+template <typename Out>
+void AppendPlain(Out& out, const char* text) { AppendPlain(out, text, std::strlen(text)); }
 
 // Length of a well-formed UTF-8 sequence starting at text[i] and its code
 // point, or 0 when the bytes there are not one.
@@ -73,7 +87,8 @@ size_t DecodeUtf8(const unsigned char* text, size_t length, size_t i, uint32_t* 
     return count;
 }
 
-void AppendUnicodeEscape(std::string& out, uint32_t unit) {
+template <typename Out>
+void AppendUnicodeEscape(Out& out, uint32_t unit) {
     char escape[8];
     std::snprintf(escape, sizeof escape, "\\u%04x", static_cast<unsigned>(unit));
     out += escape;
@@ -81,7 +96,8 @@ void AppendUnicodeEscape(std::string& out, uint32_t unit) {
 
 // A JSON string in ASCII. Well-formed UTF-8 keeps its characters; any other
 // byte is taken as Latin-1, so no input makes the output invalid.
-void AppendJsonString(std::string& out, const char* text, size_t length) {
+template <typename Out>
+void AppendJsonString(Out& out, const char* text, size_t length) {
     const unsigned char* bytes = reinterpret_cast<const unsigned char*>(text);
     out += '"';
     for (size_t i = 0; i < length;) {
@@ -114,7 +130,8 @@ void AppendJsonString(std::string& out, const char* text, size_t length) {
     out += '"';
 }
 
-void AppendJsonString(std::string& out, const char* text) {
+template <typename Out>
+void AppendJsonString(Out& out, const char* text) {
     if (text) {
         AppendJsonString(out, text, std::strlen(text));
     } else {
@@ -122,19 +139,22 @@ void AppendJsonString(std::string& out, const char* text) {
     }
 }
 
-void AppendNumber(std::string& out, uint64_t value) {
+template <typename Out>
+void AppendNumber(Out& out, uint64_t value) {
     char digits[24];
     std::snprintf(digits, sizeof digits, "%" PRIu64, value);
     out += digits;
 }
 
-void AppendSigned(std::string& out, int64_t value) {
+template <typename Out>
+void AppendSigned(Out& out, int64_t value) {
     char digits[24];
     std::snprintf(digits, sizeof digits, "%" PRId64, value);
     out += digits;
 }
 
-void AppendHex(std::string& out, const void* data, uint32_t size) {
+template <typename Out>
+void AppendHex(Out& out, const void* data, uint32_t size) {
     static const char HEX_DIGITS[] = "0123456789abcdef";
     const unsigned char* bytes = static_cast<const unsigned char*>(data);
     for (uint32_t i = 0; i < size; ++i) {
@@ -143,9 +163,222 @@ void AppendHex(std::string& out, const void* data, uint32_t size) {
     }
 }
 
+// Writes to stdout through a fixed buffer, for output that may be large: a
+// file's stream headers can carry megabytes of properties, which are never
+// held whole.
+class StdoutSink {
+public:
+    StdoutSink() = default;
+    StdoutSink(const StdoutSink&) = delete;
+    StdoutSink& operator=(const StdoutSink&) = delete;
+    ~StdoutSink() { Flush(); }
+
+    StdoutSink& operator+=(char c) {
+        if (used_ == sizeof buffer_) Flush();
+        buffer_[used_++] = c;
+        at_line_start_ = c == '\n';
+        return *this;
+    }
+    StdoutSink& operator+=(const char* text) {
+        while (*text) *this += *text++;
+        return *this;
+    }
+    StdoutSink& operator+=(const std::string& text) {
+        for (char c : text) *this += c;
+        return *this;
+    }
+    void Flush() {
+        std::fwrite(buffer_, 1, used_, stdout);
+        used_ = 0;
+    }
+    bool AtLineStart() const { return at_line_start_; }
+
+private:
+    char buffer_[16 * 1024];
+    size_t used_ = 0;
+    bool at_line_start_ = true;
+};
+
 void WriteLine(const std::string& line) {
     std::fwrite(line.data(), 1, line.size(), stdout);
     std::fputc('\n', stdout);
+}
+
+// ---------------------------------------------------------------- stream headers
+
+const char* ResultCodeName(rm_result code) {
+    switch (code) {
+        case RM_OK: return "RM_OK";
+        case RM_FAIL: return "RM_FAIL";
+        case RM_OUT_OF_MEMORY: return "RM_OUT_OF_MEMORY";
+        case RM_NULL_ARGUMENT: return "RM_NULL_ARGUMENT";
+        case RM_BAD_FILE: return "RM_BAD_FILE";
+        case RM_BAD_DATA_CHUNK: return "RM_BAD_DATA_CHUNK";
+        case RM_CORRUPT: return "RM_CORRUPT";
+        case RM_READ_FAILED: return "RM_READ_FAILED";
+        case RM_END_OF_DATA: return "RM_END_OF_DATA";
+        default: return nullptr;
+    }
+}
+
+std::string CodeText(rm_result code) {
+    const char* name = ResultCodeName(code);
+    if (name) return name;
+    char hex[16];
+    std::snprintf(hex, sizeof hex, "0x%08" PRIX32, code);
+    return hex;
+}
+
+// Keeps the parser's last report, to say why a header read failed. A fixed
+// buffer: nothing may throw inside a callback of the reader.
+struct LastParserError {
+    rm_result code = RM_OK;
+    char message[READ_MESSAGE_SIZE] = "";
+
+    static void Record(void* user, rm_result code, const char* message) {
+        LastParserError* self = static_cast<LastParserError*>(user);
+        self->code = code;
+        std::snprintf(self->message, sizeof self->message, "%s", message ? message : "");
+    }
+};
+
+// A string property's text: up to its NUL, never past its block.
+size_t PropertyTextLength(const rm_property& property) {
+    const char* text = static_cast<const char*>(property.value.data);
+    size_t length = 0;
+    while (length < property.size && text[length] != '\0') ++length;
+    return length;
+}
+
+const char* PropertyTypeName(uint32_t type) {
+    switch (type) {
+        case RM_PROPERTY_INT: return "int";
+        case RM_PROPERTY_STRING: return "string";
+        case RM_PROPERTY_BUFFER: return "buffer";
+        default: return "unknown";
+    }
+}
+
+template <typename Out>
+void AppendPropertyValuePlain(Out& out, const rm_property& property) {
+    if (property.type == RM_PROPERTY_INT) {
+        AppendNumber(out, property.value.number);
+    } else if (!property.value.data) {
+        out += "(none)";
+    } else if (property.type == RM_PROPERTY_STRING) {
+        out += '"';
+        AppendPlain(out, static_cast<const char*>(property.value.data), PropertyTextLength(property));
+        out += '"';
+    } else if (property.type == RM_PROPERTY_BUFFER) {
+        AppendHex(out, property.value.data, property.size);
+    } else {
+        out += "?";
+    }
+}
+
+template <typename Out>
+void AppendPropertyValueJson(Out& out, const rm_property& property) {
+    if (property.type == RM_PROPERTY_INT) {
+        AppendNumber(out, property.value.number);
+    } else if (!property.value.data) {
+        out += "null";
+    } else if (property.type == RM_PROPERTY_STRING) {
+        AppendJsonString(out, static_cast<const char*>(property.value.data), PropertyTextLength(property));
+    } else if (property.type == RM_PROPERTY_BUFFER) {
+        out += '"';
+        AppendHex(out, property.value.data, property.size);
+        out += '"';
+    } else {
+        out += "null";
+    }
+}
+
+template <typename Out>
+void AppendQuotedPlain(Out& out, const char* text) {
+    if (!text) {
+        out += "(none)";
+        return;
+    }
+    out += '"';
+    AppendPlain(out, text);
+    out += '"';
+}
+
+struct NamedNumber {
+    const char* name;
+    uint32_t value;
+};
+
+// The numeric fields of a stream header, in the order both formats list them.
+std::array<NamedNumber, 8> HeaderNumbers(const rm_stream_header& h) {
+    return {{{"max_bit_rate", h.max_bit_rate},
+             {"avg_bit_rate", h.avg_bit_rate},
+             {"max_packet_size", h.max_packet_size},
+             {"avg_packet_size", h.avg_packet_size},
+             {"duration", h.duration},
+             {"preroll", h.preroll},
+             {"start_time", h.start_time},
+             {"opaque_length", h.opaque_length}}};
+}
+
+template <typename Out>
+void AppendHeaderPlain(Out& out, const rm_stream_header& h) {
+    out += "stream ";
+    AppendNumber(out, h.stream_number);
+    out += ": mime_type ";
+    AppendQuotedPlain(out, h.mime_type);
+    out += ", stream_name ";
+    AppendQuotedPlain(out, h.stream_name);
+    for (const NamedNumber& field : HeaderNumbers(h)) {
+        out += ", ";
+        out += field.name;
+        out += ' ';
+        AppendNumber(out, field.value);
+    }
+    out += '\n';
+    for (uint32_t k = 0; k < h.property_count; ++k) {
+        const rm_property& property = h.properties[k];
+        out += "  ";
+        if (property.name) {
+            AppendPlain(out, property.name);
+        } else {
+            out += "(none)";
+        }
+        out += ' ';
+        out += PropertyTypeName(property.type);
+        out += ' ';
+        AppendPropertyValuePlain(out, property);
+        out += '\n';
+    }
+}
+
+template <typename Out>
+void AppendHeaderJson(Out& out, const rm_stream_header& h) {
+    out += "{\"index\":";
+    AppendNumber(out, h.stream_number);
+    out += ",\"mime_type\":";
+    AppendJsonString(out, h.mime_type);
+    out += ",\"stream_name\":";
+    AppendJsonString(out, h.stream_name);
+    for (const NamedNumber& field : HeaderNumbers(h)) {
+        out += ",\"";
+        out += field.name;
+        out += "\":";
+        AppendNumber(out, field.value);
+    }
+    out += ",\"properties\":[";
+    for (uint32_t k = 0; k < h.property_count; ++k) {
+        const rm_property& property = h.properties[k];
+        if (k) out += ',';
+        out += "{\"name\":";
+        AppendJsonString(out, property.name);
+        out += ",\"type\":\"";
+        out += PropertyTypeName(property.type);
+        out += "\",\"value\":";
+        AppendPropertyValueJson(out, property);
+        out += '}';
+    }
+    out += "]}";
 }
 
 // ---------------------------------------------------------------- figures, JSON, CSV
@@ -154,22 +387,48 @@ struct Measurement {
     AnalysisResult result;
     AnalysisDetails details;
     bool has_figures;  // the chart would show this file's figures
+    bool damaged;      // the data broke off: the figures cover only what came before
 };
 
 Measurement Measure(const char* path) {
     Measurement m;
     m.result = MeasureFile(path, nullptr, nullptr, &m.details);
     m.has_figures = m.result == ANALYSIS_OK || m.result == ANALYSIS_FRAME_GAP;
+    m.damaged = m.details.ending == DATA_END_DAMAGED;
     if (m.has_figures) ComputeSeriesStatistics();
-    if (m.details.series_full) {
-        // The output formats have no place for it, but figures that cover
-        // only part of the file must not pass unnoticed.
-        std::string name;
-        AppendPlain(name, path);
-        std::fprintf(stderr, "%s: longer than the series holds; only the first %" PRIu32 " windows are kept\n",
-                     name.c_str(), m.details.windows_stored);
-    }
     return m;
+}
+
+// What broke the data, as the reader put it, or its result's name when it
+// said nothing.
+std::string DamageMessage(const AnalysisDetails& details) {
+    if (details.read_message[0] != '\0') return details.read_message;
+    return CodeText(details.read_result);
+}
+
+// "; series full: ..." and "; damaged at ...", in the order they happen in
+// the file; nothing for a file that ended cleanly.
+void AppendEnding(std::string& out, const Measurement& m) {
+    const AnalysisDetails& d = m.details;
+    if (d.series_full) {
+        out += "; series full: ";
+        AppendNumber(out, d.windows_not_stored);
+        out += d.windows_not_stored == 1 ? " window not stored" : " windows not stored";
+    }
+    if (m.damaged) {
+        out += "; damaged at byte ";
+        AppendNumber(out, d.damage_offset);
+        if (d.has_last_timestamp) {
+            char seconds[32];
+            std::snprintf(seconds, sizeof seconds, " after %" PRIu32 ".%03" PRIu32 " s", d.last_timestamp_ms / 1000,
+                          d.last_timestamp_ms % 1000);
+            out += seconds;
+        } else {
+            out += " before the first video packet";
+        }
+        out += ": ";
+        AppendPlain(out, DamageMessage(d).c_str());
+    }
 }
 
 void PrintFigures(const char* path, const Measurement& m) {
@@ -187,6 +446,7 @@ void PrintFigures(const char* path, const Measurement& m) {
         line += " kbps, average bitrate ";
         AppendSigned(line, SeriesStatistics.average_kbps);
         line += " kbps";
+        AppendEnding(line, m);
         WriteLine(line);
     }
     if (message) {
@@ -196,6 +456,33 @@ void PrintFigures(const char* path, const Measurement& m) {
         line += message->text;
         WriteLine(line);
     }
+}
+
+// "end": how the data ended, or null when the packets were not read to an
+// end (no stream measured, a frame gap, a stream starting too late).
+void AppendEndJson(std::string& out, const AnalysisDetails& d) {
+    if (d.ending == DATA_END_NOT_REACHED) {
+        out += "null";
+        return;
+    }
+    const bool damaged = d.ending == DATA_END_DAMAGED;
+    out += damaged ? "{\"status\":\"damaged\",\"result\":\"" : "{\"status\":\"clean\",\"result\":\"";
+    out += damaged ? CodeText(d.read_result) : CodeText(RM_END_OF_DATA);
+    out += "\",\"message\":";
+    AppendJsonString(out, damaged && d.read_message[0] != '\0' ? d.read_message : nullptr);
+    out += ",\"offset\":";
+    if (damaged) {
+        AppendNumber(out, d.damage_offset);
+    } else {
+        out += "null";
+    }
+    out += ",\"last_timestamp_ms\":";
+    if (d.has_last_timestamp) {
+        AppendNumber(out, d.last_timestamp_ms);
+    } else {
+        out += "null";
+    }
+    out += '}';
 }
 
 void PrintFiguresJson(const char* path, const Measurement& m) {
@@ -253,6 +540,10 @@ void PrintFiguresJson(const char* path, const Measurement& m) {
     } else {
         out += "null";
     }
+    out += ",\"windows_not_stored\":";
+    AppendNumber(out, m.details.windows_not_stored);
+    out += ",\"end\":";
+    AppendEndJson(out, m.details);
     out += '}';
     WriteLine(out);
 }
@@ -267,255 +558,92 @@ void PrintCsv(const char* path, const Measurement& m) {
     }
     std::fwrite(out.data(), 1, out.size(), stdout);
 
-    // The rows are data; what went wrong goes beside them.
-    const AnalysisResultMessage* message = FindResultMessage(m.result);
-    if (message) {
-        std::string line;
-        AppendPlain(line, path);
-        std::fprintf(stderr, "%s: %s\n", line.c_str(), message->text);
-    }
-}
-
-// ---------------------------------------------------------------- stream headers
-
-const char* ResultCodeName(rm_result code) {
-    switch (code) {
-        case RM_OK: return "RM_OK";
-        case RM_FAIL: return "RM_FAIL";
-        case RM_OUT_OF_MEMORY: return "RM_OUT_OF_MEMORY";
-        case RM_NULL_ARGUMENT: return "RM_NULL_ARGUMENT";
-        case RM_BAD_FILE: return "RM_BAD_FILE";
-        case RM_BAD_DATA_CHUNK: return "RM_BAD_DATA_CHUNK";
-        case RM_CORRUPT: return "RM_CORRUPT";
-        case RM_READ_FAILED: return "RM_READ_FAILED";
-        case RM_END_OF_DATA: return "RM_END_OF_DATA";
-        default: return nullptr;
-    }
-}
-
-std::string CodeText(rm_result code) {
-    const char* name = ResultCodeName(code);
-    if (name) return name;
-    char hex[16];
-    std::snprintf(hex, sizeof hex, "0x%08" PRIX32, code);
-    return hex;
-}
-
-// Keeps the parser's last report, to say why a header read failed.
-struct LastParserError {
-    rm_result code = RM_OK;
-    std::string message;
-
-    static void Record(void* user, rm_result code, const char* message) {
-        LastParserError* self = static_cast<LastParserError*>(user);
-        self->code = code;
-        self->message = message ? message : "";
-    }
-};
-
-// A string property's text: up to its NUL, never past its block.
-size_t PropertyTextLength(const rm_property& property) {
-    const char* text = static_cast<const char*>(property.value.data);
-    size_t length = 0;
-    while (length < property.size && text[length] != '\0') ++length;
-    return length;
-}
-
-const char* PropertyTypeName(uint32_t type) {
-    switch (type) {
-        case RM_PROPERTY_INT: return "int";
-        case RM_PROPERTY_STRING: return "string";
-        case RM_PROPERTY_BUFFER: return "buffer";
-        default: return "unknown";
-    }
-}
-
-void AppendPropertyValuePlain(std::string& out, const rm_property& property) {
-    if (property.type == RM_PROPERTY_INT) {
-        AppendNumber(out, property.value.number);
-    } else if (!property.value.data) {
-        out += "(none)";
-    } else if (property.type == RM_PROPERTY_STRING) {
-        out += '"';
-        AppendPlain(out, static_cast<const char*>(property.value.data), PropertyTextLength(property));
-        out += '"';
-    } else if (property.type == RM_PROPERTY_BUFFER) {
-        AppendHex(out, property.value.data, property.size);
-    } else {
-        out += "?";
-    }
-}
-
-void AppendPropertyValueJson(std::string& out, const rm_property& property) {
-    if (property.type == RM_PROPERTY_INT) {
-        AppendNumber(out, property.value.number);
-    } else if (!property.value.data) {
-        out += "null";
-    } else if (property.type == RM_PROPERTY_STRING) {
-        AppendJsonString(out, static_cast<const char*>(property.value.data), PropertyTextLength(property));
-    } else if (property.type == RM_PROPERTY_BUFFER) {
-        out += '"';
-        AppendHex(out, property.value.data, property.size);
-        out += '"';
-    } else {
-        out += "null";
-    }
-}
-
-void AppendQuotedPlain(std::string& out, const char* text) {
-    if (!text) {
-        out += "(none)";
-        return;
-    }
-    out += '"';
-    AppendPlain(out, text);
-    out += '"';
-}
-
-struct NamedNumber {
-    const char* name;
-    uint32_t value;
-};
-
-// The numeric fields of a stream header, in the order both formats list them.
-std::array<NamedNumber, 8> HeaderNumbers(const rm_stream_header& h) {
-    return {{{"max_bit_rate", h.max_bit_rate},
-             {"avg_bit_rate", h.avg_bit_rate},
-             {"max_packet_size", h.max_packet_size},
-             {"avg_packet_size", h.avg_packet_size},
-             {"duration", h.duration},
-             {"preroll", h.preroll},
-             {"start_time", h.start_time},
-             {"opaque_length", h.opaque_length}}};
-}
-
-void AppendHeaderPlain(std::string& out, const rm_stream_header& h) {
-    out += "stream ";
-    AppendNumber(out, h.stream_number);
-    out += ": mime_type ";
-    AppendQuotedPlain(out, h.mime_type);
-    out += ", stream_name ";
-    AppendQuotedPlain(out, h.stream_name);
-    for (const NamedNumber& field : HeaderNumbers(h)) {
-        out += ", ";
-        out += field.name;
-        out += ' ';
-        AppendNumber(out, field.value);
-    }
-    out += '\n';
-    for (uint32_t k = 0; k < h.property_count; ++k) {
-        const rm_property& property = h.properties[k];
-        out += "  ";
-        if (property.name) {
-            AppendPlain(out, property.name);
-        } else {
-            out += "(none)";
-        }
-        out += ' ';
-        out += PropertyTypeName(property.type);
-        out += ' ';
-        AppendPropertyValuePlain(out, property);
-        out += '\n';
-    }
-}
-
-void AppendHeaderJson(std::string& out, const rm_stream_header& h) {
-    out += "{\"index\":";
-    AppendNumber(out, h.stream_number);
-    out += ",\"mime_type\":";
-    AppendJsonString(out, h.mime_type);
-    out += ",\"stream_name\":";
-    AppendJsonString(out, h.stream_name);
-    for (const NamedNumber& field : HeaderNumbers(h)) {
-        out += ",\"";
-        out += field.name;
-        out += "\":";
-        AppendNumber(out, field.value);
-    }
-    out += ",\"properties\":[";
-    for (uint32_t k = 0; k < h.property_count; ++k) {
-        const rm_property& property = h.properties[k];
-        if (k) out += ',';
-        out += "{\"name\":";
-        AppendJsonString(out, property.name);
-        out += ",\"type\":\"";
-        out += PropertyTypeName(property.type);
-        out += "\",\"value\":";
-        AppendPropertyValueJson(out, property);
-        out += '}';
-    }
-    out += "]}";
-}
-
-// Reads the headers of one file and prints every stream header. Returns
-// true when everything could be read.
-bool PrintStreams(const char* path, bool json) {
+    // The rows are data; what went wrong, or what the rows leave out, goes
+    // beside them.
     std::string name;
     AppendPlain(name, path);
+    const AnalysisResultMessage* message = FindResultMessage(m.result);
+    if (message) std::fprintf(stderr, "%s: %s\n", name.c_str(), message->text);
+    std::string ending;
+    AppendEnding(ending, m);
+    if (!ending.empty()) std::fprintf(stderr, "%s: %s\n", name.c_str(), ending.c_str() + 2);
+}
 
-    FILE* file = std::fopen(path, "rb");
-    if (!file) {
+// Fetched stream headers and what they come from, released whatever ends the
+// listing.
+struct StreamsRun {
+    FILE* file = nullptr;
+    rm_reader* reader = nullptr;
+    rm_stream_header* header = nullptr;
+
+    ~StreamsRun() {
+        if (header) rm_reader_release_stream_header(reader, &header);
+        if (reader) rm_reader_delete(&reader);
+        if (file) std::fclose(file);
+    }
+};
+
+// Reads the headers of one file and prints every stream header as it is
+// fetched. Returns true when everything could be read.
+bool PrintStreams(const char* path, bool json, StdoutSink& out) {
+    StreamsRun run;
+    run.file = OpenMediaFile(path, nullptr);
+    if (!run.file) {
         if (json) {
-            std::string out = "{\"file\":";
+            out += "{\"file\":";
             AppendJsonString(out, path);
-            out += ",\"result\":\"OPEN_FAILED\",\"streams\":[]}";
-            WriteLine(out);
+            out += ",\"result\":\"OPEN_FAILED\",\"streams\":[]}\n";
         } else {
-            WriteLine(name + ": " + FindResultMessage(ANALYSIS_OPEN_FAILED)->text);
+            AppendPlain(out, path);
+            out += ": ";
+            out += FindResultMessage(ANALYSIS_OPEN_FAILED)->text;
+            out += '\n';
         }
         return false;
     }
 
     LastParserError last_error;
-    rm_reader* reader = rm_reader_new(&last_error, LastParserError::Record);
-    rm_result code = reader ? rm_reader_attach_stdio(reader, file) : RM_OUT_OF_MEMORY;
-    if (code == RM_OK) code = rm_reader_load_headers(reader);
-
-    std::string streams;  // JSON array items, or plain lines
-    uint32_t shown = 0;
-    if (code == RM_OK) {
-        const uint32_t count = rm_reader_stream_count(reader);
-        for (uint32_t i = 0; i < count && code == RM_OK; ++i) {
-            rm_stream_header* header = nullptr;
-            code = rm_reader_fetch_stream_header(reader, i, &header);
-            if (code != RM_OK || !header) break;
-            if (json) {
-                if (shown) streams += ',';
-                AppendHeaderJson(streams, *header);
-            } else {
-                AppendHeaderPlain(streams, *header);
-            }
-            ++shown;
-            rm_reader_release_stream_header(reader, &header);
-        }
-    }
-    rm_reader_delete(&reader);
-    std::fclose(file);
+    run.reader = rm_reader_new(&last_error, LastParserError::Record);
+    rm_result code = run.reader ? rm_reader_attach_stdio(run.reader, run.file) : RM_OUT_OF_MEMORY;
+    if (code == RM_OK) code = rm_reader_load_headers(run.reader);
+    const uint32_t count = code == RM_OK ? rm_reader_stream_count(run.reader) : 0;
 
     if (json) {
-        std::string out = "{\"file\":";
+        out += "{\"file\":";
         AppendJsonString(out, path);
-        out += ",\"result\":\"";
-        out += CodeText(code);
-        out += "\",\"streams\":[";
-        out += streams;
-        out += "]}";
-        WriteLine(out);
-    } else {
-        std::string head = name + ": ";
-        if (code == RM_OK) {
-            AppendNumber(head, shown);
-            head += shown == 1 ? " stream" : " streams";
+        out += ",\"streams\":[";
+    } else if (code == RM_OK) {
+        AppendPlain(out, path);
+        out += ": ";
+        AppendNumber(out, count);
+        out += count == 1 ? " stream\n" : " streams\n";
+    }
+    for (uint32_t i = 0; i < count && code == RM_OK; ++i) {
+        code = rm_reader_fetch_stream_header(run.reader, i, &run.header);
+        if (code != RM_OK || !run.header) break;
+        if (json) {
+            if (i) out += ',';
+            AppendHeaderJson(out, *run.header);
         } else {
-            head += CodeText(code);
-            if (last_error.code == code && !last_error.message.empty()) {
-                head += " (";
-                AppendPlain(head, last_error.message.c_str());
-                head += ')';
-            }
+            AppendHeaderPlain(out, *run.header);
         }
-        WriteLine(head);
-        std::fwrite(streams.data(), 1, streams.size(), stdout);
+        rm_reader_release_stream_header(run.reader, &run.header);
+    }
+
+    if (json) {
+        out += "],\"result\":\"";
+        out += CodeText(code);
+        out += "\"}\n";
+    } else if (code != RM_OK) {
+        AppendPlain(out, path);
+        out += ": ";
+        out += CodeText(code);
+        if (last_error.code == code && last_error.message[0] != '\0') {
+            out += " (";
+            AppendPlain(out, last_error.message);
+            out += ')';
+        }
+        out += '\n';
     }
     return code == RM_OK;
 }
@@ -564,22 +692,38 @@ int main(int argc, char** argv) {
 
     const Mode mode = streams ? Mode::Streams : csv ? Mode::Csv : Mode::Figures;
     bool all_ok = true;
+    StdoutSink out;
     for (int i = first_file; i < argc; ++i) {
         const char* path = argv[i];
-        if (mode == Mode::Streams) {
-            all_ok = PrintStreams(path, json) && all_ok;
-            continue;
+        // Running out of memory fails this file only; the next ones go on.
+        try {
+            if (mode == Mode::Streams) {
+                all_ok = PrintStreams(path, json, out) && all_ok;
+                out.Flush();
+                continue;
+            }
+            const Measurement m = Measure(path);
+            if (mode == Mode::Csv) {
+                PrintCsv(path, m);
+            } else if (json) {
+                PrintFiguresJson(path, m);
+            } else {
+                PrintFigures(path, m);
+            }
+            if (m.result != ANALYSIS_OK || m.damaged) all_ok = false;
+        } catch (const std::bad_alloc&) {
+            all_ok = false;
+            if (!out.AtLineStart()) out += '\n';
+            out.Flush();
+            std::fputs("rmrate: out of memory on ", stderr);
+            for (const char* c = path; *c; ++c) {
+                const unsigned char byte = static_cast<unsigned char>(*c);
+                std::fputc(byte >= 0x20 && byte < 0x7F ? byte : '?', stderr);
+            }
+            std::fputc('\n', stderr);
         }
-        const Measurement m = Measure(path);
-        if (mode == Mode::Csv) {
-            PrintCsv(path, m);
-        } else if (json) {
-            PrintFiguresJson(path, m);
-        } else {
-            PrintFigures(path, m);
-        }
-        if (m.result != ANALYSIS_OK) all_ok = false;
     }
+    out.Flush();
     if (std::fflush(stdout) != 0) {
         std::fprintf(stderr, "rmrate: could not write the output\n");
         return EXIT_SOME_FAILED;

@@ -13,6 +13,9 @@
 #ifdef __linux__
 #include <dirent.h>
 #endif
+#ifndef _WIN32
+#include <sys/stat.h>
+#endif
 
 using namespace rmtest;
 
@@ -124,6 +127,120 @@ TEST(MeasureFileTest, TruncatedFileKeepsTheWindowsBeforeTheCut) {
     // Windows close at 1250, 2500, 3750 and 5000 ms; the cut drops the open one.
     const std::vector<Window> expected = {{0, 15}, {1250, 12}, {2500, 12}, {3750, 12}};
     EXPECT_EQ(expected, StoredWindows());
+    // And the run says so: the packet at 5250 ms starts 21 packets into the data.
+    EXPECT_EQ(DATA_END_DAMAGED, details.ending);
+    EXPECT_EQ(RM_READ_FAILED, details.read_result);
+    EXPECT_STRNE("", details.read_message);
+    EXPECT_EQ(bytes.size() + 100 - packet_bytes, details.damage_offset);
+    EXPECT_EQ(1, details.has_last_timestamp);
+    EXPECT_EQ(5000u, details.last_timestamp_ms);
+}
+
+// How the data ended, for files cut in each kind of place. Stream 0 is video,
+// stream 1 audio; packets of 100 payload bytes alternate, video every 250 ms.
+TEST(MeasureFileTest, TellsACleanEndFromDamage) {
+    std::vector<Packet> packets;
+    for (uint32_t t = 0; t <= 5000; t += 250) {
+        packets.push_back(make_packet(1, t, 100));
+        packets.push_back(make_packet(0, t, 100));
+    }
+    RmWriter writer = simple_writer({video_mdpr(0), audio_mdpr(1)}, {});
+    std::vector<size_t> header_at;  // file offset of each packet's header
+    for (const Packet& p : packets) {
+        header_at.push_back(writer.offset());
+        writer.packet(p);
+    }
+    const Bytes whole = writer.bytes();
+    const size_t video_at_2500 = header_at[21];  // packet 21 is video at 2500 ms
+    const size_t audio_at_2750 = header_at[22];
+
+    struct Case {
+        const char* name;
+        size_t cut;  // bytes kept
+        DataEnding ending;
+        uint64_t offset;
+        int has_last;
+        uint32_t last_ms;
+        size_t windows;
+    };
+    const Case cases[] = {
+        // Windows close at 1250, 2500, 3750 and 5000 ms.
+        {"intact", whole.size(), DATA_END_CLEAN, 0, 1, 5000, 4},
+        {"in a video packet's header", video_at_2500 + 5, DATA_END_DAMAGED, video_at_2500, 1, 2250, 1},
+        {"in a video packet's payload", video_at_2500 + 60, DATA_END_DAMAGED, video_at_2500, 1, 2250, 1},
+        {"right after a whole video packet", audio_at_2750, DATA_END_DAMAGED, audio_at_2750, 1, 2500, 2},
+        // The audio packet is skipped: the reader finds the damage at the next
+        // header, past the end, and the run says the file's end.
+        {"in a skipped audio payload", audio_at_2750 + 60, DATA_END_DAMAGED, audio_at_2750 + 60, 1, 2500, 2},
+        {"before any video packet", header_at[0] + 62, DATA_END_DAMAGED, header_at[0] + 62, 0, 0, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        TempFile file(Bytes(whole.begin(), whole.begin() + static_cast<std::ptrdiff_t>(c.cut)));
+        AnalysisDetails details;
+        EXPECT_EQ(ANALYSIS_OK, MeasureFile(file.path.c_str(), nullptr, nullptr, &details));
+        EXPECT_EQ(c.ending, details.ending);
+        EXPECT_EQ(c.offset, details.damage_offset);
+        EXPECT_EQ(c.has_last, details.has_last_timestamp);
+        EXPECT_EQ(c.last_ms, details.last_timestamp_ms);
+        EXPECT_EQ(c.windows, StoredWindows().size());
+        if (c.ending == DATA_END_CLEAN) {
+            EXPECT_EQ(RM_OK, details.read_result);
+            EXPECT_STREQ("", details.read_message);
+        } else {
+            EXPECT_NE(RM_OK, details.read_result);
+            EXPECT_NE(RM_END_OF_DATA, details.read_result);
+        }
+        EXPECT_EQ(0u, details.windows_not_stored);
+    }
+}
+
+TEST(MeasureFileTest, RunsThatStopBeforeTheEndOfTheDataSayNothingOfIt) {
+    // A gap, then a cut: the damage lies beyond where the run stopped.
+    Bytes gap = video_file({make_packet(0, 0, 100), make_packet(0, 1500, 100), make_packet(0, 5000, 100),
+                            make_packet(0, 5500, 100)});
+    gap.resize(gap.size() - 50);
+    for (const Bytes& bytes : {gap, video_file({make_packet(0, 10001, 100), make_packet(0, 10500, 100)})}) {
+        TempFile file(bytes);
+        AnalysisDetails details;
+        MeasureFile(file.path.c_str(), nullptr, nullptr, &details);
+        EXPECT_EQ(DATA_END_NOT_REACHED, details.ending);
+    }
+}
+
+// Only regular files are read: a read from a device or a pipe can wait for
+// ever, and a run must end.
+TEST(MeasureFileTest, AnythingButARegularFileCannotBeOpened) {
+    TempFile file(video_file({make_packet(0, 0, 100), make_packet(0, 1200, 100)}));
+    ASSERT_FALSE(file.path.empty());
+    uint64_t size = 0;
+    FILE* opened = OpenMediaFile(file.path.c_str(), &size);
+    ASSERT_NE(nullptr, opened);
+    std::fclose(opened);
+    EXPECT_EQ(video_file({make_packet(0, 0, 100), make_packet(0, 1200, 100)}).size(), size);
+
+    const std::string directory = file.path.substr(0, file.path.find_last_of("/\\"));
+    std::vector<std::string> names = {directory};
+#ifdef _WIN32
+    names.push_back("COM1");  // under Wine a serial device
+    names.push_back("NUL");
+#else
+    const std::string fifo = file.path + ".fifo";
+    ASSERT_EQ(0, mkfifo(fifo.c_str(), 0600));  // opening it would wait for a writer
+    names.push_back(fifo);
+    names.push_back("/dev/null");
+#endif
+    for (const std::string& name : names) {
+        SCOPED_TRACE(name);
+        size = 7;
+        EXPECT_EQ(nullptr, OpenMediaFile(name.c_str(), &size));
+        EXPECT_EQ(0u, size);
+        AnalysisDetails details;
+        EXPECT_EQ(ANALYSIS_OPEN_FAILED, MeasureFile(name.c_str(), nullptr, nullptr, &details));
+    }
+#ifndef _WIN32
+    std::remove(fifo.c_str());
+#endif
 }
 
 TEST(MeasureFileTest, MeasuresOnlyTheFirstRealVideoStream) {
@@ -215,21 +332,38 @@ TEST(MeasureFileTest, FullTableKeepsItsEndMarkerAndTheRunGoesOn) {
     for (uint32_t i = 0; i <= BITRATE_SERIES_SIZE; ++i) packets.push_back(make_packet(0, i * 1001, 1));
     std::vector<Packet> with_gap = packets;
     with_gap.push_back(make_packet(0, BITRATE_SERIES_SIZE * 1001 + 2001, 1));
+    std::vector<Packet> longer = packets;
+    for (uint32_t i = 1; i <= 3; ++i) longer.push_back(make_packet(0, (BITRATE_SERIES_SIZE + i) * 1001, 1));
+    Bytes cut_later = video_file(longer);
+    cut_later.resize(cut_later.size() - 5);  // inside the last packet
 
     struct Case {
         const char* name;
-        const std::vector<Packet>* packets;
+        Bytes bytes;
         AnalysisResult result;
+        DataEnding ending;
+        uint32_t not_stored;
+        int pump_calls;
     };
-    for (const Case& c : {Case{"ends", &packets, ANALYSIS_OK}, Case{"gap after the table", &with_gap, ANALYSIS_FRAME_GAP}}) {
+    const Case cases[] = {
+        {"ends", video_file(packets), ANALYSIS_OK, DATA_END_CLEAN, 1, BITRATE_SERIES_SIZE},
+        {"gap after the table", video_file(with_gap), ANALYSIS_FRAME_GAP, DATA_END_NOT_REACHED, 1,
+         BITRATE_SERIES_SIZE},
+        {"damaged after the table", cut_later, ANALYSIS_OK, DATA_END_DAMAGED, 3, BITRATE_SERIES_SIZE + 2},
+    };
+    for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        TempFile file(video_file(*c.packets));
+        TempFile file(c.bytes);
         PumpLog pump;
         AnalysisDetails details;
         EXPECT_EQ(c.result, MeasureFile(file.path.c_str(), PumpLog::Pump, &pump, &details));
         EXPECT_EQ(uint32_t(BITRATE_SERIES_SIZE - 1), details.windows_stored);
         EXPECT_EQ(1, details.series_full);
-        EXPECT_EQ(BITRATE_SERIES_SIZE, pump.calls);  // the pump still runs per window
+        EXPECT_EQ(c.not_stored, details.windows_not_stored);
+        EXPECT_EQ(c.ending, details.ending);
+        // The chart ends where the last stored window does: 5 h 33 min 38 s.
+        EXPECT_EQ(19999u * 1001u, details.charted_until_ms);
+        EXPECT_EQ(c.pump_calls, pump.calls);  // the pump still runs per window
         EXPECT_EQ(19998u * 1001u, BitrateSeries[BITRATE_SERIES_SIZE - 2].start_ms);
         EXPECT_EQ(0u, BitrateSeries[BITRATE_SERIES_SIZE - 1].start_ms);
         EXPECT_EQ(0u, BitrateSeries[BITRATE_SERIES_SIZE - 1].kbps);

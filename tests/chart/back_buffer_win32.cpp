@@ -191,21 +191,51 @@ TEST_F(ChartWindowTest, ArrowKeysScaleAndShiftTheVideoCurveInSinglePrecision) {
     EXPECT_EQ(0.0f, ChartCurves[CURVE_AUDIO].offset);
 }
 
-TEST_F(ChartWindowTest, ScaleHasNoLimitAndTheChartStillDraws) {
+// Unbounded, a thousand presses made the scale infinite (or denormal the
+// other way), and no press ever brought the curve back.
+TEST_F(ChartWindowTest, ScaleAndOffsetStayWithinBoundsAndNeverStick) {
     ChartWindow window(904, 400, false);
     LoadChart(564, 90000, 282, SIX_POINTS);
     AnalysisPending = 1;
-    for (int i = 0; i < 1000; ++i) {
-        HandleChartKey(window.hwnd(), VK_RIGHT);
-    }
-    EXPECT_TRUE(std::isinf(ChartCurves[CURVE_VIDEO].scale));
+    const HWND w = window.hwnd();
+    ChartCurve& video = ChartCurves[CURVE_VIDEO];
+
+    // The largest product of 1.1 that stays within 1e30, pressed as the keys do.
+    volatile float largest = 1.0f;
+    for (volatile float next = largest * 1.1f; next <= 1e30f; next = largest * 1.1f) largest = next;
+    for (int i = 0; i < 1000; ++i) HandleChartKey(w, VK_RIGHT);
+    EXPECT_EQ(static_cast<float>(largest), video.scale);
+    EXPECT_GT(video.scale, 1e29f);
+
+    for (int i = 0; i < 2000; ++i) HandleChartKey(w, VK_LEFT);
+    EXPECT_GE(video.scale, 1e-30f);
+    EXPECT_LT(video.scale * 0.9f, 1e-30f);  // the next press would leave the bounds
+    EXPECT_EQ(FP_NORMAL, std::fpclassify(video.scale));
+    const float smallest = video.scale;
+    HandleChartKey(w, VK_RIGHT);
+    EXPECT_GT(video.scale, smallest);  // and it moves back at once
+
+    // The offset stops at its bound too, and comes back by a step.
+    video.offset = 9999.95f;
+    HandleChartKey(w, VK_UP);
+    EXPECT_EQ(9999.95f, video.offset);
+    HandleChartKey(w, VK_DOWN);
+    EXPECT_LT(video.offset, 9999.95f);
+    video.offset = -9999.95f;
+    HandleChartKey(w, VK_DOWN);
+    EXPECT_EQ(-9999.95f, video.offset);
+    video.offset = 0.0f;
+
+    // At the smallest scale the curve and the average lie on the time axis,
+    // all of it but the ten time ticks drawn over it.
+    video.scale = smallest;
     AnalysisPending = 0;
-    RedrawChart(window.hwnd());
+    RedrawChart(w);
     Canvas canvas(904, 400);
     CopyBackBuffer(canvas);
-    EXPECT_EQ(0, canvas.CountColor(YELLOW));  // curve and average far above
-    EXPECT_EQ(0, canvas.CountColor(RED));
-    EXPECT_EQ(WHITE, canvas.Pixel(400, 332));  // the rest as usual
+    EXPECT_EQ(690u, canvas.ColumnsOfColor(332, YELLOW, 110, 809).size());
+    EXPECT_EQ(690, canvas.CountColor(YELLOW));
+    video.scale = 1.0f;
 }
 
 // ---- paint ----

@@ -20,6 +20,7 @@ namespace {
 
 const COLORREF BLUE = 0x00FF0000;
 const float INF = std::numeric_limits<float>::infinity();
+const float NAN_VALUE = std::numeric_limits<float>::quiet_NaN();
 const int NONE = -1000000;  // "nothing on the canvas"
 
 std::vector<int> Range(int first, int step, int last) {
@@ -163,7 +164,8 @@ INSTANTIATE_TEST_SUITE_P(
         AverageCase{"zero range, average above it: off the canvas", 0, 5, 1.0f, 0.0f, NONE},
         AverageCase{"huge scale: far above, clamped", 700, 350, 1e30f, 0.0f, NONE},
         AverageCase{"infinite scale", 700, 350, INF, 0.0f, NONE},
-        AverageCase{"infinite scale times average 0 (NaN)", 700, 0, INF, 0.0f, NONE},
+        // No number: where the value 0 lies, not at the top.
+        AverageCase{"infinite scale times average 0 (NaN)", 700, 0, INF, 0.0f, 332},
         AverageCase{"negative infinite scale: far below, clamped", 700, 350, -INF, 0.0f, NONE},
         AverageCase{"average beyond 32 bits", 700, int64_t{1} << 40, 1.0f, 0.0f, NONE}));
 
@@ -244,7 +246,10 @@ INSTANTIATE_TEST_SUITE_P(
                       CurveRowCase{"scale 0 puts every value on the 0 row", 564, 0.0f, 0.0f, 564.0f, 332},
                       CurveRowCase{"huge scale: clamped far above", 564, 1e30f, 0.0f, 564.0f, NONE},
                       CurveRowCase{"infinite scale", 564, INF, 0.0f, 564.0f, NONE},
-                      CurveRowCase{"0 times infinite scale (NaN)", 564, INF, 0.0f, 0.0f, NONE},
+                      // Rows that are no number go where the value 0 lies.
+                      CurveRowCase{"0 times infinite scale (NaN)", 564, INF, 0.0f, 0.0f, 332},
+                      CurveRowCase{"NaN row of a shifted curve", 564, INF, 0.5f, 0.0f, 191},
+                      CurveRowCase{"a point that is no number", 564, 1.0f, 0.0f, NAN_VALUE, 332},
                       CurveRowCase{"huge offset", 564, 1.0f, 3e7f, 0.0f, NONE}));
 
 TEST(ChartCurves, OnePointIsASinglePixelOnTheValueAxis) {

@@ -3,6 +3,7 @@
 // KOV.EXE itself as a child process for File > Exit.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -329,6 +330,29 @@ TEST_F(MainWindowTest, AboutBoxShowsItsPicturesAndClosesWithOkEscapeOrCloseBox) 
         EXPECT_EQ(318, logo.bmWidth);
         EXPECT_EQ(99, logo.bmHeight);
     }
+}
+
+// Held down for half a minute, the arrow keys once made the scale infinite
+// (or denormal) for the rest of the session: no later file showed a curve.
+TEST_F(MainWindowTest, ZoomNeverSticksAcrossFiles) {
+    DialogWatcher watcher;
+    RunAnalysis(hwnd(), SamplePath("demo.rm").c_str());
+    AnalysisPending = 1;  // keeps two thousand redraws cheap
+    for (int i = 0; i < 1000; ++i) SendMessageA(hwnd(), WM_KEYDOWN, VK_RIGHT, 0);
+    for (int i = 0; i < 1100; ++i) SendMessageA(hwnd(), WM_KEYDOWN, VK_LEFT, 0);
+    AnalysisPending = 0;
+    EXPECT_EQ(FP_NORMAL, std::fpclassify(ChartCurves[CURVE_VIDEO].scale));
+
+    RunAnalysis(hwnd(), SamplePath("rv20_video.rmvb").c_str());
+    EXPECT_TRUE(watcher.Seen().empty());
+    const RECT client = Client();
+    chart_test::Canvas canvas(client.right, client.bottom);
+    chart_test::CopyBackBuffer(canvas);
+    // Flattened onto the time axis, but there, across the plot less the
+    // time ticks drawn over it.
+    const int plot_width = client.right - 204;
+    EXPECT_GE(canvas.CountColor(chart_test::YELLOW), plot_width - plot_width / 70 - 1);
+    ChartCurves[CURVE_VIDEO].scale = 1.0f;
 }
 
 // ---------------------------------------------------------------- GDI objects

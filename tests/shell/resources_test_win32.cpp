@@ -87,12 +87,14 @@ TEST(KovExeResourcesTest, HoldsExactlyItsResourcesInLanguage2052) {
 
     const int RT_STRING_ID = 6, RT_MENU_ID = 4, RT_ACCELERATOR_ID = 9, RT_DIALOG_ID = 5, RT_ICON_ID = 3,
               RT_GROUP_ICON_ID = 14, RT_BITMAP_ID = 2, RT_VERSION_ID = 16;
-    // Strings 103 and 109 share block 7 (ids 96 to 111); the two icons have
-    // one image each, stored as RT_ICON 1 and 2.
+    // Strings 103 and 109 share block 7 (ids 96 to 111), the texts of a
+    // file's ending (120 to 124) block 8; the two icons have one image each,
+    // stored as RT_ICON 1 and 2.
     const std::set<ResourceId> expected = {
         {RT_BITMAP_ID, IDB_ABOUTLOGO}, {RT_ICON_ID, 1},          {RT_ICON_ID, 2},
         {RT_MENU_ID, IDR_MAINMENU},    {RT_DIALOG_ID, IDD_ABOUTBOX}, {RT_DIALOG_ID, IDD_WAIT},
-        {RT_STRING_ID, 7},             {RT_ACCELERATOR_ID, IDR_MAINMENU}, {RT_GROUP_ICON_ID, IDI_MAIN},
+        {RT_STRING_ID, 7},             {RT_STRING_ID, 8},
+        {RT_ACCELERATOR_ID, IDR_MAINMENU}, {RT_GROUP_ICON_ID, IDI_MAIN},
         {RT_GROUP_ICON_ID, IDI_SMALL}, {RT_VERSION_ID, 1},         {RT_MANIFEST_ID, 1},
     };
     EXPECT_EQ(expected.size(), found.ids.size());

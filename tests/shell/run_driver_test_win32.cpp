@@ -3,9 +3,11 @@
 // run's own pump can deliver: a second run, a quit, the window's end.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstring>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "analysis/analysis_win32.h"
 #include "analysis/run_driver_win32.h"
@@ -27,6 +29,26 @@ const COLORREF MARKER = RGB(1, 2, 3);
 const COLORREF CHART_BACKGROUND = 0x004A4A4A;
 const COLORREF AXIS_WHITE = 0x00FFFFFF;
 const uint32_t STATISTICS_SENTINEL = 777777;
+
+// The icon a message box shows, or null.
+HICON IconOf(HWND box) {
+    for (HWND child = GetWindow(box, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
+        char name[16] = {};
+        GetClassNameA(child, name, sizeof name);
+        if (lstrcmpiA(name, "Static") == 0 && (GetWindowLongA(child, GWL_STYLE) & SS_TYPEMASK) == SS_ICON) {
+            return reinterpret_cast<HICON>(SendMessageA(child, STM_GETICON, 0, 0));
+        }
+    }
+    return nullptr;
+}
+
+// One packet of 1 byte every 1001 ms: each closes a window, so 20001 packets
+// close 20000 windows, one more than the series stores.
+Bytes LongFile() {
+    std::vector<Packet> packets;
+    for (uint32_t i = 0; i <= BITRATE_SERIES_SIZE; ++i) packets.push_back(make_packet(0, i * 1001, 1));
+    return video_file(packets);
+}
 
 // Windows of 1000-byte packets every 400 ms: {0, 26} and {1200, 20}, then a
 // packet 2001 ms after the third window's start.
@@ -131,6 +153,90 @@ TEST_F(RunDriverTest, EachResultShowsItsMessageAndRedrawsOnlyWhenUsable) {
     }
 }
 
+// How a charted run ended, straight through the reporting step: the boxes
+// come after the chart, in the order their causes lie in the file.
+TEST_F(RunDriverTest, EndingBoxesFollowTheChartInFileOrder) {
+    AnalysisDetails damaged = {};
+    damaged.ending = DATA_END_DAMAGED;
+    damaged.damage_offset = 1234567;
+    damaged.has_last_timestamp = 1;
+    damaged.last_timestamp_ms = 134467;
+    AnalysisDetails full = {};
+    full.ending = DATA_END_CLEAN;
+    full.series_full = 1;
+    full.windows_not_stored = 5;
+    full.charted_until_ms = 19999u * 1001u;
+    AnalysisDetails full_then_damaged = damaged;
+    full_then_damaged.series_full = 1;
+    full_then_damaged.windows_not_stored = 40;
+    full_then_damaged.charted_until_ms = 19999u * 1001u;
+    full_then_damaged.last_timestamp_ms = 20039u * 1001u;
+    AnalysisDetails no_video_packet = damaged;
+    no_video_packet.has_last_timestamp = 0;
+
+    const std::string damaged_text =
+        "The file is damaged after 2:14 (byte 1,234,567). The chart shows the video up to there.";
+    const std::string long_text = "The video is longer than KOV can chart; the chart shows its first 5 h 33 min.";
+    struct Box {
+        std::string caption;
+        std::string text;
+        LPCSTR icon;  // null: none
+    };
+    const Box damage_box = {"Damaged file", damaged_text, IDI_WARNING};
+    const Box long_box = {"Long video", long_text, IDI_INFORMATION};
+    struct Case {
+        const char* name;
+        AnalysisResult result;
+        const AnalysisDetails* details;
+        std::vector<Box> boxes;
+    };
+    const Case cases[] = {
+        {"damaged", ANALYSIS_OK, &damaged, {damage_box}},
+        {"damaged before any video packet", ANALYSIS_OK, &no_video_packet,
+         {{"Damaged file",
+           "The file is damaged after 0:00 (byte 1,234,567). The chart shows the video up to there.",
+           IDI_WARNING}}},
+        {"series full", ANALYSIS_OK, &full, {long_box}},
+        // The chart ends before the damage, so that box says only where.
+        {"full, then damaged", ANALYSIS_OK, &full_then_damaged,
+         {long_box, {"Damaged file", "The file is damaged after 334:19 (byte 1,234,567).", IDI_WARNING}}},
+        {"full, then a gap", ANALYSIS_FRAME_GAP, &full,
+         {long_box, {"Frame error", "Some frame errors in the .rm video file", nullptr}}},
+        {"cancelled", ANALYSIS_CANCELLED, &damaged, {}},
+        {"no chart, no ending", ANALYSIS_HEADERS_FAILED, &full_then_damaged,
+         {{"Analysis of failure", "Fail to analyse the headers of the .rm file", nullptr}}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ClearMarks();
+        for (BitrateSample& sample : BitrateSeries) sample = {0, 0};
+        BitrateSeries[0] = {0, 300};
+        AnalysisPending = 0;
+
+        DialogWatcher watcher;
+        std::vector<HICON> icons;
+        std::vector<HWND> owners;
+        std::vector<bool> drawn_before;
+        watcher.OnDialog([&](const SeenDialog& box) {
+            icons.push_back(IconOf(box.window));
+            owners.push_back(GetWindow(box.window, GW_OWNER));
+            drawn_before.push_back(Redrawn());
+        });
+        ReportAnalysisResult(hwnd(), c.result, c.details);
+
+        ASSERT_EQ(c.boxes.size(), watcher.Seen().size());
+        for (size_t i = 0; i < c.boxes.size(); ++i) {
+            SCOPED_TRACE(i);
+            EXPECT_EQ(c.boxes[i].caption, watcher.Seen()[i].caption);
+            EXPECT_EQ(c.boxes[i].text, watcher.Seen()[i].text);
+            EXPECT_EQ(c.boxes[i].icon ? LoadIconA(nullptr, c.boxes[i].icon) : nullptr, icons[i]);
+            EXPECT_EQ(hwnd(), owners[i]);
+            EXPECT_EQ(c.result != ANALYSIS_HEADERS_FAILED, drawn_before[i]);
+        }
+        EXPECT_FALSE(watcher.Stuck());
+    }
+}
+
 TEST_F(RunDriverTest, NothingIsShownForAWindowThatIsGone) {
     HWND gone = hwnd();
     DestroyWindow(gone);
@@ -165,7 +271,7 @@ TEST_F(RunDriverTest, FilesEndInTheirMessageOrChart) {
         {"not RealMedia", &not_rm, "Wrong video format", false},
         {"damaged headers", &damaged_headers, "Analysis of failure", false},
         {"frame gap", &gap, "Frame error", true},
-        {"truncated", &truncated, nullptr, true},
+        {"truncated", &truncated, "Damaged file", true},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -213,6 +319,73 @@ TEST_F(RunDriverTest, FrameGapKeepsTheWindowsBeforeTheGap) {
     EXPECT_EQ(0u, BitrateSeries[2].start_ms);
     EXPECT_EQ(26u, SeriesStatistics.max_kbps);
     EXPECT_EQ(1200u, SeriesStatistics.last_start_ms);
+}
+
+// A real cut file: demo.rm ends inside the payload of its video packet at
+// 18000 ms, whose header starts at byte 203,804; the last video packet read
+// whole lies at 17916 ms.
+TEST_F(RunDriverTest, DamagedSampleShowsWhereItBreaksAfterItsChart) {
+    FILE* sample = std::fopen(SamplePath("demo.rm").c_str(), "rb");
+    ASSERT_NE(nullptr, sample);
+    Bytes bytes(204638);
+    ASSERT_EQ(bytes.size(), std::fread(bytes.data(), 1, bytes.size(), sample));
+    std::fclose(sample);
+    TempFile file(bytes);
+
+    DialogWatcher watcher;
+    bool chart_under_box = false;
+    HICON icon = nullptr;
+    watcher.OnDialog([&](const SeenDialog& box) {
+        chart_under_box = Redrawn();
+        icon = IconOf(box.window);
+    });
+    RunAnalysis(hwnd(), file.path.c_str());
+
+    ASSERT_EQ(1u, watcher.Seen().size());
+    EXPECT_EQ("Damaged file", watcher.Seen()[0].caption);
+    EXPECT_EQ("The file is damaged after 0:17 (byte 203,804). The chart shows the video up to there.",
+              watcher.Seen()[0].text);
+    EXPECT_EQ(LoadIconA(nullptr, IDI_WARNING), icon);
+    EXPECT_TRUE(chart_under_box);
+    // The chart holds the 16 windows closed before the cut.
+    EXPECT_EQ(16250u, SeriesStatistics.last_start_ms);
+}
+
+TEST_F(RunDriverTest, LongVideoSaysHowMuchTheChartShows) {
+    TempFile file(LongFile());
+    DialogWatcher watcher;
+    bool chart_under_box = false;
+    HICON icon = nullptr;
+    watcher.OnDialog([&](const SeenDialog& box) {
+        chart_under_box = Redrawn();
+        icon = IconOf(box.window);
+    });
+    RunAnalysis(hwnd(), file.path.c_str());
+
+    ASSERT_EQ(1u, watcher.Seen().size());
+    EXPECT_EQ("Long video", watcher.Seen()[0].caption);
+    EXPECT_EQ("The video is longer than KOV can chart; the chart shows its first 5 h 33 min.",
+              watcher.Seen()[0].text);
+    EXPECT_EQ(LoadIconA(nullptr, IDI_INFORMATION), icon);
+    EXPECT_TRUE(chart_under_box);
+    EXPECT_EQ(19998u * 1001u, SeriesStatistics.last_start_ms);
+}
+
+// Names that are no regular file: the serial port Wine maps COM1 to, the
+// AUX device, a directory. Reading one would wait for ever; the run says at
+// once that it cannot open it, from the command line as from a drop.
+TEST_F(RunDriverTest, DevicesAndDirectoriesCannotBeOpened) {
+    for (const char* name : {"COM1", "AUX", "C:\\windows"}) {
+        SCOPED_TRACE(name);
+        std::strcpy(CmdLinePath, name);
+        DialogWatcher watcher;
+        const DWORD started = GetTickCount();
+        SendMessageA(hwnd(), WM_OPENCMDLINEFILE, 0, 0);
+        EXPECT_LT(GetTickCount() - started, 20000u);
+        ASSERT_EQ(1u, watcher.Seen().size());
+        EXPECT_EQ("Sorry, can not open the file", watcher.Seen()[0].text);
+        EXPECT_EQ("Failure to open files", watcher.Seen()[0].caption);
+    }
 }
 
 TEST(WaitDialogPositionTest, CentresOnTheWindowTruncatingTowardZero) {

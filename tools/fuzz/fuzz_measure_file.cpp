@@ -60,5 +60,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (BitrateSeries[BITRATE_SERIES_SIZE - 1].start_ms != 0) {
         __builtin_trap();
     }
+    // Damage is found within the file, and only while a stream is read.
+    if (details.ending == DATA_END_DAMAGED && (details.damage_offset > size || !details.stream_chosen)) {
+        __builtin_trap();
+    }
     return 0;
 }
