@@ -89,7 +89,7 @@ size_t DecodeUtf8(const unsigned char* text, size_t length, size_t i, uint32_t* 
 
 template <typename Out>
 void AppendUnicodeEscape(Out& out, uint32_t unit) {
-    char escape[8];
+    char escape[12];  // room for any unsigned, so no compiler sees a cut
     std::snprintf(escape, sizeof escape, "\\u%04x", static_cast<unsigned>(unit));
     out += escape;
 }
