@@ -99,23 +99,37 @@ bool rm_packets_remain(rm_reader* reader)
     return true;
 }
 
-// After a packet header read that fell short: whether the packets ended
-// there rather than being cut off. ffmpeg's muxer declares a DATA size 18
-// bytes beyond its last packet and writes 8 zero bytes of them, so the file
-// ends 10 bytes short of the declared end; a header read there finds only
-// zeros. A cut packet header never does (its length field is not 0), and a
-// cut further back still has more than 18 declared bytes ahead of it.
-bool rm_short_header_is_trailer(const rm_reader* reader)
+// ffmpeg's muxer declares a DATA size 18 bytes beyond its last packet and
+// writes 8 zero bytes of them, so its files end 10 bytes short of the
+// declared end. A header there, read in full (something was appended) or
+// cut short by the end of the file, begins with a zero version and a zero
+// length, which no packet has. Such a trailer ends the chunk's packets; a
+// header cut short anywhere else is damage, as are bytes that could start a
+// packet. Without a declared end, only zeros before the end of the file are
+// a trailer.
+bool rm_header_is_trailer(const rm_reader* reader)
 {
-    if (reader->data_end != 0 && reader->packet_start + RM_TRAILER_ROOM < reader->data_end) {
-        return false;
+    uint32_t inspected = RM_PACKET_HEADER_SIZE;
+    if (reader->data_end != 0) {
+        if (reader->packet_start + RM_TRAILER_ROOM < reader->data_end) {
+            return false;
+        }
+        inspected = 4;  // version and length
     }
-    for (uint32_t i = 0; i < reader->buffer_held && i < reader->buffer_size; ++i) {
+    for (uint32_t i = 0; i < inspected && i < reader->buffer_held && i < reader->buffer_size; ++i) {
         if (reader->buffer[i] != 0) {
             return false;
         }
     }
     return true;
+}
+
+// Moves on to the declared end of the DATA chunk, past a trailer.
+void rm_skip_to_data_end(rm_reader* reader)
+{
+    if (reader->position < reader->data_end) {
+        rm_seek(reader, int32_t(reader->data_end - reader->position), 1);
+    }
 }
 
 }  // namespace
@@ -237,21 +251,36 @@ rm_result rm_read_packet(rm_reader* reader, rm_packet** out, int32_t selector)
 
     rm_packet_header header;
     int32_t index = -1;
+    // Every end of the packets is reported once, as a header read that found
+    // nothing, as callers have always seen it.
+    bool end_reported = false;
     for (;;) {
         const uint64_t reached = reader->position;
         if (!rm_packets_remain(reader)) {
             // Where the packets stopped: the declared end where there is one,
             // whatever a look for a further chunk read after it.
             reader->packet_start = reader->data_end != 0 ? reader->data_end : reached;
-            // Every end of the packets is reported as a header read that
-            // found nothing, as callers have always seen it.
-            rm_report(reader, RM_READ_FAILED, "Could not read packet header.");
+            if (!end_reported) {
+                rm_report(reader, RM_READ_FAILED, "Could not read packet header.");
+            }
             return RM_END_OF_DATA;
         }
         reader->packet_start = reader->position;
         rm_result result = rm_fetch_packet_header(reader, &header);
         if (result != RM_OK) {
-            return rm_short_header_is_trailer(reader) ? RM_END_OF_DATA : result;
+            // rm_fetch_packet_header has reported it.
+            if (!rm_header_is_trailer(reader)) {
+                return result;
+            }
+            if (reader->data_end == 0) {
+                return RM_END_OF_DATA;
+            }
+            end_reported = true;
+        }
+        if (result != RM_OK || (reader->data_end != 0 && rm_header_is_trailer(reader))) {
+            // The chunk's packets end here; a further DATA chunk may follow.
+            rm_skip_to_data_end(reader);
+            continue;
         }
         index = rm_stream_index(reader, header.stream_number);
         if (selector != -1 && index != selector) {

@@ -194,6 +194,39 @@ TEST(DataEnd, PacketCountNeitherEndsNorExtendsTheData)
     }
 }
 
+// A DATA size too small for its own head declares no end: the packets run to
+// the end of the file, where only a header read that finds nothing, or
+// zeros, ends them cleanly.
+TEST(DataEnd, WithoutADeclaredEndThePacketsRunToTheEndOfTheFile)
+{
+    const struct {
+        const char* what;
+        uint32_t size;
+        Bytes tail;
+        rm_result end;
+    } cases[] = {
+        {"size 0, nothing after", 0, {}, RM_END_OF_DATA},
+        {"size 17, zeros after", 17, Bytes(5, 0), RM_END_OF_DATA},
+        {"size 0, a cut header after", 0, {0x00, 0x00, 0x00, 0x20, 0x00}, RM_READ_FAILED},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        rmtest::DataChunk data(0, {}, 0, c.size);
+        RmWriter w;
+        w.rmf().prop().mdpr(rmtest::video_mdpr(0)).data(data);
+        for (uint32_t i = 0; i < 3; ++i) w.packet(make_packet(0, i * 40, 30, i == 0));
+        const uint64_t end_of_packets = w.offset();
+        w.raw(c.tail);
+        Opened f(w.bytes());
+        ASSERT_EQ(rm_reader_load_headers(f.reader), RM_OK);
+        rm_result end = RM_OK;
+        EXPECT_EQ(read_all(f.reader, -1, &end).size(), 3u);
+        EXPECT_EQ(end, c.end);
+        EXPECT_EQ(rm_reader_packet_offset(f.reader), end_of_packets);
+        EXPECT_EQ(f.log.count(), 1u);
+    }
+}
+
 // A header that starts inside the declared data but whose payload runs past
 // a cut is damage, wherever the cut falls in it.
 TEST(DataEnd, CutInsideTheLastPacketFailsAndSaysWhere)

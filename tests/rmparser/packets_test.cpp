@@ -160,11 +160,12 @@ TEST(PacketReading, SkipsOtherStreamsByTheirLength)
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         Opened f(rmtest::simple_file(kVideoAndAudio,
-                                     {make_packet(0, 0, 4, true), c.skipped, make_packet(0, 40, 6), c.skipped}));
+                                     {make_packet(0, 0, 4, true), c.skipped, make_packet(0, 40, 6), c.skipped,
+                                      make_packet(0, 80, 6)}));
         ASSERT_EQ(f.load(), RM_OK);
         f.io.seeks.clear();
         const std::vector<Got> list = f.all(0);
-        EXPECT_EQ(timestamps(list), (std::vector<uint32_t>{0, 40}));
+        EXPECT_EQ(timestamps(list), (std::vector<uint32_t>{0, 40, 80}));
         EXPECT_EQ(list.back().code, RM_END_OF_DATA);
         ASSERT_EQ(f.io.seeks.size(), 2u);
         for (const auto& seek : f.io.seeks) {
@@ -424,6 +425,9 @@ TEST(PacketReading, OvershootingDataSizeEndsCleanlyOnlyAtItsTrailer)
         {"nothing declared", 0u, 3, Bytes(8, 0), RM_END_OF_DATA},
         {"trailer lost too", {}, 3, {}, RM_END_OF_DATA},
         {"part of the trailer", {}, 3, Bytes(3, 0), RM_END_OF_DATA},
+        {"an index appended after the trailer", {}, 3,
+         {0, 0, 0, 0, 0, 0, 0, 0, 'I', 'N', 'D', 'X', 0, 0, 0, 20, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0},
+         RM_END_OF_DATA},
         {"last packet lost", {}, 2, Bytes(8, 0), RM_READ_FAILED},
         {"last packet lost, fewer declared", 2u, 2, Bytes(8, 0), RM_READ_FAILED},
         {"a packet header where the trailer was", {}, 3, {0x00, 0x00, 0x00, 0x14, 0x00, 0x00, 0x00, 0x00},
@@ -440,6 +444,7 @@ TEST(PacketReading, OvershootingDataSizeEndsCleanlyOnlyAtItsTrailer)
         for (uint32_t i = 0; i < c.packets_kept; ++i) {
             w.packet(make_packet(0, i * 40, 8, i == 0));
         }
+        const uint64_t declared_end = w.offset() + 18;
         const uint64_t end_of_packets = w.offset();
         w.raw(c.trailer);
         for (int32_t selector : {-1, 0, 1}) {
@@ -448,7 +453,9 @@ TEST(PacketReading, OvershootingDataSizeEndsCleanlyOnlyAtItsTrailer)
             const std::vector<Got> list = g.all(selector);
             EXPECT_EQ(list.back().code, c.end) << "selector " << selector;
             EXPECT_EQ(g.log.last_message(), kHeaderMessage);
-            EXPECT_EQ(rm_reader_packet_offset(g.reader), end_of_packets);
+            EXPECT_EQ(g.log.count(), 1u);
+            // A cut names the packet it hit; a clean end the declared end.
+            EXPECT_EQ(rm_reader_packet_offset(g.reader), c.end == RM_END_OF_DATA ? declared_end : end_of_packets);
         }
     }
 }
