@@ -224,7 +224,8 @@ rm_result rm_locate_packets(rm_reader* reader)
     rm_packet_header first;
     result = rm_fetch_packet_header(reader, &first);
     if (result != RM_OK) {
-        return result;
+        // ffmpeg's trailer right after the head: a chunk without packets.
+        return rm_header_is_trailer(reader) ? RM_OK : result;
     }
     if (rm_stream_index(reader, first.stream_number) == -1) {
         return RM_BAD_DATA_CHUNK;
