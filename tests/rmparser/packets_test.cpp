@@ -205,29 +205,6 @@ TEST(PacketReading, ShortSkippedLengthLeadsToTheHeaderInsideIt)
     }
 }
 
-// "00 02" over and over reads as headers of length 2 (stream 2, no stream
-// here) at every second byte: each skip steps back 10 bytes, 2 bytes on from
-// the last header, until the data ends; no packet is made of them.
-TEST(PacketReading, RunOfShortSkippedLengthsEndsAtTheDataEnd)
-{
-    Bytes garbage;
-    for (int i = 0; i < 500; ++i) {
-        garbage.insert(garbage.end(), {0x00, 0x02});
-    }
-    rmtest::DataChunk data;
-    data.size = uint32_t(18 + 16 + garbage.size());
-    rmtest::RmWriter w;
-    w.rmf().prop().mdpr(kVideoAndAudio[0]).mdpr(kVideoAndAudio[1]).data(data).packet(make_packet(0, 0, 4, true));
-    w.raw(garbage).indx(4);
-    Opened f(w.bytes());
-    ASSERT_EQ(f.load(), RM_OK);
-    f.io.seeks.clear();
-    const std::vector<Got> list = f.all(0);
-    EXPECT_EQ(timestamps(list), (std::vector<uint32_t>{0}));
-    EXPECT_EQ(list.back().code, RM_END_OF_DATA);
-    EXPECT_EQ(f.io.seeks.size(), garbage.size() / 2);
-}
-
 TEST(PacketReading, UnknownStreamNumberIsCorruptOnlyWhenTaken)
 {
     const Bytes file = rmtest::simple_file({rmtest::video_mdpr(0)},

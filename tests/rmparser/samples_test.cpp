@@ -7,7 +7,6 @@
 #include <cctype>
 #include <cstdio>
 #include <fstream>
-#include <iterator>
 #include <ostream>
 #include <sstream>
 #include <string>
@@ -301,74 +300,6 @@ TEST_P(SampleFile, ReadsEachStreamAloneWithTheOthersSkipped) {
         EXPECT_TRUE(o.mismatches.empty()) << first_mismatches(o);
         EXPECT_EQ(o.delivered, own.size());
         EXPECT_EQ(o.end, RM_END_OF_DATA) << s.errors.last_message();
-    }
-}
-
-Bytes file_bytes(const std::string& path) {
-    std::ifstream in(path.c_str(), std::ios::binary);
-    return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-// The file in memory, as far as `readable` bytes, read with every stream.
-struct MemorySample {
-    TestAllocator memory;
-    ErrorLog errors;
-    MemoryIo io;
-    rm_reader* reader = nullptr;
-    size_t delivered = 0;
-    rm_result end = RM_OK;
-
-    MemorySample(Bytes bytes, uint64_t readable) : io(std::move(bytes)) {
-        io.fail_reads_at = readable;
-        reader = rm_reader_new_custom(&errors, &ErrorLog::report, &memory, &TestAllocator::allocate,
-                                      &TestAllocator::release);
-        io.attach(reader);
-        if ((end = rm_reader_load_headers(reader)) != RM_OK) return;
-        rm_packet* packet = nullptr;
-        while ((end = rm_reader_next_packet(reader, &packet, -1)) == RM_OK) {
-            ++delivered;
-            rm_reader_release_packet(reader, &packet);
-        }
-    }
-    ~MemorySample() {
-        rm_reader_delete(&reader);
-        EXPECT_EQ(memory.live(), 0u);
-    }
-};
-
-// Cut anywhere among the packets, the file gives every packet before the cut
-// and then fails at the packet the cut went through.
-TEST_P(SampleFile, CutAmongThePacketsIsDamageAtThePacketItHits) {
-    const Bytes bytes = file_bytes(path());
-    const uint64_t first = packets_.front().offset - 12;
-    const uint64_t last_end = uint64_t(packets_.back().offset) + packets_.back().size;
-    for (int step = 0; step <= 12; ++step) {
-        const uint64_t cut = first + (last_end - 1 - first) * uint64_t(step) / 12;
-        SCOPED_TRACE("cut at " + std::to_string(cut));
-        size_t whole = 0;
-        while (whole < packets_.size() && uint64_t(packets_[whole].offset) + packets_[whole].size <= cut) ++whole;
-        MemorySample s(bytes, cut);
-        EXPECT_EQ(s.delivered, whole);
-        EXPECT_EQ(s.end, RM_READ_FAILED);
-        EXPECT_EQ(rm_reader_packet_offset(s.reader), packets_[whole].offset - 12u);
-    }
-}
-
-// RealMedia encoders end files with an index; after ffmpeg's trailer it is
-// no packet either, and a file cut inside the trailer has lost no packet.
-TEST_P(SampleFile, IndexAppendedOrTrailerCutChangesNothing) {
-    Bytes indexed = file_bytes(path());
-    const uint64_t size = indexed.size();
-    RmWriter index;
-    index.indx(1500);  // "DX" as a length would ask for 17,496 bytes: there are 21,020
-    const Bytes index_bytes = index.bytes();
-    indexed.insert(indexed.end(), index_bytes.begin(), index_bytes.end());
-    for (uint64_t readable : {uint64_t(indexed.size()), size, size - 3, size - 8}) {
-        SCOPED_TRACE(readable);
-        MemorySample s(indexed, readable);
-        EXPECT_EQ(s.delivered, packets_.size());
-        EXPECT_EQ(s.end, RM_END_OF_DATA) << s.errors.last_message();
-        EXPECT_EQ(s.errors.count(), 1u);
     }
 }
 

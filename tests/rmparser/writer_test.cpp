@@ -270,19 +270,6 @@ TEST(WriterDefaults, PacketsBelongToTheLatestData) {
     EXPECT_EQ(get_u32(b, second + 10), 2u);
 }
 
-TEST(WriterDefaults, LinkedDataNamesTheNextDataChunk) {
-    DataChunk linked;
-    linked.link_next = true;
-    linked.next_data_header = 77;  // ignored once linked
-    RmWriter w;
-    w.data(linked).packet(make_packet(0, 0, 1)).indx(1);
-    const size_t second = w.offset();
-    w.data(linked).packet(make_packet(0, 0, 2));
-    Bytes b = w.bytes();
-    EXPECT_EQ(get_u32(b, 14), uint32_t(second));
-    EXPECT_EQ(get_u32(b, second + 14), 0u) << "no DATA after the last one";
-}
-
 TEST(WriterDefaults, NoDataMeansOffsetZeroAndEveryChunkCounted) {
     Bytes b = RmWriter().rmf().prop().mdpr(video_mdpr(0)).mdpr(audio_mdpr(1)).bytes();
     EXPECT_EQ(get_u32(b, 14), 3u);
