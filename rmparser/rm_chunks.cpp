@@ -44,9 +44,9 @@ void release_and_clear(rm_reader* reader, T*& pointer)
 
 // ---------------------------------------------------------------- chunk reader
 
-rm_result rm_read_chunk(rm_reader* reader, uint32_t* id)
+rm_result rm_read_chunk_head(rm_reader* reader, rm_chunk_header* header)
 {
-    if (!reader || !id) {
+    if (!reader || !header) {
         return RM_NULL_ARGUMENT;
     }
     if (rm_read_to_buffer(reader, CHUNK_HEADER_SIZE, 0) != CHUNK_HEADER_SIZE) {
@@ -55,32 +55,85 @@ rm_result rm_read_chunk(rm_reader* reader, uint32_t* id)
     }
     // Cannot fail once ten bytes are held, but an unchecked decode would leave
     // the header unset to the compiler's eyes.
-    rm_chunk_header header;
-    if (rm_decode_chunk_header(reader, &header) != RM_OK) {
+    if (rm_decode_chunk_header(reader, header) != RM_OK) {
         rm_report(reader, RM_READ_FAILED, "Could not read chunk header.");
         return RM_READ_FAILED;
     }
+    return RM_OK;
+}
 
+bool rm_chunk_size_acceptable(const rm_chunk_header* header)
+{
+    if (header->id == RM_ID_DATA || header->id == RM_ID_INDX) {
+        return true;  // only their fixed heads are read
+    }
+    return header->size >= CHUNK_HEADER_SIZE && header->size <= RM_MAX_HEADER_CHUNK_SIZE;
+}
+
+rm_result rm_read_chunk_rest(rm_reader* reader, const rm_chunk_header* header)
+{
+    if (!reader || !header) {
+        return RM_NULL_ARGUMENT;
+    }
     // DATA and INDX contribute only their fixed heads; the packets and the
     // index entries stay in the file.
-    uint32_t held;
-    if (header.id == RM_ID_DATA) {
-        held = DATA_HEAD_SIZE;
-    } else if (header.id == RM_ID_INDX) {
-        held = INDX_HEAD_SIZE;
+    uint32_t wanted;
+    if (header->id == RM_ID_DATA) {
+        wanted = DATA_HEAD_SIZE;
+    } else if (header->id == RM_ID_INDX) {
+        wanted = INDX_HEAD_SIZE;
     } else {
         // A size that cannot hold its own header, or one no header chunk
         // comes near, is damage: refuse it before it sizes the buffer.
-        if (header.size < CHUNK_HEADER_SIZE || header.size > RM_MAX_HEADER_CHUNK_SIZE) {
+        if (!rm_chunk_size_acceptable(header)) {
             rm_report(reader, RM_READ_FAILED, "Could not read chunk data.");
             return RM_READ_FAILED;
         }
-        held = header.size;
+        wanted = header->size;
     }
-    uint32_t rest = held - CHUNK_HEADER_SIZE;
-    if (rm_read_to_buffer(reader, rest, CHUNK_HEADER_SIZE) != rest) {
-        rm_report(reader, RM_READ_FAILED, "Could not read chunk data.");
-        return RM_READ_FAILED;
+    // The size field is only a claim: the buffer grows (at most doubling)
+    // only once the bytes read so far have filled it, so a short file never
+    // makes the reader allocate much beyond what it really holds.
+    uint32_t held = CHUNK_HEADER_SIZE;
+    while (held < wanted) {
+        if (reader->buffer_size <= held) {
+            uint64_t grown = uint64_t(reader->buffer_size) * 2;
+            if (grown < RM_INITIAL_BUFFER_SIZE) {
+                grown = RM_INITIAL_BUFFER_SIZE;
+            }
+            if (grown > wanted) {
+                grown = wanted;
+            }
+            if (rm_grow_buffer(reader->memory_user, reader->allocate_fn, reader->release_fn, &reader->buffer,
+                               &reader->buffer_size, uint32_t(grown)) != RM_OK) {
+                rm_report(reader, RM_READ_FAILED, "Could not read chunk data.");
+                return RM_READ_FAILED;
+            }
+        }
+        const uint32_t room = reader->buffer_size < wanted ? reader->buffer_size : wanted;
+        const uint32_t step = room - held;
+        const uint32_t got = rm_read_to_buffer(reader, step, held);
+        held += got;
+        if (got != step) {
+            rm_report(reader, RM_READ_FAILED, "Could not read chunk data.");
+            return RM_READ_FAILED;
+        }
+    }
+    return RM_OK;
+}
+
+rm_result rm_read_chunk(rm_reader* reader, uint32_t* id)
+{
+    if (!reader || !id) {
+        return RM_NULL_ARGUMENT;
+    }
+    rm_chunk_header header;
+    rm_result result = rm_read_chunk_head(reader, &header);
+    if (result == RM_OK) {
+        result = rm_read_chunk_rest(reader, &header);
+    }
+    if (result != RM_OK) {
+        return result;
     }
     *id = header.id;
     return RM_OK;

@@ -263,7 +263,11 @@ void rm_seek(rm_reader* reader, int32_t offset, int origin)
         break;
     case 1:
         reader->seek_fn(reader->io_user, offset, origin);
-        reader->position += static_cast<uint32_t>(offset);
+        // A seek before the start fails in the I/O layer and moves nothing;
+        // the count stays with it rather than wrapping to a huge position.
+        if (offset >= 0 || uint64_t(-int64_t(offset)) <= reader->position) {
+            reader->position = uint64_t(int64_t(reader->position) + offset);
+        }
         break;
     case 2:
         // Passed on, but the position count cannot follow: the file's length is unknown here.

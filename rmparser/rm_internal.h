@@ -32,6 +32,12 @@ void rm_seek(rm_reader* reader, int32_t offset, int origin);
 
 // ---------------------------------------------------------------- header chunks
 rm_result rm_read_chunk(rm_reader* reader, uint32_t* id);
+// The two halves of rm_read_chunk, for a caller that must look at the
+// chunk's id before the rest is read.
+rm_result rm_read_chunk_head(rm_reader* reader, rm_chunk_header* header);
+rm_result rm_read_chunk_rest(rm_reader* reader, const rm_chunk_header* header);
+// False for a size rm_read_chunk_rest refuses without reading.
+bool rm_chunk_size_acceptable(const rm_chunk_header* header);
 rm_result rm_decode_chunk_header(rm_reader* reader, rm_chunk_header* header);
 rm_result rm_decode_file_header(rm_reader* reader);
 rm_result rm_decode_properties(rm_reader* reader);
@@ -87,6 +93,10 @@ rm_result rm_index_add(rm_reader* reader, uint32_t stream, uint32_t timestamp, u
 
 // ---------------------------------------------------------------- header read
 rm_result rm_read_header_chunks(rm_reader* reader);
+// Frees and clears everything the handle learnt from a file (records,
+// tables, stream headers, the DATA position), keeping the callbacks and the
+// read buffer: before a new header read and when the handle is deleted.
+void rm_forget_file(rm_reader* reader);
 
 // ---------------------------------------------------------------- stream properties
 rm_result rm_build_stream_headers(rm_reader* reader);

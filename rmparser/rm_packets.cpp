@@ -9,6 +9,8 @@ namespace {
 const uint32_t RM_DATA_HEADER_SIZE = 18;
 const uint32_t RM_PACKET_HEADER_SIZE = 12;
 const uint32_t RM_NO_TIMESTAMP = 0xFFFFFFFFu;
+// Declared bytes after the last packet that may be missing from the file.
+const uint32_t RM_TRAILER_ROOM = 18;
 
 // The file position as the I/O layer sees it; the position count stands in
 // when no tell callback was attached.
@@ -48,6 +50,85 @@ void rm_packet_rule(const rm_reader* reader, const rm_stream_state* state, const
             *asm_rule = header->group;
         }
         break;
+    }
+}
+
+// The DATA head just decoded into the handle starts at `offset`: where its
+// packets end, and which chunk it names as the next one.
+void rm_enter_data_chunk(rm_reader* reader, uint64_t offset)
+{
+    const rm_data_header& head = reader->data_header;
+    reader->data_end = head.size >= RM_DATA_HEADER_SIZE ? offset + head.size : 0;
+    // Only a chunk wholly after this one can be followed: anything else could
+    // send the reader back over packets it has already delivered.
+    const bool forward = reader->data_end != 0 && head.next_data_header >= reader->data_end;
+    reader->data_next = forward ? head.next_data_header : 0;
+}
+
+// Moves on to the DATA chunk that the current one names, if it really is
+// one. Each step lands beyond the end of the chunk before, so no sequence of
+// heads can make the reader loop.
+bool rm_follow_data_chain(rm_reader* reader)
+{
+    const uint32_t next = reader->data_next;
+    reader->data_next = 0;
+    if (next == 0) {
+        return false;
+    }
+    rm_seek(reader, int32_t(next), 0);
+    if (rm_read_to_buffer(reader, RM_DATA_HEADER_SIZE, 0) != RM_DATA_HEADER_SIZE ||
+        rm_peek_u32(reader->buffer, reader->buffer_held) != RM_ID_DATA ||
+        rm_peek_u32(reader->buffer + 4, reader->buffer_held - 4) < RM_DATA_HEADER_SIZE ||
+        rm_decode_data_header(reader) != RM_OK) {
+        return false;
+    }
+    rm_enter_data_chunk(reader, next);
+    return true;
+}
+
+// Whether a packet header may start at the current position: not once the
+// DATA chunk is used up, unless a further DATA chunk takes over. Whatever
+// follows the packets (an index, another chunk, a trailer) is no packet.
+bool rm_packets_remain(rm_reader* reader)
+{
+    while (reader->data_end != 0 && reader->position >= reader->data_end) {
+        if (!rm_follow_data_chain(reader)) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// ffmpeg's muxer declares a DATA size 18 bytes beyond its last packet and
+// writes 8 zero bytes of them, so its files end 10 bytes short of the
+// declared end. A header there, read in full (something was appended) or
+// cut short by the end of the file, begins with a zero version and a zero
+// length, which no packet has. Such a trailer ends the chunk's packets; a
+// header cut short anywhere else is damage, as are bytes that could start a
+// packet. Without a declared end, only zeros before the end of the file are
+// a trailer.
+bool rm_header_is_trailer(const rm_reader* reader)
+{
+    uint32_t inspected = RM_PACKET_HEADER_SIZE;
+    if (reader->data_end != 0) {
+        if (reader->packet_start + RM_TRAILER_ROOM < reader->data_end) {
+            return false;
+        }
+        inspected = 4;  // version and length
+    }
+    for (uint32_t i = 0; i < inspected && i < reader->buffer_held && i < reader->buffer_size; ++i) {
+        if (reader->buffer[i] != 0) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// Moves on to the declared end of the DATA chunk, past a trailer.
+void rm_skip_to_data_end(rm_reader* reader)
+{
+    if (reader->position < reader->data_end) {
+        rm_seek(reader, int32_t(reader->data_end - reader->position), 1);
     }
 }
 
@@ -127,17 +208,24 @@ rm_result rm_locate_packets(rm_reader* reader)
     if (result != RM_OK) {
         return result;
     }
+    rm_enter_data_chunk(reader, data_offset);
 
     reader->start_timestamp = RM_NO_TIMESTAMP;
-    reader->packets_seen = 0;
+    reader->packet_start = reader->position;
     if (reader->data_header.packet_count == 0) {
+        return RM_OK;
+    }
+    // A DATA chunk that holds no packet (an index or a trailer follows its
+    // head) has no first packet to take a start time from.
+    if (!rm_packets_remain(reader)) {
         return RM_OK;
     }
 
     rm_packet_header first;
     result = rm_fetch_packet_header(reader, &first);
     if (result != RM_OK) {
-        return result;
+        // ffmpeg's trailer right after the head: a chunk without packets.
+        return rm_header_is_trailer(reader) ? RM_OK : result;
     }
     if (rm_stream_index(reader, first.stream_number) == -1) {
         return RM_BAD_DATA_CHUNK;
@@ -145,13 +233,14 @@ rm_result rm_locate_packets(rm_reader* reader)
     reader->start_timestamp = first.timestamp;
 
     if (reader->stream_states != nullptr) {
-        for (uint32_t i = 0; i < reader->stream_count; ++i) {
+        for (uint32_t i = 0; i < reader->stream_state_count; ++i) {
             reader->stream_states[i].last_timestamp = RM_NO_TIMESTAMP;
             reader->stream_states[i].last_rule = 0;
         }
     }
-    // Back to the first packet, so that the first read delivers it.
-    rm_seek(reader, int32_t(data_offset + RM_DATA_HEADER_SIZE), 0);
+    // Back to the first packet, so that the first read delivers it. Relative,
+    // since a packet just past 4 GiB has no 32-bit offset from the start.
+    rm_seek(reader, -int32_t(RM_PACKET_HEADER_SIZE), 1);
     return RM_OK;
 }
 
@@ -163,38 +252,49 @@ rm_result rm_read_packet(rm_reader* reader, rm_packet** out, int32_t selector)
 
     rm_packet_header header;
     int32_t index = -1;
+    // Every end of the packets is reported once, as a header read that found
+    // nothing, as callers have always seen it.
+    bool end_reported = false;
     for (;;) {
+        const uint64_t reached = reader->position;
+        if (!rm_packets_remain(reader)) {
+            // Where the packets stopped: the declared end where there is one,
+            // whatever a look for a further chunk read after it.
+            reader->packet_start = reader->data_end != 0 ? reader->data_end : reached;
+            if (!end_reported) {
+                rm_report(reader, RM_READ_FAILED, "Could not read packet header.");
+            }
+            return RM_END_OF_DATA;
+        }
         reader->packet_start = reader->position;
         rm_result result = rm_fetch_packet_header(reader, &header);
         if (result != RM_OK) {
-            // A short header read at or past the chunk's end is the normal end
-            // of the packets; before it, the file was cut. Summed in 64 bits
-            // so that a huge size field cannot wrap around to a small end.
-            const uint64_t data_end = uint64_t(reader->prop_record.data_offset) + reader->data_header.size;
-            if (uint64_t(rm_tell(reader)) >= data_end) {
+            // rm_fetch_packet_header has reported it.
+            if (!rm_header_is_trailer(reader)) {
+                return result;
+            }
+            if (reader->data_end == 0) {
                 return RM_END_OF_DATA;
             }
-            // Some muxers declare a DATA size beyond the end of the file;
-            // once every declared packet has gone by, the data is complete.
-            const uint32_t declared = reader->data_header.packet_count;
-            if (declared != 0 && reader->packets_seen >= declared) {
-                return RM_END_OF_DATA;
-            }
-            return result;
+            end_reported = true;
         }
-        if (reader->packets_seen != UINT32_MAX) {
-            ++reader->packets_seen;
+        if (result != RM_OK || (reader->data_end != 0 && rm_header_is_trailer(reader))) {
+            // The chunk's packets end here; a further DATA chunk may follow.
+            rm_skip_to_data_end(reader);
+            continue;
         }
         index = rm_stream_index(reader, header.stream_number);
         if (selector != -1 && index != selector) {
-            // Lengths below 12 move on to the byte after the header, like 0:
-            // a negative relative seek could send the reader back forever.
-            const int32_t skip =
-                header.length >= RM_PACKET_HEADER_SIZE ? int32_t(header.length - RM_PACKET_HEADER_SIZE) : 0;
+            // The next header starts `length` bytes after this one's start;
+            // a length below 12 therefore steps back into this header, yet
+            // still at least one byte forward. Only 0 would stand still, and
+            // moves on to the byte after the header instead.
+            const int32_t skip = header.length == 0 ? 0 : int32_t(header.length) - int32_t(RM_PACKET_HEADER_SIZE);
             rm_seek(reader, skip, 1);
             continue;
         }
-        if (index < 0 || uint32_t(index) >= reader->stream_count || reader->stream_states == nullptr) {
+        if (index < 0 || uint32_t(index) >= reader->stream_count || uint32_t(index) >= reader->stream_state_count ||
+            reader->stream_states == nullptr) {
             rm_report(reader, RM_CORRUPT, "Unexpected stream number in packet.");
             return RM_CORRUPT;
         }
@@ -247,8 +347,8 @@ rm_result rm_read_packet(rm_reader* reader, rm_packet** out, int32_t selector)
     state->last_timestamp = header.timestamp;
     state->last_rule = asm_rule;
 
-    const uint32_t header_offset = reader->position - payload_length - RM_PACKET_HEADER_SIZE;
-    rm_index_add(reader, uint32_t(index), header.timestamp, header_offset, header.flags);
+    // Index entries hold 32-bit offsets, as the format's own index does.
+    rm_index_add(reader, uint32_t(index), header.timestamp, uint32_t(reader->packet_start), header.flags);
 
     *out = packet;
     return RM_OK;

@@ -110,7 +110,8 @@ rm_preroll_figures rm_compute_preroll(const rm_media_props* media, uint8_t class
 void rm_list_properties(rm_reader* reader, uint32_t index, rm_property_sink* sink)
 {
     const rm_media_props* media = &reader->media_props[index];
-    const uint8_t class_flags = reader->stream_states != nullptr ? reader->stream_states[index].class_flags : 0;
+    const uint8_t class_flags =
+        reader->stream_states != nullptr && index < reader->stream_state_count ? reader->stream_states[index].class_flags : 0;
     const bool audio = (class_flags & RM_CLASS_AUDIO) != 0;
     const bool video = (class_flags & RM_CLASS_VIDEO) != 0;
     const bool event = (class_flags & RM_CLASS_EVENT) != 0;
@@ -339,6 +340,7 @@ rm_result rm_build_stream_headers(rm_reader* reader)
         return RM_FAIL;
     }
     reader->stream_headers = headers;
+    reader->stream_header_count = reader->stream_count;
 
     rm_result result = RM_OK;
     for (uint32_t i = 0; i < reader->stream_count && result == RM_OK; ++i) {

@@ -108,17 +108,31 @@ rm_result rm_read_header_chunks(rm_reader* reader) {
     if (!reader) {
         return RM_FAIL;
     }
+    // A handle may be loaded again with another file: nothing of the last
+    // one may shape this read or outlive it.
+    rm_forget_file(reader);
     rm_seek(reader, 0, 0);
 
-    uint32_t id = 0;
-    rm_result result = rm_read_chunk(reader, &id);
+    // Another kind of file may start with any size; it is told that it is no
+    // RealMedia file, not that its first chunk is too large to read.
+    rm_chunk_header first;
+    rm_result result = rm_read_chunk_head(reader, &first);
     if (result != RM_OK) {
         return result;
     }
-    if (id != RM_ID_RMF) {
+    if (first.id != RM_ID_RMF && !rm_chunk_size_acceptable(&first)) {
         rm_report(reader, RM_BAD_FILE, MSG_NOT_RMF);
         return RM_BAD_FILE;
     }
+    result = rm_read_chunk_rest(reader, &first);
+    if (result != RM_OK) {
+        return result;
+    }
+    if (first.id != RM_ID_RMF) {
+        rm_report(reader, RM_BAD_FILE, MSG_NOT_RMF);
+        return RM_BAD_FILE;
+    }
+    uint32_t id = first.id;
     if (rm_decode_file_header(reader) != RM_OK) {
         return RM_FAIL;
     }
@@ -175,6 +189,29 @@ rm_result rm_read_header_chunks(rm_reader* reader) {
         return result;
     }
     return rm_build_stream_headers(reader);
+}
+
+void rm_forget_file(rm_reader* reader) {
+    if (!reader) {
+        return;
+    }
+    rm_drop_content(reader);
+    rm_drop_media_table(reader);
+    rm_drop_logical_table(reader);
+    rm_drop_logical_fileinfo(reader);
+    rm_drop_stream_map(reader);
+    rm_drop_stream_states(reader);
+    rm_drop_stream_headers(reader);
+    reader->rmf_record = rm_file_header();
+    reader->prop_record = rm_properties();
+    reader->cont_record = rm_content();
+    reader->data_header = rm_data_header();
+    reader->stream_count = 0;
+    reader->longest_duration = 0;
+    reader->start_timestamp = 0;
+    reader->data_end = 0;
+    reader->data_next = 0;
+    reader->packet_start = 0;
 }
 
 rm_result rm_reader_load_headers(rm_reader* reader) {
@@ -250,14 +287,8 @@ void rm_reader_delete(rm_reader** handle) {
     const rm_release_fn release_fn = reader->release_fn;
     void* const memory_user = reader->memory_user;
 
-    rm_drop_content(reader);
-    rm_drop_media_table(reader);
-    rm_drop_logical_table(reader);
-    rm_drop_logical_fileinfo(reader);
+    rm_forget_file(reader);
     rm_drop_read_buffer(reader);
-    rm_drop_stream_map(reader);
-    rm_drop_stream_states(reader);
-    rm_drop_stream_headers(reader);
 
     std::memset(reader, 0, sizeof(rm_reader));
     release_fn(memory_user, reader);

@@ -249,7 +249,9 @@ struct rm_reader {
     uint8_t* buffer;
     uint32_t buffer_size;
     uint32_t buffer_held;
-    uint32_t position;
+    // 64 bits: the packets of a DATA chunk that starts just below 4 GiB run
+    // past it, and a 32-bit count would wrap back to the file's first bytes.
+    uint64_t position;
     uint32_t stream_map_size;
     uint32_t* stream_map;
     uint32_t longest_duration;
@@ -257,10 +259,18 @@ struct rm_reader {
     rm_data_header data_header;
     uint32_t start_timestamp;
     rm_stream_header* stream_headers;
-    // Packet headers read since the first packet was located, taken or
-    // skipped; tells a complete DATA chunk from a cut one when its size
-    // field overshoots the file (as some muxers write it).
-    uint32_t packets_seen;
+    // End of the packets of the DATA chunk being read (its offset plus its
+    // size), or 0 when its size cannot even cover its own head: its packets
+    // then run to the end of the file.
+    uint64_t data_end;
+    // Offset of the DATA chunk that the one being read names as its
+    // successor, or 0 when there is none to follow.
+    uint32_t data_next;
+    // The number of records the stream-state and stream-header arrays were
+    // built with: a later header read changes stream_count before it
+    // rebuilds them, and teardown must walk what was really allocated.
+    uint32_t stream_state_count;
+    uint32_t stream_header_count;
     // Stream numbers an MDPR may carry since the last PROP (its stream count,
     // or 2 x count - 2 for version 1 files). media_capacity counts the slots
     // actually allocated, which grow with the MDPR chunks that arrive.
@@ -290,7 +300,9 @@ void rm_reader_release_stream_header(rm_reader* reader, rm_stream_header** heade
 rm_result rm_reader_next_packet(rm_reader* reader, rm_packet** out, int32_t selector);
 void rm_reader_release_packet(rm_reader* reader, rm_packet** packet);
 // The file offset of the packet header that rm_reader_next_packet read last:
-// after a failure, where the damaged or cut packet starts. 0 for a null handle.
+// after a failure, where the damaged or cut packet starts; after
+// RM_END_OF_DATA, where the last DATA chunk's packets ended. 0 for a null
+// handle.
 uint64_t rm_reader_packet_offset(const rm_reader* reader);
 void rm_reader_delete(rm_reader** reader);
 

@@ -141,6 +141,7 @@ rm_result rm_build_stream_tables(rm_reader* reader) {
     if (reader->stream_states == nullptr) {
         return RM_FAIL;
     }
+    reader->stream_state_count = count;
 
     uint32_t spacing = 0;
     uint32_t capacity = 0;
@@ -176,29 +177,32 @@ void rm_drop_stream_states(rm_reader* reader) {
     if (reader == nullptr || reader->stream_states == nullptr) {
         return;
     }
-    for (uint32_t i = 0; i < reader->stream_count; ++i) {
+    for (uint32_t i = 0; i < reader->stream_state_count; ++i) {
         rm_stream_state& state = reader->stream_states[i];
         rm_release_field(reader, reinterpret_cast<void**>(&state.index_entries));
         state.index_capacity = 0;
         state.index_count = 0;
     }
     rm_release_field(reader, reinterpret_cast<void**>(&reader->stream_states));
+    reader->stream_state_count = 0;
 }
 
 void rm_drop_stream_headers(rm_reader* reader) {
     if (reader == nullptr || reader->stream_headers == nullptr) {
         return;
     }
-    for (uint32_t i = 0; i < reader->stream_count; ++i) {
+    for (uint32_t i = 0; i < reader->stream_header_count; ++i) {
         rm_clear_stream_header(reader, &reader->stream_headers[i]);
     }
     rm_release_field(reader, reinterpret_cast<void**>(&reader->stream_headers));
+    reader->stream_header_count = 0;
 }
 
 // ---------------------------------------------------------------- stream headers
 
 rm_result rm_copy_stream_header(rm_reader* reader, uint32_t index, rm_stream_header* record) {
-    if (reader == nullptr || record == nullptr || index >= reader->stream_count || reader->stream_headers == nullptr) {
+    if (reader == nullptr || record == nullptr || index >= reader->stream_count || index >= reader->stream_header_count ||
+        reader->stream_headers == nullptr) {
         return RM_FAIL;
     }
     const rm_stream_header& stored = reader->stream_headers[index];

@@ -395,6 +395,8 @@ TEST(MeasureFileTest, WindowOfMoreThan512MiB) {
     const uint32_t payload = 65535 - 12;
     const uint32_t big_packets = (1u << 29) / payload + 1;
     Bytes head = simple_writer({video_mdpr(0)}, {}).bytes();
+    // The DATA chunk's size must cover the packets, or they are not its own.
+    set_u32(head, head.size() - 18 + 4, uint32_t(18 + uint64_t(big_packets) * (12 + payload) + 12));
     TempFile file(head);
     FILE* f = std::fopen(file.path.c_str(), "r+b");
     ASSERT_NE(nullptr, f);

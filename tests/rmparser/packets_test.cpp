@@ -145,7 +145,7 @@ TEST(PacketReading, DeliversPacketsInFileOrderWithTheirPayloads)
 }
 
 // A packet of another stream is passed over by one relative seek; its length
-// field decides how far, and no length may make the reader go back.
+// field decides how far.
 TEST(PacketReading, SkipsOtherStreamsByTheirLength)
 {
     const struct {
@@ -156,17 +156,16 @@ TEST(PacketReading, SkipsOtherStreamsByTheirLength)
         {"payload of 20", make_packet(1, 10, 20), 20},
         {"length 12", make_packet(1, 10, 0), 0},
         {"length 0", with_length(make_packet(1, 10, 0), 0), 0},
-        {"length 1", with_length(make_packet(1, 10, 0), 1), 0},
-        {"length 11", with_length(make_packet(1, 10, 0), 11), 0},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         Opened f(rmtest::simple_file(kVideoAndAudio,
-                                     {make_packet(0, 0, 4, true), c.skipped, make_packet(0, 40, 6), c.skipped}));
+                                     {make_packet(0, 0, 4, true), c.skipped, make_packet(0, 40, 6), c.skipped,
+                                      make_packet(0, 80, 6)}));
         ASSERT_EQ(f.load(), RM_OK);
         f.io.seeks.clear();
         const std::vector<Got> list = f.all(0);
-        EXPECT_EQ(timestamps(list), (std::vector<uint32_t>{0, 40}));
+        EXPECT_EQ(timestamps(list), (std::vector<uint32_t>{0, 40, 80}));
         EXPECT_EQ(list.back().code, RM_END_OF_DATA);
         ASSERT_EQ(f.io.seeks.size(), 2u);
         for (const auto& seek : f.io.seeks) {
@@ -174,6 +173,35 @@ TEST(PacketReading, SkipsOtherStreamsByTheirLength)
             EXPECT_EQ(seek.offset, c.seek);
         }
         EXPECT_EQ(f.log.count(), 1u);  // only the end of the data
+    }
+}
+
+// A skipped header whose length is 1..11 ends inside itself: the next header
+// starts `length` bytes after its start, sharing its last bytes. Such a
+// header (stream 0x01xx, which no stream has) is written as its first
+// `length` bytes, the rest being the first bytes of the packet after it.
+TEST(PacketReading, ShortSkippedLengthLeadsToTheHeaderInsideIt)
+{
+    for (uint8_t length = 5; length <= 11; ++length) {
+        SCOPED_TRACE(int(length));
+        const Bytes skipped_head = {0x00, 0x00, 0x00, length, 0x01, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00};
+        rmtest::DataChunk data;
+        data.size = 18 + 16 + 2 * (length + 18);  // the raw bytes count too
+        rmtest::RmWriter w;
+        w.rmf().prop().mdpr(kVideoAndAudio[0]).mdpr(kVideoAndAudio[1]).data(data).packet(make_packet(0, 0, 4, true));
+        w.raw(Bytes(skipped_head.begin(), skipped_head.begin() + length)).packet(make_packet(0, 40, 6));
+        w.raw(Bytes(skipped_head.begin(), skipped_head.begin() + length)).packet(make_packet(0, 80, 6));
+        Opened f(w.bytes());
+        ASSERT_EQ(f.load(), RM_OK);
+        f.io.seeks.clear();
+        const std::vector<Got> list = f.all(0);
+        EXPECT_EQ(timestamps(list), (std::vector<uint32_t>{0, 40, 80}));
+        EXPECT_EQ(list.back().code, RM_END_OF_DATA);
+        ASSERT_EQ(f.io.seeks.size(), 2u);
+        for (const auto& seek : f.io.seeks) {
+            EXPECT_EQ(seek.origin, 1);
+            EXPECT_EQ(seek.offset, int32_t(length) - 12);
+        }
     }
 }
 
@@ -355,21 +383,32 @@ TEST(PacketReading, HugeDataSizeDoesNotWrapIntoAnEarlyEnd)
     EXPECT_EQ(f.next().code, RM_READ_FAILED);
 }
 
-// A DATA size that overshoots the file (some muxers write one 10 bytes too
-// large, with a short trailer after the last packet) still ends normally
-// once every declared packet has gone by; a cut before that is damage.
-TEST(PacketReading, OvershootingDataSizeEndsAfterTheDeclaredPackets)
+// ffmpeg declares a DATA size 18 bytes beyond its last packet and writes 8
+// zero bytes of them, so its files end 10 bytes short of the declared end.
+// That is a clean end whatever the packet count says; losing more than the
+// trailer, or finding packet bytes where it should be, is a cut.
+TEST(PacketReading, OvershootingDataSizeEndsCleanlyOnlyAtItsTrailer)
 {
     const struct {
         const char* what;
         std::optional<uint32_t> declared;  // default: the packets written
         uint32_t packets_kept;
+        Bytes trailer;
         rm_result end;
     } cases[] = {
-        {"every declared packet read", {}, 3, RM_END_OF_DATA},
-        {"fewer declared than present", 2u, 3, RM_END_OF_DATA},
-        {"a declared packet missing", 4u, 3, RM_READ_FAILED},
-        {"nothing declared", 0u, 3, RM_READ_FAILED},
+        {"every declared packet read", {}, 3, Bytes(8, 0), RM_END_OF_DATA},
+        {"fewer declared than present", 2u, 3, Bytes(8, 0), RM_END_OF_DATA},
+        {"more declared than present", 4u, 3, Bytes(8, 0), RM_END_OF_DATA},
+        {"nothing declared", 0u, 3, Bytes(8, 0), RM_END_OF_DATA},
+        {"trailer lost too", {}, 3, {}, RM_END_OF_DATA},
+        {"part of the trailer", {}, 3, Bytes(3, 0), RM_END_OF_DATA},
+        {"an index appended after the trailer", {}, 3,
+         {0, 0, 0, 0, 0, 0, 0, 0, 'I', 'N', 'D', 'X', 0, 0, 0, 20, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0},
+         RM_END_OF_DATA},
+        {"last packet lost", {}, 2, Bytes(8, 0), RM_READ_FAILED},
+        {"last packet lost, fewer declared", 2u, 2, Bytes(8, 0), RM_READ_FAILED},
+        {"a packet header where the trailer was", {}, 3, {0x00, 0x00, 0x00, 0x14, 0x00, 0x00, 0x00, 0x00},
+         RM_READ_FAILED},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -377,20 +416,23 @@ TEST(PacketReading, OvershootingDataSizeEndsAfterTheDeclaredPackets)
         w.rmf().prop().mdpr(rmtest::video_mdpr(0));
         rmtest::DataChunk data;
         data.packet_count = c.declared;
-        data.size = 18 + 3 * 20 + 10 + 8;
+        data.size = 18 + 3 * 20 + 18;
         w.data(data);
         for (uint32_t i = 0; i < c.packets_kept; ++i) {
             w.packet(make_packet(0, i * 40, 8, i == 0));
         }
-        w.raw(Bytes(8, 0));
-        Opened f(w.bytes());
-        ASSERT_EQ(f.load(), RM_OK);
+        const uint64_t declared_end = w.offset() + 18;
+        const uint64_t end_of_packets = w.offset();
+        w.raw(c.trailer);
         for (int32_t selector : {-1, 0, 1}) {
             Opened g(w.bytes());
             ASSERT_EQ(g.load(), RM_OK);
             const std::vector<Got> list = g.all(selector);
             EXPECT_EQ(list.back().code, c.end) << "selector " << selector;
             EXPECT_EQ(g.log.last_message(), kHeaderMessage);
+            EXPECT_EQ(g.log.count(), 1u);
+            // A cut names the packet it hit; a clean end the declared end.
+            EXPECT_EQ(rm_reader_packet_offset(g.reader), c.end == RM_END_OF_DATA ? declared_end : end_of_packets);
         }
     }
 }

@@ -86,6 +86,7 @@ struct Handle {
             memset(reader->stream_states, 0, n * sizeof(rm_stream_state));
         }
         reader->media_capacity = reader->media_count = reader->stream_count = n;
+        reader->stream_state_count = n;
         for (uint32_t i = 0; i < n; ++i) {
             const StreamSetup& s = streams[i];
             rm_media_props& m = reader->media_props[i];

@@ -108,6 +108,8 @@ TEST(HeaderRead, FailureTable) {
 
     RmWriter not_rmf_cut;
     not_rmf_cut.chunk(fourcc("RIFF"), Bytes(8, 0), 5000u);
+    RmWriter not_rmf_huge;  // a first size no header chunk may have
+    not_rmf_huge.chunk(fourcc("RIFF"), Bytes(8, 0), 5000000u);
 
     RmWriter object_version_2;
     object_version_2.rmf({2}).prop().mdpr(video_mdpr()).data().packet(packets[0]);
@@ -164,6 +166,7 @@ TEST(HeaderRead, FailureTable) {
     const std::vector<Case> cases = {
         {"not_rmf", not_rmf.bytes(), RM_BAD_FILE, kNotRmf},
         {"not_rmf_cut", not_rmf_cut.bytes(), RM_READ_FAILED, kChunkData},
+        {"not_rmf_huge", not_rmf_huge.bytes(), RM_BAD_FILE, kNotRmf},
         {"object_version_2", object_version_2.bytes(), RM_BAD_FILE, kBadVersion},
         {"file_version_2", file_version_2.bytes(), RM_BAD_FILE, kBadVersion},
         {"short_rmf", short_rmf.bytes(), RM_FAIL, nullptr},

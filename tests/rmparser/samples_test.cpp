@@ -272,8 +272,7 @@ TEST_P(SampleFile, ReadsHeadersAndEveryPacketInFileOrder) {
     EXPECT_TRUE(o.mismatches.empty()) << first_mismatches(o);
     EXPECT_EQ(o.delivered, packets_.size());
     // ffmpeg's muxer leaves 8 zero bytes after the last packet and declares a
-    // DATA chunk 10 bytes longer than the file: a header read then falls short
-    // before the declared end, though every declared packet has been read.
+    // DATA chunk 10 bytes longer than the file: that trailer is the end.
     EXPECT_EQ(o.end, RM_END_OF_DATA) << "after " << o.delivered << " packets: " << s.errors.last_message();
     EXPECT_EQ(o.errors_before_end, 0u) << "the parser reported trouble while reading a good file";
 

@@ -53,7 +53,7 @@ struct Handle {
     // One stored stream header per entry, each with a few properties of every type.
     void set_stored_headers(size_t count) {
         reader->stream_headers = zeroed<rm_stream_header>(count);
-        reader->stream_count = uint32_t(count);
+        reader->stream_count = reader->stream_header_count = uint32_t(count);
         static const uint8_t opaque[] = {1, 2, 3, 4, 5};
         static const uint8_t flags[] = {0, 3, 0, 2};
         for (size_t i = 0; i < count; ++i) {

@@ -160,6 +160,7 @@ void* TestAllocator::allocate(void* memory_user, uint32_t size) {
     TestAllocator* a = static_cast<TestAllocator*>(memory_user);
     ++a->requests;
     if (size > a->largest_request) a->largest_request = size;
+    a->request_sizes.push_back(size);
     if ((a->fail_at != 0 && a->requests == a->fail_at) || size > a->fail_above) {
         ++a->failures;
         return nullptr;

@@ -89,6 +89,7 @@ struct TestAllocator {
     uint32_t null_releases = 0;   // release(null): fine, counted apart
     uint32_t foreign_releases = 0;  // release of a block not live here (double or wild free): a bug
     uint32_t largest_request = 0;
+    std::vector<uint32_t> request_sizes;  // every request, in order
     uint64_t live_bytes = 0;
     uint64_t peak_live_bytes = 0;
     std::map<void*, uint32_t> blocks;  // live block -> size asked

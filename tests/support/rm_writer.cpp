@@ -352,8 +352,18 @@ Bytes RmWriter::bytes() const {
                 put_chunk_head(out, c.id ? *c.id : kIdData,
                                c.size ? *c.size : fitting<uint32_t>(kDataHeadSize + packet_bytes, "DATA size"),
                                c.object_version);
+                uint32_t next = c.next_data_header;
+                if (c.link_next) {
+                    next = 0;
+                    for (size_t j = i + 1; j < items_.size(); ++j) {
+                        if (is_data(items_[j])) {
+                            next = fitting<uint32_t>(items_[j].offset, "next DATA offset");
+                            break;
+                        }
+                    }
+                }
                 put_u32(out, c.packet_count ? *c.packet_count : packets);
-                put_u32(out, c.next_data_header);
+                put_u32(out, next);
                 break;
             }
             case Kind::Packet: {

@@ -84,6 +84,9 @@ struct DataChunk {  // DATA head, 18 bytes; the packet() calls after it belong t
     uint32_t next_data_header = 0;
     std::optional<uint32_t> size;          // default: 18 + all its packets' bytes
     std::optional<uint32_t> id;            // default DATA
+    // When set, next_data_header is ignored and the offset of the next DATA
+    // chunk written after this one (0 if none) is written instead.
+    bool link_next = false;
 };
 
 struct Packet {  // 12-byte header + payload

@@ -23,7 +23,22 @@ FILE* file_over(const uint8_t* data, size_t size) {
     return fmemopen(const_cast<uint8_t*>(data), size, "rb");
 }
 
-// One pass as the analysis makes it: probe, new, attach, load, fetch every
+// Every packet for `selector`; how many, and the result that ended them.
+size_t read_packets(rm_reader* reader, int32_t selector, size_t size, rm_result* end) {
+    rm_packet* packet = nullptr;
+    size_t packets = 0;
+    while ((*end = rm_reader_next_packet(reader, &packet, selector)) == RM_OK) {
+        rm_reader_release_packet(reader, &packet);
+        if (++packets > size / kBytesPerPacket + 1) {
+            __builtin_trap();  // no forward progress: a reader bug
+        }
+    }
+    rm_reader_release_packet(reader, &packet);
+    return packets;
+}
+
+// One pass as the analysis makes it (and, for every stream at once, a
+// second load through the same handle): probe, new, attach, load, fetch every
 // stream header, read every packet for `selector`, release, delete.
 void read_once(const uint8_t* data, size_t size, int32_t selector, uint32_t* stream_count) {
     FILE* file = file_over(data, size);
@@ -47,15 +62,19 @@ void read_once(const uint8_t* data, size_t size, int32_t selector, uint32_t* str
                 rm_reader_release_stream_header(reader, &header);
             }
         }
-        rm_packet* packet = nullptr;
-        size_t packets = 0;
-        while (rm_reader_next_packet(reader, &packet, selector) == RM_OK) {
-            rm_reader_release_packet(reader, &packet);
-            if (++packets > size / kBytesPerPacket + 1) {
-                __builtin_trap();  // no forward progress: a reader bug
+        rm_result end = RM_OK;
+        const size_t packets = read_packets(reader, selector, size, &end);
+        // The same handle loaded again must read the same file the same way:
+        // nothing of the first load may shape the second or leak.
+        if (selector == -1) {
+            if (rm_reader_load_headers(reader) != RM_OK || rm_reader_stream_count(reader) != count) {
+                __builtin_trap();
+            }
+            rm_result again = RM_OK;
+            if (read_packets(reader, selector, size, &again) != packets || again != end) {
+                __builtin_trap();
             }
         }
-        rm_reader_release_packet(reader, &packet);
     }
     rm_reader_delete(&reader);
     fclose(file);

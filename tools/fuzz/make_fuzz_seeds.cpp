@@ -84,5 +84,29 @@ int main(int argc, char** argv) {
     other.rmf().chunk(fourcc("XTRA"), Bytes(20, 9)).prop().mdpr(plain).data().packet(make_packet(0, 0, 10));
     ok &= write_seed(dir, "no_class.rm", other.bytes());
 
+    // Where the packets end: an index after the DATA chunk, DATA chunks
+    // chained through their heads, and ffmpeg's overshooting size with its
+    // zero trailer.
+    RmWriter indexed = simple_writer({video_mdpr(0), audio_mdpr(1)}, interleaved(6));
+    indexed.indx(40);
+    ok &= write_seed(dir, "index_after_data.rm", indexed.bytes());
+
+    DataChunk linked;
+    linked.link_next = true;
+    RmWriter chain;
+    chain.rmf().prop().mdpr(video_mdpr(0)).mdpr(audio_mdpr(1)).data(linked);
+    chain.packet(make_packet(0, 0, 30, true)).packet(make_packet(1, 5, 12)).indx(2).data(linked);
+    chain.packet(make_packet(0, 40, 30)).packet(make_packet(1, 45, 12)).data();
+    chain.packet(make_packet(0, 80, 30)).indx(3);
+    ok &= write_seed(dir, "data_chain.rm", chain.bytes());
+
+    DataChunk overshoot;
+    overshoot.size = 18 + 3 * (12 + 40) + 18;
+    RmWriter trailer;
+    trailer.rmf().prop().mdpr(video_mdpr(0)).data(overshoot);
+    for (uint32_t i = 0; i < 3; ++i) trailer.packet(make_packet(0, i * 40, 40, i == 0));
+    trailer.raw(Bytes(8, 0));
+    ok &= write_seed(dir, "ffmpeg_trailer.rm", trailer.bytes());
+
     return ok ? 0 : 1;
 }
