@@ -34,7 +34,6 @@ void FormatThousands(uint64_t value, char* out, size_t size);
 // Copies a text template, putting values[k - 1] where it says %k (k = 1 to
 // 9); "%%" gives "%". A place with no value, or any other '%', stays as it
 // is, so no template can make it read outside its values.
-void FillTextTemplate(const char* text_template, const char* const* values, size_t value_count, char* out,
-                      size_t size);
+void FillTextTemplate(const char* text_template, const char* const* values, size_t value_count, char* out, size_t size);
 
 #endif

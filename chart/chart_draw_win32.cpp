@@ -98,9 +98,9 @@ float SingleRange(const ChartCurve& curve) {
 int MapValueToRow(double value, const ChartCurve& curve, float range, int plot_height) {
     const double ph = plot_height;
     const double shift = PLOT_TOP - ph * static_cast<double>(curve.offset);
-    double y = ph * (static_cast<double>(curve.top) - value * static_cast<double>(curve.scale)) /
-                   static_cast<double>(range) +
-               shift;
+    double y =
+        ph * (static_cast<double>(curve.top) - value * static_cast<double>(curve.scale)) / static_cast<double>(range) +
+        shift;
     if (y != y) {
         y = ph * static_cast<double>(curve.top) / static_cast<double>(range) + shift;
     }
@@ -140,9 +140,7 @@ void DrawLabel(HDC dc, int x, int y, const char* text) {
     TextOutA(dc, x, y, text, static_cast<int>(std::strlen(text)));
 }
 
-HGDIOBJ SolidPen(int width, COLORREF color) {
-    return CreatePen(PS_SOLID, width, color);
-}
+HGDIOBJ SolidPen(int width, COLORREF color) { return CreatePen(PS_SOLID, width, color); }
 
 }  // namespace
 
@@ -179,8 +177,7 @@ int DrawAxesAndAverage(HDC dc, const RECT* rect) {
     if (range == 0.0f) {
         range = 1.0f;
     }
-    const int y_avg = MapValueToRow(static_cast<double>(SeriesStatistics.average_kbps), video, range,
-                                    g.plot_height);
+    const int y_avg = MapValueToRow(static_cast<double>(SeriesStatistics.average_kbps), video, range, g.plot_height);
     ScopedSelection pen(dc, SolidPen(1, AVERAGE_COLOR), ScopedSelection::OWNED);
     DrawLine(dc, PLOT_LEFT, y_avg, g.right, y_avg);
     return 1;

@@ -4,12 +4,12 @@ ChartCurve ChartCurves[CURVE_SLOT_COUNT];
 
 const ChartCurveSettings AudioCurveSettings = {
     0x0000FF00u,  // green
-    1, 150.0f, 0.0f, 1.0f, 0.0f, "Audio", 0,
+    1,           150.0f, 0.0f, 1.0f, 0.0f, "Audio", 0,
 };
 
 const ChartCurveSettings VideoCurveSettings = {
     0x0000FFFFu,  // yellow (RGB 255, 255, 0)
-    1, 100.0f, 0.0f, 1.0f, 0.0f, "Video", 0,
+    1,           100.0f, 0.0f, 1.0f, 0.0f, "Video", 0,
 };
 
 int ResetChartCurves() {

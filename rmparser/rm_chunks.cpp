@@ -17,8 +17,7 @@ const uint32_t CONTENT_MIN_SIZE = 12;
 
 // A cursor over the chunk held in the read buffer, from its first byte. The
 // held count is trusted only as far as the buffer really reaches.
-bool open_held_chunk(const rm_reader* reader, uint32_t minimum, const uint8_t** cursor, uint32_t* remaining)
-{
+bool open_held_chunk(const rm_reader* reader, uint32_t minimum, const uint8_t** cursor, uint32_t* remaining) {
     if (!reader || !reader->buffer) {
         return false;
     }
@@ -32,8 +31,7 @@ bool open_held_chunk(const rm_reader* reader, uint32_t minimum, const uint8_t** 
 }
 
 template <typename T>
-void release_and_clear(rm_reader* reader, T*& pointer)
-{
+void release_and_clear(rm_reader* reader, T*& pointer) {
     if (pointer) {
         rm_release(reader, pointer);
         pointer = nullptr;
@@ -44,8 +42,7 @@ void release_and_clear(rm_reader* reader, T*& pointer)
 
 // ---------------------------------------------------------------- chunk reader
 
-rm_result rm_read_chunk_head(rm_reader* reader, rm_chunk_header* header)
-{
+rm_result rm_read_chunk_head(rm_reader* reader, rm_chunk_header* header) {
     if (!reader || !header) {
         return RM_NULL_ARGUMENT;
     }
@@ -62,16 +59,14 @@ rm_result rm_read_chunk_head(rm_reader* reader, rm_chunk_header* header)
     return RM_OK;
 }
 
-bool rm_chunk_size_acceptable(const rm_chunk_header* header)
-{
+bool rm_chunk_size_acceptable(const rm_chunk_header* header) {
     if (header->id == RM_ID_DATA || header->id == RM_ID_INDX) {
         return true;  // only their fixed heads are read
     }
     return header->size >= CHUNK_HEADER_SIZE && header->size <= RM_MAX_HEADER_CHUNK_SIZE;
 }
 
-rm_result rm_read_chunk_rest(rm_reader* reader, const rm_chunk_header* header)
-{
+rm_result rm_read_chunk_rest(rm_reader* reader, const rm_chunk_header* header) {
     if (!reader || !header) {
         return RM_NULL_ARGUMENT;
     }
@@ -122,8 +117,7 @@ rm_result rm_read_chunk_rest(rm_reader* reader, const rm_chunk_header* header)
     return RM_OK;
 }
 
-rm_result rm_read_chunk(rm_reader* reader, uint32_t* id)
-{
+rm_result rm_read_chunk(rm_reader* reader, uint32_t* id) {
     if (!reader || !id) {
         return RM_NULL_ARGUMENT;
     }
@@ -141,8 +135,7 @@ rm_result rm_read_chunk(rm_reader* reader, uint32_t* id)
 
 // ---------------------------------------------------------------- decoders
 
-rm_result rm_decode_chunk_header(rm_reader* reader, rm_chunk_header* header)
-{
+rm_result rm_decode_chunk_header(rm_reader* reader, rm_chunk_header* header) {
     const uint8_t* cursor;
     uint32_t remaining;
     if (!header || !open_held_chunk(reader, CHUNK_HEADER_SIZE, &cursor, &remaining)) {
@@ -154,8 +147,7 @@ rm_result rm_decode_chunk_header(rm_reader* reader, rm_chunk_header* header)
     return RM_OK;
 }
 
-rm_result rm_decode_file_header(rm_reader* reader)
-{
+rm_result rm_decode_file_header(rm_reader* reader) {
     const uint8_t* cursor;
     uint32_t remaining;
     if (!open_held_chunk(reader, FILE_HEADER_MIN_SIZE, &cursor, &remaining)) {
@@ -170,8 +162,7 @@ rm_result rm_decode_file_header(rm_reader* reader)
     return RM_OK;
 }
 
-rm_result rm_decode_properties(rm_reader* reader)
-{
+rm_result rm_decode_properties(rm_reader* reader) {
     const uint8_t* cursor;
     uint32_t remaining;
     if (!open_held_chunk(reader, PROPERTIES_MIN_SIZE, &cursor, &remaining)) {
@@ -197,8 +188,7 @@ rm_result rm_decode_properties(rm_reader* reader)
 
 // Copy failures are passed on: a copy that failed leaves the cursor where it
 // was, and decoding on from there would read the string's bytes as fields.
-rm_result rm_decode_content(rm_reader* reader)
-{
+rm_result rm_decode_content(rm_reader* reader) {
     const uint8_t* cursor;
     uint32_t remaining;
     if (!open_held_chunk(reader, CONTENT_MIN_SIZE, &cursor, &remaining)) {
@@ -235,8 +225,7 @@ rm_result rm_decode_content(rm_reader* reader)
     return RM_OK;
 }
 
-rm_result rm_decode_media_props(rm_reader* reader, rm_media_props* slot)
-{
+rm_result rm_decode_media_props(rm_reader* reader, rm_media_props* slot) {
     const uint8_t* cursor;
     uint32_t remaining;
     if (!slot || !open_held_chunk(reader, MEDIA_PROPS_MIN_SIZE, &cursor, &remaining)) {
@@ -278,12 +267,11 @@ rm_result rm_decode_media_props(rm_reader* reader, rm_media_props* slot)
     if (remaining < slot->type_specific_length) {
         return RM_FAIL;
     }
-    return rm_get_bytes(&cursor, &remaining, slot->type_specific_length, &slot->type_specific_data,
-                        reader->memory_user, reader->allocate_fn, reader->release_fn);
+    return rm_get_bytes(&cursor, &remaining, slot->type_specific_length, &slot->type_specific_data, reader->memory_user,
+                        reader->allocate_fn, reader->release_fn);
 }
 
-uint16_t rm_peek_media_stream_number(const rm_reader* reader)
-{
+uint16_t rm_peek_media_stream_number(const rm_reader* reader) {
     const uint8_t* cursor;
     uint32_t remaining;
     if (!open_held_chunk(reader, 12, &cursor, &remaining)) {
@@ -294,8 +282,7 @@ uint16_t rm_peek_media_stream_number(const rm_reader* reader)
 
 // ---------------------------------------------------------------- media-properties table
 
-rm_result rm_reset_media_table(rm_reader* reader)
-{
+rm_result rm_reset_media_table(rm_reader* reader) {
     if (!reader) {
         return RM_OUT_OF_MEMORY;
     }
@@ -315,8 +302,7 @@ rm_result rm_reset_media_table(rm_reader* reader)
     return RM_OK;
 }
 
-rm_media_props* rm_append_media_record(rm_reader* reader)
-{
+rm_media_props* rm_append_media_record(rm_reader* reader) {
     if (!reader) {
         return nullptr;
     }
@@ -342,8 +328,7 @@ rm_media_props* rm_append_media_record(rm_reader* reader)
 
 // ---------------------------------------------------------------- teardown
 
-void rm_drop_content(rm_reader* reader)
-{
+void rm_drop_content(rm_reader* reader) {
     if (!reader) {
         return;
     }
@@ -353,8 +338,7 @@ void rm_drop_content(rm_reader* reader)
     release_and_clear(reader, reader->cont_record.comment);
 }
 
-void rm_drop_media_props(rm_reader* reader, rm_media_props* record)
-{
+void rm_drop_media_props(rm_reader* reader, rm_media_props* record) {
     if (!reader || !record) {
         return;
     }
@@ -363,8 +347,7 @@ void rm_drop_media_props(rm_reader* reader, rm_media_props* record)
     release_and_clear(reader, record->type_specific_data);
 }
 
-void rm_drop_media_table(rm_reader* reader)
-{
+void rm_drop_media_table(rm_reader* reader) {
     if (!reader) {
         return;
     }
@@ -381,8 +364,7 @@ void rm_drop_media_table(rm_reader* reader)
     reader->media_number_limit = 0;
 }
 
-void rm_drop_read_buffer(rm_reader* reader)
-{
+void rm_drop_read_buffer(rm_reader* reader) {
     if (!reader) {
         return;
     }

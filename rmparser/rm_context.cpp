@@ -8,20 +8,17 @@
 
 // ---------------------------------------------------------------- public operations
 
-int rm_reader_probe(const void* bytes, uint32_t count)
-{
+int rm_reader_probe(const void* bytes, uint32_t count) {
     // The peek yields 0, never the id, for fewer than 4 bytes.
     return rm_peek_u32(static_cast<const uint8_t*>(bytes), count) == RM_ID_RMF ? 1 : 0;
 }
 
-rm_reader* rm_reader_new(void* error_user, rm_error_fn error_fn)
-{
+rm_reader* rm_reader_new(void* error_user, rm_error_fn error_fn) {
     return rm_reader_new_custom(error_user, error_fn, nullptr, rm_default_alloc, rm_default_release);
 }
 
 rm_reader* rm_reader_new_custom(void* error_user, rm_error_fn error_fn, void* memory_user, rm_alloc_fn allocate_fn,
-                                rm_release_fn release_fn)
-{
+                                rm_release_fn release_fn) {
     if (!allocate_fn) {
         return nullptr;
     }
@@ -44,8 +41,7 @@ rm_reader* rm_reader_new_custom(void* error_user, rm_error_fn error_fn, void* me
     return reader;
 }
 
-rm_result rm_reader_attach_stdio(rm_reader* reader, FILE* file)
-{
+rm_result rm_reader_attach_stdio(rm_reader* reader, FILE* file) {
     if (!reader || !file) {
         return RM_FAIL;
     }
@@ -53,8 +49,7 @@ rm_result rm_reader_attach_stdio(rm_reader* reader, FILE* file)
 }
 
 rm_result rm_reader_attach_io(rm_reader* reader, rm_read_fn read_fn, rm_seek_fn seek_fn, rm_tell_fn tell_fn,
-                              void* io_user)
-{
+                              void* io_user) {
     if (!reader || !read_fn || !seek_fn || !tell_fn || !io_user) {
         return RM_FAIL;
     }
@@ -67,39 +62,29 @@ rm_result rm_reader_attach_io(rm_reader* reader, rm_read_fn read_fn, rm_seek_fn 
 
 // ---------------------------------------------------------------- default callbacks
 
-void* rm_default_alloc(void* /*memory_user*/, uint32_t size)
-{
-    return std::malloc(size);
-}
+void* rm_default_alloc(void* /*memory_user*/, uint32_t size) { return std::malloc(size); }
 
-void rm_default_release(void* /*memory_user*/, void* block)
-{
-    std::free(block);
-}
+void rm_default_release(void* /*memory_user*/, void* block) { std::free(block); }
 
-void rm_error_default(void* error_user, rm_result code, const char* message)
-{
+void rm_error_default(void* error_user, rm_result code, const char* message) {
     // The pointer is printed as a wide integer so that 64-bit builds do not
     // truncate it; on 32-bit builds the text is the familiar 8 hex digits.
     unsigned long long user = static_cast<unsigned long long>(reinterpret_cast<uintptr_t>(error_user));
     if (message) {
-        std::fprintf(stderr, "rm_error_default(pUserError=0x%08llx,err=0x%08x,msg=%s\n", user, unsigned(code),
-                     message);
+        std::fprintf(stderr, "rm_error_default(pUserError=0x%08llx,err=0x%08x,msg=%s\n", user, unsigned(code), message);
     } else {
         std::fprintf(stderr, "rm_error_default(pUserError=0x%08llx,err=0x%08x\n", user, unsigned(code));
     }
 }
 
-uint32_t rm_stdio_read(void* file, void* destination, uint32_t count)
-{
+uint32_t rm_stdio_read(void* file, void* destination, uint32_t count) {
     if (!file || !destination || count == 0) {
         return 0;
     }
     return uint32_t(std::fread(destination, 1, count, static_cast<FILE*>(file)));
 }
 
-void rm_stdio_seek(void* file, int32_t offset, int origin)
-{
+void rm_stdio_seek(void* file, int32_t offset, int origin) {
     if (!file) {
         return;
     }
@@ -131,8 +116,7 @@ void rm_stdio_seek(void* file, int32_t offset, int origin)
 #endif
 }
 
-uint32_t rm_stdio_tell(void* file)
-{
+uint32_t rm_stdio_tell(void* file) {
     if (!file) {
         return 0xFFFFFFFFu;
     }
@@ -150,16 +134,14 @@ uint32_t rm_stdio_tell(void* file)
 
 // ---------------------------------------------------------------- allocation and reports
 
-void* rm_alloc(rm_reader* reader, uint32_t size)
-{
+void* rm_alloc(rm_reader* reader, uint32_t size) {
     if (!reader || !reader->allocate_fn) {
         return nullptr;
     }
     return reader->allocate_fn(reader->memory_user, size);
 }
 
-void* rm_alloc_zeroed(rm_reader* reader, uint64_t count, uint64_t width)
-{
+void* rm_alloc_zeroed(rm_reader* reader, uint64_t count, uint64_t width) {
     // Callers keep both factors below 2^32, so the product cannot wrap.
     const uint64_t bytes = count * width;
     if (count == 0 || bytes > UINT32_MAX) {
@@ -172,24 +154,21 @@ void* rm_alloc_zeroed(rm_reader* reader, uint64_t count, uint64_t width)
     return block;
 }
 
-void rm_release(rm_reader* reader, void* block)
-{
+void rm_release(rm_reader* reader, void* block) {
     if (!reader || !reader->release_fn) {
         return;
     }
     reader->release_fn(reader->memory_user, block);
 }
 
-void rm_report(rm_reader* reader, rm_result code, const char* message)
-{
+void rm_report(rm_reader* reader, rm_result code, const char* message) {
     if (reader && reader->error_fn) {
         reader->error_fn(reader->error_user, code, message);
     }
 }
 
 rm_result rm_grow_buffer(void* memory_user, rm_alloc_fn allocate_fn, rm_release_fn release_fn, uint8_t** buffer,
-                         uint32_t* capacity, uint32_t wanted)
-{
+                         uint32_t* capacity, uint32_t wanted) {
     if (!allocate_fn || !release_fn || !buffer || !capacity) {
         return RM_OUT_OF_MEMORY;
     }
@@ -211,8 +190,7 @@ rm_result rm_grow_buffer(void* memory_user, rm_alloc_fn allocate_fn, rm_release_
 
 // ---------------------------------------------------------------- file access
 
-uint32_t rm_read_to_buffer(rm_reader* reader, uint32_t count, uint32_t offset)
-{
+uint32_t rm_read_to_buffer(rm_reader* reader, uint32_t count, uint32_t offset) {
     if (!reader || !reader->read_fn) {
         return 0;
     }
@@ -238,8 +216,7 @@ uint32_t rm_read_to_buffer(rm_reader* reader, uint32_t count, uint32_t offset)
     return got;
 }
 
-uint32_t rm_read_raw(rm_reader* reader, void* destination, uint32_t count)
-{
+uint32_t rm_read_raw(rm_reader* reader, void* destination, uint32_t count) {
     if (!reader || !reader->read_fn) {
         return 0;
     }
@@ -251,8 +228,7 @@ uint32_t rm_read_raw(rm_reader* reader, void* destination, uint32_t count)
     return got;
 }
 
-void rm_seek(rm_reader* reader, int32_t offset, int origin)
-{
+void rm_seek(rm_reader* reader, int32_t offset, int origin) {
     if (!reader || !reader->seek_fn) {
         return;
     }
@@ -284,14 +260,10 @@ void rm_seek(rm_reader* reader, int32_t offset, int origin)
 
 namespace {
 
-int lower_ascii(unsigned char c)
-{
-    return (c >= 'A' && c <= 'Z') ? c + ('a' - 'A') : c;
-}
+int lower_ascii(unsigned char c) { return (c >= 'A' && c <= 'Z') ? c + ('a' - 'A') : c; }
 
 // Null sorts before any string, so callers never dereference one.
-bool compare_nulls(const char* a, const char* b, int* result)
-{
+bool compare_nulls(const char* a, const char* b, int* result) {
     if (a && b) {
         return false;
     }
@@ -301,8 +273,7 @@ bool compare_nulls(const char* a, const char* b, int* result)
 
 }  // namespace
 
-int rm_compare_nocase(const char* a, const char* b)
-{
+int rm_compare_nocase(const char* a, const char* b) {
     int result = 0;
     if (compare_nulls(a, b, &result)) {
         return result;
@@ -316,8 +287,7 @@ int rm_compare_nocase(const char* a, const char* b)
     }
 }
 
-int rm_compare_nocase_n(const char* a, const char* b, uint32_t count)
-{
+int rm_compare_nocase_n(const char* a, const char* b, uint32_t count) {
     int result = 0;
     if (count == 0) {
         return 0;

@@ -8,30 +8,23 @@
 namespace {
 
 // A cursor is usable when both halves exist and it points somewhere.
-bool cursor_has(const uint8_t* const* cursor, const uint32_t* remaining, uint32_t count)
-{
+bool cursor_has(const uint8_t* const* cursor, const uint32_t* remaining, uint32_t count) {
     return cursor && remaining && *cursor && *remaining >= count;
 }
 
-bool writer_has(uint8_t* const* cursor, const uint32_t* remaining, uint32_t count)
-{
+bool writer_has(uint8_t* const* cursor, const uint32_t* remaining, uint32_t count) {
     return cursor && remaining && *cursor && *remaining >= count;
 }
 
-uint32_t load_u32(const uint8_t* p)
-{
+uint32_t load_u32(const uint8_t* p) {
     return (uint32_t(p[0]) << 24) | (uint32_t(p[1]) << 16) | (uint32_t(p[2]) << 8) | uint32_t(p[3]);
 }
 
-uint16_t load_u16(const uint8_t* p)
-{
-    return uint16_t((uint32_t(p[0]) << 8) | uint32_t(p[1]));
-}
+uint16_t load_u16(const uint8_t* p) { return uint16_t((uint32_t(p[0]) << 8) | uint32_t(p[1])); }
 
 }  // namespace
 
-uint32_t rm_get_u32(const uint8_t** cursor, uint32_t* remaining)
-{
+uint32_t rm_get_u32(const uint8_t** cursor, uint32_t* remaining) {
     if (!cursor_has(cursor, remaining, 4)) {
         return 0;
     }
@@ -41,8 +34,7 @@ uint32_t rm_get_u32(const uint8_t** cursor, uint32_t* remaining)
     return value;
 }
 
-uint16_t rm_get_u16(const uint8_t** cursor, uint32_t* remaining)
-{
+uint16_t rm_get_u16(const uint8_t** cursor, uint32_t* remaining) {
     if (!cursor_has(cursor, remaining, 2)) {
         return 0;
     }
@@ -52,8 +44,7 @@ uint16_t rm_get_u16(const uint8_t** cursor, uint32_t* remaining)
     return value;
 }
 
-uint8_t rm_get_u8(const uint8_t** cursor, uint32_t* remaining)
-{
+uint8_t rm_get_u8(const uint8_t** cursor, uint32_t* remaining) {
     if (!cursor_has(cursor, remaining, 1)) {
         return 0;
     }
@@ -63,18 +54,11 @@ uint8_t rm_get_u8(const uint8_t** cursor, uint32_t* remaining)
     return value;
 }
 
-uint32_t rm_peek_u32(const uint8_t* bytes, uint32_t length)
-{
-    return (bytes && length >= 4) ? load_u32(bytes) : 0;
-}
+uint32_t rm_peek_u32(const uint8_t* bytes, uint32_t length) { return (bytes && length >= 4) ? load_u32(bytes) : 0; }
 
-uint16_t rm_peek_u16(const uint8_t* bytes, uint32_t length)
-{
-    return (bytes && length >= 2) ? load_u16(bytes) : 0;
-}
+uint16_t rm_peek_u16(const uint8_t* bytes, uint32_t length) { return (bytes && length >= 2) ? load_u16(bytes) : 0; }
 
-uint32_t rm_get_sized_u32(const uint8_t** cursor, uint32_t* remaining)
-{
+uint32_t rm_get_sized_u32(const uint8_t** cursor, uint32_t* remaining) {
     if (!cursor_has(cursor, remaining, 1)) {
         return 0;
     }
@@ -87,8 +71,7 @@ uint32_t rm_get_sized_u32(const uint8_t** cursor, uint32_t* remaining)
 }
 
 rm_result rm_get_text(const uint8_t** cursor, uint32_t* remaining, uint32_t count, char** destination,
-                      void* memory_user, rm_alloc_fn allocate_fn, rm_release_fn release_fn)
-{
+                      void* memory_user, rm_alloc_fn allocate_fn, rm_release_fn release_fn) {
     if (!cursor || !remaining || *remaining < count || (count > 0 && !*cursor) || !destination || !allocate_fn ||
         !release_fn) {
         return RM_FAIL;
@@ -117,8 +100,7 @@ rm_result rm_get_text(const uint8_t** cursor, uint32_t* remaining, uint32_t coun
 }
 
 rm_result rm_get_bytes(const uint8_t** cursor, uint32_t* remaining, uint32_t count, uint8_t** destination,
-                       void* memory_user, rm_alloc_fn allocate_fn, rm_release_fn release_fn)
-{
+                       void* memory_user, rm_alloc_fn allocate_fn, rm_release_fn release_fn) {
     if (!cursor || !remaining || *remaining < count || (count > 0 && !*cursor) || !destination || !allocate_fn ||
         !release_fn) {
         return RM_FAIL;
@@ -142,8 +124,7 @@ rm_result rm_get_bytes(const uint8_t** cursor, uint32_t* remaining, uint32_t cou
 }
 
 rm_result rm_get_array(const uint8_t** cursor, uint32_t* remaining, uint32_t element_count, uint32_t width,
-                       void** destination, void* memory_user, rm_alloc_fn allocate_fn, rm_release_fn release_fn)
-{
+                       void** destination, void* memory_user, rm_alloc_fn allocate_fn, rm_release_fn release_fn) {
     // Widened so that a huge count cannot wrap the product and pass the check.
     uint64_t total = uint64_t(element_count) * width;
     if (!cursor || !remaining || uint64_t(*remaining) < total || (total > 0 && !*cursor) || !destination ||
@@ -176,8 +157,7 @@ rm_result rm_get_array(const uint8_t** cursor, uint32_t* remaining, uint32_t ele
     return RM_OK;
 }
 
-void* rm_clone_bytes(void* memory_user, rm_alloc_fn allocate_fn, const void* source, uint32_t count)
-{
+void* rm_clone_bytes(void* memory_user, rm_alloc_fn allocate_fn, const void* source, uint32_t count) {
     if (!allocate_fn || !source || count == 0) {
         return nullptr;
     }
@@ -188,8 +168,7 @@ void* rm_clone_bytes(void* memory_user, rm_alloc_fn allocate_fn, const void* sou
     return copy;
 }
 
-void rm_put_u32(uint32_t value, uint8_t** cursor, uint32_t* remaining)
-{
+void rm_put_u32(uint32_t value, uint8_t** cursor, uint32_t* remaining) {
     if (!writer_has(cursor, remaining, 4)) {
         return;
     }
@@ -202,8 +181,7 @@ void rm_put_u32(uint32_t value, uint8_t** cursor, uint32_t* remaining)
     *remaining -= 4;
 }
 
-void rm_put_u32_le(uint32_t value, uint8_t** cursor, uint32_t* remaining)
-{
+void rm_put_u32_le(uint32_t value, uint8_t** cursor, uint32_t* remaining) {
     if (!writer_has(cursor, remaining, 4)) {
         return;
     }
@@ -216,8 +194,7 @@ void rm_put_u32_le(uint32_t value, uint8_t** cursor, uint32_t* remaining)
     *remaining -= 4;
 }
 
-void rm_put_u16(uint32_t value, uint8_t** cursor, uint32_t* remaining)
-{
+void rm_put_u16(uint32_t value, uint8_t** cursor, uint32_t* remaining) {
     if (!writer_has(cursor, remaining, 2)) {
         return;
     }
@@ -228,8 +205,7 @@ void rm_put_u16(uint32_t value, uint8_t** cursor, uint32_t* remaining)
     *remaining -= 2;
 }
 
-void rm_put_u16_le(uint32_t value, uint8_t** cursor, uint32_t* remaining)
-{
+void rm_put_u16_le(uint32_t value, uint8_t** cursor, uint32_t* remaining) {
     if (!writer_has(cursor, remaining, 2)) {
         return;
     }
@@ -240,8 +216,7 @@ void rm_put_u16_le(uint32_t value, uint8_t** cursor, uint32_t* remaining)
     *remaining -= 2;
 }
 
-void rm_put_u8(uint32_t value, uint8_t** cursor, uint32_t* remaining)
-{
+void rm_put_u8(uint32_t value, uint8_t** cursor, uint32_t* remaining) {
     if (!writer_has(cursor, remaining, 1)) {
         return;
     }

@@ -56,8 +56,7 @@ void rm_drop_read_buffer(rm_reader* reader);
 // ---------------------------------------------------------------- logical streams
 int rm_mime_is_logical_fileinfo(const char* mime);
 int rm_mime_is_logical_stream(const char* mime);
-rm_result rm_decode_name_value(rm_reader* reader, rm_name_value* out, const uint8_t** cursor,
-                               uint32_t* remaining);
+rm_result rm_decode_name_value(rm_reader* reader, rm_name_value* out, const uint8_t** cursor, uint32_t* remaining);
 rm_result rm_decode_logical_stream(rm_reader* reader, const rm_media_props* source, rm_logical_stream* out);
 rm_result rm_load_logical_streams(rm_reader* reader);
 rm_result rm_keep_compatible_streams(rm_reader* reader);
@@ -76,8 +75,8 @@ void rm_drop_stream_states(rm_reader* reader);
 void rm_drop_stream_headers(rm_reader* reader);
 // value: the number for RM_PROPERTY_INT, otherwise the address of the block
 // or string to copy.
-rm_result rm_property_set(rm_reader* reader, rm_property* property, const char* name, uint32_t type,
-                          uintptr_t value, uint32_t size);
+rm_result rm_property_set(rm_reader* reader, rm_property* property, const char* name, uint32_t type, uintptr_t value,
+                          uint32_t size);
 void rm_property_clear(rm_reader* reader, rm_property* property);
 char* rm_clone_string(void* memory_user, rm_alloc_fn allocate_fn, const char* text);
 void rm_release_and_null(void* memory_user, rm_release_fn release_fn, void** address);

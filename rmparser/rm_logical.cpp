@@ -37,8 +37,7 @@ int rm_mime_is_logical_stream(const char* mime) {
     return strncmp(mime, RM_MIME_LOGICAL_PREFIX, RM_MIME_LOGICAL_PREFIX_LENGTH) == 0;
 }
 
-rm_result rm_decode_name_value(rm_reader* reader, rm_name_value* out, const uint8_t** cursor,
-                               uint32_t* remaining) {
+rm_result rm_decode_name_value(rm_reader* reader, rm_name_value* out, const uint8_t** cursor, uint32_t* remaining) {
     if (reader == nullptr || out == nullptr || cursor == nullptr || *cursor == nullptr || remaining == nullptr ||
         *remaining < 7) {
         return RM_FAIL;
@@ -88,8 +87,9 @@ rm_result rm_decode_logical_stream(rm_reader* reader, const rm_media_props* sour
     }
     // The room is checked, so a copy can only fail for want of memory; a
     // missing array would leave its count pointing at nothing.
-    rm_result result = rm_get_array(&cursor, &remaining, physical_count, 2, reinterpret_cast<void**>(&out->physical_streams),
-                                    reader->memory_user, reader->allocate_fn, reader->release_fn);
+    rm_result result =
+        rm_get_array(&cursor, &remaining, physical_count, 2, reinterpret_cast<void**>(&out->physical_streams),
+                     reader->memory_user, reader->allocate_fn, reader->release_fn);
     if (result != RM_OK) {
         return result;
     }
@@ -161,7 +161,8 @@ rm_result rm_load_logical_streams(rm_reader* reader) {
             if (!rm_mime_is_logical_stream(reader->media_props[i].mime_type)) {
                 continue;
             }
-            const rm_result result = rm_decode_logical_stream(reader, &reader->media_props[i], &reader->logical_streams[next]);
+            const rm_result result =
+                rm_decode_logical_stream(reader, &reader->media_props[i], &reader->logical_streams[next]);
             if (result != RM_OK) {
                 rm_report(reader, result, "Failed to parse logical stream header.");
                 return result;

@@ -14,8 +14,7 @@ const uint32_t RM_TRAILER_ROOM = 18;
 
 // The file position as the I/O layer sees it; the position count stands in
 // when no tell callback was attached.
-uint32_t rm_tell(const rm_reader* reader)
-{
+uint32_t rm_tell(const rm_reader* reader) {
     if (reader->tell_fn == nullptr) {
         return reader->position;
     }
@@ -25,8 +24,7 @@ uint32_t rm_tell(const rm_reader* reader)
 // Rule flags and rule number of a packet about to be taken, from its header
 // and what the previous packet of the same stream left behind.
 void rm_packet_rule(const rm_reader* reader, const rm_stream_state* state, const rm_packet_header* header,
-                    uint16_t* asm_flags, uint8_t* asm_rule)
-{
+                    uint16_t* asm_flags, uint8_t* asm_rule) {
     const bool keyframe = (header->flags & RM_PACKET_KEYFRAME) != 0;
     *asm_rule = keyframe ? 0 : 1;
     switch (state->class_flags) {
@@ -55,8 +53,7 @@ void rm_packet_rule(const rm_reader* reader, const rm_stream_state* state, const
 
 // The DATA head just decoded into the handle starts at `offset`: where its
 // packets end, and which chunk it names as the next one.
-void rm_enter_data_chunk(rm_reader* reader, uint64_t offset)
-{
+void rm_enter_data_chunk(rm_reader* reader, uint64_t offset) {
     const rm_data_header& head = reader->data_header;
     reader->data_end = head.size >= RM_DATA_HEADER_SIZE ? offset + head.size : 0;
     // Only a chunk wholly after this one can be followed: anything else could
@@ -68,8 +65,7 @@ void rm_enter_data_chunk(rm_reader* reader, uint64_t offset)
 // Moves on to the DATA chunk that the current one names, if it really is
 // one. Each step lands beyond the end of the chunk before, so no sequence of
 // heads can make the reader loop.
-bool rm_follow_data_chain(rm_reader* reader)
-{
+bool rm_follow_data_chain(rm_reader* reader) {
     const uint32_t next = reader->data_next;
     reader->data_next = 0;
     if (next == 0) {
@@ -89,8 +85,7 @@ bool rm_follow_data_chain(rm_reader* reader)
 // Whether a packet header may start at the current position: not once the
 // DATA chunk is used up, unless a further DATA chunk takes over. Whatever
 // follows the packets (an index, another chunk, a trailer) is no packet.
-bool rm_packets_remain(rm_reader* reader)
-{
+bool rm_packets_remain(rm_reader* reader) {
     while (reader->data_end != 0 && reader->position >= reader->data_end) {
         if (!rm_follow_data_chain(reader)) {
             return false;
@@ -107,8 +102,7 @@ bool rm_packets_remain(rm_reader* reader)
 // header cut short anywhere else is damage, as are bytes that could start a
 // packet. Without a declared end, only zeros before the end of the file are
 // a trailer.
-bool rm_header_is_trailer(const rm_reader* reader)
-{
+bool rm_header_is_trailer(const rm_reader* reader) {
     uint32_t inspected = RM_PACKET_HEADER_SIZE;
     if (reader->data_end != 0) {
         if (reader->packet_start + RM_TRAILER_ROOM < reader->data_end) {
@@ -125,8 +119,7 @@ bool rm_header_is_trailer(const rm_reader* reader)
 }
 
 // Moves on to the declared end of the DATA chunk, past a trailer.
-void rm_skip_to_data_end(rm_reader* reader)
-{
+void rm_skip_to_data_end(rm_reader* reader) {
     if (reader->position < reader->data_end) {
         rm_seek(reader, int32_t(reader->data_end - reader->position), 1);
     }
@@ -134,8 +127,7 @@ void rm_skip_to_data_end(rm_reader* reader)
 
 }  // namespace
 
-rm_result rm_decode_data_header(rm_reader* reader)
-{
+rm_result rm_decode_data_header(rm_reader* reader) {
     if (reader == nullptr || reader->buffer == nullptr || reader->buffer_held < RM_DATA_HEADER_SIZE) {
         return RM_FAIL;
     }
@@ -150,8 +142,7 @@ rm_result rm_decode_data_header(rm_reader* reader)
     return RM_OK;
 }
 
-rm_result rm_decode_packet_header(rm_reader* reader, rm_packet_header* header)
-{
+rm_result rm_decode_packet_header(rm_reader* reader, rm_packet_header* header) {
     if (reader == nullptr || header == nullptr || reader->buffer == nullptr ||
         reader->buffer_held < RM_PACKET_HEADER_SIZE) {
         return RM_FAIL;
@@ -168,8 +159,7 @@ rm_result rm_decode_packet_header(rm_reader* reader, rm_packet_header* header)
     return RM_OK;
 }
 
-rm_result rm_fetch_packet_header(rm_reader* reader, rm_packet_header* header)
-{
+rm_result rm_fetch_packet_header(rm_reader* reader, rm_packet_header* header) {
     if (reader == nullptr || header == nullptr) {
         return RM_NULL_ARGUMENT;
     }
@@ -180,16 +170,14 @@ rm_result rm_fetch_packet_header(rm_reader* reader, rm_packet_header* header)
     return rm_decode_packet_header(reader, header);
 }
 
-int32_t rm_stream_index(const rm_reader* reader, uint32_t stream_number)
-{
+int32_t rm_stream_index(const rm_reader* reader, uint32_t stream_number) {
     if (reader == nullptr || reader->stream_map == nullptr || stream_number >= reader->stream_map_size) {
         return -1;
     }
     return int32_t(reader->stream_map[stream_number]);
 }
 
-rm_result rm_locate_packets(rm_reader* reader)
-{
+rm_result rm_locate_packets(rm_reader* reader) {
     if (reader == nullptr) {
         return RM_FAIL;
     }
@@ -244,8 +232,7 @@ rm_result rm_locate_packets(rm_reader* reader)
     return RM_OK;
 }
 
-rm_result rm_read_packet(rm_reader* reader, rm_packet** out, int32_t selector)
-{
+rm_result rm_read_packet(rm_reader* reader, rm_packet** out, int32_t selector) {
     if (reader == nullptr || out == nullptr) {
         return RM_FAIL;
     }
@@ -354,8 +341,7 @@ rm_result rm_read_packet(rm_reader* reader, rm_packet** out, int32_t selector)
     return RM_OK;
 }
 
-rm_result rm_index_add(rm_reader* reader, uint32_t stream, uint32_t timestamp, uint32_t offset, uint8_t flags)
-{
+rm_result rm_index_add(rm_reader* reader, uint32_t stream, uint32_t timestamp, uint32_t offset, uint8_t flags) {
     if (reader == nullptr || reader->stream_states == nullptr || stream >= reader->stream_count) {
         return RM_FAIL;
     }

@@ -11,13 +11,9 @@ const uint32_t RM_U32_MAX = 0xFFFFFFFFu;
 
 // Products of two file fields can leave the 32-bit range; clamp instead of
 // wrapping (or, for doubles, instead of an undefined conversion).
-uint32_t rm_saturate_u64(uint64_t value)
-{
-    return value > RM_U32_MAX ? RM_U32_MAX : uint32_t(value);
-}
+uint32_t rm_saturate_u64(uint64_t value) { return value > RM_U32_MAX ? RM_U32_MAX : uint32_t(value); }
 
-uint32_t rm_saturate_double(double value)
-{
+uint32_t rm_saturate_double(double value) {
     if (!(value >= 0.0)) {
         return 0;
     }
@@ -36,38 +32,33 @@ struct rm_property_sink {
 
 // A failed copy inside a property leaves that entry incomplete; nothing is
 // reported, as the list is advisory.
-void rm_emit(rm_property_sink* sink, const char* name, uint32_t type, uintptr_t value, uint32_t size)
-{
+void rm_emit(rm_property_sink* sink, const char* name, uint32_t type, uintptr_t value, uint32_t size) {
     if (sink->properties != nullptr && sink->count < sink->length) {
         rm_property_set(sink->reader, &sink->properties[sink->count], name, type, value, size);
     }
     sink->count += 1;
 }
 
-void rm_emit_int(rm_property_sink* sink, const char* name, uint32_t value)
-{
+void rm_emit_int(rm_property_sink* sink, const char* name, uint32_t value) {
     rm_emit(sink, name, RM_PROPERTY_INT, value, 0);
 }
 
-void rm_emit_string(rm_property_sink* sink, const char* name, const char* text)
-{
+void rm_emit_string(rm_property_sink* sink, const char* name, const char* text) {
     rm_emit(sink, name, RM_PROPERTY_STRING, reinterpret_cast<uintptr_t>(text), 0);
 }
 
-void rm_emit_buffer(rm_property_sink* sink, const char* name, const void* block, uint32_t size)
-{
+void rm_emit_buffer(rm_property_sink* sink, const char* name, const void* block, uint32_t size) {
     rm_emit(sink, name, RM_PROPERTY_BUFFER, reinterpret_cast<uintptr_t>(block), size);
 }
 
 struct rm_preroll_figures {
-    uint32_t preroll;         // "Preroll"
-    uint32_t actual;          // "ActualPreroll"
-    uint32_t streaming;       // "StreamingPreroll"
-    uint32_t decode_buffer;   // "X-PreDecBufSize"
+    uint32_t preroll;        // "Preroll"
+    uint32_t actual;         // "ActualPreroll"
+    uint32_t streaming;      // "StreamingPreroll"
+    uint32_t decode_buffer;  // "X-PreDecBufSize"
 };
 
-rm_preroll_figures rm_compute_preroll(const rm_media_props* media, uint8_t class_flags)
-{
+rm_preroll_figures rm_compute_preroll(const rm_media_props* media, uint8_t class_flags) {
     rm_preroll_figures figures = {media->preroll, 0, 0, 0};
     const uint32_t max_rate = media->max_bit_rate;
     const uint32_t avg_rate = media->avg_bit_rate;
@@ -107,11 +98,11 @@ rm_preroll_figures rm_compute_preroll(const rm_media_props* media, uint8_t class
 }
 
 // The list itself: one place for the order, the conditions and the values.
-void rm_list_properties(rm_reader* reader, uint32_t index, rm_property_sink* sink)
-{
+void rm_list_properties(rm_reader* reader, uint32_t index, rm_property_sink* sink) {
     const rm_media_props* media = &reader->media_props[index];
-    const uint8_t class_flags =
-        reader->stream_states != nullptr && index < reader->stream_state_count ? reader->stream_states[index].class_flags : 0;
+    const uint8_t class_flags = reader->stream_states != nullptr && index < reader->stream_state_count
+                                    ? reader->stream_states[index].class_flags
+                                    : 0;
     const bool audio = (class_flags & RM_CLASS_AUDIO) != 0;
     const bool video = (class_flags & RM_CLASS_VIDEO) != 0;
     const bool event = (class_flags & RM_CLASS_EVENT) != 0;
@@ -214,8 +205,7 @@ void rm_list_properties(rm_reader* reader, uint32_t index, rm_property_sink* sin
 }  // namespace
 
 uint32_t rm_collect_properties(rm_reader* reader, uint32_t index, const rm_stream_header* record,
-                               rm_property* properties, uint32_t length)
-{
+                               rm_property* properties, uint32_t length) {
     if (reader == nullptr || record == nullptr || reader->media_props == nullptr || index >= reader->stream_count ||
         index >= reader->media_capacity) {
         return 0;
@@ -226,8 +216,7 @@ uint32_t rm_collect_properties(rm_reader* reader, uint32_t index, const rm_strea
 }
 
 char* rm_make_rule_book(rm_reader* reader, int video, int event, int opaque, uint32_t max_bit_rate,
-                        uint32_t avg_bit_rate, int* dependent)
-{
+                        uint32_t avg_bit_rate, int* dependent) {
     if (reader == nullptr || dependent == nullptr) {
         return nullptr;
     }
@@ -291,8 +280,7 @@ char* rm_make_rule_book(rm_reader* reader, int video, int event, int opaque, uin
     return text;
 }
 
-rm_result rm_build_stream_header(rm_reader* reader, uint32_t index, rm_stream_header* record)
-{
+rm_result rm_build_stream_header(rm_reader* reader, uint32_t index, rm_stream_header* record) {
     if (reader == nullptr || reader->media_props == nullptr || index >= reader->stream_count ||
         index >= reader->media_capacity || record == nullptr) {
         return RM_FAIL;
@@ -321,15 +309,13 @@ rm_result rm_build_stream_header(rm_reader* reader, uint32_t index, rm_stream_he
     record->mime_type = rm_clone_string(reader->memory_user, reader->allocate_fn, media->mime_type);
     record->stream_name = rm_clone_string(reader->memory_user, reader->allocate_fn, media->stream_name);
     record->opaque_data = static_cast<uint8_t*>(rm_clone_bytes(reader->memory_user, reader->allocate_fn,
-                                                               media->type_specific_data,
-                                                               media->type_specific_length));
+                                                               media->type_specific_data, media->type_specific_length));
     // A length without its block would invite a reader to walk a null pointer.
     record->opaque_length = record->opaque_data != nullptr ? media->type_specific_length : 0;
     return RM_OK;
 }
 
-rm_result rm_build_stream_headers(rm_reader* reader)
-{
+rm_result rm_build_stream_headers(rm_reader* reader) {
     if (reader == nullptr || reader->stream_count == 0) {
         return RM_FAIL;
     }

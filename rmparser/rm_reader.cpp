@@ -12,8 +12,7 @@ const char* const MSG_BAD_VERSION = "Unsupported file header version.";
 const char* const MSG_BAD_CONTENT = "Failed to parse content header - possibly a corrupt file.";
 const char* const MSG_BAD_MEDIA_PROPS = "Failed to parse media props header - possibly a corrupt file.";
 const char* const MSG_ILLEGAL_STREAM = "Illegal stream number - possibly a corrupt file.";
-const char* const MSG_NO_COMPATIBLE =
-    "Unsupported file (SureStream file with no backwards-compatible streams)";
+const char* const MSG_NO_COMPATIBLE = "Unsupported file (SureStream file with no backwards-compatible streams)";
 
 // MDPR records are kept in file order as they arrive. Once the chunk loop
 // is done they are put in stream-number order, which is what a file with
@@ -54,8 +53,7 @@ rm_result order_media_table(rm_reader* reader) {
     uint32_t kept = 0;
     for (uint32_t k = 0; k < count; ++k) {
         rm_media_props* record = &reader->media_props[order[k]];
-        const bool last_of_its_number =
-            k + 1 == count || record->stream_number != records[order[k + 1]].stream_number;
+        const bool last_of_its_number = k + 1 == count || record->stream_number != records[order[k + 1]].stream_number;
         if (last_of_its_number) {
             table[kept++] = *record;  // moved whole, strings and data included
         } else {

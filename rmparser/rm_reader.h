@@ -284,8 +284,8 @@ struct rm_reader {
 // 1 when count >= 4 and the bytes start with ".RMF", else 0.
 int rm_reader_probe(const void* bytes, uint32_t count);
 rm_reader* rm_reader_new(void* error_user, rm_error_fn error_fn);
-rm_reader* rm_reader_new_custom(void* error_user, rm_error_fn error_fn, void* memory_user,
-                                rm_alloc_fn allocate_fn, rm_release_fn release_fn);
+rm_reader* rm_reader_new_custom(void* error_user, rm_error_fn error_fn, void* memory_user, rm_alloc_fn allocate_fn,
+                                rm_release_fn release_fn);
 // The FILE stays the caller's: the reader never closes it.
 rm_result rm_reader_attach_stdio(rm_reader* reader, FILE* file);
 // Any other source: the three callbacks and their user pointer, all required.
@@ -336,8 +336,7 @@ int rm_stream_header_is_video(const rm_stream_header* header);
 int rm_stream_header_is_event(const rm_stream_header* header);
 
 rm_result rm_stream_header_find_int(const rm_stream_header* header, const char* name, uint32_t* out);
-rm_result rm_stream_header_find_buffer(const rm_stream_header* header, const char* name, void** out,
-                                       uint32_t* size);
+rm_result rm_stream_header_find_buffer(const rm_stream_header* header, const char* name, void** out, uint32_t* size);
 rm_result rm_stream_header_find_string(const rm_stream_header* header, const char* name, char** out);
 
 // Portable case-insensitive comparisons (ASCII letters only), like _stricmp.

@@ -22,9 +22,10 @@ const uint32_t RM_NO_STREAM = 0xFFFFFFFFu;
 const char* const RM_AUDIO_TYPES[] = {"audio/x-pn-realaudio", "audio/x-pn-realaudio-encrypted"};
 const char* const RM_VIDEO_TYPES[] = {"video/x-pn-realvideo", "video/x-pn-realvideo-encrypted"};
 const char* const RM_EVENT_TYPES[] = {
-    "application/x-pn-realevent", "application/x-pn-realevent-encrypted", "application/x-pn-imagemap",
-    "application/x-pn-imagemap-encrypted", "image_map/x-pn-realvideo", "image_map/x-pn-realvideo-encrypted",
-    "syncMM/x-pn-realvideo", "syncMM/x-pn-realvideo-encrypted",
+    "application/x-pn-realevent", "application/x-pn-realevent-encrypted",
+    "application/x-pn-imagemap",  "application/x-pn-imagemap-encrypted",
+    "image_map/x-pn-realvideo",   "image_map/x-pn-realvideo-encrypted",
+    "syncMM/x-pn-realvideo",      "syncMM/x-pn-realvideo-encrypted",
 };
 
 template <size_t N>
@@ -61,8 +62,7 @@ uint8_t rm_class_of(const char* mime) {
 }
 
 // Spacing follows the first stream's duration, capacity the longest one.
-void rm_size_keyframe_index(uint32_t first_duration, uint32_t longest_duration, uint32_t* spacing,
-                            uint32_t* capacity) {
+void rm_size_keyframe_index(uint32_t first_duration, uint32_t longest_duration, uint32_t* spacing, uint32_t* capacity) {
     const uint32_t q = first_duration >> 11;
     if (q > 15000) {
         *spacing = 15000;
@@ -201,8 +201,8 @@ void rm_drop_stream_headers(rm_reader* reader) {
 // ---------------------------------------------------------------- stream headers
 
 rm_result rm_copy_stream_header(rm_reader* reader, uint32_t index, rm_stream_header* record) {
-    if (reader == nullptr || record == nullptr || index >= reader->stream_count || index >= reader->stream_header_count ||
-        reader->stream_headers == nullptr) {
+    if (reader == nullptr || record == nullptr || index >= reader->stream_count ||
+        index >= reader->stream_header_count || reader->stream_headers == nullptr) {
         return RM_FAIL;
     }
     const rm_stream_header& stored = reader->stream_headers[index];
@@ -219,8 +219,8 @@ rm_result rm_copy_stream_header(rm_reader* reader, uint32_t index, rm_stream_hea
 
     record->mime_type = rm_clone_string(reader->memory_user, reader->allocate_fn, stored.mime_type);
     record->stream_name = rm_clone_string(reader->memory_user, reader->allocate_fn, stored.stream_name);
-    record->opaque_data =
-        static_cast<uint8_t*>(rm_clone_bytes(reader->memory_user, reader->allocate_fn, stored.opaque_data, stored.opaque_length));
+    record->opaque_data = static_cast<uint8_t*>(
+        rm_clone_bytes(reader->memory_user, reader->allocate_fn, stored.opaque_data, stored.opaque_length));
     // The length travels only with a block: a caller must never find a
     // length beside a null pointer.
     record->opaque_length = record->opaque_data != nullptr ? stored.opaque_length : 0;
@@ -240,9 +240,10 @@ rm_result rm_copy_stream_header(rm_reader* reader, uint32_t index, rm_stream_hea
     record->property_count = stored.property_count;
     for (uint32_t i = 0; i < stored.property_count; ++i) {
         const rm_property& source = stored.properties[i];
-        const uintptr_t value =
-            source.type == RM_PROPERTY_INT ? uintptr_t(source.value.number) : reinterpret_cast<uintptr_t>(source.value.data);
-        const rm_result result = rm_property_set(reader, &record->properties[i], source.name, source.type, value, source.size);
+        const uintptr_t value = source.type == RM_PROPERTY_INT ? uintptr_t(source.value.number)
+                                                               : reinterpret_cast<uintptr_t>(source.value.data);
+        const rm_result result =
+            rm_property_set(reader, &record->properties[i], source.name, source.type, value, source.size);
         if (result != RM_OK) {
             return result;
         }
@@ -411,17 +412,11 @@ uint32_t rm_stream_header_get_properties(const rm_stream_header* header, rm_prop
 
 // ---------------------------------------------------------------- MIME classes
 
-int rm_mime_is_audio(const char* mime) {
-    return rm_mime_in(mime, RM_AUDIO_TYPES);
-}
+int rm_mime_is_audio(const char* mime) { return rm_mime_in(mime, RM_AUDIO_TYPES); }
 
-int rm_mime_is_video(const char* mime) {
-    return rm_mime_in(mime, RM_VIDEO_TYPES);
-}
+int rm_mime_is_video(const char* mime) { return rm_mime_in(mime, RM_VIDEO_TYPES); }
 
-int rm_mime_is_event(const char* mime) {
-    return rm_mime_in(mime, RM_EVENT_TYPES);
-}
+int rm_mime_is_event(const char* mime) { return rm_mime_in(mime, RM_EVENT_TYPES); }
 
 int rm_mime_is_known(const char* mime) {
     return rm_mime_is_audio(mime) || rm_mime_is_video(mime) || rm_mime_is_event(mime);
@@ -453,8 +448,7 @@ rm_result rm_stream_header_find_int(const rm_stream_header* header, const char* 
     return RM_OK;
 }
 
-rm_result rm_stream_header_find_buffer(const rm_stream_header* header, const char* name, void** out,
-                                       uint32_t* size) {
+rm_result rm_stream_header_find_buffer(const rm_stream_header* header, const char* name, void** out, uint32_t* size) {
     if (out == nullptr || size == nullptr) {
         return RM_FAIL;
     }

@@ -127,8 +127,8 @@ void RegisterMainWindowClass(HINSTANCE instance) {
 
 int CreateMainWindow(HINSTANCE instance, int show_command) {
     AppInstance = instance;
-    HWND window = CreateWindowExA(0, WindowClassName, WindowTitle, WS_OVERLAPPEDWINDOW, CW_USEDEFAULT, 0,
-                                  CW_USEDEFAULT, 0, nullptr, nullptr, instance, nullptr);
+    HWND window = CreateWindowExA(0, WindowClassName, WindowTitle, WS_OVERLAPPEDWINDOW, CW_USEDEFAULT, 0, CW_USEDEFAULT,
+                                  0, nullptr, nullptr, instance, nullptr);
     if (!window) return 0;
     ShowWindow(window, show_command);
     UpdateWindow(window);

@@ -59,7 +59,9 @@ void AppendPlain(Out& out, const char* text, size_t length) {
 }
 
 template <typename Out>
-void AppendPlain(Out& out, const char* text) { AppendPlain(out, text, std::strlen(text)); }
+void AppendPlain(Out& out, const char* text) {
+    AppendPlain(out, text, std::strlen(text));
+}
 
 // Length of a well-formed UTF-8 sequence starting at text[i] and its code
 // point, or 0 when the bytes there are not one.
@@ -208,16 +210,26 @@ void WriteLine(const std::string& line) {
 
 const char* ResultCodeName(rm_result code) {
     switch (code) {
-        case RM_OK: return "RM_OK";
-        case RM_FAIL: return "RM_FAIL";
-        case RM_OUT_OF_MEMORY: return "RM_OUT_OF_MEMORY";
-        case RM_NULL_ARGUMENT: return "RM_NULL_ARGUMENT";
-        case RM_BAD_FILE: return "RM_BAD_FILE";
-        case RM_BAD_DATA_CHUNK: return "RM_BAD_DATA_CHUNK";
-        case RM_CORRUPT: return "RM_CORRUPT";
-        case RM_READ_FAILED: return "RM_READ_FAILED";
-        case RM_END_OF_DATA: return "RM_END_OF_DATA";
-        default: return nullptr;
+    case RM_OK:
+        return "RM_OK";
+    case RM_FAIL:
+        return "RM_FAIL";
+    case RM_OUT_OF_MEMORY:
+        return "RM_OUT_OF_MEMORY";
+    case RM_NULL_ARGUMENT:
+        return "RM_NULL_ARGUMENT";
+    case RM_BAD_FILE:
+        return "RM_BAD_FILE";
+    case RM_BAD_DATA_CHUNK:
+        return "RM_BAD_DATA_CHUNK";
+    case RM_CORRUPT:
+        return "RM_CORRUPT";
+    case RM_READ_FAILED:
+        return "RM_READ_FAILED";
+    case RM_END_OF_DATA:
+        return "RM_END_OF_DATA";
+    default:
+        return nullptr;
     }
 }
 
@@ -252,10 +264,14 @@ size_t PropertyTextLength(const rm_property& property) {
 
 const char* PropertyTypeName(uint32_t type) {
     switch (type) {
-        case RM_PROPERTY_INT: return "int";
-        case RM_PROPERTY_STRING: return "string";
-        case RM_PROPERTY_BUFFER: return "buffer";
-        default: return "unknown";
+    case RM_PROPERTY_INT:
+        return "int";
+    case RM_PROPERTY_STRING:
+        return "string";
+    case RM_PROPERTY_BUFFER:
+        return "buffer";
+    default:
+        return "unknown";
     }
 }
 

@@ -86,10 +86,7 @@ INSTANTIATE_TEST_SUITE_P(
                      {{0, 26}, {1200, 20}}},
         TimelineCase{"NoPackets", {}, ANALYSIS_OK, {}},
         // 1000 ms after the start stays inside; 1001 ms closes (24000 bits / 1001 ms).
-        TimelineCase{"ExactlyOneSecondDoesNotClose",
-                     {{0, 1000}, {1000, 1000}, {1001, 1000}},
-                     ANALYSIS_OK,
-                     {{0, 23}}},
+        TimelineCase{"ExactlyOneSecondDoesNotClose", {{0, 1000}, {1000, 1000}, {1001, 1000}}, ANALYSIS_OK, {{0, 23}}},
         // After the first window, 2000 ms closes normally and 2001 ms is a gap.
         TimelineCase{"TwoSecondsClosesAndMoreIsAGap",
                      {{0, 500}, {1001, 500}, {3001, 500}, {5002, 500}, {5500, 500}},
@@ -100,17 +97,12 @@ INSTANTIATE_TEST_SUITE_P(
                      ANALYSIS_FRAME_GAP,
                      {{0, 5}}},
         // The first packet alone closes the first window, over all of its 5000 ms.
-        TimelineCase{"FirstPacketAtFiveSeconds",
-                     {{5000, 2500}, {5600, 1000}, {6200, 1000}},
-                     ANALYSIS_OK,
-                     {{0, 4}, {5000, 13}}},
+        TimelineCase{
+            "FirstPacketAtFiveSeconds", {{5000, 2500}, {5600, 1000}, {6200, 1000}}, ANALYSIS_OK, {{0, 4}, {5000, 13}}},
         TimelineCase{"FirstPacketAtTenSecondsStillCounts", {{10000, 5000}}, ANALYSIS_OK, {{0, 4}}},
         TimelineCase{"AllPacketsBeyondTenSeconds", {{10001, 5000}, {10500, 5000}, {11600, 5000}}, ANALYSIS_OK, {}},
         // A first window of up to 10 s is fine, but later ones may not span more than 2 s.
-        TimelineCase{"LongFirstWindowThenGap",
-                     {{0, 100}, {9000, 9000}, {11001, 100}},
-                     ANALYSIS_FRAME_GAP,
-                     {{0, 8}}}),
+        TimelineCase{"LongFirstWindowThenGap", {{0, 100}, {9000, 9000}, {11001, 100}}, ANALYSIS_FRAME_GAP, {{0, 8}}}),
     [](const testing::TestParamInfo<TimelineCase>& info) { return std::string(info.param.name); });
 
 TEST(MeasureFileTest, TruncatedFileKeepsTheWindowsBeforeTheCut) {
@@ -197,8 +189,8 @@ TEST(MeasureFileTest, TellsACleanEndFromDamage) {
 
 TEST(MeasureFileTest, RunsThatStopBeforeTheEndOfTheDataSayNothingOfIt) {
     // A gap, then a cut: the damage lies beyond where the run stopped.
-    Bytes gap = video_file({make_packet(0, 0, 100), make_packet(0, 1500, 100), make_packet(0, 5000, 100),
-                            make_packet(0, 5500, 100)});
+    Bytes gap = video_file(
+        {make_packet(0, 0, 100), make_packet(0, 1500, 100), make_packet(0, 5000, 100), make_packet(0, 5500, 100)});
     gap.resize(gap.size() - 50);
     for (const Bytes& bytes : {gap, video_file({make_packet(0, 10001, 100), make_packet(0, 10500, 100)})}) {
         TempFile file(bytes);
@@ -347,8 +339,7 @@ TEST(MeasureFileTest, FullTableKeepsItsEndMarkerAndTheRunGoesOn) {
     };
     const Case cases[] = {
         {"ends", video_file(packets), ANALYSIS_OK, DATA_END_CLEAN, 1, BITRATE_SERIES_SIZE},
-        {"gap after the table", video_file(with_gap), ANALYSIS_FRAME_GAP, DATA_END_NOT_REACHED, 1,
-         BITRATE_SERIES_SIZE},
+        {"gap after the table", video_file(with_gap), ANALYSIS_FRAME_GAP, DATA_END_NOT_REACHED, 1, BITRATE_SERIES_SIZE},
         {"damaged after the table", cut_later, ANALYSIS_OK, DATA_END_DAMAGED, 3, BITRATE_SERIES_SIZE + 2},
     };
     for (const Case& c : cases) {
@@ -377,9 +368,9 @@ TEST(WindowKbpsTest, WideWindowsNeitherWrapNorOverflow) {
         uint32_t kbps;
     };
     const Case cases[] = {
-        {4000, 1200, 26},                         // an ordinary window
-        {0x1FFFFFFF, 1001, 4290676},             // just below 512 MiB: 32 bits would still do
-        {0x20000000, 1001, 4290676},             // 512 MiB: bits no longer fit 32
+        {4000, 1200, 26},             // an ordinary window
+        {0x1FFFFFFF, 1001, 4290676},  // just below 512 MiB: 32 bits would still do
+        {0x20000000, 1001, 4290676},  // 512 MiB: bits no longer fit 32
         {uint64_t(0xFFFFFFFF) * 1001 / 8, 1001, 0xFFFFFFFEu},
         {uint64_t(1) << 40, 1001, 0xFFFFFFFFu},  // saturates
         {UINT64_MAX, 2000, 0xFFFFFFFFu},

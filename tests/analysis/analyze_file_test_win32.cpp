@@ -42,15 +42,15 @@ Bytes SampleVideoFile() {
 }
 
 class AnalyzeFileTest : public testing::Test {
- protected:
+protected:
     void SetUp() override {
         WNDCLASSA window_class = {};
         window_class.lpfnWndProc = TestWindowProc;
         window_class.hInstance = GetModuleHandleA(nullptr);
         window_class.lpszClassName = "KovAnalysisTestWindow";
         RegisterClassA(&window_class);  // fails harmlessly from the second test on
-        main_window_ = CreateWindowA("KovAnalysisTestWindow", "main", WS_OVERLAPPEDWINDOW, 0, 0, 300, 200,
-                                     nullptr, nullptr, GetModuleHandleA(nullptr), nullptr);
+        main_window_ = CreateWindowA("KovAnalysisTestWindow", "main", WS_OVERLAPPEDWINDOW, 0, 0, 300, 200, nullptr,
+                                     nullptr, GetModuleHandleA(nullptr), nullptr);
         ASSERT_NE(nullptr, main_window_);
         // Stands in for the driver's hidden wait dialog.
         WaitDialog = CreateWindowA("STATIC", "wait", WS_POPUP, 0, 0, 100, 40, main_window_, nullptr,
@@ -129,7 +129,7 @@ TEST_F(AnalyzeFileTest, PumpReportsAQuitAndPostsItAgain) {
 
 // Drives the Open dialog from a second thread, as a user would.
 class OpenDialogDriver {
- public:
+public:
     // Empty `choose`: cancel the dialog; otherwise type that path and press OK.
     OpenDialogDriver(DWORD gui_thread, std::string choose)
         : gui_thread_(gui_thread), choose_(std::move(choose)), worker_([this] { Drive(); }) {}
@@ -145,7 +145,7 @@ class OpenDialogDriver {
     std::string file_name;  // the file-name box as the dialog opened
     std::string filter;     // the file-type box
 
- private:
+private:
     static BOOL CALLBACK FindDialog(HWND window, LPARAM context) {
         char class_name[16] = {};
         GetClassNameA(window, class_name, sizeof class_name);
@@ -169,7 +169,7 @@ class OpenDialogDriver {
             if (!dialog) Sleep(50);
         }
         if (!dialog) return;  // the GUI thread's AnalyzeFile would hang: fail loudly instead
-        Sleep(300);  // let the dialog fill its controls
+        Sleep(300);           // let the dialog fill its controls
         char text[200] = {};
         GetWindowTextA(dialog, text, sizeof text);
         title = text;

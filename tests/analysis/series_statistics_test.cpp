@@ -11,7 +11,7 @@
 namespace {
 
 class SeriesStatisticsTest : public testing::Test {
- protected:
+protected:
     void SetUp() override {
         std::memset(BitrateSeries, 0, sizeof BitrateSeries);
         ResetChartCurves();

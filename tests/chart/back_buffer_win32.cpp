@@ -28,9 +28,7 @@ BITMAP BackBufferBitmapInfo() {
 }
 
 // Whether the window has an update region, and its bounding rectangle.
-bool HasUpdate(HWND window, RECT* update) {
-    return GetUpdateRect(window, update, FALSE) != FALSE;
-}
+bool HasUpdate(HWND window, RECT* update) { return GetUpdateRect(window, update, FALSE) != FALSE; }
 
 void MarkBackBuffer() {
     PatBlt(BackBufferDC, 0, 0, 4000, 4000, BLACKNESS);

@@ -99,17 +99,16 @@ TEST_P(ChartGrid, RowsAndColumnsLieWhereTheGeometryPutsThem) {
     EXPECT_EQ(BACKGROUND, canvas.Pixel(c.width - 5, height - 5));
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Widths, ChartGrid,
-    ::testing::Values(
-        // The plot grid of a redraw.
-        GridCase{904, 110, 50, Range(50, 27, 320), Range(110, 70, 740), 145, 63},
-        GridCase{834, 110, 50, Range(50, 27, 320), Range(110, 70, 670), 145, 63},
-        // The last column at 670, short of the right edge at 686.
-        GridCase{780, 110, 50, Range(50, 27, 320), Range(110, 70, 670), 145, 63},
-        // The first picture's grid: offset from the plot, rows still start at
-        // the value axis and columns at the top edge.
-        GridCase{904, 69, 26, Range(26, 27, 323), Range(69, 70, 769), 160, 65}));
+INSTANTIATE_TEST_SUITE_P(Widths, ChartGrid,
+                         ::testing::Values(
+                             // The plot grid of a redraw.
+                             GridCase{904, 110, 50, Range(50, 27, 320), Range(110, 70, 740), 145, 63},
+                             GridCase{834, 110, 50, Range(50, 27, 320), Range(110, 70, 670), 145, 63},
+                             // The last column at 670, short of the right edge at 686.
+                             GridCase{780, 110, 50, Range(50, 27, 320), Range(110, 70, 670), 145, 63},
+                             // The first picture's grid: offset from the plot, rows still start at
+                             // the value axis and columns at the top edge.
+                             GridCase{904, 69, 26, Range(26, 27, 323), Range(69, 70, 769), 160, 65}));
 
 // ---- axes and the average line ----
 
@@ -153,21 +152,21 @@ TEST_P(ChartAxesAndAverage, AxesAndTheAverageRow) {
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, ChartAxesAndAverage,
-    ::testing::Values(
-        AverageCase{"first failed run: 0 on the range 0..100 lies on the time axis", 100, 0, 1.0f, 0.0f, 332},
-        AverageCase{"half the top: halfway up", 700, 350, 1.0f, 0.0f, 191},
-        AverageCase{"scale 2 follows the zoom", 700, 350, 2.0f, 0.0f, 50},
-        AverageCase{"offset 0.5 lifts by half the plot", 700, 350, 1.0f, 0.5f, 50},
-        AverageCase{"offset -0.1 lowers by a tenth, truncated", 700, 350, 1.0f, -0.1f, 219},
-        AverageCase{"rows truncate toward zero: -0.5 is row 0", 564, 665, 1.0f, 0.0f, 0},
-        AverageCase{"zero range takes the curves' range 1", 0, 0, 1.0f, 0.0f, 50},
-        AverageCase{"zero range, average above it: off the canvas", 0, 5, 1.0f, 0.0f, NONE},
-        AverageCase{"huge scale: far above, clamped", 700, 350, 1e30f, 0.0f, NONE},
-        AverageCase{"infinite scale", 700, 350, INF, 0.0f, NONE},
-        // No number: where the value 0 lies, not at the top.
-        AverageCase{"infinite scale times average 0 (NaN)", 700, 0, INF, 0.0f, 332},
-        AverageCase{"negative infinite scale: far below, clamped", 700, 350, -INF, 0.0f, NONE},
-        AverageCase{"average beyond 32 bits", 700, int64_t{1} << 40, 1.0f, 0.0f, NONE}));
+    ::testing::Values(AverageCase{"first failed run: 0 on the range 0..100 lies on the time axis", 100, 0, 1.0f, 0.0f,
+                                  332},
+                      AverageCase{"half the top: halfway up", 700, 350, 1.0f, 0.0f, 191},
+                      AverageCase{"scale 2 follows the zoom", 700, 350, 2.0f, 0.0f, 50},
+                      AverageCase{"offset 0.5 lifts by half the plot", 700, 350, 1.0f, 0.5f, 50},
+                      AverageCase{"offset -0.1 lowers by a tenth, truncated", 700, 350, 1.0f, -0.1f, 219},
+                      AverageCase{"rows truncate toward zero: -0.5 is row 0", 564, 665, 1.0f, 0.0f, 0},
+                      AverageCase{"zero range takes the curves' range 1", 0, 0, 1.0f, 0.0f, 50},
+                      AverageCase{"zero range, average above it: off the canvas", 0, 5, 1.0f, 0.0f, NONE},
+                      AverageCase{"huge scale: far above, clamped", 700, 350, 1e30f, 0.0f, NONE},
+                      AverageCase{"infinite scale", 700, 350, INF, 0.0f, NONE},
+                      // No number: where the value 0 lies, not at the top.
+                      AverageCase{"infinite scale times average 0 (NaN)", 700, 0, INF, 0.0f, 332},
+                      AverageCase{"negative infinite scale: far below, clamped", 700, 350, -INF, 0.0f, NONE},
+                      AverageCase{"average beyond 32 bits", 700, int64_t{1} << 40, 1.0f, 0.0f, NONE}));
 
 // ---- curves ----
 
@@ -362,16 +361,15 @@ TEST_P(ChartTicks, TicksAtEveryIntervalThatFits) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Sizes, ChartTicks,
-    ::testing::Values(TickCase{904, 400, Range(110, 70, 810), Range(52, 40, 332)},
-                      // NX = 9.0: ten ticks, the last on the right edge.
-                      TickCase{834, 400, Range(110, 70, 740), Range(52, 40, 332)},
-                      // NX = 8.23: nine ticks, none at the right edge (686).
-                      TickCase{780, 400, Range(110, 70, 670), Range(52, 40, 332)},
-                      // Narrower than 204: no time ticks; lower than 118: no value ticks.
-                      TickCase{200, 400, {}, Range(52, 40, 332)}, TickCase{904, 110, Range(110, 70, 810), {}},
-                      TickCase{150, 100, {}, {}}));
+INSTANTIATE_TEST_SUITE_P(Sizes, ChartTicks,
+                         ::testing::Values(TickCase{904, 400, Range(110, 70, 810), Range(52, 40, 332)},
+                                           // NX = 9.0: ten ticks, the last on the right edge.
+                                           TickCase{834, 400, Range(110, 70, 740), Range(52, 40, 332)},
+                                           // NX = 8.23: nine ticks, none at the right edge (686).
+                                           TickCase{780, 400, Range(110, 70, 670), Range(52, 40, 332)},
+                                           // Narrower than 204: no time ticks; lower than 118: no value ticks.
+                                           TickCase{200, 400, {}, Range(52, 40, 332)},
+                                           TickCase{904, 110, Range(110, 70, 810), {}}, TickCase{150, 100, {}, {}}));
 
 // ---- labels, captions and the legend ----
 
@@ -468,24 +466,42 @@ TEST_P(ChartLabels, TextsMatchTheExpectedStringsAndPlaces) {
     EXPECT_EQ(0, mismatches) << "first differing pixel at " << first;
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Cases, ChartLabels,
-    ::testing::Values(
-        // PW 630 (NX 9), PH 280 (NY 7): 65 s and 100 kbps per interval; seconds
-        // are not padded.
-        LabelCase{"834 x 398", 834, 398, 700, 585000, 350,
-                  {"0:0", "1:5", "2:10", "3:15", "4:20", "5:25", "6:30", "7:35", "8:40", "9:45"},
-                  {"0", "100", "200", "300", "400", "500", "600", "700"},
-                  "Max Time: 585 s    Max Bitrate: 700 kbps    Average Bitrate: 350 kbps"},
-        LabelCase{"first failed run", 904, 400, 0, 0, 0, std::vector<std::string>(11, "0:0"),
-                  std::vector<std::string>(8, "0"),
-                  "Max Time: 0 s    Max Bitrate: 0 kbps    Average Bitrate: 0 kbps"},
-        // PW 0 and PH 0: one label each at 0, no division trouble; the legend
-        // shows the average's low 32 bits as a signed number.
-        LabelCase{"204 x 118, average beyond 32 bits", 204, 118, 4000000, 61999, int64_t{0x1FFFFFFFF}, {"0:0"},
-                  {"0"}, "Max Time: 61 s    Max Bitrate: 4000000 kbps    Average Bitrate: -1 kbps"},
-        LabelCase{"minimised: no time or value labels", 150, 100, 500, 7000, (int64_t{1} << 32) + 7, {}, {},
-                  "Max Time: 7 s    Max Bitrate: 500 kbps    Average Bitrate: 7 kbps"}));
+INSTANTIATE_TEST_SUITE_P(Cases, ChartLabels,
+                         ::testing::Values(
+                             // PW 630 (NX 9), PH 280 (NY 7): 65 s and 100 kbps per interval; seconds
+                             // are not padded.
+                             LabelCase{"834 x 398",
+                                       834,
+                                       398,
+                                       700,
+                                       585000,
+                                       350,
+                                       {"0:0", "1:5", "2:10", "3:15", "4:20", "5:25", "6:30", "7:35", "8:40", "9:45"},
+                                       {"0", "100", "200", "300", "400", "500", "600", "700"},
+                                       "Max Time: 585 s    Max Bitrate: 700 kbps    Average Bitrate: 350 kbps"},
+                             LabelCase{"first failed run", 904, 400, 0, 0, 0, std::vector<std::string>(11, "0:0"),
+                                       std::vector<std::string>(8, "0"),
+                                       "Max Time: 0 s    Max Bitrate: 0 kbps    Average Bitrate: 0 kbps"},
+                             // PW 0 and PH 0: one label each at 0, no division trouble; the legend
+                             // shows the average's low 32 bits as a signed number.
+                             LabelCase{"204 x 118, average beyond 32 bits",
+                                       204,
+                                       118,
+                                       4000000,
+                                       61999,
+                                       int64_t{0x1FFFFFFFF},
+                                       {"0:0"},
+                                       {"0"},
+                                       "Max Time: 61 s    Max Bitrate: 4000000 kbps    Average Bitrate: -1 kbps"},
+                             LabelCase{"minimised: no time or value labels",
+                                       150,
+                                       100,
+                                       500,
+                                       7000,
+                                       (int64_t{1} << 32) + 7,
+                                       {},
+                                       {},
+                                       "Max Time: 7 s    Max Bitrate: 500 kbps    Average Bitrate: 7 kbps"}));
 
 // ---- the whole picture and the DC's state ----
 

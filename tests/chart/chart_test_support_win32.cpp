@@ -186,7 +186,8 @@ void PatchImports(void* original, void* replacement) {
     if (imports.VirtualAddress == 0) {
         return;
     }
-    for (const IMAGE_IMPORT_DESCRIPTOR* d = reinterpret_cast<const IMAGE_IMPORT_DESCRIPTOR*>(base + imports.VirtualAddress);
+    for (const IMAGE_IMPORT_DESCRIPTOR* d =
+             reinterpret_cast<const IMAGE_IMPORT_DESCRIPTOR*>(base + imports.VirtualAddress);
          d->Name != 0; ++d) {
         for (IMAGE_THUNK_DATA* thunk = reinterpret_cast<IMAGE_THUNK_DATA*>(base + d->FirstThunk);
              thunk->u1.Function != 0; ++thunk) {

@@ -73,8 +73,7 @@ public:
 
 // Puts the chart into the state of a finished run: the reset and creation
 // settings, the given figures, Video points and a pending flag of 0.
-void LoadChart(uint32_t max_kbps, uint32_t last_start_ms, int64_t average_kbps,
-               const std::vector<float>& video_points);
+void LoadChart(uint32_t max_kbps, uint32_t last_start_ms, int64_t average_kbps, const std::vector<float>& video_points);
 
 // A window whose procedure calls the chart the way the main window does
 // (a pop-up by default, so the client area is the window size). Destroyed

@@ -85,10 +85,9 @@ TEST(Display, RealWindowCanBeCreatedShownAndDestroyed) {
     wc.hbrBackground = static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH));
     ASSERT_NE(RegisterClassA(&wc), 0) << "RegisterClassA failed, error " << GetLastError();
 
-    HWND window = CreateWindowExA(0, class_name, "KOV platform proof", WS_OVERLAPPEDWINDOW, 10, 20,
-                                  320, 200, nullptr, nullptr, wc.hInstance, nullptr);
-    ASSERT_NE(window, nullptr) << "CreateWindowExA failed (is an X display set?), error "
-                               << GetLastError();
+    HWND window = CreateWindowExA(0, class_name, "KOV platform proof", WS_OVERLAPPEDWINDOW, 10, 20, 320, 200, nullptr,
+                                  nullptr, wc.hInstance, nullptr);
+    ASSERT_NE(window, nullptr) << "CreateWindowExA failed (is an X display set?), error " << GetLastError();
     ShowWindow(window, SW_SHOWNORMAL);
     UpdateWindow(window);
     EXPECT_TRUE(IsWindowVisible(window));

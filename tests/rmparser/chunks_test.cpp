@@ -29,14 +29,11 @@ struct Chunks : ::testing::Test {
     MemoryIo io;
     rm_reader* reader = nullptr;
 
-    void SetUp() override
-    {
-        reader = rm_reader_new_custom(&log, ErrorLog::report, &alloc, TestAllocator::allocate,
-                                      TestAllocator::release);
+    void SetUp() override {
+        reader = rm_reader_new_custom(&log, ErrorLog::report, &alloc, TestAllocator::allocate, TestAllocator::release);
         ASSERT_NE(nullptr, reader);
     }
-    void TearDown() override
-    {
+    void TearDown() override {
         rm_drop_content(reader);
         rm_drop_media_table(reader);
         rm_drop_read_buffer(reader);
@@ -45,8 +42,7 @@ struct Chunks : ::testing::Test {
         EXPECT_EQ(0u, alloc.foreign_releases);
     }
 
-    void attach(const Bytes& file)
-    {
+    void attach(const Bytes& file) {
         io.data = file;
         io.position = 0;
         io.attach(reader);
@@ -55,8 +51,7 @@ struct Chunks : ::testing::Test {
 
     // Puts `bytes` in the read buffer as if the chunk reader had read them,
     // in a block of exactly that size so that any overrun shows.
-    void hold(const Bytes& bytes)
-    {
+    void hold(const Bytes& bytes) {
         rm_drop_read_buffer(reader);
         if (bytes.empty()) {
             return;
@@ -73,16 +68,14 @@ struct Chunks : ::testing::Test {
 
 // ---------------------------------------------------------------- chunk reader
 
-TEST_F(Chunks, NullArguments)
-{
+TEST_F(Chunks, NullArguments) {
     uint32_t id = 0;
     EXPECT_EQ(RM_NULL_ARGUMENT, rm_read_chunk(nullptr, &id));
     EXPECT_EQ(RM_NULL_ARGUMENT, rm_read_chunk(reader, nullptr));
     EXPECT_EQ(0u, log.count());
 }
 
-TEST_F(Chunks, ShortHeaderIsReported)
-{
+TEST_F(Chunks, ShortHeaderIsReported) {
     for (size_t length : {0, 1, 9}) {
         attach(Bytes(length, 'x'));
         uint32_t id = 7;
@@ -95,8 +88,7 @@ TEST_F(Chunks, ShortHeaderIsReported)
     }
 }
 
-TEST_F(Chunks, WholeChunksOfEveryKindAreReadInTurn)
-{
+TEST_F(Chunks, WholeChunksOfEveryKindAreReadInTurn) {
     const Bytes body = {1, 2, 3, 4, 5};
     RmWriter writer;
     writer.rmf().prop().mdpr(rmtest::video_mdpr()).chunk(fourcc("ABCD"), body).cont({}).chunk(fourcc("EMPT"), {});
@@ -120,8 +112,7 @@ TEST_F(Chunks, WholeChunksOfEveryKindAreReadInTurn)
     EXPECT_EQ(RM_READ_FAILED, rm_read_chunk(reader, &id)) << "end of file";
 }
 
-TEST_F(Chunks, DataAndIndexContributeOnlyTheirHeads)
-{
+TEST_F(Chunks, DataAndIndexContributeOnlyTheirHeads) {
     RmWriter writer;
     writer.data().packet(rmtest::make_packet(0, 0, 40)).indx(3).chunk(fourcc("NEXT"), {9});
     const Bytes file = writer.bytes();
@@ -141,8 +132,7 @@ TEST_F(Chunks, DataAndIndexContributeOnlyTheirHeads)
     EXPECT_EQ(18u + 52 + 20, reader->position) << "inside the index";
 }
 
-TEST_F(Chunks, ImpossibleSizesAreRefusedBeforeAnyAllocationOrRead)
-{
+TEST_F(Chunks, ImpossibleSizesAreRefusedBeforeAnyAllocationOrRead) {
     struct Case {
         uint32_t size;
         const char* why;
@@ -169,8 +159,7 @@ TEST_F(Chunks, ImpossibleSizesAreRefusedBeforeAnyAllocationOrRead)
     }
 }
 
-TEST_F(Chunks, LargestAcceptedChunkAndTruncatedBody)
-{
+TEST_F(Chunks, LargestAcceptedChunkAndTruncatedBody) {
     Bytes file = RmWriter().chunk(fourcc("BIGC"), Bytes(RM_MAX_HEADER_CHUNK_SIZE - 10, 0x5A)).bytes();
     attach(file);
     uint32_t id = 0;
@@ -185,8 +174,7 @@ TEST_F(Chunks, LargestAcceptedChunkAndTruncatedBody)
     EXPECT_EQ(RM_MAX_HEADER_CHUNK_SIZE - 1, reader->buffer_held);
 }
 
-TEST_F(Chunks, ChunkOfExactlyItsHeader)
-{
+TEST_F(Chunks, ChunkOfExactlyItsHeader) {
     attach(RmWriter().chunk(fourcc("TINY"), {}).chunk(fourcc("NEXT"), {1}).bytes());
     uint32_t id = 0;
     ASSERT_EQ(RM_OK, rm_read_chunk(reader, &id));
@@ -197,8 +185,7 @@ TEST_F(Chunks, ChunkOfExactlyItsHeader)
 
 // ---------------------------------------------------------------- decoders, whole
 
-TEST_F(Chunks, DecodeFileHeaderAndProperties)
-{
+TEST_F(Chunks, DecodeFileHeaderAndProperties) {
     RmfChunk rmf;
     rmf.object_version = 1;
     rmf.file_version = 1;
@@ -243,8 +230,7 @@ TEST_F(Chunks, DecodeFileHeaderAndProperties)
     EXPECT_EQ(50u, header.size);
 }
 
-TEST_F(Chunks, DecodeMediaPropsReplacesEarlierCopies)
-{
+TEST_F(Chunks, DecodeMediaPropsReplacesEarlierCopies) {
     MdprChunk m;
     m.object_version = 3;
     m.stream_number = 0x0102;
@@ -293,8 +279,7 @@ TEST_F(Chunks, DecodeMediaPropsReplacesEarlierCopies)
     EXPECT_EQ(2u, alloc.live()) << "only the handle and the read buffer";
 }
 
-TEST_F(Chunks, CopyFailureInsideADecoderFailsTheChunk)
-{
+TEST_F(Chunks, CopyFailureInsideADecoderFailsTheChunk) {
     // A failed copy leaves the cursor at the string; decoding on would read
     // the string's bytes as the next fields.
     MdprChunk m = rmtest::video_mdpr();
@@ -321,8 +306,7 @@ TEST_F(Chunks, CopyFailureInsideADecoderFailsTheChunk)
     }
 }
 
-TEST_F(Chunks, ContentStringsAndBoundaries)
-{
+TEST_F(Chunks, ContentStringsAndBoundaries) {
     ContChunk c;
     c.title = "Title";
     c.copyright = "(c)";
@@ -355,8 +339,7 @@ struct Decoder {
     rm_result (*decode)(rm_reader*, rm_media_props*);
 };
 
-rm_result decode_header(rm_reader* r, rm_media_props*)
-{
+rm_result decode_header(rm_reader* r, rm_media_props*) {
     rm_chunk_header header;
     return rm_decode_chunk_header(r, &header);
 }
@@ -365,8 +348,7 @@ rm_result decode_prop(rm_reader* r, rm_media_props*) { return rm_decode_properti
 rm_result decode_cont(rm_reader* r, rm_media_props*) { return rm_decode_content(r); }
 rm_result decode_mdpr(rm_reader* r, rm_media_props* slot) { return rm_decode_media_props(r, slot); }
 
-TEST_F(Chunks, EveryDecoderFailsOnEveryCutAndNeverOverreads)
-{
+TEST_F(Chunks, EveryDecoderFailsOnEveryCutAndNeverOverreads) {
     MdprChunk named = rmtest::video_mdpr();
     MdprChunk bare;  // no name, MIME type or type-specific data: only the fixed part
     ContChunk full;
@@ -405,8 +387,7 @@ TEST_F(Chunks, EveryDecoderFailsOnEveryCutAndNeverOverreads)
     }
 }
 
-TEST_F(Chunks, DecodersRefuseNullArguments)
-{
+TEST_F(Chunks, DecodersRefuseNullArguments) {
     hold(RmWriter().mdpr(rmtest::video_mdpr()).bytes());
     rm_media_props slot;
     std::memset(&slot, 0, sizeof slot);
@@ -423,8 +404,7 @@ TEST_F(Chunks, DecodersRefuseNullArguments)
     EXPECT_EQ(0u, log.count()) << "decoders report nothing themselves";
 }
 
-TEST_F(Chunks, PeekMediaStreamNumber)
-{
+TEST_F(Chunks, PeekMediaStreamNumber) {
     MdprChunk m;
     m.stream_number = 0xBEEF;
     const Bytes chunk = RmWriter().mdpr(m).bytes();
@@ -440,15 +420,14 @@ TEST_F(Chunks, PeekMediaStreamNumber)
 
 // ---------------------------------------------------------------- media table
 
-TEST_F(Chunks, MediaTableSizing)
-{
+TEST_F(Chunks, MediaTableSizing) {
     struct Case {
         uint32_t file_version;
         uint16_t stream_count;
         uint32_t limit;
     } cases[] = {
-        {1, 5, 8}, {0, 5, 5}, {1, 2, 2}, {1, 3, 4}, {1, 1, 1}, {7, 3, 4}, {0, 0, 0}, {1, 0, 0},
-        {0, 65535, 65535}, {1, 65535, 131068},
+        {1, 5, 8}, {0, 5, 5}, {1, 2, 2}, {1, 3, 4},         {1, 1, 1},
+        {7, 3, 4}, {0, 0, 0}, {1, 0, 0}, {0, 65535, 65535}, {1, 65535, 131068},
     };
     const uint32_t live_before = uint32_t(alloc.live());
     for (const Case& c : cases) {
@@ -465,8 +444,7 @@ TEST_F(Chunks, MediaTableSizing)
     EXPECT_EQ(RM_OUT_OF_MEMORY, rm_reset_media_table(nullptr));
 }
 
-TEST_F(Chunks, MediaRecordsGrowWithTheChunksThatArrive)
-{
+TEST_F(Chunks, MediaRecordsGrowWithTheChunksThatArrive) {
     reader->prop_record.stream_count = 65535;
     ASSERT_EQ(RM_OK, rm_reset_media_table(reader));
     for (uint32_t n = 0; n < 9; ++n) {
@@ -498,8 +476,7 @@ TEST_F(Chunks, MediaRecordsGrowWithTheChunksThatArrive)
     EXPECT_EQ(nullptr, rm_append_media_record(nullptr));
 }
 
-TEST_F(Chunks, DroppingTheTableFreesEverySlot)
-{
+TEST_F(Chunks, DroppingTheTableFreesEverySlot) {
     reader->prop_record.stream_count = 4;
     ASSERT_EQ(RM_OK, rm_reset_media_table(reader));
     hold(RmWriter().mdpr(rmtest::video_mdpr(3)).bytes());
@@ -525,8 +502,7 @@ TEST_F(Chunks, DroppingTheTableFreesEverySlot)
 
 // ---------------------------------------------------------------- teardown
 
-TEST_F(Chunks, TeardownToleratesNullHandlesAndFields)
-{
+TEST_F(Chunks, TeardownToleratesNullHandlesAndFields) {
     rm_drop_content(nullptr);
     rm_drop_media_props(nullptr, nullptr);
     rm_drop_media_props(reader, nullptr);
@@ -557,8 +533,7 @@ TEST_F(Chunks, TeardownToleratesNullHandlesAndFields)
 
 // ---------------------------------------------------------------- reader and decoders together
 
-TEST_F(Chunks, ReadAndDecodeAWholeHeader)
-{
+TEST_F(Chunks, ReadAndDecodeAWholeHeader) {
     attach(rmtest::simple_writer({rmtest::video_mdpr(0), rmtest::audio_mdpr(1)}, {}, 1).bytes());
     uint32_t id = 0;
     ASSERT_EQ(RM_OK, rm_read_chunk(reader, &id));

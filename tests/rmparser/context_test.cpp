@@ -38,8 +38,7 @@ int fd_of(FILE* file) { return fileno(file); }
 
 // Runs `body` with file descriptor 2 pointed at a temporary file and returns
 // what was written to it.
-std::string capture_stderr(const std::function<void()>& body)
-{
+std::string capture_stderr(const std::function<void()>& body) {
     std::fflush(stderr);
     FILE* sink = std::tmpfile();
     if (!sink) {
@@ -63,8 +62,7 @@ std::string capture_stderr(const std::function<void()>& body)
 }
 
 // Frees a handle made by these tests: its read buffer, then the block.
-void free_handle(rm_reader* reader)
-{
+void free_handle(rm_reader* reader) {
     rm_drop_read_buffer(reader);
     rm_release(reader, reader);
 }
@@ -75,14 +73,11 @@ struct Fixture : ::testing::Test {
     MemoryIo io;
     rm_reader* reader = nullptr;
 
-    void SetUp() override
-    {
-        reader = rm_reader_new_custom(&log, ErrorLog::report, &alloc, TestAllocator::allocate,
-                                      TestAllocator::release);
+    void SetUp() override {
+        reader = rm_reader_new_custom(&log, ErrorLog::report, &alloc, TestAllocator::allocate, TestAllocator::release);
         ASSERT_NE(nullptr, reader);
     }
-    void TearDown() override
-    {
+    void TearDown() override {
         free_handle(reader);
         EXPECT_EQ(0u, alloc.live());
         EXPECT_EQ(0u, alloc.foreign_releases);
@@ -91,8 +86,7 @@ struct Fixture : ::testing::Test {
 
 // ---------------------------------------------------------------- probe, creation
 
-TEST(Probe, RecognisesOnlyTheFileHeaderId)
-{
+TEST(Probe, RecognisesOnlyTheFileHeaderId) {
     struct Case {
         Bytes bytes;
         uint32_t count;
@@ -112,8 +106,7 @@ TEST(Probe, RecognisesOnlyTheFileHeaderId)
     EXPECT_EQ(0, rm_reader_probe(nullptr, 4));
 }
 
-TEST(Create, NullAllocateCallbackCallsNothing)
-{
+TEST(Create, NullAllocateCallbackCallsNothing) {
     TestAllocator alloc;
     ErrorLog log;
     EXPECT_EQ(nullptr, rm_reader_new_custom(&log, ErrorLog::report, &alloc, nullptr, TestAllocator::release));
@@ -122,18 +115,15 @@ TEST(Create, NullAllocateCallbackCallsNothing)
     EXPECT_EQ(0u, log.count());
 }
 
-TEST(Create, AllocationFailureGivesNull)
-{
+TEST(Create, AllocationFailureGivesNull) {
     TestAllocator alloc;
     alloc.fail_nth(1);
-    EXPECT_EQ(nullptr, rm_reader_new_custom(nullptr, nullptr, &alloc, TestAllocator::allocate,
-                                            TestAllocator::release));
+    EXPECT_EQ(nullptr, rm_reader_new_custom(nullptr, nullptr, &alloc, TestAllocator::allocate, TestAllocator::release));
     EXPECT_EQ(1u, alloc.requests);
     EXPECT_EQ(0u, alloc.live());
 }
 
-TEST(Create, HandleIsZeroedWithCallbacksStored)
-{
+TEST(Create, HandleIsZeroedWithCallbacksStored) {
     TestAllocator alloc;
     ErrorLog log;
     rm_reader* reader =
@@ -159,8 +149,7 @@ TEST(Create, HandleIsZeroedWithCallbacksStored)
     EXPECT_EQ(0u, alloc.live());
 }
 
-TEST(Create, NullReleaseCallbackIsAccepted)
-{
+TEST(Create, NullReleaseCallbackIsAccepted) {
     TestAllocator alloc;
     rm_reader* reader = rm_reader_new_custom(nullptr, nullptr, &alloc, TestAllocator::allocate, nullptr);
     ASSERT_NE(nullptr, reader);
@@ -168,8 +157,7 @@ TEST(Create, NullReleaseCallbackIsAccepted)
     TestAllocator::release(&alloc, reader);
 }
 
-TEST(Create, DefaultsUseMallocAndTheDefaultErrorLine)
-{
+TEST(Create, DefaultsUseMallocAndTheDefaultErrorLine) {
     int user = 0;
     rm_reader* reader = rm_reader_new(&user, nullptr);
     ASSERT_NE(nullptr, reader);
@@ -190,21 +178,20 @@ TEST(Create, DefaultsUseMallocAndTheDefaultErrorLine)
     rm_default_release(nullptr, reader);
 }
 
-TEST(Create, DefaultErrorLineFormats)
-{
+TEST(Create, DefaultErrorLineFormats) {
     std::string text = capture_stderr([] {
         rm_error_default(reinterpret_cast<void*>(uintptr_t(0x1234ABCDu)), RM_BAD_FILE, "Something.");
         rm_error_default(nullptr, RM_CORRUPT, nullptr);
     });
-    EXPECT_EQ("rm_error_default(pUserError=0x1234abcd,err=0x80040021,msg=Something.\n"
-              "rm_error_default(pUserError=0x00000000,err=0x80040091\n",
-              text);
+    EXPECT_EQ(
+        "rm_error_default(pUserError=0x1234abcd,err=0x80040021,msg=Something.\n"
+        "rm_error_default(pUserError=0x00000000,err=0x80040091\n",
+        text);
 }
 
 // ---------------------------------------------------------------- stdio callbacks
 
-TEST(Stdio, AttachInstallsTheCallbacksAndReadsNothing)
-{
+TEST(Stdio, AttachInstallsTheCallbacksAndReadsNothing) {
     TestAllocator alloc;
     rm_reader* reader = rm_reader_new_custom(nullptr, nullptr, &alloc, TestAllocator::allocate, TestAllocator::release);
     ASSERT_NE(nullptr, reader);
@@ -227,8 +214,8 @@ TEST(Stdio, AttachInstallsTheCallbacksAndReadsNothing)
     EXPECT_EQ(RM_FAIL, rm_reader_attach_io(reader, nullptr, rmtest::MemoryIo::seek, rmtest::MemoryIo::tell, &io));
     EXPECT_EQ(RM_FAIL, rm_reader_attach_io(reader, rmtest::MemoryIo::read, nullptr, rmtest::MemoryIo::tell, &io));
     EXPECT_EQ(RM_FAIL, rm_reader_attach_io(reader, rmtest::MemoryIo::read, rmtest::MemoryIo::seek, nullptr, &io));
-    EXPECT_EQ(RM_FAIL,
-              rm_reader_attach_io(reader, rmtest::MemoryIo::read, rmtest::MemoryIo::seek, rmtest::MemoryIo::tell, nullptr));
+    EXPECT_EQ(RM_FAIL, rm_reader_attach_io(reader, rmtest::MemoryIo::read, rmtest::MemoryIo::seek,
+                                           rmtest::MemoryIo::tell, nullptr));
     EXPECT_EQ(file, reader->io_user);
     EXPECT_EQ(RM_OK,
               rm_reader_attach_io(reader, rmtest::MemoryIo::read, rmtest::MemoryIo::seek, rmtest::MemoryIo::tell, &io));
@@ -239,8 +226,7 @@ TEST(Stdio, AttachInstallsTheCallbacksAndReadsNothing)
     EXPECT_EQ(0u, alloc.live());
 }
 
-TEST(Stdio, ReadSeekTell)
-{
+TEST(Stdio, ReadSeekTell) {
     FILE* file = rmtest::open_memory_file({10, 11, 12, 13, 14, 15, 16, 17, 18, 19});
     ASSERT_NE(nullptr, file);
     uint8_t out[16] = {};
@@ -276,8 +262,7 @@ TEST(Stdio, ReadSeekTell)
 
 // ---------------------------------------------------------------- wrappers
 
-TEST(Wrappers, NullHandlesAndMissingCallbacks)
-{
+TEST(Wrappers, NullHandlesAndMissingCallbacks) {
     EXPECT_EQ(nullptr, rm_alloc(nullptr, 8));
     rm_release(nullptr, nullptr);
     rm_report(nullptr, RM_FAIL, "x");
@@ -293,8 +278,7 @@ TEST(Wrappers, NullHandlesAndMissingCallbacks)
     rm_report(&bare, RM_FAIL, "x");
 }
 
-TEST_F(Fixture, AllocReleaseReportPassTheUserPointers)
-{
+TEST_F(Fixture, AllocReleaseReportPassTheUserPointers) {
     void* block = rm_alloc(reader, 12);
     ASSERT_NE(nullptr, block);
     EXPECT_EQ(12u, alloc.blocks.at(block));
@@ -309,8 +293,7 @@ TEST_F(Fixture, AllocReleaseReportPassTheUserPointers)
     EXPECT_FALSE(log.entries[1].has_message);
 }
 
-TEST(GrowBuffer, Cases)
-{
+TEST(GrowBuffer, Cases) {
     TestAllocator alloc;
     uint8_t* buffer = nullptr;
     uint32_t capacity = 0;
@@ -355,8 +338,7 @@ TEST(GrowBuffer, Cases)
     TestAllocator::release(&alloc, buffer);
 }
 
-TEST_F(Fixture, ReadToBufferWithoutReadCallbackChangesNothing)
-{
+TEST_F(Fixture, ReadToBufferWithoutReadCallbackChangesNothing) {
     reader->buffer = static_cast<uint8_t*>(rm_alloc(reader, 4));
     const uint32_t requests = alloc.requests;
     reader->buffer_size = 4;
@@ -371,8 +353,7 @@ TEST_F(Fixture, ReadToBufferWithoutReadCallbackChangesNothing)
     EXPECT_EQ(requests, alloc.requests);
 }
 
-TEST_F(Fixture, ReadToBufferAtAnOffset)
-{
+TEST_F(Fixture, ReadToBufferAtAnOffset) {
     io.data = {1, 2, 3, 4, 5, 6};
     io.attach(reader);
     EXPECT_EQ(2u, rm_read_to_buffer(reader, 2, 0));
@@ -390,8 +371,7 @@ TEST_F(Fixture, ReadToBufferAtAnOffset)
     EXPECT_EQ(1, reader->buffer[0]) << "bytes before the offset are kept";
 }
 
-TEST_F(Fixture, ReadToBufferRefusesAWrappingEndAndFailedGrowth)
-{
+TEST_F(Fixture, ReadToBufferRefusesAWrappingEndAndFailedGrowth) {
     io.data = Bytes(32, 7);
     io.attach(reader);
     const uint32_t requests = alloc.requests;
@@ -407,14 +387,12 @@ TEST_F(Fixture, ReadToBufferRefusesAWrappingEndAndFailedGrowth)
 }
 
 // A read callback that claims more bytes than were asked for.
-uint32_t boastful_read(void*, void* destination, uint32_t count)
-{
+uint32_t boastful_read(void*, void* destination, uint32_t count) {
     std::memset(destination, 0x42, count);
     return count + 100;
 }
 
-TEST_F(Fixture, ClaimsBeyondTheRequestAreCappedAtTheRequest)
-{
+TEST_F(Fixture, ClaimsBeyondTheRequestAreCappedAtTheRequest) {
     reader->read_fn = boastful_read;
     EXPECT_EQ(4u, rm_read_to_buffer(reader, 4, 2));
     EXPECT_EQ(6u, reader->buffer_held) << "held never exceeds the buffer";
@@ -424,8 +402,7 @@ TEST_F(Fixture, ClaimsBeyondTheRequestAreCappedAtTheRequest)
     EXPECT_EQ(7u, reader->position);
 }
 
-TEST_F(Fixture, ReadRaw)
-{
+TEST_F(Fixture, ReadRaw) {
     uint8_t out[8] = {};
     EXPECT_EQ(0u, rm_read_raw(reader, out, 4)) << "no read callback";
     io.data = {9, 8, 7, 6, 5};
@@ -438,8 +415,7 @@ TEST_F(Fixture, ReadRaw)
     EXPECT_EQ(5, out[0]);
 }
 
-TEST_F(Fixture, SeekOrigins)
-{
+TEST_F(Fixture, SeekOrigins) {
     rm_seek(reader, 10, 0);  // no seek callback: nothing
     EXPECT_EQ(0u, reader->position);
 
@@ -464,8 +440,7 @@ TEST_F(Fixture, SeekOrigins)
     EXPECT_EQ("File seek with end origin attempted - not suported.", log.last_message());
 }
 
-TEST(CompareNocase, LikeStricmp)
-{
+TEST(CompareNocase, LikeStricmp) {
     struct Case {
         const char* a;
         const char* b;

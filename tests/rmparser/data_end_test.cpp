@@ -15,8 +15,7 @@ using namespace rmtest;
 
 // Timestamp and header offset of each packet read until a non-zero result,
 // which lands in `end`; a reader that never stops fails the test.
-std::vector<uint64_t> read_all(rm_reader* reader, int32_t selector, rm_result* end)
-{
+std::vector<uint64_t> read_all(rm_reader* reader, int32_t selector, rm_result* end) {
     std::vector<uint64_t> seen;
     for (rm_packet* packet = nullptr; seen.size() < 20000; rm_reader_release_packet(reader, &packet)) {
         if ((*end = rm_reader_next_packet(reader, &packet, selector)) != RM_OK) return seen;
@@ -29,10 +28,9 @@ std::vector<uint64_t> read_all(rm_reader* reader, int32_t selector, rm_result* e
 struct Handle {
     TestAllocator alloc;
     ErrorLog log;
-    rm_reader* reader = rm_reader_new_custom(&log, &ErrorLog::report, &alloc, &TestAllocator::allocate,
-                                             &TestAllocator::release);
-    ~Handle()
-    {
+    rm_reader* reader =
+        rm_reader_new_custom(&log, &ErrorLog::report, &alloc, &TestAllocator::allocate, &TestAllocator::release);
+    ~Handle() {
         rm_reader_delete(&reader);
         EXPECT_EQ(alloc.live(), 0u);
         EXPECT_EQ(alloc.foreign_releases, 0u);
@@ -43,8 +41,7 @@ struct Handle {
 struct Layout {
     RmWriter w;
     std::vector<uint64_t> video;
-    Layout& packet(uint16_t stream, uint32_t timestamp)
-    {
+    Layout& packet(uint16_t stream, uint32_t timestamp) {
         if (stream == 0) video.push_back(uint64_t(timestamp) << 40 | w.offset());
         w.packet(make_packet(stream, timestamp, 30 + timestamp % 7, timestamp == 0));
         return *this;
@@ -55,8 +52,7 @@ struct Layout {
 // (the video) with length 17,496: every index from that size on used to be
 // read as a video packet. Under emulated Wine every size costs too long; there
 // every size to 1 KiB, a spread beyond it and those around 17,496 do.
-TEST(DataEnd, IndexAfterTheDataOfAnySizeIsNoPacket)
-{
+TEST(DataEnd, IndexAfterTheDataOfAnySizeIsNoPacket) {
     Layout l;
     l.w.rmf().prop().mdpr(video_mdpr(0)).mdpr(audio_mdpr(1)).data();
     l.packet(0, 0).packet(1, 10).packet(0, 40);
@@ -80,8 +76,7 @@ TEST(DataEnd, IndexAfterTheDataOfAnySizeIsNoPacket)
 
 // Three DATA chunks, each head naming the next: all their packets, in order,
 // for any stream; what lies between them is no packet.
-TEST(DataChain, PacketsOfThreeLinkedChunksAreAllRead)
-{
+TEST(DataChain, PacketsOfThreeLinkedChunksAreAllRead) {
     DataChunk linked;
     linked.link_next = true;
     Layout l;
@@ -106,8 +101,7 @@ TEST(DataChain, PacketsOfThreeLinkedChunksAreAllRead)
 
 // A successor that is not wholly after its chunk, lies past the file or is
 // no DATA chunk ends the data there, cleanly, each packet read once.
-TEST(DataChain, BadSuccessorsEndTheDataCleanly)
-{
+TEST(DataChain, BadSuccessorsEndTheDataCleanly) {
     DataChunk linked;
     linked.link_next = true;
     Layout l;
@@ -157,24 +151,22 @@ TEST(DataChain, BadSuccessorsEndTheDataCleanly)
 struct SparseIo {
     Bytes head, data;
     uint64_t data_at = 0, position = 0;
-    static uint32_t read(void* user, void* destination, uint32_t count)
-    {
+    static uint32_t read(void* user, void* destination, uint32_t count) {
         SparseIo* io = static_cast<SparseIo*>(user);
         uint32_t n = 0;
         for (; n < count && io->position < io->data_at + io->data.size(); ++n, ++io->position) {
             const uint64_t at = io->position;
-            static_cast<uint8_t*>(destination)[n] =
-                at < io->head.size() ? io->head[size_t(at)] : at >= io->data_at ? io->data[size_t(at - io->data_at)] : 0;
+            static_cast<uint8_t*>(destination)[n] = at < io->head.size() ? io->head[size_t(at)]
+                                                    : at >= io->data_at  ? io->data[size_t(at - io->data_at)]
+                                                                         : 0;
         }
         return n;
     }
-    static void seek(void* user, int32_t offset, int origin)
-    {
+    static void seek(void* user, int32_t offset, int origin) {
         SparseIo* io = static_cast<SparseIo*>(user);
         io->position = origin == 0 ? uint64_t(uint32_t(offset)) : io->position + int64_t(offset);
     }
-    static uint32_t tell(void* user)
-    {
+    static uint32_t tell(void* user) {
         const uint64_t at = static_cast<SparseIo*>(user)->position;
         return at > 0xFFFFFFFFu ? 0xFFFFFFFFu : uint32_t(at);
     }
@@ -182,8 +174,7 @@ struct SparseIo {
 
 // A DATA head ending within 18 bytes past 4 GiB: its packets lie beyond, and a
 // 32-bit position used to wrap the first one back to offset 2.
-TEST(DataEnd, PacketsPastFourGibAreReadWhereTheyAre)
-{
+TEST(DataEnd, PacketsPastFourGibAreReadWhereTheyAre) {
     for (uint32_t data_at : {0xFFFFFFF0u, 0xFFFFFFEEu, 0xFFFFFFE1u}) {
         SCOPED_TRACE(data_at);
         PropChunk prop;
@@ -210,8 +201,7 @@ TEST(DataEnd, PacketsPastFourGibAreReadWhereTheyAre)
 
 // One handle, files of 1, 4, 1 and 4 streams in turn: each read whole, with
 // its own title and stream headers; then a failed load leaves nothing to read.
-TEST(Reload, OneHandleReadsFilesOfOtherStreamCountsInTurn)
-{
+TEST(Reload, OneHandleReadsFilesOfOtherStreamCountsInTurn) {
     Handle h;
     MemoryIo io;
     io.attach(h.reader);
@@ -246,8 +236,7 @@ TEST(Reload, OneHandleReadsFilesOfOtherStreamCountsInTurn)
 // Beyond the handle and the first 256-byte read buffer, a size field that
 // claims more than the file holds buys nothing: the buffer grows only with
 // bytes that arrive, to at most twice them.
-TEST(ChunkSize, ClaimedSizeAllocatesNoMoreThanTheFileHolds)
-{
+TEST(ChunkSize, ClaimedSizeAllocatesNoMoreThanTheFileHolds) {
     for (bool small : {true, false}) {
         MdprChunk mdpr = video_mdpr(0);
         if (!small) mdpr.type_specific = Bytes(100000, 0x33);

@@ -21,8 +21,7 @@ struct PlainReader {
     std::function<uint32_t(const uint8_t**, uint32_t*)> read;
 };
 
-const std::vector<PlainReader>& plain_readers()
-{
+const std::vector<PlainReader>& plain_readers() {
     static const std::vector<PlainReader> readers = {
         {"u32", 4, [](const uint8_t** c, uint32_t* r) { return rm_get_u32(c, r); }},
         {"u16", 2, [](const uint8_t** c, uint32_t* r) { return uint32_t(rm_get_u16(c, r)); }},
@@ -32,8 +31,7 @@ const std::vector<PlainReader>& plain_readers()
     return readers;
 }
 
-TEST(FieldReaders, TooShortReadsReturnZeroAndMoveNothing)
-{
+TEST(FieldReaders, TooShortReadsReturnZeroAndMoveNothing) {
     const uint8_t bytes[] = {0x04, 0x12, 0x34, 0x56, 0x78};
     for (const PlainReader& reader : plain_readers()) {
         for (uint32_t length = 0; length < reader.needs; ++length) {
@@ -55,8 +53,7 @@ TEST(FieldReaders, TooShortReadsReturnZeroAndMoveNothing)
     }
 }
 
-TEST(FieldReaders, ValuesAreBigEndianAndUnsigned)
-{
+TEST(FieldReaders, ValuesAreBigEndianAndUnsigned) {
     const uint8_t bytes[] = {0x2E, 0x52, 0x4D, 0x46, 0xFF, 0xFE, 0x80};
     const uint8_t* cursor = bytes;
     uint32_t remaining = sizeof bytes;
@@ -67,8 +64,7 @@ TEST(FieldReaders, ValuesAreBigEndianAndUnsigned)
     EXPECT_EQ(bytes + sizeof bytes, cursor);
 }
 
-TEST(FieldReaders, FailedReadLeavesBytesForAShorterOne)
-{
+TEST(FieldReaders, FailedReadLeavesBytesForAShorterOne) {
     const uint8_t bytes[] = {0xAB, 0xCD, 0xEF};
     const uint8_t* cursor = bytes;
     uint32_t remaining = 3;
@@ -77,8 +73,7 @@ TEST(FieldReaders, FailedReadLeavesBytesForAShorterOne)
     EXPECT_EQ(1u, remaining);
 }
 
-TEST(FieldReaders, Peek)
-{
+TEST(FieldReaders, Peek) {
     const uint8_t bytes[] = {0x01, 0x02, 0x03, 0x04};
     EXPECT_EQ(0x01020304u, rm_peek_u32(bytes, 4));
     EXPECT_EQ(0x0102u, rm_peek_u16(bytes, 2));
@@ -88,8 +83,7 @@ TEST(FieldReaders, Peek)
     EXPECT_EQ(0u, rm_peek_u16(nullptr, 2));
 }
 
-TEST(FieldReaders, SizedU32)
-{
+TEST(FieldReaders, SizedU32) {
     struct Case {
         Bytes bytes;
         uint32_t value;
@@ -114,13 +108,12 @@ TEST(FieldReaders, SizedU32)
 // One copying reader behind a common shape, so each rule is checked on all.
 struct CopyReader {
     const char* name;
-    uint32_t count;   // elements asked for
-    uint32_t bytes;   // bytes that count consumes
+    uint32_t count;  // elements asked for
+    uint32_t bytes;  // bytes that count consumes
     std::function<rm_result(const uint8_t**, uint32_t*, void**, TestAllocator*, rm_alloc_fn, rm_release_fn)> copy;
 };
 
-std::vector<CopyReader> copy_readers()
-{
+std::vector<CopyReader> copy_readers() {
     return {
         {"text", 3, 3,
          [](const uint8_t** c, uint32_t* r, void** d, TestAllocator* a, rm_alloc_fn af, rm_release_fn rf) {
@@ -141,8 +134,7 @@ std::vector<CopyReader> copy_readers()
     };
 }
 
-TEST(CopyingReaders, TooShortOrMissingArgumentsFailAndChangeNothing)
-{
+TEST(CopyingReaders, TooShortOrMissingArgumentsFailAndChangeNothing) {
     const Bytes source(16, 0x11);
     for (const CopyReader& reader : copy_readers()) {
         TestAllocator alloc;
@@ -163,8 +155,8 @@ TEST(CopyingReaders, TooShortOrMissingArgumentsFailAndChangeNothing)
         void* destination = previous;
         EXPECT_EQ(RM_FAIL, reader.copy(nullptr, &remaining, &destination, &alloc, TestAllocator::allocate,
                                        TestAllocator::release));
-        EXPECT_EQ(RM_FAIL, reader.copy(&cursor, nullptr, &destination, &alloc, TestAllocator::allocate,
-                                       TestAllocator::release));
+        EXPECT_EQ(RM_FAIL,
+                  reader.copy(&cursor, nullptr, &destination, &alloc, TestAllocator::allocate, TestAllocator::release));
         EXPECT_EQ(RM_FAIL,
                   reader.copy(&cursor, &remaining, nullptr, &alloc, TestAllocator::allocate, TestAllocator::release));
         EXPECT_EQ(RM_FAIL, reader.copy(&cursor, &remaining, &destination, &alloc, nullptr, TestAllocator::release));
@@ -180,8 +172,7 @@ TEST(CopyingReaders, TooShortOrMissingArgumentsFailAndChangeNothing)
     }
 }
 
-TEST(CopyingReaders, AllocationFailureLeavesCursorAndNullDestination)
-{
+TEST(CopyingReaders, AllocationFailureLeavesCursorAndNullDestination) {
     const Bytes source(16, 0x22);
     for (const CopyReader& reader : copy_readers()) {
         TestAllocator alloc;
@@ -189,8 +180,8 @@ TEST(CopyingReaders, AllocationFailureLeavesCursorAndNullDestination)
         alloc.fail_nth(2);
         const uint8_t* cursor = source.data();
         uint32_t remaining = uint32_t(source.size());
-        EXPECT_EQ(RM_OUT_OF_MEMORY, reader.copy(&cursor, &remaining, &destination, &alloc,
-                                                TestAllocator::allocate, TestAllocator::release))
+        EXPECT_EQ(RM_OUT_OF_MEMORY, reader.copy(&cursor, &remaining, &destination, &alloc, TestAllocator::allocate,
+                                                TestAllocator::release))
             << reader.name;
         EXPECT_EQ(source.data(), cursor) << reader.name;
         EXPECT_EQ(uint32_t(source.size()), remaining) << reader.name;
@@ -199,8 +190,7 @@ TEST(CopyingReaders, AllocationFailureLeavesCursorAndNullDestination)
     }
 }
 
-TEST(CopyingReaders, SuccessReplacesThePreviousBlock)
-{
+TEST(CopyingReaders, SuccessReplacesThePreviousBlock) {
     const Bytes source = {0x00, 0x01, 0x02, 0x03, 0x04, 0x05, 0x06, 0x07, 0x08, 0x09, 0x0A, 0x0B, 0x0C};
     for (const CopyReader& reader : copy_readers()) {
         TestAllocator alloc;
@@ -218,15 +208,14 @@ TEST(CopyingReaders, SuccessReplacesThePreviousBlock)
     }
 }
 
-TEST(CopyingReaders, TextAndBytesContent)
-{
+TEST(CopyingReaders, TextAndBytesContent) {
     TestAllocator alloc;
     const Bytes source = {'a', 0, 'b', 'c'};
     const uint8_t* cursor = source.data();
     uint32_t remaining = 4;
     char* text = nullptr;
-    ASSERT_EQ(RM_OK, rm_get_text(&cursor, &remaining, 4, &text, &alloc, TestAllocator::allocate,
-                                 TestAllocator::release));
+    ASSERT_EQ(RM_OK,
+              rm_get_text(&cursor, &remaining, 4, &text, &alloc, TestAllocator::allocate, TestAllocator::release));
     EXPECT_EQ(0u, remaining);
     EXPECT_EQ(5u, alloc.blocks.at(text));
     EXPECT_EQ(0, std::memcmp(text, "a\0bc\0", 5)) << "all bytes copied, a NUL added";
@@ -234,15 +223,15 @@ TEST(CopyingReaders, TextAndBytesContent)
 
     // n = 0 keeps what the destination held.
     char* kept = text;
-    EXPECT_EQ(RM_OK, rm_get_text(&cursor, &remaining, 0, &text, &alloc, TestAllocator::allocate,
-                                 TestAllocator::release));
+    EXPECT_EQ(RM_OK,
+              rm_get_text(&cursor, &remaining, 0, &text, &alloc, TestAllocator::allocate, TestAllocator::release));
     EXPECT_EQ(kept, text);
 
     cursor = source.data();
     remaining = 4;
     uint8_t* block = nullptr;
-    ASSERT_EQ(RM_OK, rm_get_bytes(&cursor, &remaining, 3, &block, &alloc, TestAllocator::allocate,
-                                  TestAllocator::release));
+    ASSERT_EQ(RM_OK,
+              rm_get_bytes(&cursor, &remaining, 3, &block, &alloc, TestAllocator::allocate, TestAllocator::release));
     EXPECT_EQ(3u, alloc.blocks.at(block)) << "no terminator";
     EXPECT_EQ(0, std::memcmp(block, source.data(), 3));
     EXPECT_EQ(1u, remaining);
@@ -250,37 +239,35 @@ TEST(CopyingReaders, TextAndBytesContent)
     TestAllocator::release(&alloc, block);
 }
 
-TEST(CopyingReaders, TextOfFullRangeLengthDoesNotWrapTheBlockSize)
-{
+TEST(CopyingReaders, TextOfFullRangeLengthDoesNotWrapTheBlockSize) {
     TestAllocator alloc;
     uint8_t byte = 0;
     const uint8_t* cursor = &byte;
     uint32_t remaining = UINT32_MAX;  // a lie, but the length check passes
     char* text = nullptr;
-    EXPECT_EQ(RM_OUT_OF_MEMORY, rm_get_text(&cursor, &remaining, UINT32_MAX, &text, &alloc,
-                                            TestAllocator::allocate, TestAllocator::release));
+    EXPECT_EQ(RM_OUT_OF_MEMORY, rm_get_text(&cursor, &remaining, UINT32_MAX, &text, &alloc, TestAllocator::allocate,
+                                            TestAllocator::release));
     EXPECT_EQ(0u, alloc.requests) << "no zero-byte block for a 4 GiB copy";
     EXPECT_EQ(&byte, cursor);
     EXPECT_EQ(nullptr, text);
 }
 
-TEST(CopyingReaders, ArrayValuesAndOddWidths)
-{
+TEST(CopyingReaders, ArrayValuesAndOddWidths) {
     TestAllocator alloc;
     const Bytes source = {0x12, 0x34, 0x56, 0x78, 0x9A, 0xBC, 0xDE, 0xF0};
     const uint8_t* cursor = source.data();
     uint32_t remaining = 8;
     void* array = nullptr;
-    ASSERT_EQ(RM_OK, rm_get_array(&cursor, &remaining, 2, 4, &array, &alloc, TestAllocator::allocate,
-                                  TestAllocator::release));
+    ASSERT_EQ(RM_OK,
+              rm_get_array(&cursor, &remaining, 2, 4, &array, &alloc, TestAllocator::allocate, TestAllocator::release));
     EXPECT_EQ(0x12345678u, static_cast<uint32_t*>(array)[0]);
     EXPECT_EQ(0x9ABCDEF0u, static_cast<uint32_t*>(array)[1]);
     EXPECT_EQ(0u, remaining);
 
     cursor = source.data();
     remaining = 8;
-    ASSERT_EQ(RM_OK, rm_get_array(&cursor, &remaining, 3, 2, &array, &alloc, TestAllocator::allocate,
-                                  TestAllocator::release));
+    ASSERT_EQ(RM_OK,
+              rm_get_array(&cursor, &remaining, 3, 2, &array, &alloc, TestAllocator::allocate, TestAllocator::release));
     EXPECT_EQ(1u, alloc.live()) << "the 32-bit array was replaced";
     EXPECT_EQ(6u, alloc.blocks.at(array));
     EXPECT_EQ(0x1234u, static_cast<uint16_t*>(array)[0]);
@@ -290,22 +277,21 @@ TEST(CopyingReaders, ArrayValuesAndOddWidths)
     // Width 3: allocated, nothing read.
     cursor = source.data();
     remaining = 8;
-    ASSERT_EQ(RM_OK, rm_get_array(&cursor, &remaining, 2, 3, &array, &alloc, TestAllocator::allocate,
-                                  TestAllocator::release));
+    ASSERT_EQ(RM_OK,
+              rm_get_array(&cursor, &remaining, 2, 3, &array, &alloc, TestAllocator::allocate, TestAllocator::release));
     EXPECT_EQ(6u, alloc.blocks.at(array));
     EXPECT_EQ(source.data(), cursor);
     EXPECT_EQ(8u, remaining);
 
     // Count 0: nothing changes.
     void* kept = array;
-    EXPECT_EQ(RM_OK, rm_get_array(&cursor, &remaining, 0, 4, &array, &alloc, TestAllocator::allocate,
-                                  TestAllocator::release));
+    EXPECT_EQ(RM_OK,
+              rm_get_array(&cursor, &remaining, 0, 4, &array, &alloc, TestAllocator::allocate, TestAllocator::release));
     EXPECT_EQ(kept, array);
     TestAllocator::release(&alloc, array);
 }
 
-TEST(CopyingReaders, ArrayCountWhose32BitProductWrapsIsRefused)
-{
+TEST(CopyingReaders, ArrayCountWhose32BitProductWrapsIsRefused) {
     TestAllocator alloc;
     const Bytes source(8, 0);
     struct Case {
@@ -320,16 +306,15 @@ TEST(CopyingReaders, ArrayCountWhose32BitProductWrapsIsRefused)
         const uint8_t* cursor = source.data();
         uint32_t remaining = 8;
         void* array = nullptr;
-        EXPECT_EQ(RM_FAIL, rm_get_array(&cursor, &remaining, c.count, c.width, &array, &alloc,
-                                        TestAllocator::allocate, TestAllocator::release))
+        EXPECT_EQ(RM_FAIL, rm_get_array(&cursor, &remaining, c.count, c.width, &array, &alloc, TestAllocator::allocate,
+                                        TestAllocator::release))
             << c.count << " x " << c.width;
         EXPECT_EQ(0u, alloc.requests);
         EXPECT_EQ(8u, remaining);
     }
 }
 
-TEST(CopyingReaders, CloneBytes)
-{
+TEST(CopyingReaders, CloneBytes) {
     TestAllocator alloc;
     const uint8_t source[] = {1, 2, 3};
     EXPECT_EQ(nullptr, rm_clone_bytes(&alloc, nullptr, source, 3));
@@ -347,8 +332,7 @@ TEST(CopyingReaders, CloneBytes)
 
 // ---------------------------------------------------------------- writers
 
-TEST(FieldWriters, WriteExactBytesOrNothing)
-{
+TEST(FieldWriters, WriteExactBytesOrNothing) {
     struct Writer {
         const char* name;
         void (*put)(uint32_t, uint8_t**, uint32_t*);

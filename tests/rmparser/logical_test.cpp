@@ -174,7 +174,7 @@ TEST(LogicalDecode, PropertySizeFieldIsNotUsedToFindTheNext) {
     Handle h;
     rmtest::LogicalStream ls;
     rmtest::NameValue wrong = rmtest::nv_string("First", "x");
-    wrong.size = 1000;  // disagrees with its contents
+    wrong.size = 1000;        // disagrees with its contents
     rmtest::NameValue empty;  // empty name and value
     empty.size = 0;
     ls.properties = {wrong, empty, rmtest::nv_int("Third", 3)};
@@ -542,11 +542,11 @@ TEST(StreamSelection, SureStreamFileEndToEnd) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
-        const Bytes file = rmtest::simple_file(
-            {physical_video, physical_audio,
-             rmtest::logical_mdpr(2, claiming(c.claimed), "logical-video/x-pn-realvideo"),
-             rmtest::logical_mdpr(3, {}, "logical-fileinfo"), compatible},
-            {rmtest::make_packet(4, 0, 10, true), rmtest::make_packet(0, 0, 10, true)});
+        const Bytes file =
+            rmtest::simple_file({physical_video, physical_audio,
+                                 rmtest::logical_mdpr(2, claiming(c.claimed), "logical-video/x-pn-realvideo"),
+                                 rmtest::logical_mdpr(3, {}, "logical-fileinfo"), compatible},
+                                {rmtest::make_packet(4, 0, 10, true), rmtest::make_packet(0, 0, 10, true)});
         Handle h;
         rmtest::MemoryIo io(file);
         io.attach(h.reader);

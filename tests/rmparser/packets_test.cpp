@@ -40,15 +40,13 @@ struct Opened {
     rmtest::MemoryIo io;
     rm_reader* reader = nullptr;
 
-    explicit Opened(const Bytes& bytes) : io(bytes)
-    {
+    explicit Opened(const Bytes& bytes) : io(bytes) {
         reader = rm_reader_new_custom(&log, &rmtest::ErrorLog::report, &alloc, &rmtest::TestAllocator::allocate,
                                       &rmtest::TestAllocator::release);
         io.attach(reader);
     }
 
-    ~Opened()
-    {
+    ~Opened() {
         rm_reader_delete(&reader);
         EXPECT_EQ(alloc.live(), 0u);
         EXPECT_EQ(alloc.foreign_releases, 0u);
@@ -56,8 +54,7 @@ struct Opened {
 
     rm_result load() { return rm_reader_load_headers(reader); }
 
-    Got next(int32_t selector = -1)
-    {
+    Got next(int32_t selector = -1) {
         Got got;
         rm_packet* packet = nullptr;
         got.code = rm_reader_next_packet(reader, &packet, selector);
@@ -79,8 +76,7 @@ struct Opened {
     }
 
     // Every packet up to the first non-zero result, which ends the list.
-    std::vector<Got> all(int32_t selector = -1)
-    {
+    std::vector<Got> all(int32_t selector = -1) {
         std::vector<Got> list;
         for (int guard = 0; guard < 1000; ++guard) {
             list.push_back(next(selector));
@@ -91,8 +87,7 @@ struct Opened {
     }
 };
 
-std::vector<uint32_t> timestamps(const std::vector<Got>& list)
-{
+std::vector<uint32_t> timestamps(const std::vector<Got>& list) {
     std::vector<uint32_t> t;
     for (const Got& g : list) {
         if (g.code == RM_OK) t.push_back(g.timestamp);
@@ -100,23 +95,20 @@ std::vector<uint32_t> timestamps(const std::vector<Got>& list)
     return t;
 }
 
-Bytes filler(uint32_t n)
-{
+Bytes filler(uint32_t n) {
     Bytes b(n);
     for (uint32_t k = 0; k < n; ++k) b[k] = uint8_t(k);
     return b;
 }
 
-Packet with_length(Packet p, uint16_t length)
-{
+Packet with_length(Packet p, uint16_t length) {
     p.length = length;
     return p;
 }
 
 const std::vector<rmtest::MdprChunk> kVideoAndAudio = {rmtest::video_mdpr(0), rmtest::audio_mdpr(1)};
 
-TEST(PacketReading, DeliversPacketsInFileOrderWithTheirPayloads)
-{
+TEST(PacketReading, DeliversPacketsInFileOrderWithTheirPayloads) {
     rmtest::RmWriter w = rmtest::simple_writer(kVideoAndAudio, {});
     std::vector<uint32_t> payload_offsets;
     const std::vector<Packet> packets = {make_packet(0, 1000, 10, true), make_packet(1, 1000, 5, true),
@@ -146,8 +138,7 @@ TEST(PacketReading, DeliversPacketsInFileOrderWithTheirPayloads)
 
 // A packet of another stream is passed over by one relative seek; its length
 // field decides how far.
-TEST(PacketReading, SkipsOtherStreamsByTheirLength)
-{
+TEST(PacketReading, SkipsOtherStreamsByTheirLength) {
     const struct {
         const char* what;
         Packet skipped;
@@ -159,9 +150,8 @@ TEST(PacketReading, SkipsOtherStreamsByTheirLength)
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
-        Opened f(rmtest::simple_file(kVideoAndAudio,
-                                     {make_packet(0, 0, 4, true), c.skipped, make_packet(0, 40, 6), c.skipped,
-                                      make_packet(0, 80, 6)}));
+        Opened f(rmtest::simple_file(kVideoAndAudio, {make_packet(0, 0, 4, true), c.skipped, make_packet(0, 40, 6),
+                                                      c.skipped, make_packet(0, 80, 6)}));
         ASSERT_EQ(f.load(), RM_OK);
         f.io.seeks.clear();
         const std::vector<Got> list = f.all(0);
@@ -180,8 +170,7 @@ TEST(PacketReading, SkipsOtherStreamsByTheirLength)
 // starts `length` bytes after its start, sharing its last bytes. Such a
 // header (stream 0x01xx, which no stream has) is written as its first
 // `length` bytes, the rest being the first bytes of the packet after it.
-TEST(PacketReading, ShortSkippedLengthLeadsToTheHeaderInsideIt)
-{
+TEST(PacketReading, ShortSkippedLengthLeadsToTheHeaderInsideIt) {
     for (uint8_t length = 5; length <= 11; ++length) {
         SCOPED_TRACE(int(length));
         const Bytes skipped_head = {0x00, 0x00, 0x00, length, 0x01, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00};
@@ -205,8 +194,7 @@ TEST(PacketReading, ShortSkippedLengthLeadsToTheHeaderInsideIt)
     }
 }
 
-TEST(PacketReading, UnknownStreamNumberIsCorruptOnlyWhenTaken)
-{
+TEST(PacketReading, UnknownStreamNumberIsCorruptOnlyWhenTaken) {
     const Bytes file = rmtest::simple_file({rmtest::video_mdpr(0)},
                                            {make_packet(0, 0, 8, true), make_packet(7, 20, 8), make_packet(0, 40, 8)});
     {
@@ -230,10 +218,9 @@ TEST(PacketReading, UnknownStreamNumberIsCorruptOnlyWhenTaken)
     }
 }
 
-TEST(PacketReading, SelectorNamingNoStreamReadsToTheEnd)
-{
-    const Bytes file = rmtest::simple_file(
-        kVideoAndAudio, {make_packet(0, 0, 8, true), make_packet(0, 40, 8), make_packet(0, 80, 8)});
+TEST(PacketReading, SelectorNamingNoStreamReadsToTheEnd) {
+    const Bytes file =
+        rmtest::simple_file(kVideoAndAudio, {make_packet(0, 0, 8, true), make_packet(0, 40, 8), make_packet(0, 80, 8)});
     for (int32_t selector : {1, 2, 1000, -2}) {
         SCOPED_TRACE(selector);
         Opened f(file);
@@ -258,10 +245,11 @@ struct RuleCase {
     std::vector<RuleStep> steps;
 };
 
-TEST(PacketReading, RuleFlagsFollowTheStreamClass)
-{
+TEST(PacketReading, RuleFlagsFollowTheStreamClass) {
     const RuleCase cases[] = {
-        {"video", rmtest::kRealVideoMime, 0,
+        {"video",
+         rmtest::kRealVideoMime,
+         0,
          {
              {0, false, 0, 3, 1},    // first packet after the header read
              {0, false, 0, 0, 1},    // same timestamp as the previous one
@@ -269,9 +257,11 @@ TEST(PacketReading, RuleFlagsFollowTheStreamClass)
              {80, true, 0, 3, 0},    // keyframe
              {120, false, 0, 3, 1},  // non-keyframe after a keyframe
              {160, false, 0, 2, 1},
-             {160, true, 0, 0, 0},   // the timestamp wins over the keyframe
+             {160, true, 0, 0, 0},  // the timestamp wins over the keyframe
          }},
-        {"audio", rmtest::kRealAudioMime, 0,
+        {"audio",
+         rmtest::kRealAudioMime,
+         0,
          {
              {0, true, 0, 3, 0},
              {20, false, 0, 3, 1},  // after a keyframe
@@ -279,18 +269,24 @@ TEST(PacketReading, RuleFlagsFollowTheStreamClass)
              {40, false, 0, 2, 1},  // audio ignores equal timestamps
              {60, true, 0, 3, 0},
          }},
-        {"event", rmtest::kRealEventMime, 0,
+        {"event",
+         rmtest::kRealEventMime,
+         0,
          {
              {0, false, 0, 2, 1},
              {10, true, 0, 3, 0},
              {20, false, 0, 2, 1},
          }},
-        {"no class, version 0", "application/octet-stream", 0,
+        {"no class, version 0",
+         "application/octet-stream",
+         0,
          {
              {0, false, 5, 2, 1},
              {10, true, 5, 3, 0},
          }},
-        {"no class, version 1: the group is the rule", "application/octet-stream", 1,
+        {"no class, version 1: the group is the rule",
+         "application/octet-stream",
+         1,
          {
              {0, false, 5, 2, 5},
              {10, true, 7, 3, 7},
@@ -322,8 +318,7 @@ TEST(PacketReading, RuleFlagsFollowTheStreamClass)
     }
 }
 
-TEST(PacketReading, EndOfDataIsReportedOncePerCall)
-{
+TEST(PacketReading, EndOfDataIsReportedOncePerCall) {
     Opened f(rmtest::video_file({make_packet(0, 0, 8, true), make_packet(0, 40, 8)}));
     ASSERT_EQ(f.load(), RM_OK);
     EXPECT_EQ(f.next().code, RM_OK);
@@ -337,8 +332,7 @@ TEST(PacketReading, EndOfDataIsReportedOncePerCall)
     }
 }
 
-TEST(PacketReading, FileCutInsideTheDataChunkFails)
-{
+TEST(PacketReading, FileCutInsideTheDataChunkFails) {
     const Bytes whole = rmtest::video_file({make_packet(0, 0, 8, true), make_packet(0, 40, 100)});
     const struct {
         const char* what;
@@ -367,8 +361,7 @@ TEST(PacketReading, FileCutInsideTheDataChunkFails)
     }
 }
 
-TEST(PacketReading, HugeDataSizeDoesNotWrapIntoAnEarlyEnd)
-{
+TEST(PacketReading, HugeDataSizeDoesNotWrapIntoAnEarlyEnd) {
     // The chunk claims nearly 4 GiB; offset + size must not wrap to a small
     // end that would pass a cut file off as complete.
     rmtest::RmWriter w;
@@ -387,8 +380,7 @@ TEST(PacketReading, HugeDataSizeDoesNotWrapIntoAnEarlyEnd)
 // zero bytes of them, so its files end 10 bytes short of the declared end.
 // That is a clean end whatever the packet count says; losing more than the
 // trailer, or finding packet bytes where it should be, is a cut.
-TEST(PacketReading, OvershootingDataSizeEndsCleanlyOnlyAtItsTrailer)
-{
+TEST(PacketReading, OvershootingDataSizeEndsCleanlyOnlyAtItsTrailer) {
     const struct {
         const char* what;
         std::optional<uint32_t> declared;  // default: the packets written
@@ -402,12 +394,17 @@ TEST(PacketReading, OvershootingDataSizeEndsCleanlyOnlyAtItsTrailer)
         {"nothing declared", 0u, 3, Bytes(8, 0), RM_END_OF_DATA},
         {"trailer lost too", {}, 3, {}, RM_END_OF_DATA},
         {"part of the trailer", {}, 3, Bytes(3, 0), RM_END_OF_DATA},
-        {"an index appended after the trailer", {}, 3,
+        {"an index appended after the trailer",
+         {},
+         3,
          {0, 0, 0, 0, 0, 0, 0, 0, 'I', 'N', 'D', 'X', 0, 0, 0, 20, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0},
          RM_END_OF_DATA},
         {"last packet lost", {}, 2, Bytes(8, 0), RM_READ_FAILED},
         {"last packet lost, fewer declared", 2u, 2, Bytes(8, 0), RM_READ_FAILED},
-        {"a packet header where the trailer was", {}, 3, {0x00, 0x00, 0x00, 0x14, 0x00, 0x00, 0x00, 0x00},
+        {"a packet header where the trailer was",
+         {},
+         3,
+         {0x00, 0x00, 0x00, 0x14, 0x00, 0x00, 0x00, 0x00},
          RM_READ_FAILED},
     };
     for (const auto& c : cases) {
@@ -437,8 +434,7 @@ TEST(PacketReading, OvershootingDataSizeEndsCleanlyOnlyAtItsTrailer)
     }
 }
 
-TEST(PacketReading, NoDeclaredPacketsLeavesTheStartOpen)
-{
+TEST(PacketReading, NoDeclaredPacketsLeavesTheStartOpen) {
     rmtest::RmWriter w;
     w.rmf().prop().mdpr(rmtest::video_mdpr(0));
     rmtest::DataChunk data;
@@ -452,8 +448,7 @@ TEST(PacketReading, NoDeclaredPacketsLeavesTheStartOpen)
     EXPECT_EQ(list.back().code, RM_END_OF_DATA);
 }
 
-TEST(PacketReading, HeaderReadFailsWithoutADataChunkAtTheOffset)
-{
+TEST(PacketReading, HeaderReadFailsWithoutADataChunkAtTheOffset) {
     // The same file twice: once to learn where the INDX chunk lands.
     auto build = [](uint32_t data_offset) {
         rmtest::RmWriter w;
@@ -470,15 +465,13 @@ TEST(PacketReading, HeaderReadFailsWithoutADataChunkAtTheOffset)
     EXPECT_EQ(f.log.count(), 0u);
 }
 
-TEST(PacketReading, HeaderReadFailsWhenTheFirstPacketBelongsToNoStream)
-{
+TEST(PacketReading, HeaderReadFailsWhenTheFirstPacketBelongsToNoStream) {
     Opened f(rmtest::video_file({make_packet(3, 0, 8, true), make_packet(0, 40, 8)}));
     EXPECT_EQ(f.load(), RM_BAD_DATA_CHUNK);
     EXPECT_EQ(f.log.count(), 0u);
 }
 
-TEST(PacketReading, KeyframeIndexKeepsItsSpacingAndCapacity)
-{
+TEST(PacketReading, KeyframeIndexKeepsItsSpacingAndCapacity) {
     // Short streams: entries more than 50 ms apart, at most 32 of them.
     rmtest::RmWriter w = rmtest::simple_writer({rmtest::video_mdpr(0)}, {});
     struct Expected {
@@ -522,12 +515,10 @@ TEST(PacketReading, KeyframeIndexKeepsItsSpacingAndCapacity)
     EXPECT_EQ(state.last_entry_time, expected.back().timestamp);
 }
 
-TEST(PacketReading, ShortLengthFieldEndsTheCallWithoutAHugeAllocation)
-{
+TEST(PacketReading, ShortLengthFieldEndsTheCallWithoutAHugeAllocation) {
     // Three taken packets whose length field is below 12, back to back, then a good one.
-    Opened f(rmtest::video_file({with_length(make_packet(0, 0, 0, true), 5),
-                                 with_length(make_packet(0, 10, 0), 0), with_length(make_packet(0, 20, 0), 11),
-                                 make_packet(0, 40, 16)}));
+    Opened f(rmtest::video_file({with_length(make_packet(0, 0, 0, true), 5), with_length(make_packet(0, 10, 0), 0),
+                                 with_length(make_packet(0, 20, 0), 11), make_packet(0, 40, 16)}));
     ASSERT_EQ(f.load(), RM_OK);
     const std::vector<Got> list = f.all();
     // The reader stops at the first of them; later calls move on, one header each.
@@ -549,8 +540,7 @@ TEST(PacketReading, ShortLengthFieldEndsTheCallWithoutAHugeAllocation)
     EXPECT_EQ(good.asm_flags, 3);
 }
 
-TEST(PacketReading, FailedAllocationsReleaseEverything)
-{
+TEST(PacketReading, FailedAllocationsReleaseEverything) {
     const Bytes file = rmtest::video_file({make_packet(0, 0, 8, true), make_packet(0, 40, 8)});
     for (uint32_t nth : {1u, 2u}) {
         SCOPED_TRACE(nth);

@@ -21,12 +21,11 @@ struct StreamSetup {
     const char* mime = nullptr;
     const char* name = nullptr;
     Bytes opaque;
-    uint32_t max_bit_rate = 0, avg_bit_rate = 0, max_packet_size = 0, avg_packet_size = 0, start_time = 0,
-             preroll = 0, duration = 0;
+    uint32_t max_bit_rate = 0, avg_bit_rate = 0, max_packet_size = 0, avg_packet_size = 0, start_time = 0, preroll = 0,
+             duration = 0;
 };
 
-StreamSetup video(uint32_t max_rate, uint32_t avg_rate, uint32_t preroll)
-{
+StreamSetup video(uint32_t max_rate, uint32_t avg_rate, uint32_t preroll) {
     StreamSetup s;
     s.class_flags = RM_CLASS_VIDEO;
     s.mime = "video/x-pn-realvideo";
@@ -36,8 +35,7 @@ StreamSetup video(uint32_t max_rate, uint32_t avg_rate, uint32_t preroll)
     return s;
 }
 
-StreamSetup audio(uint32_t preroll)
-{
+StreamSetup audio(uint32_t preroll) {
     StreamSetup s;
     s.class_flags = RM_CLASS_AUDIO;
     s.mime = "audio/x-pn-realaudio";
@@ -47,16 +45,14 @@ StreamSetup audio(uint32_t preroll)
     return s;
 }
 
-StreamSetup event()
-{
+StreamSetup event() {
     StreamSetup s;
     s.class_flags = RM_CLASS_EVENT;
     s.mime = "application/x-pn-realevent";
     return s;
 }
 
-char* copy_text(rm_reader* reader, const char* text)
-{
+char* copy_text(rm_reader* reader, const char* text) {
     if (text == nullptr) return nullptr;
     size_t n = strlen(text) + 1;
     char* copy = static_cast<char*>(rm_alloc(reader, uint32_t(n)));
@@ -73,9 +69,7 @@ struct Handle {
     rmtest::ErrorLog log;
     rm_reader* reader = nullptr;
 
-    explicit Handle(const std::vector<StreamSetup>& streams, uint32_t prop_duration = 0,
-                    uint32_t start_timestamp = 0)
-    {
+    explicit Handle(const std::vector<StreamSetup>& streams, uint32_t prop_duration = 0, uint32_t start_timestamp = 0) {
         reader = rm_reader_new_custom(&log, &rmtest::ErrorLog::report, &alloc, &rmtest::TestAllocator::allocate,
                                       &rmtest::TestAllocator::release);
         const uint32_t n = uint32_t(streams.size());
@@ -115,8 +109,7 @@ struct Handle {
         reader->start_timestamp = start_timestamp;
     }
 
-    ~Handle()
-    {
+    ~Handle() {
         rm_reader_delete(&reader);
         EXPECT_EQ(alloc.live(), 0u);
         EXPECT_EQ(alloc.foreign_releases, 0u);
@@ -126,8 +119,7 @@ struct Handle {
     const rm_stream_header& header(uint32_t i) const { return reader->stream_headers[i]; }
 };
 
-std::vector<std::string> names_of(const rm_stream_header& h)
-{
+std::vector<std::string> names_of(const rm_stream_header& h) {
     std::vector<std::string> names;
     for (uint32_t i = 0; i < h.property_count; ++i) {
         names.push_back(h.properties[i].name ? h.properties[i].name : "<null>");
@@ -135,8 +127,7 @@ std::vector<std::string> names_of(const rm_stream_header& h)
     return names;
 }
 
-const rm_property* find(const rm_stream_header& h, const char* name)
-{
+const rm_property* find(const rm_stream_header& h, const char* name) {
     for (uint32_t i = 0; i < h.property_count; ++i) {
         if (h.properties[i].name && strcmp(h.properties[i].name, name) == 0) return &h.properties[i];
     }
@@ -144,15 +135,13 @@ const rm_property* find(const rm_stream_header& h, const char* name)
 }
 
 // The int value, or -1 when the property is absent or not an int.
-int64_t int_of(const rm_stream_header& h, const char* name)
-{
+int64_t int_of(const rm_stream_header& h, const char* name) {
     const rm_property* p = find(h, name);
     if (p == nullptr || p->type != RM_PROPERTY_INT) return -1;
     return p->value.number;
 }
 
-std::string string_of(const rm_stream_header& h, const char* name)
-{
+std::string string_of(const rm_stream_header& h, const char* name) {
     const rm_property* p = find(h, name);
     if (p == nullptr || p->type != RM_PROPERTY_STRING || p->value.data == nullptr) return "<absent>";
     std::string text(static_cast<const char*>(p->value.data));
@@ -160,31 +149,27 @@ std::string string_of(const rm_stream_header& h, const char* name)
     return text;
 }
 
-Bytes buffer_of(const rm_stream_header& h, const char* name)
-{
+Bytes buffer_of(const rm_stream_header& h, const char* name) {
     const rm_property* p = find(h, name);
     if (p == nullptr || p->type != RM_PROPERTY_BUFFER || p->value.data == nullptr) return {};
     const uint8_t* bytes = static_cast<const uint8_t*>(p->value.data);
     return Bytes(bytes, bytes + p->size);
 }
 
-std::string r1(unsigned priority, unsigned avg, unsigned max)
-{
+std::string r1(unsigned priority, unsigned avg, unsigned max) {
     return "priority=" + std::to_string(priority) + ",AverageBandwidth=" + std::to_string(avg) +
            ",MaximumBandwidth=" + std::to_string(max) +
            ",TimeStampDelivery=TRUE,PNMKeyFrameRule=T;OnDepend=\"0\",priority=5,AverageBandwidth=0,"
            "MaximumBandwidth=0,TimeStampDelivery=TRUE,PNMNonKeyFrameRule=T;";
 }
 
-std::string r2(unsigned priority, unsigned avg)
-{
+std::string r2(unsigned priority, unsigned avg) {
     return "priority=" + std::to_string(priority) + ",AverageBandwidth=" + std::to_string(avg) +
            ",TimeStampDelivery=TRUE,PNMKeyFrameRule=T;OnDepend=\"0\",priority=5,AverageBandwidth=0,"
            "TimeStampDelivery=TRUE,PNMNonKeyFrameRule=T;";
 }
 
-std::string r3(unsigned long avg)
-{
+std::string r3(unsigned long avg) {
     const std::string a = std::to_string(avg);
     return "#($Bandwidth >= " + a + "),priority=9,averagebandwidth=" + a + ",PNMKeyFrameRule=T;#($Bandwidth >= " + a +
            "),OnDepend=\"0\",priority=5,averagebandwidth=0,PNMNonKeyFrameRule=T;#($Bandwidth < " + a +
@@ -194,34 +179,29 @@ std::string r3(unsigned long avg)
 const char* const kR4 =
     "TimeStampDelivery=T,priority=10,PNMKeyFrameRule=T;TimeStampDelivery=T,priority=10,PNMNonKeyFrameRule=T;";
 
-std::string r5(unsigned avg)
-{
+std::string r5(unsigned avg) {
     return "priority=5,averagebandwidth=" + std::to_string(avg) +
            ",PNMKeyFrameRule=T;priority=5,averagebandwidth=0,PNMNonKeyFrameRule=T,OnDepend=\"0\",OffDepend=\"0\";";
 }
 
-std::string r6(unsigned avg, unsigned max)
-{
+std::string r6(unsigned avg, unsigned max) {
     return "Marker=0,AverageBandwidth=" + std::to_string(avg) + ",MaximumBandwidth=" + std::to_string(max) +
            ",TimeStampDelivery=TRUE;Marker=1,AverageBandwidth=0,MaximumBandwidth=0,TimeStampDelivery=TRUE;";
 }
 
-std::string r7(unsigned avg)
-{
+std::string r7(unsigned avg) {
     return "Marker=0,AverageBandwidth=" + std::to_string(avg) +
            ",TimeStampDelivery=TRUE;Marker=1,AverageBandwidth=0,TimeStampDelivery=TRUE;";
 }
 
-std::string r8(unsigned avg)
-{
+std::string r8(unsigned avg) {
     return "Marker=0,priority=5,averagebandwidth=" + std::to_string(avg) + ";Marker=1,priority=5,averagebandwidth=0;";
 }
 
 const Bytes kVideoFlags = {0x00, 0x03, 0x00, 0x02, 0x00, 0x00, 0x00, 0x02};
 const Bytes kOtherFlags = {0x00, 0x02, 0x00, 0x02, 0x00, 0x00};
 
-TEST(StreamProperties, ConstantRateVideoListsEveryPropertyInOrder)
-{
+TEST(StreamProperties, ConstantRateVideoListsEveryPropertyInOrder) {
     StreamSetup s = video(500000, 500000, 4000);
     s.name = "Video Stream";
     s.opaque = {0x00, 0x00, 0x00, 0x22, 'V', 'I', 'D', 'O'};
@@ -232,11 +212,10 @@ TEST(StreamProperties, ConstantRateVideoListsEveryPropertyInOrder)
     ASSERT_EQ(h.build(), RM_OK);
     const rm_stream_header& hdr = h.header(0);
 
-    EXPECT_EQ(names_of(hdr), (std::vector<std::string>{
-                                 "StreamNumber", "MaxBitRate", "AvgBitRate", "MaxPacketSize", "AvgPacketSize",
-                                 "MimeType", "StreamName", "OpaqueData", "intrinsicDurationType",
-                                 "EndOneRuleEndAll", "Duration", "Preroll", "X-PreDecBufSize", "ASMRuleBook",
-                                 "RMFF 1.0 Flags"}));
+    EXPECT_EQ(names_of(hdr), (std::vector<std::string>{"StreamNumber", "MaxBitRate", "AvgBitRate", "MaxPacketSize",
+                                                       "AvgPacketSize", "MimeType", "StreamName", "OpaqueData",
+                                                       "intrinsicDurationType", "EndOneRuleEndAll", "Duration",
+                                                       "Preroll", "X-PreDecBufSize", "ASMRuleBook", "RMFF 1.0 Flags"}));
     EXPECT_EQ(int_of(hdr, "StreamNumber"), 0);
     EXPECT_EQ(int_of(hdr, "MaxBitRate"), 500000);
     EXPECT_EQ(int_of(hdr, "MaxPacketSize"), 1400);
@@ -265,18 +244,16 @@ TEST(StreamProperties, ConstantRateVideoListsEveryPropertyInOrder)
     EXPECT_EQ(Bytes(hdr.opaque_data, hdr.opaque_data + hdr.opaque_length), s.opaque);
 }
 
-TEST(StreamProperties, VariableRateVideoGetsDependentRulesAndPreData)
-{
+TEST(StreamProperties, VariableRateVideoGetsDependentRulesAndPreData) {
     Handle h({video(450000, 300000, 6000)});
     ASSERT_EQ(h.build(), RM_OK);
     const rm_stream_header& hdr = h.header(0);
 
     EXPECT_EQ(names_of(hdr),
-              (std::vector<std::string>{"StreamNumber", "MaxBitRate", "AvgBitRate", "MimeType",
-                                        "intrinsicDurationType", "EndOneRuleEndAll", "Duration", "Preroll",
-                                        "ActualPreroll", "StreamingPreroll", "X-PreDecBufSize", "ASMRuleBook",
-                                        "PreData", "PreDataAtStart", "PreDataAfterSeek", "PrerollAfterSeek",
-                                        "RMFF 1.0 Flags"}));
+              (std::vector<std::string>{"StreamNumber", "MaxBitRate", "AvgBitRate", "MimeType", "intrinsicDurationType",
+                                        "EndOneRuleEndAll", "Duration", "Preroll", "ActualPreroll", "StreamingPreroll",
+                                        "X-PreDecBufSize", "ASMRuleBook", "PreData", "PreDataAtStart",
+                                        "PreDataAfterSeek", "PrerollAfterSeek", "RMFF 1.0 Flags"}));
     EXPECT_EQ(int_of(hdr, "Preroll"), 5000);
     EXPECT_EQ(int_of(hdr, "ActualPreroll"), 6000);
     EXPECT_EQ(int_of(hdr, "StreamingPreroll"), 6000);
@@ -296,8 +273,7 @@ struct PrerollCase {
     int64_t preroll, actual, streaming, decode_buffer;
 };
 
-TEST(StreamProperties, PrerollFigures)
-{
+TEST(StreamProperties, PrerollFigures) {
     const PrerollCase cases[] = {
         {"video cbr, preroll 4000", video(500000, 500000, 4000), 4000, -1, -1, 500000},
         {"video vbr, preroll 6000", video(450000, 300000, 6000), 5000, 6000, 6000, 337500},
@@ -314,8 +290,20 @@ TEST(StreamProperties, PrerollFigures)
         {"audio, preroll 2000", audio(2000), 4000, 2000, -1, -1},
         {"audio, preroll 3000", audio(3000), 5000, 3000, 6000, -1},
         {"audio, doubled preroll saturates", audio(0x90000000u), 5000, 0x90000000u, kMax32, -1},
-        {"event keeps its preroll", [] { StreamSetup s = event(); s.preroll = 7000; return s; }(), 7000, -1, -1, -1},
-        {"no class keeps its preroll", [] { StreamSetup s; s.preroll = 7000; return s; }(), 7000, -1, -1, -1},
+        {"event keeps its preroll",
+         [] {
+             StreamSetup s = event();
+             s.preroll = 7000;
+             return s;
+         }(),
+         7000, -1, -1, -1},
+        {"no class keeps its preroll",
+         [] {
+             StreamSetup s;
+             s.preroll = 7000;
+             return s;
+         }(),
+         7000, -1, -1, -1},
     };
     for (const PrerollCase& c : cases) {
         SCOPED_TRACE(c.what);
@@ -330,8 +318,7 @@ TEST(StreamProperties, PrerollFigures)
     }
 }
 
-TEST(StreamProperties, EventStreamLastsAsLongAsTheLongestStream)
-{
+TEST(StreamProperties, EventStreamLastsAsLongAsTheLongestStream) {
     StreamSetup v = video(100000, 100000, 1000);
     v.duration = 90000;
     StreamSetup e = event();
@@ -340,9 +327,9 @@ TEST(StreamProperties, EventStreamLastsAsLongAsTheLongestStream)
     ASSERT_EQ(h.build(), RM_OK);
     const rm_stream_header& hdr = h.header(1);
 
-    EXPECT_EQ(names_of(hdr), (std::vector<std::string>{"StreamNumber", "MimeType", "intrinsicDurationType",
-                                                       "CanBeStoppedAnyTime", "Duration", "Preroll",
-                                                       "ASMRuleBook", "RMFF 1.0 Flags"}));
+    EXPECT_EQ(names_of(hdr),
+              (std::vector<std::string>{"StreamNumber", "MimeType", "intrinsicDurationType", "CanBeStoppedAnyTime",
+                                        "Duration", "Preroll", "ASMRuleBook", "RMFF 1.0 Flags"}));
     EXPECT_EQ(int_of(hdr, "StreamNumber"), 1);
     EXPECT_EQ(int_of(hdr, "Duration"), 88000);
     EXPECT_EQ(int_of(hdr, "CanBeStoppedAnyTime"), 1);
@@ -351,8 +338,7 @@ TEST(StreamProperties, EventStreamLastsAsLongAsTheLongestStream)
     EXPECT_EQ(hdr.duration, 1000u);
 }
 
-TEST(StreamProperties, StreamOfNoClassGetsTheBareList)
-{
+TEST(StreamProperties, StreamOfNoClassGetsTheBareList) {
     StreamSetup plain;
     plain.mime = "application/octet-stream";
     StreamSetup nameless;  // no MIME type at all
@@ -362,13 +348,11 @@ TEST(StreamProperties, StreamOfNoClassGetsTheBareList)
     EXPECT_EQ(names_of(h.header(0)),
               (std::vector<std::string>{"StreamNumber", "MimeType", "Duration", "Preroll", "ASMRuleBook"}));
     EXPECT_EQ(string_of(h.header(0), "ASMRuleBook"), r8(0));
-    EXPECT_EQ(names_of(h.header(1)),
-              (std::vector<std::string>{"StreamNumber", "Duration", "Preroll", "ASMRuleBook"}));
+    EXPECT_EQ(names_of(h.header(1)), (std::vector<std::string>{"StreamNumber", "Duration", "Preroll", "ASMRuleBook"}));
     EXPECT_EQ(h.header(1).mime_type, nullptr);
 }
 
-TEST(StreamProperties, OpaqueDataAloneEarnsTheShortFlags)
-{
+TEST(StreamProperties, OpaqueDataAloneEarnsTheShortFlags) {
     StreamSetup a = audio(1000);
     a.opaque = {'.', 'r', 'a', 0xFD};
     Handle h({a});
@@ -376,8 +360,7 @@ TEST(StreamProperties, OpaqueDataAloneEarnsTheShortFlags)
     EXPECT_EQ(buffer_of(h.header(0), "RMFF 1.0 Flags"), kOtherFlags);
 }
 
-TEST(StreamProperties, EndTimeAndDurationFromTheFirstPacket)
-{
+TEST(StreamProperties, EndTimeAndDurationFromTheFirstPacket) {
     StreamSetup longer = video(100000, 100000, 1000);
     longer.duration = 70000;
     StreamSetup shorter = audio(1000);
@@ -406,8 +389,7 @@ TEST(StreamProperties, EndTimeAndDurationFromTheFirstPacket)
     }
 }
 
-TEST(StreamProperties, PreDataSaturatesForAnUnboundedPreroll)
-{
+TEST(StreamProperties, PreDataSaturatesForAnUnboundedPreroll) {
     StreamSetup s;  // no class: the preroll is not capped at 5000
     s.opaque = {1};
     s.max_bit_rate = kMax32;
@@ -429,8 +411,7 @@ struct ChoiceRow {
     bool dependent;
 };
 
-TEST(StreamProperties, RuleBookChoiceAndAgreementOfBothPasses)
-{
+TEST(StreamProperties, RuleBookChoiceAndAgreementOfBothPasses) {
     const ChoiceRow rows[] = {
         {"video vbr", RM_CLASS_VIDEO, true, 450000, 300000, r1(9, 300000, 450000), true},
         {"video vbr, max 0", RM_CLASS_VIDEO, false, 0, 300000, r2(9, 300000), true},
@@ -457,8 +438,8 @@ TEST(StreamProperties, RuleBookChoiceAndAgreementOfBothPasses)
         const bool video_class = row.class_flags == RM_CLASS_VIDEO;
         const bool event_class = row.class_flags == RM_CLASS_EVENT;
         int dependent = 7;  // left alone unless the template sets it
-        char* text = rm_make_rule_book(h.reader, video_class, event_class, row.opaque, row.max_rate, row.avg_rate,
-                                       &dependent);
+        char* text =
+            rm_make_rule_book(h.reader, video_class, event_class, row.opaque, row.max_rate, row.avg_rate, &dependent);
         ASSERT_NE(text, nullptr);
         EXPECT_EQ(std::string(text), row.text);
         EXPECT_EQ(dependent, row.dependent ? 1 : 7);
@@ -496,8 +477,7 @@ TEST(StreamProperties, RuleBookChoiceAndAgreementOfBothPasses)
     }
 }
 
-TEST(StreamProperties, LongestRuleBookFitsItsBlock)
-{
+TEST(StreamProperties, LongestRuleBookFitsItsBlock) {
     Handle h({video(kMax32, kMax32, 1000)});
     int dependent = 0;
     char* text = rm_make_rule_book(h.reader, 1, 0, 0, kMax32, kMax32, &dependent);
@@ -511,8 +491,7 @@ TEST(StreamProperties, LongestRuleBookFitsItsBlock)
     EXPECT_EQ(string_of(h.header(0), "ASMRuleBook").size(), 263u);
 }
 
-TEST(StreamProperties, RebuildReplacesTheStoredHeaders)
-{
+TEST(StreamProperties, RebuildReplacesTheStoredHeaders) {
     Handle h({video(450000, 300000, 6000), audio(0)});
     ASSERT_EQ(h.build(), RM_OK);
     const size_t live_after_first = h.alloc.live();
@@ -521,8 +500,7 @@ TEST(StreamProperties, RebuildReplacesTheStoredHeaders)
     EXPECT_EQ(int_of(h.header(1), "Preroll"), 5000);
 }
 
-TEST(StreamProperties, FailedAllocationAtEveryStepLeavesNoLeak)
-{
+TEST(StreamProperties, FailedAllocationAtEveryStepLeavesNoLeak) {
     StreamSetup v = video(450000, 300000, 6000);
     v.name = "Video Stream";
     v.opaque = {1, 2, 3, 4};
@@ -549,16 +527,15 @@ TEST(StreamProperties, FailedAllocationAtEveryStepLeavesNoLeak)
     EXPECT_GT(step, 40u);  // every stream's strings, blocks and rule books were reached
 }
 
-TEST(StreamProperties, HeaderReadHandsOutTheStoredHeaders)
-{
+TEST(StreamProperties, HeaderReadHandsOutTheStoredHeaders) {
     rmtest::MdprChunk v = rmtest::video_mdpr(0, 300000, 450000);
     v.preroll = 6000;
     v.duration = 60000;
     rmtest::TestAllocator alloc;
     rmtest::ErrorLog log;
     rmtest::MemoryIo io(rmtest::simple_file({v}, {rmtest::make_packet(0, 2000, 8, true)}));
-    rm_reader* reader = rm_reader_new_custom(&log, &rmtest::ErrorLog::report, &alloc,
-                                             &rmtest::TestAllocator::allocate, &rmtest::TestAllocator::release);
+    rm_reader* reader = rm_reader_new_custom(&log, &rmtest::ErrorLog::report, &alloc, &rmtest::TestAllocator::allocate,
+                                             &rmtest::TestAllocator::release);
     io.attach(reader);
     ASSERT_EQ(rm_reader_load_headers(reader), RM_OK);
     rm_stream_header* header = nullptr;

@@ -82,8 +82,8 @@ TEST(HeaderRead, HandleWithoutReleaseCallbackCannotRead) {
 TEST(HeaderRead, HandleWithoutIoFailsAtTheChunkHeader) {
     TestAllocator memory;
     ErrorLog errors;
-    rm_reader* reader = rm_reader_new_custom(&errors, &ErrorLog::report, &memory, &TestAllocator::allocate,
-                                             &TestAllocator::release);
+    rm_reader* reader =
+        rm_reader_new_custom(&errors, &ErrorLog::report, &memory, &TestAllocator::allocate, &TestAllocator::release);
     EXPECT_EQ(rm_reader_load_headers(reader), RM_READ_FAILED);
     EXPECT_EQ(errors.count(), 1u);
     EXPECT_EQ(errors.last_message(), kChunkHeader);
@@ -265,10 +265,8 @@ TEST(HeaderRead, StreamNumbersWithGapsAndRepeats) {
         std::vector<uint32_t> kept;
     };
     const std::vector<Case> cases = {
-        {"in_order", {0, 1, 2}, {0, 1, 2}},
-        {"gap", {0, 2}, {0, 2}},
-        {"reversed_gap", {3, 1}, {1, 3}},
-        {"repeat", {0, 0}, {0}},
+        {"in_order", {0, 1, 2}, {0, 1, 2}},    {"gap", {0, 2}, {0, 2}},
+        {"reversed_gap", {3, 1}, {1, 3}},      {"repeat", {0, 0}, {0}},
         {"repeat_and_gap", {1, 1, 3}, {1, 3}},
     };
     for (const Case& c : cases) {
@@ -370,8 +368,8 @@ TEST(ReadingOperations, FetchReleaseAndDeleteBoundaries) {
 
 TEST(ReadingOperations, DeleteRightAfterNewFreesOnlyTheHandle) {
     TestAllocator memory;
-    rm_reader* reader = rm_reader_new_custom(nullptr, nullptr, &memory, &TestAllocator::allocate,
-                                             &TestAllocator::release);
+    rm_reader* reader =
+        rm_reader_new_custom(nullptr, nullptr, &memory, &TestAllocator::allocate, &TestAllocator::release);
     ASSERT_EQ(memory.allocations, 1u);
     rm_reader_delete(&reader);
     EXPECT_EQ(reader, nullptr);

@@ -49,8 +49,8 @@ struct Sample {
 // Every sample and the size of its lists, so that a list cut short or a
 // sample left out of the script shows up as a failure, not as less checking.
 const Sample kSamples[] = {
-    {"rv10_ra144.rm", 391, 2},    {"rv20_ac3.rm", 232, 2},       {"rv20_video.rmvb", 96, 1},
-    {"ra144_audio.rm", 401, 1},   {"rv20_vbr_long.rm", 3601, 2}, {"demo.rm", 2233, 2},
+    {"rv10_ra144.rm", 391, 2},  {"rv20_ac3.rm", 232, 2},       {"rv20_video.rmvb", 96, 1},
+    {"ra144_audio.rm", 401, 1}, {"rv20_vbr_long.rm", 3601, 2}, {"demo.rm", 2233, 2},
 };
 
 // Names the sample in test output instead of dumping its bytes.
@@ -177,8 +177,8 @@ ReadOutcome read_and_compare(OpenSample& s, int32_t selector, const std::vector<
         got << "stream " << packet->stream << " ts " << packet->timestamp << " rule " << int(packet->asm_rule)
             << " size " << packet->length << " offset " << packet->file_offset << " crc " << std::hex
             << (packet->data != nullptr ? crc32_of(packet->data, packet->length) : 0u);
-        want << "stream " << e.stream << " ts " << e.timestamp << " rule " << (e.key ? 0 : 1) << " size "
-             << e.size << " offset " << e.offset << " crc " << std::hex << e.crc32;
+        want << "stream " << e.stream << " ts " << e.timestamp << " rule " << (e.key ? 0 : 1) << " size " << e.size
+             << " offset " << e.offset << " crc " << std::hex << e.crc32;
         if (got.str() != want.str()) {
             out.mismatches.push_back("packet " + std::to_string(i) + ": got " + got.str() + ", want " + want.str());
         }

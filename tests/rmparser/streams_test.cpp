@@ -111,7 +111,7 @@ TEST(StreamTables, KeyframeIndexSizing) {
         {0xFFFFFFFF, 0, 15000, 2048},
         {1000, 0, 50, 32},
         {0, 0, 50, 32},
-        {1000, 60000, 50, 1200},      // spacing from the first, capacity from the longest
+        {1000, 60000, 50, 1200},  // spacing from the first, capacity from the longest
         {3600000, 7200000, 1757, 2048},
         {1000, 0xFFFFFFFF, 50, 65536},  // bounded: the rule alone would give 85,899,345
     };

@@ -21,9 +21,12 @@ struct Field {
 
 uint32_t read_field(const Bytes& b, size_t offset, int width) {
     switch (width) {
-        case 1: return get_u8(b, offset);
-        case 2: return get_u16(b, offset);
-        default: return get_u32(b, offset);
+    case 1:
+        return get_u8(b, offset);
+    case 2:
+        return get_u16(b, offset);
+    default:
+        return get_u32(b, offset);
     }
 }
 
@@ -44,8 +47,8 @@ std::string text_at(const Bytes& b, size_t offset, size_t n) {
     return std::string(b.begin() + offset, b.begin() + offset + n);
 }
 
-const uint32_t kRmf = 0x2E524D46u, kProp = 0x50524F50u, kMdpr = 0x4D445052u, kCont = 0x434F4E54u,
-               kData = 0x44415441u, kIndx = 0x494E4458u;
+const uint32_t kRmf = 0x2E524D46u, kProp = 0x50524F50u, kMdpr = 0x4D445052u, kCont = 0x434F4E54u, kData = 0x44415441u,
+               kIndx = 0x494E4458u;
 
 }  // namespace
 
@@ -303,8 +306,17 @@ TEST(WriterOverrides, LandAsGivenAndMoveNoBytes) {
     packet.length = 0;
 
     RmWriter plain;
-    plain.rmf().prop().mdpr(video_mdpr(0)).cont([] { ContChunk c; c.title = "abc"; return c; }()).data()
-        .packet(make_packet(3, 0, 4)).indx(0);
+    plain.rmf()
+        .prop()
+        .mdpr(video_mdpr(0))
+        .cont([] {
+            ContChunk c;
+            c.title = "abc";
+            return c;
+        }())
+        .data()
+        .packet(make_packet(3, 0, 4))
+        .indx(0);
     RmWriter damaged;
     damaged.rmf(rmf).prop(prop).mdpr(mdpr).cont(cont).data(data).packet(packet).indx(0, 7);
     Bytes b = damaged.bytes();
@@ -313,17 +325,16 @@ TEST(WriterOverrides, LandAsGivenAndMoveNoBytes) {
     const size_t prop_at = 18, mdpr_at = prop_at + 50, cont_at = mdpr_at + mdpr_bytes(mdpr);
     const size_t data_at = cont_at + 18 + 3, packet_at = data_at + 18, indx_at = packet_at + 16;
     expect_fields(b, 0, {{"id", 0, 4, fourcc("XRMF")}, {"size", 4, 4, 9}, {"header count", 14, 4, 77}});
-    expect_fields(b, prop_at,
-                  {{"size", 4, 4, 3}, {"data offset", 42, 4, 0xFFFFFFF0}, {"stream count", 46, 2, 9}});
+    expect_fields(b, prop_at, {{"size", 4, 4, 3}, {"data offset", 42, 4, 0xFFFFFFF0}, {"stream count", 46, 2, 9}});
     const size_t name = mdpr.stream_name.size();
     expect_fields(b, mdpr_at,
                   {{"size", 4, 4, 0xFFFFFFFF},
                    {"name length", 40, 1, 200},
                    {"MIME length", 41 + name, 1, 0},
                    {"type-specific length", 42 + name + mdpr.mime_type.size(), 4, 0x7FFFFFFF}});
-    expect_fields(b, cont_at,
-                  {{"size", 4, 4, 4}, {"title length", 10, 2, 1}, {"author length", 15, 2, 0},
-                   {"comment length", 19, 2, 500}});
+    expect_fields(
+        b, cont_at,
+        {{"size", 4, 4, 4}, {"title length", 10, 2, 1}, {"author length", 15, 2, 0}, {"comment length", 19, 2, 500}});
     expect_fields(b, data_at, {{"size", 4, 4, 5}, {"packet count", 10, 4, 1000}});
     expect_fields(b, packet_at, {{"length", 2, 2, 0}, {"stream", 4, 2, 3}});
     expect_fields(b, indx_at, {{"id", 0, 4, kIndx}, {"size", 4, 4, 7}});
@@ -430,10 +441,10 @@ TEST(TestIo, MemoryIoReadsSeeksAndTells) {
         int origin;
         uint32_t position_after;
     } steps[] = {
-        {2, 1, 6},     // relative forward
-        {-10, 1, 6},   // before the start: refused
-        {-3, 2, 7},    // from the end
-        {20, 0, 20},   // past the end is allowed
+        {2, 1, 6},            // relative forward
+        {-10, 1, 6},          // before the start: refused
+        {-3, 2, 7},           // from the end
+        {20, 0, 20},          // past the end is allowed
         {-1, 0, 0xFFFFFFFF},  // origin 0 takes the offset as unsigned
         {1, 0, 1},
     };

@@ -145,9 +145,8 @@ TEST_F(MainWindowTest, StartMessageAnalysesTheCommandLinePathOnceTheLoopRuns) {
     EXPECT_EQ(0u, BitrateSeries[1].start_ms);
 
     bool window_then_wait_dialog = false;
-    ProbeWindow probe([&] {
-        window_then_wait_dialog = IsWindowVisible(hwnd()) && WaitDialog && IsWindowVisible(WaitDialog);
-    });
+    ProbeWindow probe(
+        [&] { window_then_wait_dialog = IsWindowVisible(hwnd()) && WaitDialog && IsWindowVisible(WaitDialog); });
     probe.Post();
     DialogWatcher watcher;
     DrainMessages();
@@ -371,8 +370,7 @@ TEST(MainWindowGdiTest, NoObjectLeaksAcrossAThousandRedraws) {
         for (int i = 0; i < 1000; ++i) {
             if (i % 100 == 0) {
                 // A resize replaces the back buffer and redraws.
-                SetWindowPos(window.hwnd(), nullptr, 0, 0, 800 + i / 10, 500 + i / 20,
-                             SWP_NOMOVE | SWP_NOZORDER);
+                SetWindowPos(window.hwnd(), nullptr, 0, 0, 800 + i / 10, 500 + i / 20, SWP_NOMOVE | SWP_NOZORDER);
             } else {
                 SendMessageA(window.hwnd(), WM_KEYDOWN, i % 2 ? VK_UP : VK_DOWN, 0);
             }

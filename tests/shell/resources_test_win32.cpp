@@ -41,9 +41,7 @@ std::vector<BYTE> RawResource(HMODULE module, LPCSTR type, int id) {
 struct ResourceId {
     int type;
     int name;
-    bool operator<(const ResourceId& other) const {
-        return type != other.type ? type < other.type : name < other.name;
-    }
+    bool operator<(const ResourceId& other) const { return type != other.type ? type < other.type : name < other.name; }
 };
 
 const int RT_MANIFEST_ID = 24;
@@ -91,11 +89,19 @@ TEST(KovExeResourcesTest, HoldsExactlyItsResourcesInLanguage2052) {
     // file's ending (120 to 124) block 8; the two icons have one image each,
     // stored as RT_ICON 1 and 2.
     const std::set<ResourceId> expected = {
-        {RT_BITMAP_ID, IDB_ABOUTLOGO}, {RT_ICON_ID, 1},          {RT_ICON_ID, 2},
-        {RT_MENU_ID, IDR_MAINMENU},    {RT_DIALOG_ID, IDD_ABOUTBOX}, {RT_DIALOG_ID, IDD_WAIT},
-        {RT_STRING_ID, 7},             {RT_STRING_ID, 8},
-        {RT_ACCELERATOR_ID, IDR_MAINMENU}, {RT_GROUP_ICON_ID, IDI_MAIN},
-        {RT_GROUP_ICON_ID, IDI_SMALL}, {RT_VERSION_ID, 1},         {RT_MANIFEST_ID, 1},
+        {RT_BITMAP_ID, IDB_ABOUTLOGO},
+        {RT_ICON_ID, 1},
+        {RT_ICON_ID, 2},
+        {RT_MENU_ID, IDR_MAINMENU},
+        {RT_DIALOG_ID, IDD_ABOUTBOX},
+        {RT_DIALOG_ID, IDD_WAIT},
+        {RT_STRING_ID, 7},
+        {RT_STRING_ID, 8},
+        {RT_ACCELERATOR_ID, IDR_MAINMENU},
+        {RT_GROUP_ICON_ID, IDI_MAIN},
+        {RT_GROUP_ICON_ID, IDI_SMALL},
+        {RT_VERSION_ID, 1},
+        {RT_MANIFEST_ID, 1},
     };
     EXPECT_EQ(expected.size(), found.ids.size());
     for (const ResourceId& id : expected) {
@@ -140,8 +146,8 @@ TEST(KovExeResourcesTest, VersionBlock) {
     EXPECT_EQ(static_cast<DWORD>(VFT_APP), fixed->dwFileType);
 
     WORD* translation = nullptr;
-    ASSERT_TRUE(VerQueryValueA(block.data(), "\\VarFileInfo\\Translation", reinterpret_cast<void**>(&translation),
-                               &length));
+    ASSERT_TRUE(
+        VerQueryValueA(block.data(), "\\VarFileInfo\\Translation", reinterpret_cast<void**>(&translation), &length));
     ASSERT_EQ(4u, length);
     EXPECT_EQ(0x0804, translation[0]);
     EXPECT_EQ(1200, translation[1]);
@@ -151,8 +157,8 @@ TEST(KovExeResourcesTest, VersionBlock) {
         const char* text;
     };
     const Value values[] = {
-        {"InternalName", "KOV"},         {"FileDescription", "KOV.EXE"}, {"OriginalFilename", "KOV.EXE"},
-        {"ProductName", "Quorrel "},     {"FileVersion", "1, 0, 0, 1"},  {"ProductVersion", "1, 0, 0, 1"},
+        {"InternalName", "KOV"},     {"FileDescription", "KOV.EXE"}, {"OriginalFilename", "KOV.EXE"},
+        {"ProductName", "Quorrel "}, {"FileVersion", "1, 0, 0, 1"},  {"ProductVersion", "1, 0, 0, 1"},
     };
     for (const Value& v : values) {
         SCOPED_TRACE(v.name);
@@ -173,8 +179,8 @@ TEST(ResourcesTest, StringTable) {
     EXPECT_STREQ("KOV - Quorrel v1.0 for Pelsk special version", text);
     EXPECT_EQ(7, LoadStringA(Self(), IDS_WINDOWCLASS, text, sizeof text));
     EXPECT_STREQ("Quillet", text);
-    EXPECT_NE(nullptr, FindResourceExA(Self(), MAKEINTRESOURCEA(6), MAKEINTRESOURCEA(IDS_APP_TITLE / 16 + 1),
-                                       LANGUAGE_2052));
+    EXPECT_NE(nullptr,
+              FindResourceExA(Self(), MAKEINTRESOURCEA(6), MAKEINTRESOURCEA(IDS_APP_TITLE / 16 + 1), LANGUAGE_2052));
 }
 
 std::string MenuText(HMENU menu, UINT position) {
@@ -355,8 +361,7 @@ void ExpectItems(const DialogTemplate& t, const std::vector<DialogItem>& expecte
 TEST(ResourcesTest, AboutBoxTemplate) {
     const DialogTemplate t = ReadTemplate(IDD_ABOUTBOX);
     ASSERT_TRUE(t.extended);
-    EXPECT_EQ(static_cast<DWORD>(DS_MODALFRAME | DS_SETFONT | WS_CAPTION | WS_SYSMENU), t.style)
-        << std::hex << t.style;
+    EXPECT_EQ(static_cast<DWORD>(DS_MODALFRAME | DS_SETFONT | WS_CAPTION | WS_SYSMENU), t.style) << std::hex << t.style;
     EXPECT_EQ(0u, t.ex_style);
     EXPECT_EQ(22, t.x);
     EXPECT_EQ(17, t.y);
@@ -367,13 +372,14 @@ TEST(ResourcesTest, AboutBoxTemplate) {
     EXPECT_EQ("About", t.title);
     EXPECT_EQ(8, t.point_size);
     EXPECT_EQ("System", t.typeface);
-    ExpectItems(t, {
-        {CHILD | SS_ICON, 14, 9, 20, 20, IDC_ABOUTICON, STATIC, "#107"},
-        {CHILD | SS_LEFT | SS_NOPREFIX | WS_GROUP, 40, 9, 131, 8, NO_ID, STATIC, "Quorrel (KOV) Version 1.0"},
-        {CHILD | SS_LEFT | WS_GROUP, 40, 19, 165, 8, NO_ID, STATIC, "Made by the KOV developers"},
-        {CHILD | BS_DEFPUSHBUTTON | WS_GROUP | WS_TABSTOP, 208, 6, 30, 11, IDOK, BUTTON, "OK"},
-        {CHILD | SS_BITMAP, 40, 30, 159, 50, NO_ID, STATIC, "#131"},
-    });
+    ExpectItems(
+        t, {
+               {CHILD | SS_ICON, 14, 9, 20, 20, IDC_ABOUTICON, STATIC, "#107"},
+               {CHILD | SS_LEFT | SS_NOPREFIX | WS_GROUP, 40, 9, 131, 8, NO_ID, STATIC, "Quorrel (KOV) Version 1.0"},
+               {CHILD | SS_LEFT | WS_GROUP, 40, 19, 165, 8, NO_ID, STATIC, "Made by the KOV developers"},
+               {CHILD | BS_DEFPUSHBUTTON | WS_GROUP | WS_TABSTOP, 208, 6, 30, 11, IDOK, BUTTON, "OK"},
+               {CHILD | SS_BITMAP, 40, 30, 159, 50, NO_ID, STATIC, "#131"},
+           });
 }
 
 TEST(ResourcesTest, WaitDialogTemplate) {
@@ -389,8 +395,8 @@ TEST(ResourcesTest, WaitDialogTemplate) {
     EXPECT_EQ(10, t.point_size);
     EXPECT_EQ("System", t.typeface);
     ExpectItems(t, {
-        {CHILD | SS_LEFT | WS_GROUP, 14, 9, 106, 8, NO_ID, STATIC, "Analyzing data, please wait ..."},
-    });
+                       {CHILD | SS_LEFT | WS_GROUP, 14, 9, 106, 8, NO_ID, STATIC, "Analyzing data, please wait ..."},
+                   });
 }
 
 // ---------------------------------------------------------------- pictures
@@ -403,10 +409,10 @@ TEST(ResourcesTest, IconsAre32By32With256Colours) {
         ASSERT_EQ(6u + 14u, group.size());
         EXPECT_EQ(1, group[2] | (group[3] << 8));
         EXPECT_EQ(1, group[4] | (group[5] << 8));
-        EXPECT_EQ(32, group[6]);   // width
-        EXPECT_EQ(32, group[7]);   // height
-        EXPECT_EQ(0, group[8]);    // 0: 256 colours
-        EXPECT_EQ(8, group[12]);   // bits per pixel
+        EXPECT_EQ(32, group[6]);  // width
+        EXPECT_EQ(32, group[7]);  // height
+        EXPECT_EQ(0, group[8]);   // 0: 256 colours
+        EXPECT_EQ(8, group[12]);  // bits per pixel
         const int image_id = group[18] | (group[19] << 8);
         const std::vector<BYTE> image = RawResource(Self(), MAKEINTRESOURCEA(3), image_id);
         ASSERT_GE(image.size(), sizeof(BITMAPINFOHEADER));

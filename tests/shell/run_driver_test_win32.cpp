@@ -192,18 +192,25 @@ TEST_F(RunDriverTest, EndingBoxesFollowTheChartInFileOrder) {
     };
     const Case cases[] = {
         {"damaged", ANALYSIS_OK, &damaged, {damage_box}},
-        {"damaged before any video packet", ANALYSIS_OK, &no_video_packet,
-         {{"Damaged file",
-           "The file is damaged after 0:00 (byte 1,234,567). The chart shows the video up to there.",
+        {"damaged before any video packet",
+         ANALYSIS_OK,
+         &no_video_packet,
+         {{"Damaged file", "The file is damaged after 0:00 (byte 1,234,567). The chart shows the video up to there.",
            IDI_WARNING}}},
         {"series full", ANALYSIS_OK, &full, {long_box}},
         // The chart ends before the damage, so that box says only where.
-        {"full, then damaged", ANALYSIS_OK, &full_then_damaged,
+        {"full, then damaged",
+         ANALYSIS_OK,
+         &full_then_damaged,
          {long_box, {"Damaged file", "The file is damaged after 334:19 (byte 1,234,567).", IDI_WARNING}}},
-        {"full, then a gap", ANALYSIS_FRAME_GAP, &full,
+        {"full, then a gap",
+         ANALYSIS_FRAME_GAP,
+         &full,
          {long_box, {"Frame error", "Some frame errors in the .rm video file", nullptr}}},
         {"cancelled", ANALYSIS_CANCELLED, &damaged, {}},
-        {"no chart, no ending", ANALYSIS_HEADERS_FAILED, &full_then_damaged,
+        {"no chart, no ending",
+         ANALYSIS_HEADERS_FAILED,
+         &full_then_damaged,
          {{"Analysis of failure", "Fail to analyse the headers of the .rm file", nullptr}}},
     };
     for (const Case& c : cases) {
@@ -261,7 +268,7 @@ TEST_F(RunDriverTest, FilesEndInTheirMessageOrChart) {
 
     struct Case {
         const char* name;
-        const Bytes* bytes;  // null: a file that does not exist
+        const Bytes* bytes;   // null: a file that does not exist
         const char* caption;  // null: no box
         bool chart;
     };
@@ -364,8 +371,7 @@ TEST_F(RunDriverTest, LongVideoSaysHowMuchTheChartShows) {
 
     ASSERT_EQ(1u, watcher.Seen().size());
     EXPECT_EQ("Long video", watcher.Seen()[0].caption);
-    EXPECT_EQ("The video is longer than KOV can chart; the chart shows its first 5 h 33 min.",
-              watcher.Seen()[0].text);
+    EXPECT_EQ("The video is longer than KOV can chart; the chart shows its first 5 h 33 min.", watcher.Seen()[0].text);
     EXPECT_EQ(LoadIconA(nullptr, IDI_INFORMATION), icon);
     EXPECT_TRUE(chart_under_box);
     EXPECT_EQ(19998u * 1001u, SeriesStatistics.last_start_ms);

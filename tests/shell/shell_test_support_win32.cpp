@@ -219,8 +219,8 @@ ProbeWindow::ProbeWindow(std::function<void()> on_probe) {
         window_class.lpszClassName = PROBE_CLASS;
         registered = RegisterClassA(&window_class) != 0;
     }
-    hwnd_ = CreateWindowA(PROBE_CLASS, "probe", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr,
-                          GetModuleHandleA(nullptr), nullptr);
+    hwnd_ = CreateWindowA(PROBE_CLASS, "probe", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr, GetModuleHandleA(nullptr),
+                          nullptr);
     ProbeState* state = new ProbeState;
     state->on_probe = on_probe;
     SetWindowLongPtrA(hwnd_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(state));
@@ -233,9 +233,7 @@ ProbeWindow::~ProbeWindow() {
 
 void ProbeWindow::Post() { PostMessageA(hwnd_, MSG_PROBE, 0, 0); }
 
-int ProbeWindow::Count() const {
-    return reinterpret_cast<ProbeState*>(GetWindowLongPtrA(hwnd_, GWLP_USERDATA))->count;
-}
+int ProbeWindow::Count() const { return reinterpret_cast<ProbeState*>(GetWindowLongPtrA(hwnd_, GWLP_USERDATA))->count; }
 
 // ---------------------------------------------------------------- drops and paths
 

@@ -121,17 +121,17 @@ void MemoryIo::seek(void* io_user, int32_t offset, int origin) {
     io->seeks.push_back({offset, origin});
     int64_t target;
     switch (origin) {
-        case 0:
-            target = static_cast<int64_t>(static_cast<uint32_t>(offset));
-            break;
-        case 1:
-            target = static_cast<int64_t>(io->position) + offset;
-            break;
-        case 2:
-            target = static_cast<int64_t>(io->data.size()) + offset;
-            break;
-        default:
-            return;  // like fseek with a bad origin: refused
+    case 0:
+        target = static_cast<int64_t>(static_cast<uint32_t>(offset));
+        break;
+    case 1:
+        target = static_cast<int64_t>(io->position) + offset;
+        break;
+    case 2:
+        target = static_cast<int64_t>(io->data.size()) + offset;
+        break;
+    default:
+        return;  // like fseek with a bad origin: refused
     }
     if (target < 0) return;  // like fseek: refused, position unchanged
     io->position = static_cast<uint64_t>(target);

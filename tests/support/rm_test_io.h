@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "rmparser/rm_reader.h"
 #include "rm_writer.h"
+#include "rmparser/rm_reader.h"
 
 namespace rmtest {
 
@@ -82,11 +82,11 @@ struct TestAllocator {
     void fail_larger_than(uint32_t limit) { fail_above = limit; }
 
     // Counters.
-    uint32_t requests = 0;        // every call to allocate
-    uint32_t allocations = 0;     // requests that returned a block
-    uint32_t failures = 0;        // requests refused
-    uint32_t releases = 0;        // releases of a live block
-    uint32_t null_releases = 0;   // release(null): fine, counted apart
+    uint32_t requests = 0;          // every call to allocate
+    uint32_t allocations = 0;       // requests that returned a block
+    uint32_t failures = 0;          // requests refused
+    uint32_t releases = 0;          // releases of a live block
+    uint32_t null_releases = 0;     // release(null): fine, counted apart
     uint32_t foreign_releases = 0;  // release of a block not live here (double or wild free): a bug
     uint32_t largest_request = 0;
     std::vector<uint32_t> request_sizes;  // every request, in order

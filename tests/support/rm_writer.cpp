@@ -134,8 +134,7 @@ Bytes encode_logical_stream(const LogicalStream& ls) {
     }
     put_u16(tail, ls.rule_count ? *ls.rule_count : fitting<uint16_t>(ls.rule_map.size(), "rule count"));
     for (uint16_t rule : ls.rule_map) put_u16(tail, rule);
-    put_u16(tail, ls.property_count ? *ls.property_count
-                                    : fitting<uint16_t>(ls.properties.size(), "property count"));
+    put_u16(tail, ls.property_count ? *ls.property_count : fitting<uint16_t>(ls.properties.size(), "property count"));
     for (const NameValue& nv : ls.properties) {
         Bytes encoded = encode_name_value(nv);
         tail.insert(tail.end(), encoded.begin(), encoded.end());
@@ -273,134 +272,133 @@ Bytes RmWriter::bytes() const {
     for (size_t i = 0; i < items_.size(); ++i) {
         const Item& item = items_[i];
         switch (item.kind) {
-            case Kind::Rmf: {
-                const RmfChunk& c = item.rmf;
-                uint32_t header_count = 0;
-                if (c.header_count) {
-                    header_count = *c.header_count;
-                } else {
-                    for (size_t j = i + 1; j < items_.size(); ++j) {
-                        if (!is_chunk(items_[j])) continue;
-                        ++header_count;
-                        if (is_data(items_[j])) break;
+        case Kind::Rmf: {
+            const RmfChunk& c = item.rmf;
+            uint32_t header_count = 0;
+            if (c.header_count) {
+                header_count = *c.header_count;
+            } else {
+                for (size_t j = i + 1; j < items_.size(); ++j) {
+                    if (!is_chunk(items_[j])) continue;
+                    ++header_count;
+                    if (is_data(items_[j])) break;
+                }
+            }
+            put_chunk_head(out, c.id ? *c.id : kIdRmf, c.size ? *c.size : uint32_t(kRmfSize), c.object_version);
+            put_u32(out, c.file_version);
+            put_u32(out, header_count);
+            break;
+        }
+        case Kind::Prop: {
+            const PropChunk& c = item.prop;
+            put_chunk_head(out, c.id ? *c.id : kIdProp, c.size ? *c.size : uint32_t(kPropSize), c.object_version);
+            put_u32(out, c.max_bit_rate);
+            put_u32(out, c.avg_bit_rate);
+            put_u32(out, c.max_packet_size);
+            put_u32(out, c.avg_packet_size);
+            put_u32(out, c.packet_count);
+            put_u32(out, c.duration);
+            put_u32(out, c.preroll);
+            put_u32(out, c.index_offset);
+            put_u32(out, c.data_offset ? *c.data_offset : first_data_offset);
+            put_u16(out, c.stream_count ? *c.stream_count : fitting<uint16_t>(mdpr_count, "stream count"));
+            put_u16(out, c.flags);
+            break;
+        }
+        case Kind::Mdpr: {
+            const MdprChunk& c = item.mdpr;
+            put_chunk_head(out, c.id ? *c.id : kIdMdpr, c.size ? *c.size : fitting<uint32_t>(item.length, "MDPR size"),
+                           c.object_version);
+            put_u16(out, c.stream_number);
+            put_u32(out, c.max_bit_rate);
+            put_u32(out, c.avg_bit_rate);
+            put_u32(out, c.max_packet_size);
+            put_u32(out, c.avg_packet_size);
+            put_u32(out, c.start_time);
+            put_u32(out, c.preroll);
+            put_u32(out, c.duration);
+            put_u8(out, c.stream_name_length ? *c.stream_name_length
+                                             : fitting<uint8_t>(c.stream_name.size(), "stream name length"));
+            put_text(out, c.stream_name);
+            put_u8(out,
+                   c.mime_type_length ? *c.mime_type_length : fitting<uint8_t>(c.mime_type.size(), "MIME type length"));
+            put_text(out, c.mime_type);
+            put_u32(out, c.type_specific_length ? *c.type_specific_length
+                                                : fitting<uint32_t>(c.type_specific.size(), "type-specific length"));
+            out.insert(out.end(), c.type_specific.begin(), c.type_specific.end());
+            break;
+        }
+        case Kind::Cont: {
+            const ContChunk& c = item.cont;
+            put_chunk_head(out, c.id ? *c.id : kIdCont, c.size ? *c.size : fitting<uint32_t>(item.length, "CONT size"),
+                           c.object_version);
+            put_cont_text(out, c.title, c.title_length, "title length");
+            put_cont_text(out, c.author, c.author_length, "author length");
+            put_cont_text(out, c.copyright, c.copyright_length, "copyright length");
+            put_cont_text(out, c.comment, c.comment_length, "comment length");
+            break;
+        }
+        case Kind::Data: {
+            const DataChunk& c = item.data;
+            uint32_t packets = 0;
+            size_t packet_bytes = 0;
+            for (size_t j = i + 1; j < items_.size() && !is_data(items_[j]); ++j) {
+                if (items_[j].kind != Kind::Packet) continue;
+                ++packets;
+                packet_bytes += items_[j].length;
+            }
+            put_chunk_head(out, c.id ? *c.id : kIdData,
+                           c.size ? *c.size : fitting<uint32_t>(kDataHeadSize + packet_bytes, "DATA size"),
+                           c.object_version);
+            uint32_t next = c.next_data_header;
+            if (c.link_next) {
+                next = 0;
+                for (size_t j = i + 1; j < items_.size(); ++j) {
+                    if (is_data(items_[j])) {
+                        next = fitting<uint32_t>(items_[j].offset, "next DATA offset");
+                        break;
                     }
                 }
-                put_chunk_head(out, c.id ? *c.id : kIdRmf, c.size ? *c.size : uint32_t(kRmfSize), c.object_version);
-                put_u32(out, c.file_version);
-                put_u32(out, header_count);
-                break;
             }
-            case Kind::Prop: {
-                const PropChunk& c = item.prop;
-                put_chunk_head(out, c.id ? *c.id : kIdProp, c.size ? *c.size : uint32_t(kPropSize), c.object_version);
-                put_u32(out, c.max_bit_rate);
-                put_u32(out, c.avg_bit_rate);
-                put_u32(out, c.max_packet_size);
-                put_u32(out, c.avg_packet_size);
-                put_u32(out, c.packet_count);
-                put_u32(out, c.duration);
-                put_u32(out, c.preroll);
-                put_u32(out, c.index_offset);
-                put_u32(out, c.data_offset ? *c.data_offset : first_data_offset);
-                put_u16(out, c.stream_count ? *c.stream_count : fitting<uint16_t>(mdpr_count, "stream count"));
-                put_u16(out, c.flags);
-                break;
+            put_u32(out, c.packet_count ? *c.packet_count : packets);
+            put_u32(out, next);
+            break;
+        }
+        case Kind::Packet: {
+            const Packet& p = item.packet;
+            const size_t n = payload_length(p);
+            put_u16(out, p.version);
+            put_u16(out, p.length ? *p.length : fitting<uint16_t>(kPacketHeadSize + n, "packet length"));
+            put_u16(out, p.stream_number);
+            put_u32(out, p.timestamp);
+            put_u8(out, p.group);
+            put_u8(out, p.flags);
+            for (size_t k = 0; k < n; ++k) out.push_back(k < p.payload.size() ? p.payload[k] : uint8_t(k));
+            break;
+        }
+        case Kind::Indx: {
+            put_chunk_head(out, kIdIndx,
+                           item.chunk_size ? *item.chunk_size : fitting<uint32_t>(item.length, "INDX size"), 0);
+            put_u32(out, item.indx_entries);
+            put_u16(out, 0);  // stream number
+            put_u32(out, 0);  // next index header
+            for (uint32_t k = 0; k < item.indx_entries; ++k) {
+                put_u16(out, 0);         // entry version
+                put_u32(out, k * 1000);  // timestamp
+                put_u32(out, 0);         // packet offset
+                put_u32(out, k);         // packet number
             }
-            case Kind::Mdpr: {
-                const MdprChunk& c = item.mdpr;
-                put_chunk_head(out, c.id ? *c.id : kIdMdpr,
-                               c.size ? *c.size : fitting<uint32_t>(item.length, "MDPR size"), c.object_version);
-                put_u16(out, c.stream_number);
-                put_u32(out, c.max_bit_rate);
-                put_u32(out, c.avg_bit_rate);
-                put_u32(out, c.max_packet_size);
-                put_u32(out, c.avg_packet_size);
-                put_u32(out, c.start_time);
-                put_u32(out, c.preroll);
-                put_u32(out, c.duration);
-                put_u8(out, c.stream_name_length ? *c.stream_name_length
-                                                 : fitting<uint8_t>(c.stream_name.size(), "stream name length"));
-                put_text(out, c.stream_name);
-                put_u8(out, c.mime_type_length ? *c.mime_type_length
-                                               : fitting<uint8_t>(c.mime_type.size(), "MIME type length"));
-                put_text(out, c.mime_type);
-                put_u32(out, c.type_specific_length
-                                 ? *c.type_specific_length
-                                 : fitting<uint32_t>(c.type_specific.size(), "type-specific length"));
-                out.insert(out.end(), c.type_specific.begin(), c.type_specific.end());
-                break;
-            }
-            case Kind::Cont: {
-                const ContChunk& c = item.cont;
-                put_chunk_head(out, c.id ? *c.id : kIdCont,
-                               c.size ? *c.size : fitting<uint32_t>(item.length, "CONT size"), c.object_version);
-                put_cont_text(out, c.title, c.title_length, "title length");
-                put_cont_text(out, c.author, c.author_length, "author length");
-                put_cont_text(out, c.copyright, c.copyright_length, "copyright length");
-                put_cont_text(out, c.comment, c.comment_length, "comment length");
-                break;
-            }
-            case Kind::Data: {
-                const DataChunk& c = item.data;
-                uint32_t packets = 0;
-                size_t packet_bytes = 0;
-                for (size_t j = i + 1; j < items_.size() && !is_data(items_[j]); ++j) {
-                    if (items_[j].kind != Kind::Packet) continue;
-                    ++packets;
-                    packet_bytes += items_[j].length;
-                }
-                put_chunk_head(out, c.id ? *c.id : kIdData,
-                               c.size ? *c.size : fitting<uint32_t>(kDataHeadSize + packet_bytes, "DATA size"),
-                               c.object_version);
-                uint32_t next = c.next_data_header;
-                if (c.link_next) {
-                    next = 0;
-                    for (size_t j = i + 1; j < items_.size(); ++j) {
-                        if (is_data(items_[j])) {
-                            next = fitting<uint32_t>(items_[j].offset, "next DATA offset");
-                            break;
-                        }
-                    }
-                }
-                put_u32(out, c.packet_count ? *c.packet_count : packets);
-                put_u32(out, next);
-                break;
-            }
-            case Kind::Packet: {
-                const Packet& p = item.packet;
-                const size_t n = payload_length(p);
-                put_u16(out, p.version);
-                put_u16(out, p.length ? *p.length : fitting<uint16_t>(kPacketHeadSize + n, "packet length"));
-                put_u16(out, p.stream_number);
-                put_u32(out, p.timestamp);
-                put_u8(out, p.group);
-                put_u8(out, p.flags);
-                for (size_t k = 0; k < n; ++k) out.push_back(k < p.payload.size() ? p.payload[k] : uint8_t(k));
-                break;
-            }
-            case Kind::Indx: {
-                put_chunk_head(out, kIdIndx,
-                               item.chunk_size ? *item.chunk_size : fitting<uint32_t>(item.length, "INDX size"), 0);
-                put_u32(out, item.indx_entries);
-                put_u16(out, 0);  // stream number
-                put_u32(out, 0);  // next index header
-                for (uint32_t k = 0; k < item.indx_entries; ++k) {
-                    put_u16(out, 0);          // entry version
-                    put_u32(out, k * 1000);   // timestamp
-                    put_u32(out, 0);          // packet offset
-                    put_u32(out, k);          // packet number
-                }
-                break;
-            }
-            case Kind::Chunk:
-                put_chunk_head(out, item.chunk_id,
-                               item.chunk_size ? *item.chunk_size : fitting<uint32_t>(item.length, "chunk size"),
-                               item.chunk_version);
-                out.insert(out.end(), item.body.begin(), item.body.end());
-                break;
-            case Kind::Raw:
-                out.insert(out.end(), item.body.begin(), item.body.end());
-                break;
+            break;
+        }
+        case Kind::Chunk:
+            put_chunk_head(out, item.chunk_id,
+                           item.chunk_size ? *item.chunk_size : fitting<uint32_t>(item.length, "chunk size"),
+                           item.chunk_version);
+            out.insert(out.end(), item.body.begin(), item.body.end());
+            break;
+        case Kind::Raw:
+            out.insert(out.end(), item.body.begin(), item.body.end());
+            break;
         }
         if (out.size() != item.offset + item.length) throw std::logic_error("rmtest: layout mismatch");
     }
@@ -463,8 +461,7 @@ RmWriter simple_writer(const std::vector<MdprChunk>& streams, const std::vector<
     return w;
 }
 
-Bytes simple_file(const std::vector<MdprChunk>& streams, const std::vector<Packet>& packets,
-                  uint32_t file_version) {
+Bytes simple_file(const std::vector<MdprChunk>& streams, const std::vector<Packet>& packets, uint32_t file_version) {
     return simple_writer(streams, packets, file_version).bytes();
 }
 

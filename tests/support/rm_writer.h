@@ -27,11 +27,13 @@ using Bytes = std::vector<uint8_t>;
 // rmf({0, 1}) or rmf({0, 0, {}, 17u}): constructors, so a partial list does
 // not trip -Wmissing-field-initializers. Set the other structs by member.
 struct RmfChunk {  // ".RMF", 18 bytes
-    RmfChunk(uint16_t object_version_ = 0, uint32_t file_version_ = 0,
-             std::optional<uint32_t> header_count_ = {}, std::optional<uint32_t> size_ = {},
-             std::optional<uint32_t> id_ = {})
-        : object_version(object_version_), file_version(file_version_), header_count(header_count_),
-          size(size_), id(id_) {}
+    RmfChunk(uint16_t object_version_ = 0, uint32_t file_version_ = 0, std::optional<uint32_t> header_count_ = {},
+             std::optional<uint32_t> size_ = {}, std::optional<uint32_t> id_ = {})
+        : object_version(object_version_),
+          file_version(file_version_),
+          header_count(header_count_),
+          size(size_),
+          id(id_) {}
     uint16_t object_version = 0;
     uint32_t file_version = 0;
     std::optional<uint32_t> header_count;  // default: chunks after it up to and including the first DATA
@@ -41,20 +43,20 @@ struct RmfChunk {  // ".RMF", 18 bytes
 
 struct PropChunk {  // PROP, 50 bytes
     uint16_t object_version = 0;
-    uint32_t max_bit_rate = 0, avg_bit_rate = 0, max_packet_size = 0, avg_packet_size = 0,
-             packet_count = 0, duration = 0, preroll = 0, index_offset = 0;
+    uint32_t max_bit_rate = 0, avg_bit_rate = 0, max_packet_size = 0, avg_packet_size = 0, packet_count = 0,
+             duration = 0, preroll = 0, index_offset = 0;
     std::optional<uint32_t> data_offset;   // default: file offset of the first DATA chunk (0 if none)
     std::optional<uint16_t> stream_count;  // default: number of MDPR chunks in the file
     uint16_t flags = 0;
-    std::optional<uint32_t> size;          // default 50
-    std::optional<uint32_t> id;            // default PROP
+    std::optional<uint32_t> size;  // default 50
+    std::optional<uint32_t> id;    // default PROP
 };
 
 struct MdprChunk {  // MDPR, 46 + name + MIME type + type-specific bytes
     uint16_t object_version = 0;
     uint16_t stream_number = 0;
-    uint32_t max_bit_rate = 0, avg_bit_rate = 0, max_packet_size = 0, avg_packet_size = 0,
-             start_time = 0, preroll = 0, duration = 0;
+    uint32_t max_bit_rate = 0, avg_bit_rate = 0, max_packet_size = 0, avg_packet_size = 0, start_time = 0, preroll = 0,
+             duration = 0;
     std::string stream_name;  // written without terminator
     std::string mime_type;    // written without terminator
     Bytes type_specific;
@@ -74,16 +76,18 @@ struct ContChunk {  // CONT, 18 + the four texts
 };
 
 struct DataChunk {  // DATA head, 18 bytes; the packet() calls after it belong to it
-    DataChunk(uint16_t object_version_ = 0, std::optional<uint32_t> packet_count_ = {},
-              uint32_t next_data_header_ = 0, std::optional<uint32_t> size_ = {},
-              std::optional<uint32_t> id_ = {})
-        : object_version(object_version_), packet_count(packet_count_), next_data_header(next_data_header_),
-          size(size_), id(id_) {}
+    DataChunk(uint16_t object_version_ = 0, std::optional<uint32_t> packet_count_ = {}, uint32_t next_data_header_ = 0,
+              std::optional<uint32_t> size_ = {}, std::optional<uint32_t> id_ = {})
+        : object_version(object_version_),
+          packet_count(packet_count_),
+          next_data_header(next_data_header_),
+          size(size_),
+          id(id_) {}
     uint16_t object_version = 0;
     std::optional<uint32_t> packet_count;  // default: packets added after it, up to the next DATA
     uint32_t next_data_header = 0;
-    std::optional<uint32_t> size;          // default: 18 + all its packets' bytes
-    std::optional<uint32_t> id;            // default DATA
+    std::optional<uint32_t> size;  // default: 18 + all its packets' bytes
+    std::optional<uint32_t> id;    // default DATA
     // When set, next_data_header is ignored and the offset of the next DATA
     // chunk written after this one (0 if none) is written instead.
     bool link_next = false;
@@ -93,8 +97,14 @@ struct Packet {  // 12-byte header + payload
     Packet(uint16_t version_ = 0, uint16_t stream_number_ = 0, uint32_t timestamp_ = 0, uint8_t group_ = 0,
            uint8_t flags_ = 0, Bytes payload_ = {}, std::optional<uint32_t> payload_size_ = {},
            std::optional<uint16_t> length_ = {})
-        : version(version_), stream_number(stream_number_), timestamp(timestamp_), group(group_), flags(flags_),
-          payload(std::move(payload_)), payload_size(payload_size_), length(length_) {}
+        : version(version_),
+          stream_number(stream_number_),
+          timestamp(timestamp_),
+          group(group_),
+          flags(flags_),
+          payload(std::move(payload_)),
+          payload_size(payload_size_),
+          length(length_) {}
     uint16_t version = 0;
     uint16_t stream_number = 0;
     uint32_t timestamp = 0;
@@ -112,12 +122,12 @@ struct Packet {  // 12-byte header + payload
 // type_specific bytes of an MDPR.
 struct NameValue {
     uint16_t object_version = 0;
-    std::string name;  // written without terminator
+    std::string name;   // written without terminator
     uint32_t type = 0;  // 0 int, 1 buffer, 2 string
     Bytes value;
-    std::optional<uint32_t> size;         // default: bytes written (13 + name + value)
-    std::optional<uint8_t> name_length;   // default: actual length
-    std::optional<uint16_t> value_length; // default: actual length
+    std::optional<uint32_t> size;          // default: bytes written (13 + name + value)
+    std::optional<uint8_t> name_length;    // default: actual length
+    std::optional<uint16_t> value_length;  // default: actual length
 };
 
 struct LogicalStream {
@@ -126,7 +136,7 @@ struct LogicalStream {
     std::vector<uint32_t> data_offsets;  // empty: one zero per physical stream; otherwise written as given
     std::vector<uint16_t> rule_map;
     std::vector<NameValue> properties;
-    std::optional<uint32_t> size;  // default: bytes written
+    std::optional<uint32_t> size;                                        // default: bytes written
     std::optional<uint16_t> physical_count, rule_count, property_count;  // default: vector sizes
 };
 
@@ -141,7 +151,7 @@ NameValue nv_buffer(const std::string& name, const Bytes& value);
 
 // ---------------------------------------------------------------- the writer
 class RmWriter {
- public:
+public:
     RmWriter& rmf(const RmfChunk& c = {});
     RmWriter& prop(const PropChunk& c = {});
     RmWriter& mdpr(const MdprChunk& c);
@@ -153,8 +163,7 @@ class RmWriter {
     RmWriter& indx(uint32_t entries = 0, std::optional<uint32_t> size = {});
     // Any chunk: id, size (default 10 + body), object version, then the body.
     // A chunk() whose id is DATA counts as a DATA chunk for the defaults.
-    RmWriter& chunk(uint32_t id, const Bytes& body, std::optional<uint32_t> size = {},
-                    uint16_t object_version = 0);
+    RmWriter& chunk(uint32_t id, const Bytes& body, std::optional<uint32_t> size = {}, uint16_t object_version = 0);
     RmWriter& raw(const Bytes& bytes);  // bytes as they are, e.g. garbage
 
     Bytes bytes() const;  // the file, with every default resolved
@@ -162,7 +171,7 @@ class RmWriter {
     // never depend on defaults, so this is exact at any time).
     size_t offset() const;
 
- private:
+private:
     enum class Kind { Rmf, Prop, Mdpr, Cont, Data, Packet, Indx, Chunk, Raw };
     struct Item {
         Kind kind = Kind::Raw;
@@ -212,8 +221,7 @@ Packet make_packet(uint16_t stream_number, uint32_t timestamp, uint32_t payload_
 // (an INDX, garbage) before calling bytes().
 RmWriter simple_writer(const std::vector<MdprChunk>& streams, const std::vector<Packet>& packets,
                        uint32_t file_version = 0);
-Bytes simple_file(const std::vector<MdprChunk>& streams, const std::vector<Packet>& packets,
-                  uint32_t file_version = 0);
+Bytes simple_file(const std::vector<MdprChunk>& streams, const std::vector<Packet>& packets, uint32_t file_version = 0);
 // One RealVideo stream at number 0 holding the packets.
 Bytes video_file(const std::vector<Packet>& packets);
 

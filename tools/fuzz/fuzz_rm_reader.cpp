@@ -19,9 +19,7 @@ const size_t kBytesPerPacket = 12;
 
 void ignore_error(void*, rm_result, const char*) {}
 
-FILE* file_over(const uint8_t* data, size_t size) {
-    return fmemopen(const_cast<uint8_t*>(data), size, "rb");
-}
+FILE* file_over(const uint8_t* data, size_t size) { return fmemopen(const_cast<uint8_t*>(data), size, "rb"); }
 
 // Every packet for `selector`; how many, and the result that ended them.
 size_t read_packets(rm_reader* reader, int32_t selector, size_t size, rm_result* end) {

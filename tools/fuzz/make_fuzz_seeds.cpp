@@ -41,8 +41,9 @@ int main(int argc, char** argv) {
     const std::string dir = argv[1];
     bool ok = true;
 
-    ok &= write_seed(dir, "video.rm", video_file({make_packet(0, 0, 50, true), make_packet(0, 0, 30),
-                                                  make_packet(0, 1100, 60), make_packet(0, 2300, 70, true)}));
+    ok &= write_seed(dir, "video.rm",
+                     video_file({make_packet(0, 0, 50, true), make_packet(0, 0, 30), make_packet(0, 1100, 60),
+                                 make_packet(0, 2300, 70, true)}));
     ok &= write_seed(dir, "video_audio.rm",
                      simple_file({video_mdpr(0, 300000, 450000), audio_mdpr(1, 8000, 8000)}, interleaved(12), 1));
 
