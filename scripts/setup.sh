@@ -11,6 +11,8 @@ have_cmd cmake || need+=(cmake)
 have_cmd ninja || need+=(ninja-build)
 have_cmd g++ || need+=(g++)
 have_cmd clang++ || need+=(clang)
+# The layout check (scripts/check-format.sh); Debian 12's is version 14.
+have_cmd clang-format || need+=(clang-format)
 have_pkg libclang-rt-14-dev || need+=(libclang-rt-14-dev)
 # Turns sanitizer reports' addresses into file:line.
 have_cmd llvm-symbolizer || need+=(llvm)
