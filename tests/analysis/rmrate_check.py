@@ -169,9 +169,15 @@ def check_cut_samples(rmrate, media, tmp):
           f"plain line of a damaged file: {out!r}")
     # CSV: the rows up to the cut, the damage on stderr.
     code, out, err = run(rmrate, "--csv", cut_path)
-    check(code == 1 and out.splitlines() == ["start_ms,kbps"] + [f"{s},{k}" for s, k in windows],
+    check(code == 1 and csv_windows(out) == ["start_ms,kbps"] + [f"{s},{k}" for s, k in windows],
           "CSV rows of a damaged file")
     check(err.startswith(f"{cut_path}: damaged at byte {offset} after "), f"CSV damage on stderr: {err!r}")
+
+
+def csv_windows(out):
+    """The start_ms and kbps columns of CSV output (its keyframes column is
+    checked against the JSON by check_stats)."""
+    return [",".join(line.split(",")[:2]) for line in out.splitlines()]
 
 
 def write_rm(path, streams, packets=()):
@@ -308,7 +314,7 @@ def main():
                  f"max bitrate {max(kbps)} kbps, average bitrate {sum(kbps) // len(kbps)} kbps\n",
           f"plain line for {path}: {out!r}")
     code, out, _ = run(rmrate, "--csv", path)
-    check(out.splitlines() == ["start_ms,kbps"] + [f"{s},{k}" for s, k in windows], f"CSV rows of {path}")
+    check(csv_windows(out) == ["start_ms,kbps"] + [f"{s},{k}" for s, k in windows], f"CSV rows of {path}")
 
     # Exit codes: all measured, one not, usage errors, help.
     check(run(rmrate, *ok_files)[0] == 0, "exit 0 when every file is measured")
