@@ -32,11 +32,12 @@ struct PassResources {
     }
 };
 
+// Printable ASCII only: anything else is no code, whatever the file says.
 bool CopyFourcc(const uint8_t* bytes, char fourcc[5]) {
     for (int i = 0; i < 4; ++i) {
         if (bytes[i] < 0x20 || bytes[i] > 0x7E) return false;
-        fourcc[i] = char(bytes[i]);
     }
+    std::memcpy(fourcc, bytes, 4);
     fourcc[4] = '\0';
     return true;
 }
