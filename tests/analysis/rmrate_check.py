@@ -218,7 +218,17 @@ def check_stats(rmrate, media, tmp):
             median = (low + high) / 2
             check(abs(st["median_kbps"] - median) < 1e-9, f"median of {path}: {st['median_kbps']} != {median}")
             check(doc["keyframes"]["count"] > 0, f"keyframes of {path}")
-            check(len(doc["window_keyframes"]) == len(doc["windows"]), f"window_keyframes of {path}")
+            # Keyframes from the list (one per timestamp), counted in the
+            # window their time falls in.
+            keys = []
+            for line in table(stem + ".packets.txt"):
+                if int(line[0]) == doc["stream_index"] and line[2] == "1" and int(line[1]) not in keys[-1:]:
+                    keys.append(int(line[1]))
+            ends = [w[0] for w in doc["windows"][1:]] + [doc["series_end_ms"]]
+            per_window = [sum(1 for t in keys if w[0] <= t < end) for w, end in zip(doc["windows"], ends)]
+            check(doc["window_keyframes"] == per_window, f"window_keyframes of {path}")
+            check(doc["keyframes"]["count"] == len(keys) and doc["keyframes"]["first_ms"] == keys[0],
+                  f"keyframe count of {path}")
             code, csv_out, _ = run(rmrate, "--csv", path)
             rows = [line.split(",") for line in csv_out.splitlines()]
             check(rows[0] == ["start_ms", "kbps", "keyframes"] and
