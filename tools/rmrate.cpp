@@ -740,6 +740,9 @@ int ParseCommandLine(int argc, char** argv, Options* options, std::vector<std::s
     app.get_formatter()->label("Usage", "usage");
     app.get_formatter()->column_width(22);
     app.set_help_flag("-h,--help", "Print this help and exit");
+    // A path may start with '/' (Wine hands Unix paths through), and has
+    // always been a file, never an option, on Windows too.
+    app.allow_windows_style_options(false);
     app.footer(FOOTER);
     CLI::Option* json =
         app.add_flag("--json", options->json, "One JSON object per file (with --streams: per header list)");
