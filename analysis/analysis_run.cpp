@@ -6,6 +6,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "analysis/measured_stream.h"
+
 BitrateSample BitrateSeries[BITRATE_SERIES_SIZE];
 int32_t AnalysisPending = 1;
 
@@ -14,17 +16,6 @@ void IgnoreParserError(void*, rm_result, const char*) {}
 namespace {
 
 const uint32_t PROBE_BYTES = 16;
-// A window closes on the first packet more than this far past its start.
-const uint32_t WINDOW_MS = 1000;
-// Until the first window is stored, a packet this far in means the stream
-// starts too late to measure.
-const uint32_t FIRST_WINDOW_LIMIT_MS = 10000;
-// After the first window, a packet further than this (or before the window
-// start, which wraps to a huge distance) is a gap in the video.
-const uint32_t GAP_LIMIT_MS = 2000;
-// The last entry is never written, so the zero end marker always survives
-// and readers that stop at it never run off the table.
-const uint32_t STORABLE_WINDOWS = BITRATE_SERIES_SIZE - 1;
 
 // Big enough that refills are rare next to the packets, small enough for
 // the stack of the GUI thread.
@@ -84,47 +75,12 @@ bool ChooseVideoStream(RunResources& run, uint32_t count, uint32_t* index) {
     return false;
 }
 
-// Keeps the parser's last report, so that a damaged file can say what broke.
-struct ParserReport {
-    rm_result code;
-    char message[READ_MESSAGE_SIZE];
-};
-
-void KeepParserReport(void* user, rm_result code, const char* message) {
-    ParserReport* report = static_cast<ParserReport*>(user);
-    report->code = code;
-    std::snprintf(report->message, sizeof report->message, "%s", message ? message : "");
-}
-
-// The reader said there is no next packet: the end of the data, or damage at
-// the packet it could not read.
-void NoteEndOfPackets(const rm_reader* reader, rm_result read, const ParserReport& report, uint64_t file_size,
-                      AnalysisDetails* details) {
-    if (read == RM_END_OF_DATA) {
-        details->ending = DATA_END_CLEAN;
-        return;
-    }
-    details->ending = DATA_END_DAMAGED;
-    details->read_result = read == RM_OK ? RM_FAIL : read;
-    // Its report belongs to this failure only when it carries the same code
-    // (a short read at the end of the data is reported and then forgiven).
-    if (report.code == details->read_result) {
-        std::memcpy(details->read_message, report.message, sizeof details->read_message);
-    }
-    // A skipped packet of another stream that runs past a cut puts the next
-    // header beyond the end of the file; the damage lies within it.
-    const uint64_t offset = rm_reader_packet_offset(reader);
-    details->damage_offset = offset < file_size ? offset : file_size;
-}
-
 AnalysisResult MeasureStream(RunResources& run, uint32_t stream_index, AnalysisPumpFn pump, void* pump_context,
                              ParserReport& report, uint64_t file_size, AnalysisDetails* details) {
     // Stream indexes come from a 16-bit stream count, so the selector is
     // never negative.
     const int32_t selector = static_cast<uint16_t>(stream_index);
-    uint32_t window_start = 0;
-    uint64_t window_bytes = 0;
-    uint32_t stored = 0;
+    WindowAccumulator windows = {};
     AnalysisResult result = ANALYSIS_OK;
     // Reports made while the headers were read say nothing about the packets.
     report.code = RM_OK;
@@ -141,14 +97,14 @@ AnalysisResult MeasureStream(RunResources& run, uint32_t stream_index, AnalysisP
         details->has_last_timestamp = 1;
         details->last_timestamp_ms = run.packet->timestamp;
 
-        window_bytes += run.packet->length;
-        const uint32_t distance = run.packet->timestamp - window_start;
-        if (distance <= WINDOW_MS) {
+        BitrateSample closed;
+        const WindowStep step = AddPacketToWindow(&windows, run.packet->timestamp, run.packet->length, &closed);
+        if (step == WINDOW_GOES_ON) {
             rm_reader_release_packet(run.reader, &run.packet);
             continue;
         }
-        if (stored == 0 && distance > FIRST_WINDOW_LIMIT_MS) break;
-        if (stored > 0 && distance > GAP_LIMIT_MS) {
+        if (step == WINDOW_STARTS_LATE) break;
+        if (step == WINDOW_GAP) {
             result = ANALYSIS_FRAME_GAP;
             break;
         }
@@ -159,21 +115,7 @@ AnalysisResult MeasureStream(RunResources& run, uint32_t stream_index, AnalysisP
             result = ANALYSIS_CANCELLED;
             break;
         }
-        if (stored < STORABLE_WINDOWS) {
-            BitrateSeries[stored].start_ms = window_start;
-            BitrateSeries[stored].kbps = WindowKbps(window_bytes, distance);
-            ++stored;
-            details->windows_stored = stored;
-        } else {
-            // The rest of the file is still read, so a later gap or damage is
-            // still found, but its windows have no room.
-            if (!details->series_full) details->charted_until_ms = window_start;
-            details->series_full = 1;
-            ++details->windows_not_stored;
-        }
-
-        window_bytes = 0;
-        window_start = run.packet->timestamp;
+        KeepWindow(BitrateSeries, closed, details);
         rm_reader_release_packet(run.reader, &run.packet);
     }
     return result;

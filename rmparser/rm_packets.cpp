@@ -232,13 +232,26 @@ rm_result rm_locate_packets(rm_reader* reader) {
     return RM_OK;
 }
 
-rm_result rm_read_packet(rm_reader* reader, rm_packet** out, int32_t selector) {
-    if (reader == nullptr || out == nullptr) {
-        return RM_FAIL;
-    }
+namespace {
 
-    rm_packet_header header;
-    int32_t index = -1;
+// Steps over the payload of a packet that is not delivered. The next header
+// starts `length` bytes after this one's start; a length below 12 therefore
+// steps back into this header, yet still at least one byte forward. Only 0
+// would stand still, and moves on to the byte after the header instead.
+void rm_step_over_payload(rm_reader* reader, const rm_packet_header& header) {
+    const int32_t skip = header.length == 0 ? 0 : int32_t(header.length) - int32_t(RM_PACKET_HEADER_SIZE);
+    rm_seek(reader, skip, 1);
+}
+
+bool rm_is_kept_stream(const rm_reader* reader, int32_t index) {
+    return index >= 0 && uint32_t(index) < reader->stream_count && uint32_t(index) < reader->stream_state_count &&
+           reader->stream_states != nullptr;
+}
+
+// Reads packet headers up to the next packet to deliver: one of stream
+// `selector` (-1: any stream), or with `any_kept` one of any stream that
+// stream selection kept. The payload is left unread.
+rm_result rm_find_packet(rm_reader* reader, rm_packet_header* header, int32_t selector, bool any_kept, int32_t* index) {
     // Every end of the packets is reported once, as a header read that found
     // nothing, as callers have always seen it.
     bool end_reported = false;
@@ -254,7 +267,7 @@ rm_result rm_read_packet(rm_reader* reader, rm_packet** out, int32_t selector) {
             return RM_END_OF_DATA;
         }
         reader->packet_start = reader->position;
-        rm_result result = rm_fetch_packet_header(reader, &header);
+        rm_result result = rm_fetch_packet_header(reader, header);
         if (result != RM_OK) {
             // rm_fetch_packet_header has reported it.
             if (!rm_header_is_trailer(reader)) {
@@ -270,22 +283,41 @@ rm_result rm_read_packet(rm_reader* reader, rm_packet** out, int32_t selector) {
             rm_skip_to_data_end(reader);
             continue;
         }
-        index = rm_stream_index(reader, header.stream_number);
-        if (selector != -1 && index != selector) {
-            // The next header starts `length` bytes after this one's start;
-            // a length below 12 therefore steps back into this header, yet
-            // still at least one byte forward. Only 0 would stand still, and
-            // moves on to the byte after the header instead.
-            const int32_t skip = header.length == 0 ? 0 : int32_t(header.length) - int32_t(RM_PACKET_HEADER_SIZE);
-            rm_seek(reader, skip, 1);
+        *index = rm_stream_index(reader, header->stream_number);
+        const bool taken = any_kept ? rm_is_kept_stream(reader, *index) : selector == -1 || *index == selector;
+        if (!taken) {
+            rm_step_over_payload(reader, *header);
             continue;
         }
-        if (index < 0 || uint32_t(index) >= reader->stream_count || uint32_t(index) >= reader->stream_state_count ||
-            reader->stream_states == nullptr) {
+        if (!rm_is_kept_stream(reader, *index)) {
             rm_report(reader, RM_CORRUPT, "Unexpected stream number in packet.");
             return RM_CORRUPT;
         }
-        break;
+        return RM_OK;
+    }
+}
+
+// What the stream remembers of a packet once it has been read whole.
+void rm_note_packet(rm_reader* reader, rm_stream_state* state, const rm_packet_header& header, int32_t index,
+                    uint8_t asm_rule) {
+    state->last_timestamp = header.timestamp;
+    state->last_rule = asm_rule;
+    // Index entries hold 32-bit offsets, as the format's own index does.
+    rm_index_add(reader, uint32_t(index), header.timestamp, uint32_t(reader->packet_start), header.flags);
+}
+
+}  // namespace
+
+rm_result rm_read_packet(rm_reader* reader, rm_packet** out, int32_t selector) {
+    if (reader == nullptr || out == nullptr) {
+        return RM_FAIL;
+    }
+
+    rm_packet_header header;
+    int32_t index = -1;
+    const rm_result found = rm_find_packet(reader, &header, selector, false, &index);
+    if (found != RM_OK) {
+        return found;
     }
 
     rm_stream_state* state = &reader->stream_states[index];
@@ -330,14 +362,64 @@ rm_result rm_read_packet(rm_reader* reader, rm_packet** out, int32_t selector) {
     packet->reserved = 0;
     packet->length = uint16_t(payload_length);
     packet->data = payload;
+    packet->flags = header.flags;
 
-    state->last_timestamp = header.timestamp;
-    state->last_rule = asm_rule;
-
-    // Index entries hold 32-bit offsets, as the format's own index does.
-    rm_index_add(reader, uint32_t(index), header.timestamp, uint32_t(reader->packet_start), header.flags);
-
+    rm_note_packet(reader, state, header, index, asm_rule);
     *out = packet;
+    return RM_OK;
+}
+
+rm_result rm_read_packet_header(rm_reader* reader, rm_packet* out, int32_t checked_stream) {
+    if (reader == nullptr || out == nullptr) {
+        return RM_FAIL;
+    }
+    rm_packet_header header;
+    int32_t index = -1;
+    const rm_result found = rm_find_packet(reader, &header, -1, true, &index);
+    if (found != RM_OK) {
+        return found;
+    }
+    rm_stream_state* state = &reader->stream_states[index];
+    uint16_t asm_flags = 0;
+    uint8_t asm_rule = 0;
+    rm_packet_rule(reader, state, &header, &asm_flags, &asm_rule);
+    const uint32_t file_offset = rm_tell(reader);
+
+    uint32_t payload_length = 0;
+    if (index == checked_stream) {
+        // Read as rm_read_packet reads it, so that a length below 12 or a cut
+        // payload fails here with the same code.
+        if (header.length < RM_PACKET_HEADER_SIZE) {
+            return RM_OUT_OF_MEMORY;
+        }
+        payload_length = uint32_t(header.length) - RM_PACKET_HEADER_SIZE;
+        uint8_t scratch[4096];
+        for (uint32_t left = payload_length; left != 0;) {
+            const uint32_t part = left < sizeof scratch ? left : uint32_t(sizeof scratch);
+            if (rm_read_raw(reader, scratch, part) != part) {
+                rm_report(reader, RM_READ_FAILED, "Could not read packet data.");
+                return RM_READ_FAILED;
+            }
+            left -= part;
+        }
+    } else {
+        // Stepped over as a stream selector steps over other streams' packets.
+        if (header.length >= RM_PACKET_HEADER_SIZE) {
+            payload_length = uint32_t(header.length) - RM_PACKET_HEADER_SIZE;
+        }
+        rm_step_over_payload(reader, header);
+    }
+
+    out->timestamp = header.timestamp;
+    out->stream = uint16_t(index);
+    out->asm_flags = asm_flags;
+    out->asm_rule = asm_rule;
+    out->reserved = 0;
+    out->length = uint16_t(payload_length);
+    out->data = nullptr;
+    out->file_offset = file_offset;
+    out->flags = header.flags;
+    rm_note_packet(reader, state, header, index, asm_rule);
     return RM_OK;
 }
 

@@ -263,6 +263,13 @@ rm_result rm_reader_next_packet(rm_reader* reader, rm_packet** out, int32_t sele
     return rm_read_packet(reader, out, selector);
 }
 
+rm_result rm_reader_next_packet_header(rm_reader* reader, rm_packet* out, int32_t checked_stream) {
+    if (!reader || !out) {
+        return RM_FAIL;
+    }
+    return rm_read_packet_header(reader, out, checked_stream);
+}
+
 uint64_t rm_reader_packet_offset(const rm_reader* reader) { return reader ? reader->packet_start : 0; }
 
 void rm_reader_release_packet(rm_reader* reader, rm_packet** packet) {

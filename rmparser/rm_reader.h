@@ -223,6 +223,7 @@ struct rm_packet {
     uint16_t length;  // payload bytes
     uint8_t* data;
     uint32_t file_offset;  // of the payload's first byte
+    uint8_t flags;         // the packet header's flags: RM_PACKET_KEYFRAME marks a keyframe
 };
 
 // ---------------------------------------------------------------- the handle
@@ -299,6 +300,16 @@ void rm_reader_release_stream_header(rm_reader* reader, rm_stream_header** heade
 // selector: a stream index, or -1 for any stream.
 rm_result rm_reader_next_packet(rm_reader* reader, rm_packet** out, int32_t selector);
 void rm_reader_release_packet(rm_reader* reader, rm_packet** packet);
+// The next packet of any stream that stream selection kept, into the caller's
+// record, without its payload (`data` stays null) and without allocating:
+// for a pass over every stream that needs only sizes, times and flags.
+// Packets of streams that selection dropped are skipped, as a stream index
+// selector skips other streams. The payload of a packet of stream
+// `checked_stream` is read through and discarded, so that a cut or a bad
+// length fails at that packet as rm_reader_next_packet fails; other payloads
+// are stepped over, and a cut among them shows at the next header. -1
+// checks none.
+rm_result rm_reader_next_packet_header(rm_reader* reader, rm_packet* out, int32_t checked_stream);
 // The file offset of the packet header that rm_reader_next_packet read last:
 // after a failure, where the damaged or cut packet starts; after
 // RM_END_OF_DATA, where the last DATA chunk's packets ended. 0 for a null

@@ -35,6 +35,9 @@ have_cmd xwd || need+=(x11-apps)
 have_cmd makensis || need+=(nsis)
 have_cmd zip || need+=(zip)
 [ -x /usr/bin/time ] || need+=(time)
+# rmrate's JSON and command line: header-only, used by both builds.
+have_pkg nlohmann-json3-dev || need+=(nlohmann-json3-dev)
+have_pkg libcli11-dev || need+=(libcli11-dev)
 
 sudo=""
 [ "$(id -u)" -eq 0 ] || sudo="sudo"

@@ -7,8 +7,14 @@
 #include <cstring>
 #include <new>
 #include <string>
+#include <vector>
+
+#include <CLI/CLI.hpp>
+#include <nlohmann/json.hpp>
 
 #include "analysis/analysis_run.h"
+#include "analysis/figures_text.h"
+#include "analysis/file_figures.h"
 #include "analysis/result_messages.h"
 #include "analysis/series_statistics.h"
 #include "rmparser/rm_reader.h"
@@ -19,27 +25,8 @@ const int EXIT_ALL_OK = 0;
 const int EXIT_SOME_FAILED = 1;
 const int EXIT_USAGE = 2;
 
-const char USAGE[] =
-    "usage: rmrate [--json] FILE...     bitrate figures of each file's first RealVideo stream\n"
-    "       rmrate --csv FILE           the windows of one file as start_ms,kbps rows\n"
-    "       rmrate --streams [--json] FILE...\n"
-    "                                   every stream header with its properties\n"
-    "       rmrate --help\n"
-    "How the data ended: a file whose packets break off is damaged; its windows up\n"
-    "to there are still given, and the line adds \"; damaged at byte N after T s:\n"
-    "MESSAGE\" (N: where the unreadable packet starts; T: the last video packet\n"
-    "read whole). A video longer than the series holds adds \"; series full: N\n"
-    "windows not stored\". --json gives both as \"windows_not_stored\" and \"end\":\n"
-    "{\"status\":\"clean\"|\"damaged\",\"result\",\"message\",\"offset\",\n"
-    "\"last_timestamp_ms\"}, or null when the packets were not read to an end (no\n"
-    "video, a frame gap); --csv writes them to stderr.\n"
-    "Only regular files are read: a directory, a device (COM1) or a pipe cannot be\n"
-    "opened.\n"
-    "Exit status: 0 when every file was measured to a clean end (ANALYSIS_OK, not\n"
-    "damaged; with --streams: every header read), 1 when any was not, 2 for a\n"
-    "usage error.\n";
-
-enum class Mode { Figures, Csv, Streams };
+// Keys in the order they are added, as the output has always listed them.
+using Json = nlohmann::ordered_json;
 
 // ---------------------------------------------------------------- text output
 // Output stays plain ASCII whatever bytes a path or a file holds.
@@ -89,57 +76,35 @@ size_t DecodeUtf8(const unsigned char* text, size_t length, size_t i, uint32_t* 
     return count;
 }
 
-template <typename Out>
-void AppendUnicodeEscape(Out& out, uint32_t unit) {
-    char escape[12];  // room for any unsigned, so no compiler sees a cut
-    std::snprintf(escape, sizeof escape, "\\u%04x", static_cast<unsigned>(unit));
-    out += escape;
-}
-
-// A JSON string in ASCII. Well-formed UTF-8 keeps its characters; any other
-// byte is taken as Latin-1, so no input makes the output invalid.
-template <typename Out>
-void AppendJsonString(Out& out, const char* text, size_t length) {
+// Text for a JSON string: well-formed UTF-8 keeps its characters, any other
+// byte is taken as Latin-1, so no path or file makes the output invalid. The
+// writer escapes everything beyond ASCII.
+std::string JsonText(const char* text, size_t length) {
     const unsigned char* bytes = reinterpret_cast<const unsigned char*>(text);
-    out += '"';
+    std::string utf8;
+    utf8.reserve(length);
     for (size_t i = 0; i < length;) {
-        const unsigned char c = bytes[i];
-        if (c == '"' || c == '\\') {
-            out += '\\';
-            out += static_cast<char>(c);
-            ++i;
-        } else if (c >= 0x20 && c < 0x7F) {
-            out += static_cast<char>(c);
-            ++i;
-        } else if (c == '\n') {
-            out += "\\n", ++i;
-        } else if (c == '\t') {
-            out += "\\t", ++i;
-        } else {
-            uint32_t code_point = c;
-            size_t used = c >= 0x80 ? DecodeUtf8(bytes, length, i, &code_point) : 0;
-            if (used == 0) used = 1;  // a control character, or a Latin-1 byte
-            if (code_point >= 0x10000) {
-                const uint32_t v = code_point - 0x10000;
-                AppendUnicodeEscape(out, 0xD800 + (v >> 10));
-                AppendUnicodeEscape(out, 0xDC00 + (v & 0x3FF));
-            } else {
-                AppendUnicodeEscape(out, code_point);
-            }
+        uint32_t code_point = 0;
+        const size_t used = bytes[i] >= 0x80 ? DecodeUtf8(bytes, length, i, &code_point) : 0;
+        if (used > 0) {
+            utf8.append(text + i, used);
             i += used;
+        } else if (bytes[i] < 0x80) {
+            utf8 += text[i++];
+        } else {
+            utf8 += static_cast<char>(0xC0 | (bytes[i] >> 6));
+            utf8 += static_cast<char>(0x80 | (bytes[i] & 0x3F));
+            ++i;
         }
     }
-    out += '"';
+    return utf8;
 }
 
-template <typename Out>
-void AppendJsonString(Out& out, const char* text) {
-    if (text) {
-        AppendJsonString(out, text, std::strlen(text));
-    } else {
-        out += "null";
-    }
-}
+// A JSON string, or null for no text.
+Json JsonString(const char* text) { return text ? Json(JsonText(text, std::strlen(text))) : Json(nullptr); }
+
+// One compact line of ASCII.
+std::string Dump(const Json& value) { return value.dump(-1, ' ', true); }
 
 template <typename Out>
 void AppendNumber(Out& out, uint64_t value) {
@@ -292,21 +257,18 @@ void AppendPropertyValuePlain(Out& out, const rm_property& property) {
     }
 }
 
-template <typename Out>
-void AppendPropertyValueJson(Out& out, const rm_property& property) {
-    if (property.type == RM_PROPERTY_INT) {
-        AppendNumber(out, property.value.number);
-    } else if (!property.value.data) {
-        out += "null";
-    } else if (property.type == RM_PROPERTY_STRING) {
-        AppendJsonString(out, static_cast<const char*>(property.value.data), PropertyTextLength(property));
-    } else if (property.type == RM_PROPERTY_BUFFER) {
-        out += '"';
-        AppendHex(out, property.value.data, property.size);
-        out += '"';
-    } else {
-        out += "null";
+Json PropertyValueJson(const rm_property& property) {
+    if (property.type == RM_PROPERTY_INT) return property.value.number;
+    if (!property.value.data) return nullptr;
+    if (property.type == RM_PROPERTY_STRING) {
+        return JsonText(static_cast<const char*>(property.value.data), PropertyTextLength(property));
     }
+    if (property.type == RM_PROPERTY_BUFFER) {
+        std::string hex;
+        AppendHex(hex, property.value.data, property.size);
+        return hex;
+    }
+    return nullptr;
 }
 
 template <typename Out>
@@ -368,47 +330,61 @@ void AppendHeaderPlain(Out& out, const rm_stream_header& h) {
     }
 }
 
-template <typename Out>
-void AppendHeaderJson(Out& out, const rm_stream_header& h) {
-    out += "{\"index\":";
-    AppendNumber(out, h.stream_number);
-    out += ",\"mime_type\":";
-    AppendJsonString(out, h.mime_type);
-    out += ",\"stream_name\":";
-    AppendJsonString(out, h.stream_name);
-    for (const NamedNumber& field : HeaderNumbers(h)) {
-        out += ",\"";
-        out += field.name;
-        out += "\":";
-        AppendNumber(out, field.value);
-    }
-    out += ",\"properties\":[";
+Json HeaderJson(const rm_stream_header& h) {
+    Json header = {
+        {"index", h.stream_number}, {"mime_type", JsonString(h.mime_type)}, {"stream_name", JsonString(h.stream_name)}};
+    for (const NamedNumber& field : HeaderNumbers(h)) header[field.name] = field.value;
+    Json properties = Json::array();
     for (uint32_t k = 0; k < h.property_count; ++k) {
         const rm_property& property = h.properties[k];
-        if (k) out += ',';
-        out += "{\"name\":";
-        AppendJsonString(out, property.name);
-        out += ",\"type\":\"";
-        out += PropertyTypeName(property.type);
-        out += "\",\"value\":";
-        AppendPropertyValueJson(out, property);
-        out += '}';
+        properties.push_back({{"name", JsonString(property.name)},
+                              {"type", PropertyTypeName(property.type)},
+                              {"value", PropertyValueJson(property)}});
     }
-    out += "]}";
+    header["properties"] = std::move(properties);
+    return header;
 }
 
 // ---------------------------------------------------------------- figures, JSON, CSV
 
+struct Options {
+    bool json = false;
+    bool csv = false;
+    bool streams = false;
+    bool stats = false;
+    uint32_t peak_span_ms = DEFAULT_PEAK_SPAN_MS;
+};
+
 struct Measurement {
     AnalysisResult result;
     AnalysisDetails details;
-    bool has_figures;  // the chart would show this file's figures
-    bool damaged;      // the data broke off: the figures cover only what came before
+    bool has_figures;            // the chart would show this file's figures
+    bool damaged;                // the data broke off: the figures cover only what came before
+    const FileFigures* figures;  // the figures pass, when it ran
 };
 
-Measurement Measure(const char* path) {
+// Large (the windows of a whole series): one for the process.
+FileFigures PassFigures;
+
+// The chart's three figures from the windows, through KOV's own statistics.
+void LoadSeries(const FileFigures& figures) {
+    std::memset(BitrateSeries, 0, sizeof BitrateSeries);
+    std::memcpy(BitrateSeries, figures.windows, figures.details.windows_stored * sizeof(BitrateSample));
+}
+
+// KOV's packet loop alone, or the figures pass, which yields the same windows
+// and ending and more.
+Measurement Measure(const char* path, bool with_figures, uint32_t peak_span_ms) {
     Measurement m;
-    m.result = MeasureFile(path, nullptr, nullptr, &m.details);
+    m.figures = nullptr;
+    if (with_figures) {
+        m.result = MeasureFileFigures(path, peak_span_ms, nullptr, nullptr, &PassFigures);
+        m.details = PassFigures.details;
+        m.figures = &PassFigures;
+        LoadSeries(PassFigures);
+    } else {
+        m.result = MeasureFile(path, nullptr, nullptr, &m.details);
+    }
     m.has_figures = m.result == ANALYSIS_OK || m.result == ANALYSIS_FRAME_GAP;
     m.damaged = m.details.ending == DATA_END_DAMAGED;
     if (m.has_figures) ComputeSeriesStatistics();
@@ -447,6 +423,23 @@ void AppendEnding(std::string& out, const Measurement& m) {
     }
 }
 
+// The statistics block, each line indented under the file's line.
+void PrintStatisticsBlock(const FileFigures& figures) {
+    const size_t needed = FormatFiguresText(figures, "\n", nullptr, 0);
+    std::string text(needed + 1, '\0');
+    FormatFiguresText(figures, "\n", &text[0], text.size());
+    text.resize(needed);
+    std::string indented;
+    size_t start = 0;
+    while (start < text.size()) {
+        const size_t end = text.find('\n', start);
+        indented += "  ";
+        indented.append(text, start, end == std::string::npos ? std::string::npos : end + 1 - start);
+        start = end == std::string::npos ? text.size() : end + 1;
+    }
+    std::fwrite(indented.data(), 1, indented.size(), stdout);
+}
+
 void PrintFigures(const char* path, const Measurement& m) {
     const AnalysisResultMessage* message = FindResultMessage(m.result);
     std::string line;
@@ -472,107 +465,147 @@ void PrintFigures(const char* path, const Measurement& m) {
         line += message->text;
         WriteLine(line);
     }
+    if (m.figures && m.result != ANALYSIS_OPEN_FAILED) PrintStatisticsBlock(*m.figures);
 }
 
 // "end": how the data ended, or null when the packets were not read to an
 // end (no stream measured, a frame gap, a stream starting too late).
-void AppendEndJson(std::string& out, const AnalysisDetails& d) {
-    if (d.ending == DATA_END_NOT_REACHED) {
-        out += "null";
-        return;
-    }
+Json EndJson(const AnalysisDetails& d) {
+    if (d.ending == DATA_END_NOT_REACHED) return nullptr;
     const bool damaged = d.ending == DATA_END_DAMAGED;
-    out += damaged ? "{\"status\":\"damaged\",\"result\":\"" : "{\"status\":\"clean\",\"result\":\"";
-    out += damaged ? CodeText(d.read_result) : CodeText(RM_END_OF_DATA);
-    out += "\",\"message\":";
-    AppendJsonString(out, damaged && d.read_message[0] != '\0' ? d.read_message : nullptr);
-    out += ",\"offset\":";
-    if (damaged) {
-        AppendNumber(out, d.damage_offset);
-    } else {
-        out += "null";
+    Json end = {{"status", damaged ? "damaged" : "clean"},
+                {"result", damaged ? CodeText(d.read_result) : CodeText(RM_END_OF_DATA)},
+                {"message", JsonString(damaged && d.read_message[0] != '\0' ? d.read_message : nullptr)},
+                {"offset", nullptr},
+                {"last_timestamp_ms", nullptr}};
+    if (damaged) end["offset"] = d.damage_offset;
+    if (d.has_last_timestamp) end["last_timestamp_ms"] = d.last_timestamp_ms;
+    return end;
+}
+
+// A measured average in kbps, or null for a span of no length.
+Json KbpsJson(uint64_t bytes, uint32_t first_ms, uint32_t last_ms) {
+    double kbps = 0.0;
+    if (!MeasuredKbps(bytes, first_ms, last_ms, &kbps)) return nullptr;
+    return kbps;
+}
+
+const char* EndingName(DataEnding ending) {
+    switch (ending) {
+    case DATA_END_CLEAN:
+        return "clean";
+    case DATA_END_DAMAGED:
+        return "damaged";
+    default:
+        return "not_reached";
     }
-    out += ",\"last_timestamp_ms\":";
-    if (d.has_last_timestamp) {
-        AppendNumber(out, d.last_timestamp_ms);
+}
+
+// What --stats adds to a file's object; every key new, none of the others
+// changed.
+void AddFiguresJson(Json& doc, const FileFigures& f) {
+    const WindowStatistics& s = f.statistics;
+    Json keyframes_per_window = Json::array();
+    for (uint32_t i = 0; i < f.details.windows_stored; ++i) keyframes_per_window.push_back(f.window_keyframes[i]);
+    doc["window_keyframes"] = std::move(keyframes_per_window);
+    doc["series_end_ms"] = f.details.windows_stored ? Json(f.series_end_ms) : Json(nullptr);
+    if (s.count > 0) {
+        doc["statistics"] = {{"windows", s.count},
+                             {"min_kbps", s.min_kbps},
+                             {"median_kbps", s.median_kbps},
+                             {"p90_kbps", s.p90_kbps},
+                             {"p95_kbps", s.p95_kbps},
+                             {"p99_kbps", s.p99_kbps},
+                             {"max_kbps", s.max_kbps},
+                             {"mean_kbps", s.mean_kbps},
+                             {"stddev_kbps", s.stddev_kbps},
+                             {"peak",
+                              {{"span_ms", s.peak_span_ms},
+                               {"average_kbps", s.peak_average_kbps},
+                               {"start_ms", s.peak_start_ms},
+                               {"end_ms", s.peak_end_ms},
+                               {"whole_series", s.peak_is_whole_series != 0}}}};
     } else {
-        out += "null";
+        doc["statistics"] = nullptr;
     }
-    out += '}';
+    const KeyframeFigures& k = f.keyframes;
+    Json keyframes = {{"count", k.count},
+                      {"first_ms", nullptr},
+                      {"min_interval_ms", nullptr},
+                      {"mean_interval_ms", nullptr},
+                      {"max_interval_ms", nullptr}};
+    if (k.count > 0) keyframes["first_ms"] = k.first_ms;
+    if (k.intervals > 0) {
+        keyframes["min_interval_ms"] = k.min_interval_ms;
+        keyframes["mean_interval_ms"] = k.mean_interval_ms;
+        keyframes["max_interval_ms"] = k.max_interval_ms;
+    }
+    doc["keyframes"] = f.details.stream_chosen ? keyframes : Json(nullptr);
+    const StreamFigures* video = f.details.stream_chosen && f.details.stream_index < f.streams.size()
+                                     ? &f.streams[f.details.stream_index]
+                                     : nullptr;
+    doc["measured_avg_kbps"] = video ? KbpsJson(video->bytes, video->first_ms, video->last_ms) : Json(nullptr);
+
+    Json streams = Json::array();
+    for (size_t i = 0; i < f.streams.size(); ++i) {
+        const StreamFigures& st = f.streams[i];
+        Json stream = {{"index", i}};
+        if (st.header_read) {
+            stream["mime_type"] = JsonText(st.mime_type.data(), st.mime_type.size());
+            stream["stream_name"] = JsonText(st.stream_name.data(), st.stream_name.size());
+            stream["fourcc"] = st.fourcc[0] ? Json(JsonText(st.fourcc, std::strlen(st.fourcc))) : Json(nullptr);
+            stream["declared_avg_bit_rate"] = st.declared_avg_bit_rate;
+            stream["declared_max_bit_rate"] = st.declared_max_bit_rate;
+        } else {
+            stream["mime_type"] = nullptr;
+            stream["stream_name"] = nullptr;
+            stream["fourcc"] = nullptr;
+            stream["declared_avg_bit_rate"] = nullptr;
+            stream["declared_max_bit_rate"] = nullptr;
+        }
+        stream["packets"] = st.packets;
+        stream["bytes"] = st.bytes;
+        stream["first_ms"] = st.packets ? Json(st.first_ms) : Json(nullptr);
+        stream["last_ms"] = st.packets ? Json(st.last_ms) : Json(nullptr);
+        stream["measured_kbps"] = KbpsJson(st.bytes, st.first_ms, st.last_ms);
+        streams.push_back(std::move(stream));
+    }
+    doc["streams"] = std::move(streams);
+    doc["totals_end"] = EndingName(f.totals_ending);
+    doc["file_bytes"] = f.file_bytes;
+    doc["file_first_ms"] = f.has_file_span ? Json(f.file_first_ms) : Json(nullptr);
+    doc["file_last_ms"] = f.has_file_span ? Json(f.file_last_ms) : Json(nullptr);
+    doc["file_measured_kbps"] = KbpsJson(f.file_bytes, f.file_first_ms, f.file_last_ms);
 }
 
 void PrintFiguresJson(const char* path, const Measurement& m) {
     const AnalysisResultMessage* message = FindResultMessage(m.result);
-    std::string out = "{\"file\":";
-    AppendJsonString(out, path);
-    out += ",\"result\":\"";
-    out += AnalysisResultName(m.result);
-    out += "\",\"code\":";
-    AppendSigned(out, m.result);
-    out += ",\"message\":";
-    AppendJsonString(out, message ? message->text : nullptr);
-
-    out += ",\"stream_index\":";
-    if (m.details.stream_chosen) {
-        AppendNumber(out, m.details.stream_index);
-    } else {
-        out += "null";
-    }
-
-    out += ",\"windows\":[";
-    for (uint32_t i = 0; i < m.details.windows_stored; ++i) {
-        if (i) out += ',';
-        out += '[';
-        AppendNumber(out, BitrateSeries[i].start_ms);
-        out += ',';
-        AppendNumber(out, BitrateSeries[i].kbps);
-        out += ']';
-    }
-    out += ']';
-
+    const AnalysisDetails& d = m.details;
+    Json doc = {{"file", JsonString(path)},
+                {"result", AnalysisResultName(m.result)},
+                {"code", static_cast<int>(m.result)},
+                {"message", JsonString(message ? message->text : nullptr)},
+                {"stream_index", d.stream_chosen ? Json(d.stream_index) : Json(nullptr)}};
+    Json windows = Json::array();
+    for (uint32_t i = 0; i < d.windows_stored; ++i)
+        windows.push_back({BitrateSeries[i].start_ms, BitrateSeries[i].kbps});
+    doc["windows"] = std::move(windows);
     // Figures only where KOV would show them.
-    if (m.has_figures) {
-        out += ",\"max_time_s\":";
-        AppendNumber(out, SeriesStatistics.last_start_ms / 1000);
-        out += ",\"last_start_ms\":";
-        AppendNumber(out, SeriesStatistics.last_start_ms);
-        out += ",\"max_kbps\":";
-        AppendNumber(out, SeriesStatistics.max_kbps);
-        out += ",\"average_kbps\":";
-        AppendSigned(out, SeriesStatistics.average_kbps);
-    } else {
-        out += ",\"max_time_s\":null,\"last_start_ms\":null,\"max_kbps\":null,\"average_kbps\":null";
-    }
-
-    out += ",\"declared_avg_bit_rate\":";
-    if (m.details.stream_chosen) {
-        AppendNumber(out, m.details.declared_avg_bit_rate);
-    } else {
-        out += "null";
-    }
-    out += ",\"declared_max_bit_rate\":";
-    if (m.details.stream_chosen) {
-        AppendNumber(out, m.details.declared_max_bit_rate);
-    } else {
-        out += "null";
-    }
-    out += ",\"windows_not_stored\":";
-    AppendNumber(out, m.details.windows_not_stored);
-    out += ",\"end\":";
-    AppendEndJson(out, m.details);
-    out += '}';
-    WriteLine(out);
+    doc["max_time_s"] = m.has_figures ? Json(SeriesStatistics.last_start_ms / 1000) : Json(nullptr);
+    doc["last_start_ms"] = m.has_figures ? Json(SeriesStatistics.last_start_ms) : Json(nullptr);
+    doc["max_kbps"] = m.has_figures ? Json(SeriesStatistics.max_kbps) : Json(nullptr);
+    doc["average_kbps"] = m.has_figures ? Json(SeriesStatistics.average_kbps) : Json(nullptr);
+    doc["declared_avg_bit_rate"] = d.stream_chosen ? Json(d.declared_avg_bit_rate) : Json(nullptr);
+    doc["declared_max_bit_rate"] = d.stream_chosen ? Json(d.declared_max_bit_rate) : Json(nullptr);
+    doc["windows_not_stored"] = d.windows_not_stored;
+    doc["end"] = EndJson(d);
+    if (m.figures) AddFiguresJson(doc, *m.figures);
+    WriteLine(Dump(doc));
 }
 
 void PrintCsv(const char* path, const Measurement& m) {
-    std::string out = "start_ms,kbps\n";
-    for (uint32_t i = 0; i < m.details.windows_stored; ++i) {
-        AppendNumber(out, BitrateSeries[i].start_ms);
-        out += ',';
-        AppendNumber(out, BitrateSeries[i].kbps);
-        out += '\n';
-    }
-    std::fwrite(out.data(), 1, out.size(), stdout);
+    bool written = WriteWindowsCsv(*m.figures, stdout);
+    (void)written;  // a failed write shows when stdout is flushed at the end
 
     // The rows are data; what went wrong, or what the rows leave out, goes
     // beside them.
@@ -600,14 +633,16 @@ struct StreamsRun {
 };
 
 // Reads the headers of one file and prints every stream header as it is
-// fetched. Returns true when everything could be read.
+// fetched: a file's headers can carry megabytes of properties, so the JSON
+// object is written piece by piece, one header at a time. Returns true when
+// everything could be read.
 bool PrintStreams(const char* path, bool json, StdoutSink& out) {
     StreamsRun run;
     run.file = OpenMediaFile(path, nullptr);
     if (!run.file) {
         if (json) {
             out += "{\"file\":";
-            AppendJsonString(out, path);
+            out += Dump(JsonString(path));
             out += ",\"result\":\"OPEN_FAILED\",\"streams\":[]}\n";
         } else {
             AppendPlain(out, path);
@@ -626,7 +661,7 @@ bool PrintStreams(const char* path, bool json, StdoutSink& out) {
 
     if (json) {
         out += "{\"file\":";
-        AppendJsonString(out, path);
+        out += Dump(JsonString(path));
         out += ",\"streams\":[";
     } else if (code == RM_OK) {
         AppendPlain(out, path);
@@ -639,7 +674,7 @@ bool PrintStreams(const char* path, bool json, StdoutSink& out) {
         if (code != RM_OK || !run.header) break;
         if (json) {
             if (i) out += ',';
-            AppendHeaderJson(out, *run.header);
+            out += Dump(HeaderJson(*run.header));
         } else {
             AppendHeaderPlain(out, *run.header);
         }
@@ -647,9 +682,9 @@ bool PrintStreams(const char* path, bool json, StdoutSink& out) {
     }
 
     if (json) {
-        out += "],\"result\":\"";
-        out += CodeText(code);
-        out += "\"}\n";
+        out += "],\"result\":";
+        out += Dump(CodeText(code));
+        out += "}\n";
     } else if (code != RM_OK) {
         AppendPlain(out, path);
         out += ": ";
@@ -664,64 +699,117 @@ bool PrintStreams(const char* path, bool json, StdoutSink& out) {
     return code == RM_OK;
 }
 
-int UsageError(const char* problem) {
-    std::fprintf(stderr, "rmrate: %s\n%s", problem, USAGE);
-    return EXIT_USAGE;
+// ---------------------------------------------------------------- command line
+
+const char DESCRIPTION[] =
+    "Measures the bitrate of the first RealVideo stream of each RealMedia file (.rm, .rmvb) as KOV does: "
+    "windows of a little more than one second of media time, with the chart's figures.";
+
+const char FOOTER[] =
+    "Output:\n"
+    "  plain     one line per file: windows, max time, max and average bitrate, or KOV's message\n"
+    "  --json    one JSON object per line and file, with every window as [start_ms, kbps]\n"
+    "  --csv     start_ms,kbps,keyframes rows of one file's windows\n"
+    "  --streams every stream header with its properties (plain, or JSON with --json)\n"
+    "  --stats   adds the figures of one more pass: window statistics (minimum, median, 90th/95th/99th\n"
+    "            percentiles by linear interpolation between closest ranks, population standard\n"
+    "            deviation), the peak of the --peak-window moving average (time-weighted over whole\n"
+    "            consecutive windows spanning at least that long; a shorter series gives its whole\n"
+    "            average), keyframes (count, first, intervals; per window in JSON), and every stream's\n"
+    "            MIME type, name, codec, declared rates and measured bytes and kbps\n"
+    "How the data ended: a file whose packets break off is damaged; its windows up\n"
+    "to there are still given, and the line adds \"; damaged at byte N after T s:\n"
+    "MESSAGE\" (N: where the unreadable packet starts; T: the last video packet\n"
+    "read whole). A video longer than the series holds adds \"; series full: N\n"
+    "windows not stored\". --json gives both as \"windows_not_stored\" and \"end\":\n"
+    "{\"status\":\"clean\"|\"damaged\",\"result\",\"message\",\"offset\",\n"
+    "\"last_timestamp_ms\"}, or null when the packets were not read to an end (no\n"
+    "video, a frame gap); --csv writes them to stderr.\n"
+    "Only regular files are read: a directory, a device (COM1) or a pipe cannot be\n"
+    "opened.\n"
+    "Exit status: 0 when every file was measured to a clean end (ANALYSIS_OK, not\n"
+    "damaged; with --streams: every header read), 1 when any was not (a file that\n"
+    "cannot be opened included), 2 for a usage error.\n";
+
+const char SHORT_USAGE[] = "usage: rmrate [OPTIONS] FILE...\n";
+
+// Parses the command line into `options` and `files`. Returns -1 to go on,
+// otherwise the exit status (help printed, or a usage error reported).
+int ParseCommandLine(int argc, char** argv, Options* options, std::vector<std::string>* files) {
+    CLI::App app(DESCRIPTION, "rmrate");
+    app.get_formatter()->label("Usage", "usage");
+    app.get_formatter()->column_width(22);
+    app.set_help_flag("-h,--help", "Print this help and exit");
+    // A path may start with '/' (Wine hands Unix paths through), and has
+    // always been a file, never an option, on Windows too.
+    app.allow_windows_style_options(false);
+    app.footer(FOOTER);
+    CLI::Option* json =
+        app.add_flag("--json", options->json, "One JSON object per file (with --streams: per header list)");
+    CLI::Option* csv = app.add_flag("--csv", options->csv, "The windows of one file as start_ms,kbps,keyframes rows");
+    CLI::Option* streams = app.add_flag("--streams", options->streams, "Every stream header with its properties");
+    CLI::Option* stats =
+        app.add_flag("--stats", options->stats, "Add statistics, keyframes and every stream's figures");
+    double peak_seconds = DEFAULT_PEAK_SPAN_MS / 1000.0;
+    app.add_option("--peak-window", peak_seconds, "Seconds of the moving average whose peak --stats gives (default 10)")
+        ->type_name("S")
+        ->check(CLI::Range(0.001, 86400.0))
+        ->needs(stats);
+    app.add_option("FILE", *files, "RealMedia files to measure")->type_name("")->required();
+    csv->excludes(json)->excludes(streams)->excludes(stats);
+    streams->excludes(stats);
+
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::CallForHelp&) {
+        std::fputs(app.help().c_str(), stdout);
+        return EXIT_ALL_OK;
+    } catch (const CLI::ParseError& error) {
+        std::string problem;
+        AppendPlain(problem, error.what());
+        std::fprintf(stderr, "rmrate: %s\n%sTry 'rmrate --help' for more information.\n", problem.c_str(), SHORT_USAGE);
+        return EXIT_USAGE;
+    }
+    if (options->csv && files->size() != 1) {
+        std::fprintf(stderr, "rmrate: --csv takes exactly one file\n%sTry 'rmrate --help' for more information.\n",
+                     SHORT_USAGE);
+        return EXIT_USAGE;
+    }
+    options->peak_span_ms = static_cast<uint32_t>(peak_seconds * 1000.0 + 0.5);
+    return -1;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    bool json = false;
-    bool csv = false;
-    bool streams = false;
-    int first_file = argc;
-    for (int i = 1; i < argc; ++i) {
-        const char* arg = argv[i];
-        if (std::strcmp(arg, "--") == 0) {
-            first_file = i + 1;
-            break;
-        }
-        if (arg[0] != '-' || arg[1] == '\0') {
-            first_file = i;
-            break;
-        }
-        if (std::strcmp(arg, "--help") == 0 || std::strcmp(arg, "-h") == 0) {
-            std::fputs(USAGE, stdout);
-            return EXIT_ALL_OK;
-        } else if (std::strcmp(arg, "--json") == 0) {
-            json = true;
-        } else if (std::strcmp(arg, "--csv") == 0) {
-            csv = true;
-        } else if (std::strcmp(arg, "--streams") == 0) {
-            streams = true;
-        } else {
-            std::string problem = "unknown option ";
-            AppendPlain(problem, arg);
-            return UsageError(problem.c_str());
-        }
+    Options options;
+    std::vector<std::string> files;
+    // CLI11 reports through exceptions; memory running out while it parses
+    // is reported like any other failure.
+    int parsed;
+    try {
+        parsed = ParseCommandLine(argc, argv, &options, &files);
+    } catch (const std::exception&) {
+        std::fputs("rmrate: could not read the command line\n", stderr);
+        return EXIT_USAGE;
     }
-    const int file_count = argc - first_file;
-    if (file_count <= 0) return UsageError("no file given");
-    if (csv && (json || streams)) return UsageError("--csv goes alone");
-    if (csv && file_count != 1) return UsageError("--csv takes exactly one file");
+    if (parsed >= 0) return parsed;
 
-    const Mode mode = streams ? Mode::Streams : csv ? Mode::Csv : Mode::Figures;
     bool all_ok = true;
     StdoutSink out;
-    for (int i = first_file; i < argc; ++i) {
-        const char* path = argv[i];
+    for (const std::string& name : files) {
+        const char* path = name.c_str();
         // Running out of memory fails this file only; the next ones go on.
         try {
-            if (mode == Mode::Streams) {
-                all_ok = PrintStreams(path, json, out) && all_ok;
+            if (options.streams) {
+                all_ok = PrintStreams(path, options.json, out) && all_ok;
                 out.Flush();
                 continue;
             }
-            const Measurement m = Measure(path);
-            if (mode == Mode::Csv) {
+            const Measurement m = Measure(path, options.stats || options.csv, options.peak_span_ms);
+            if (options.csv) {
                 PrintCsv(path, m);
-            } else if (json) {
+            } else if (options.json) {
                 PrintFiguresJson(path, m);
             } else {
                 PrintFigures(path, m);

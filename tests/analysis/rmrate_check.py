@@ -169,9 +169,112 @@ def check_cut_samples(rmrate, media, tmp):
           f"plain line of a damaged file: {out!r}")
     # CSV: the rows up to the cut, the damage on stderr.
     code, out, err = run(rmrate, "--csv", cut_path)
-    check(code == 1 and out.splitlines() == ["start_ms,kbps"] + [f"{s},{k}" for s, k in windows],
+    check(code == 1 and csv_windows(out) == ["start_ms,kbps"] + [f"{s},{k}" for s, k in windows],
           "CSV rows of a damaged file")
     check(err.startswith(f"{cut_path}: damaged at byte {offset} after "), f"CSV damage on stderr: {err!r}")
+
+
+def csv_windows(out):
+    """The start_ms and kbps columns of CSV output (its keyframes column is
+    checked against the JSON by check_stats)."""
+    return [",".join(line.split(",")[:2]) for line in out.splitlines()]
+
+
+def stream_totals(stem):
+    """Per stream: packets, payload bytes, smallest and largest timestamp,
+    counted from the sample's packet list."""
+    totals = {}
+    for stream, timestamp, size, _ in packets_of(stem):
+        t = totals.setdefault(stream, [0, 0, timestamp, timestamp])
+        t[0] += 1
+        t[1] += size
+        t[2], t[3] = min(t[2], timestamp), max(t[3], timestamp)
+    return [totals[k] for k in sorted(totals)]
+
+
+def check_stats(rmrate, media, tmp):
+    """--stats: JSON that parses for every sample, its windows the same as
+    without it, CSV rows equal to its windows, every stream's totals equal
+    to a count from the packet list; the plain block under the unchanged
+    line; --peak-window and its usage errors."""
+    paths = list(media.values())
+    code, out, _ = run(rmrate, "--json", *paths)
+    code_stats, out_stats, _ = run(rmrate, "--stats", "--json", *paths)
+    check(code == code_stats, "--stats keeps the exit status")
+    for (stem, path), plain_line, line in zip(media.items(), out.splitlines(), out_stats.splitlines()):
+        doc, plain = json.loads(line), json.loads(plain_line)
+        check(all(doc[k] == v for k, v in plain.items()), f"--stats keeps every JSON key and value of {path}")
+        check(list(doc)[:len(plain)] == list(plain), f"--stats adds keys after the old ones for {path}")
+        totals = stream_totals(stem)
+        got = [[s["packets"], s["bytes"], s["first_ms"], s["last_ms"]] for s in doc["streams"]]
+        check(got == totals, f"stream totals of {path}: {got} != {totals}")
+        check(doc["file_bytes"] == sum(t[1] for t in totals), f"file_bytes of {path}")
+        check(doc["totals_end"] == "clean", f"totals_end of {path}")
+        if doc["windows"]:
+            kbps = sorted(w[1] for w in doc["windows"])
+            st = doc["statistics"]
+            check(st["min_kbps"] == kbps[0] and st["max_kbps"] == kbps[-1], f"min/max of {path}")
+            low, high = kbps[(len(kbps) - 1) // 2], kbps[len(kbps) // 2]
+            median = (low + high) / 2
+            check(abs(st["median_kbps"] - median) < 1e-9, f"median of {path}: {st['median_kbps']} != {median}")
+            check(doc["keyframes"]["count"] > 0, f"keyframes of {path}")
+            # Keyframes from the list (one per timestamp), counted in the
+            # window their time falls in.
+            keys = []
+            for line in table(stem + ".packets.txt"):
+                if int(line[0]) == doc["stream_index"] and line[2] == "1" and int(line[1]) not in keys[-1:]:
+                    keys.append(int(line[1]))
+            ends = [w[0] for w in doc["windows"][1:]] + [doc["series_end_ms"]]
+            per_window = [sum(1 for t in keys if w[0] <= t < end) for w, end in zip(doc["windows"], ends)]
+            check(doc["window_keyframes"] == per_window, f"window_keyframes of {path}")
+            check(doc["keyframes"]["count"] == len(keys) and doc["keyframes"]["first_ms"] == keys[0],
+                  f"keyframe count of {path}")
+            code, csv_out, _ = run(rmrate, "--csv", path)
+            rows = [line.split(",") for line in csv_out.splitlines()]
+            check(rows[0] == ["start_ms", "kbps", "keyframes"] and
+                  [[int(x) for x in r] for r in rows[1:]] ==
+                  [w + [k] for w, k in zip(doc["windows"], doc["window_keyframes"])],
+                  f"CSV rows of {path} equal its JSON windows")
+
+    path = next(p for p in paths if "demo" in p)
+    code, out, _ = run(rmrate, path)
+    code_stats, out_stats, _ = run(rmrate, "--stats", path)
+    lines = out_stats.splitlines()
+    check(code == code_stats == 0 and lines[0] == out.rstrip("\n") and len(lines) > 8 and
+          all(line.startswith("  ") for line in lines[1:]) and "  Streams: 2" in lines,
+          f"plain --stats block: {out_stats!r}")
+    code, out, _ = run(rmrate, "--stats", "--json", "--peak-window", "5", path)
+    check(code == 0 and json.loads(out)["statistics"]["peak"]["span_ms"] == 5000, "--peak-window 5")
+    for args in (["--peak-window", "5", path], ["--stats", "--peak-window", "0", path],
+                 ["--stats", "--peak-window", "ten", path], ["--csv", "--stats", path], ["--no-such", path]):
+        code, out, err = run(rmrate, *args)
+        check(code == 2 and out == "" and err.startswith("rmrate: ") and "usage:" in err,
+              f"usage error for {args}: {code} {err!r}")
+    code, out, err = run(rmrate, "--bogus", path)
+    check("--bogus" in err, f"the unknown option is named: {err!r}")
+    missing = os.path.join(tmp, "no such file.rm")
+    code, out, _ = run(rmrate, "--stats", missing)
+    check(code == 1 and out == f"{missing}: Sorry, can not open the file\n", f"missing file with --stats: {out!r}")
+
+    # Hostile names and strings: JSON stays valid ASCII (run() checks ASCII).
+    # Windows names hold no quote or backslash: Wine could not open such a file.
+    hostile = os.path.join(tmp, ("x" if RUNNER else 'q"uo\\te') + '\u00e9\u4e2d\U0001f600 .rm')
+    write_rm(hostile, [(b"video/x-pn-realvideo", b""), (b'\xff\xfe"\\\x01\x7f\xc3(\xe2\x82', b"VIDO")],
+             [(0, 0, 100), (1, 0, 10), (0, 1200, 100)])
+    names = [hostile]
+    if not RUNNER:
+        raw = os.path.join(os.fsencode(tmp), b"latin1 \xe9\xff\x01.rm")
+        shutil.copy(hostile, raw)
+        names.append(raw)
+    for name in names:
+        code, out, _ = run(rmrate, "--stats", "--json", name)
+        doc = json.loads(out)
+        expected = name if isinstance(name, str) else name.decode("latin-1")
+        check(doc["file"] == expected, f"hostile file name in JSON: {doc['file']!r}")
+        check(doc["streams"][1]["mime_type"] == '\u00ff\u00fe"\\\x01\x7f\u00c3(\u00e2\u0082',
+              f"hostile MIME type in JSON: {doc['streams'][1]['mime_type']!r}")
+        code, out, _ = run(rmrate, "--stats", name)
+        check(code == 0 and "\\xff\\xfe" in out, f"hostile MIME type in plain text: {out!r}")
 
 
 def write_rm(path, streams, packets=()):
@@ -308,7 +411,7 @@ def main():
                  f"max bitrate {max(kbps)} kbps, average bitrate {sum(kbps) // len(kbps)} kbps\n",
           f"plain line for {path}: {out!r}")
     code, out, _ = run(rmrate, "--csv", path)
-    check(out.splitlines() == ["start_ms,kbps"] + [f"{s},{k}" for s, k in windows], f"CSV rows of {path}")
+    check(csv_windows(out) == ["start_ms,kbps"] + [f"{s},{k}" for s, k in windows], f"CSV rows of {path}")
 
     # Exit codes: all measured, one not, usage errors, help.
     check(run(rmrate, *ok_files)[0] == 0, "exit 0 when every file is measured")
@@ -333,6 +436,7 @@ def main():
         check_not_files(rmrate, tmp)
         check_big_stream_headers(rmrate, tmp)
         check_full_series(rmrate, tmp)
+        check_stats(rmrate, media, tmp)
 
     for args in ([], ["--bogus", ok_files[0]], ["--csv", ok_files[0], ok_files[0]], ["--csv", "--json", ok_files[0]]):
         code, out, err = run(rmrate, *args)

@@ -12,6 +12,8 @@
 #include <unistd.h>
 
 #include "analysis/analysis_run.h"
+#include "analysis/figures_text.h"
+#include "analysis/file_figures.h"
 #include "analysis/series_statistics.h"
 
 namespace {
@@ -64,5 +66,22 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (details.ending == DATA_END_DAMAGED && (details.damage_offset > size || !details.stream_chosen)) {
         __builtin_trap();
     }
+
+    // The figures pass over the same file: the same windows and ending, and
+    // its text and rows written whatever the file holds.
+    static FileFigures figures;
+    if (MeasureFileFigures(path.c_str(), 10000, keep_going, nullptr, &figures) != result ||
+        figures.details.windows_stored != details.windows_stored || figures.details.ending != details.ending ||
+        figures.details.damage_offset != details.damage_offset) {
+        __builtin_trap();
+    }
+    for (uint32_t i = 0; i < details.windows_stored; ++i) {
+        if (figures.windows[i].start_ms != BitrateSeries[i].start_ms ||
+            figures.windows[i].kbps != BitrateSeries[i].kbps) {
+            __builtin_trap();
+        }
+    }
+    static char text[64 * 1024];
+    FormatFiguresText(figures, "\n", text, sizeof text);
     return 0;
 }

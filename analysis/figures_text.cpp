@@ -1,0 +1,226 @@
+#include "analysis/figures_text.h"
+
+#include <cinttypes>
+#include <cstdarg>
+#include <cstring>
+
+#include "analysis/result_messages.h"
+
+namespace {
+
+// snprintf into a fixed buffer, counting what the whole text needs.
+class TextOut {
+public:
+    TextOut(char* out, size_t capacity) : out_(out), capacity_(capacity) {
+        if (capacity_) out_[0] = '\0';
+    }
+
+#if defined(__GNUC__)
+    __attribute__((format(printf, 2, 3)))
+#endif
+    void
+    Print(const char* format, ...) {
+        char piece[256];
+        va_list args;
+        va_start(args, format);
+        const int length = std::vsnprintf(piece, sizeof piece, format, args);
+        va_end(args);
+        if (length > 0) Put(piece, size_t(length) < sizeof piece ? size_t(length) : sizeof piece - 1);
+    }
+
+    // Printable ASCII as it is, any other byte as \xNN.
+    void Plain(const char* text, size_t length) {
+        for (size_t i = 0; i < length; ++i) {
+            const unsigned char c = static_cast<unsigned char>(text[i]);
+            if (c >= 0x20 && c < 0x7F) {
+                Put(text + i, 1);
+            } else {
+                Print("\\x%02x", c);
+            }
+        }
+    }
+    void Plain(const std::string& text) { Plain(text.data(), text.size()); }
+    void Text(const char* text) { Put(text, std::strlen(text)); }
+    size_t Needed() const { return needed_; }
+
+private:
+    void Put(const char* text, size_t length) {
+        if (needed_ + 1 < capacity_) {
+            const size_t room = capacity_ - 1 - needed_;
+            const size_t part = length < room ? length : room;
+            std::memcpy(out_ + needed_, text, part);
+            out_[needed_ + part] = '\0';
+        }
+        needed_ += length;
+    }
+
+    char* out_;
+    size_t capacity_;
+    size_t needed_ = 0;
+};
+
+// Media time in seconds with milliseconds: "12.345 s".
+void PrintSeconds(TextOut& out, uint32_t ms) { out.Print("%" PRIu32 ".%03" PRIu32 " s", ms / 1000, ms % 1000); }
+
+void PrintThousands(TextOut& out, uint64_t value) {
+    char digits[32];
+    FormatThousands(value, digits, sizeof digits);
+    out.Text(digits);
+}
+
+void PrintWindows(TextOut& out, const FileFigures& f, const char* line_end) {
+    const WindowStatistics& s = f.statistics;
+    out.Print("Windows: %" PRIu32, f.details.windows_stored);
+    if (f.details.series_full)
+        out.Print(" stored, %" PRIu32 " more not stored (series full)", f.details.windows_not_stored);
+    out.Text(line_end);
+    if (s.count == 0) return;
+    out.Print("Window bitrate (kbps): minimum %" PRIu32
+              ", median %.1f, 90th percentile %.1f, 95th %.1f, 99th %.1f, "
+              "maximum %" PRIu32 "%s",
+              s.min_kbps, s.median_kbps, s.p90_kbps, s.p95_kbps, s.p99_kbps, s.max_kbps, line_end);
+    out.Print("Window bitrate (kbps): mean %.1f, standard deviation %.1f%s", s.mean_kbps, s.stddev_kbps, line_end);
+    out.Print("Peak %" PRIu32 ".%03" PRIu32 " s moving average: %.1f kbps, ", s.peak_span_ms / 1000,
+              s.peak_span_ms % 1000, s.peak_average_kbps);
+    if (s.peak_is_whole_series) out.Text("the whole series (shorter than that), ");
+    out.Text("from ");
+    PrintSeconds(out, s.peak_start_ms);
+    out.Text(" to ");
+    PrintSeconds(out, s.peak_end_ms);
+    out.Text(line_end);
+}
+
+void PrintKeyframes(TextOut& out, const KeyframeFigures& k, const char* line_end) {
+    out.Print("Keyframes: %" PRIu32, k.count);
+    if (k.count > 0) {
+        out.Text(", the first at ");
+        PrintSeconds(out, k.first_ms);
+    }
+    if (k.intervals > 0) {
+        out.Text("; interval minimum ");
+        PrintSeconds(out, k.min_interval_ms);
+        out.Print(", mean %.3f s, maximum ", k.mean_interval_ms / 1000.0);
+        PrintSeconds(out, k.max_interval_ms);
+    }
+    out.Text(line_end);
+}
+
+void PrintDeclaredAgainstMeasured(TextOut& out, const FileFigures& f, const char* line_end) {
+    const AnalysisDetails& d = f.details;
+    out.Print("Video stream %" PRIu32 ": declared average %.1f kbps, maximum %.1f kbps; measured average ",
+              d.stream_index, d.declared_avg_bit_rate / 1000.0, d.declared_max_bit_rate / 1000.0);
+    const StreamFigures* video = d.stream_index < f.streams.size() ? &f.streams[d.stream_index] : nullptr;
+    double kbps = 0.0;
+    if (video && MeasuredKbps(video->bytes, video->first_ms, video->last_ms, &kbps)) {
+        out.Print("%.1f kbps", kbps);
+    } else {
+        out.Text("none");
+    }
+    if (f.statistics.count > 0) {
+        out.Print(", 1-second maximum %" PRIu32 " kbps", f.statistics.max_kbps);
+    }
+    out.Text(line_end);
+}
+
+void PrintEnding(TextOut& out, const FileFigures& f, const char* line_end) {
+    const AnalysisDetails& d = f.details;
+    out.Text("Ending: ");
+    if (d.ending == DATA_END_CLEAN) {
+        out.Text("clean, the end of the data");
+    } else if (d.ending == DATA_END_DAMAGED) {
+        out.Print("damaged at byte %" PRIu64, d.damage_offset);
+        if (d.has_last_timestamp) {
+            out.Text(" after ");
+            PrintSeconds(out, d.last_timestamp_ms);
+        } else {
+            out.Text(" before the first video packet");
+        }
+        out.Text(": ");
+        if (d.read_message[0] != '\0') {
+            out.Plain(d.read_message, std::strlen(d.read_message));
+        } else {
+            out.Print("reader result 0x%08" PRIX32, d.read_result);
+        }
+    } else if (f.result == ANALYSIS_FRAME_GAP) {
+        out.Text("stopped at a gap in the video");
+    } else if (f.result == ANALYSIS_CANCELLED) {
+        out.Text("stopped on request");
+    } else {
+        out.Text("not reached, the video starts more than 10 s in");
+    }
+    if (d.series_full) out.Print("; series full: %" PRIu32 " windows not stored", d.windows_not_stored);
+    out.Text(line_end);
+}
+
+void PrintStreams(TextOut& out, const FileFigures& f, const char* line_end) {
+    out.Print("Streams: %u", unsigned(f.streams.size()));
+    if (f.totals_ending == DATA_END_DAMAGED) out.Text(" (packets up to the damage)");
+    if (f.totals_ending == DATA_END_NOT_REACHED) out.Text(" (packets up to where the measurement stopped)");
+    out.Text(line_end);
+    for (size_t i = 0; i < f.streams.size(); ++i) {
+        const StreamFigures& s = f.streams[i];
+        out.Print("  %u: ", unsigned(i));
+        if (s.header_read) {
+            out.Plain(s.mime_type);
+            out.Text(" \"");
+            out.Plain(s.stream_name);
+            out.Text("\"");
+            if (s.fourcc[0]) {
+                out.Text(" ");
+                out.Plain(s.fourcc, std::strlen(s.fourcc));
+            }
+            out.Print(", declared average %.1f kbps, maximum %.1f kbps", s.declared_avg_bit_rate / 1000.0,
+                      s.declared_max_bit_rate / 1000.0);
+        } else {
+            out.Text("(header not read)");
+        }
+        out.Print("; %" PRIu64 " packets, ", s.packets);
+        PrintThousands(out, s.bytes);
+        out.Text(" bytes");
+        double kbps = 0.0;
+        if (MeasuredKbps(s.bytes, s.first_ms, s.last_ms, &kbps)) {
+            out.Print(", %.1f kbps from ", kbps);
+            PrintSeconds(out, s.first_ms);
+            out.Text(" to ");
+            PrintSeconds(out, s.last_ms);
+        }
+        out.Text(line_end);
+    }
+    out.Text("All streams: ");
+    PrintThousands(out, f.file_bytes);
+    out.Text(" bytes");
+    double kbps = 0.0;
+    if (f.has_file_span && MeasuredKbps(f.file_bytes, f.file_first_ms, f.file_last_ms, &kbps)) {
+        out.Print(", %.1f kbps from ", kbps);
+        PrintSeconds(out, f.file_first_ms);
+        out.Text(" to ");
+        PrintSeconds(out, f.file_last_ms);
+    }
+    out.Text(line_end);
+}
+
+}  // namespace
+
+size_t FormatFiguresText(const FileFigures& figures, const char* line_end, char* out, size_t capacity) {
+    TextOut text(out, capacity);
+    if (!line_end) line_end = "\n";
+    if (figures.details.stream_chosen) {
+        PrintWindows(text, figures, line_end);
+        PrintKeyframes(text, figures.keyframes, line_end);
+        PrintDeclaredAgainstMeasured(text, figures, line_end);
+        PrintEnding(text, figures, line_end);
+    } else {
+        text.Print("Windows: none, no RealVideo stream measured%s", line_end);
+    }
+    if (!figures.streams.empty() || figures.result == ANALYSIS_NO_VIDEO) PrintStreams(text, figures, line_end);
+    return text.Needed();
+}
+
+bool WriteWindowsCsv(const FileFigures& figures, FILE* out) {
+    std::fputs("start_ms,kbps,keyframes\n", out);
+    for (uint32_t i = 0; i < figures.details.windows_stored && i < STORABLE_WINDOWS; ++i) {
+        std::fprintf(out, "%" PRIu32 ",%" PRIu32 ",%" PRIu32 "\n", figures.windows[i].start_ms, figures.windows[i].kbps,
+                     figures.window_keyframes[i]);
+    }
+    return std::ferror(out) == 0;
+}

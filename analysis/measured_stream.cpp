@@ -1,0 +1,57 @@
+#include "analysis/measured_stream.h"
+
+#include <cstdio>
+#include <cstring>
+
+WindowStep AddPacketToWindow(WindowAccumulator* windows, uint32_t timestamp, uint32_t length, BitrateSample* closed) {
+    windows->bytes += length;
+    const uint32_t distance = timestamp - windows->start_ms;
+    if (distance <= WINDOW_MS) return WINDOW_GOES_ON;
+    if (windows->closed == 0 && distance > FIRST_WINDOW_LIMIT_MS) return WINDOW_STARTS_LATE;
+    if (windows->closed > 0 && distance > GAP_LIMIT_MS) return WINDOW_GAP;
+    closed->start_ms = windows->start_ms;
+    closed->kbps = WindowKbps(windows->bytes, distance);
+    ++windows->closed;
+    windows->bytes = 0;
+    windows->start_ms = timestamp;
+    return WINDOW_CLOSED;
+}
+
+bool KeepWindow(BitrateSample* table, const BitrateSample& window, AnalysisDetails* details) {
+    if (details->windows_stored < STORABLE_WINDOWS) {
+        table[details->windows_stored] = window;
+        ++details->windows_stored;
+        return true;
+    }
+    // The rest of the file is still read, so a later gap or damage is still
+    // found, but its windows have no room.
+    if (!details->series_full) details->charted_until_ms = window.start_ms;
+    details->series_full = 1;
+    ++details->windows_not_stored;
+    return false;
+}
+
+void KeepParserReport(void* user, rm_result code, const char* message) {
+    ParserReport* report = static_cast<ParserReport*>(user);
+    report->code = code;
+    std::snprintf(report->message, sizeof report->message, "%s", message ? message : "");
+}
+
+void NoteEndOfPackets(const rm_reader* reader, rm_result read, const ParserReport& report, uint64_t file_size,
+                      AnalysisDetails* details) {
+    if (read == RM_END_OF_DATA) {
+        details->ending = DATA_END_CLEAN;
+        return;
+    }
+    details->ending = DATA_END_DAMAGED;
+    details->read_result = read == RM_OK ? RM_FAIL : read;
+    // Its report belongs to this failure only when it carries the same code
+    // (a short read at the end of the data is reported and then forgiven).
+    if (report.code == details->read_result) {
+        std::memcpy(details->read_message, report.message, sizeof details->read_message);
+    }
+    // A skipped packet of another stream that runs past a cut puts the next
+    // header beyond the end of the file; the damage lies within it.
+    const uint64_t offset = rm_reader_packet_offset(reader);
+    details->damage_offset = offset < file_size ? offset : file_size;
+}

@@ -1,0 +1,212 @@
+// rm_reader_next_packet_header: every kept stream's packets without their
+// payloads, dropped streams skipped, and the checked stream's payload read
+// through so that damage shows where rm_reader_next_packet shows it.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "tests/support/rm_test_io.h"
+
+namespace {
+
+using rmtest::Bytes;
+using rmtest::make_packet;
+using rmtest::Packet;
+
+struct Header {
+    rm_result code;
+    uint16_t stream;
+    uint32_t timestamp;
+    uint16_t length;
+    uint8_t flags;
+    uint32_t file_offset;
+};
+
+bool operator==(const Header& a, const Header& b) {
+    return a.code == b.code && a.stream == b.stream && a.timestamp == b.timestamp && a.length == b.length &&
+           a.flags == b.flags && a.file_offset == b.file_offset;
+}
+
+std::ostream& operator<<(std::ostream& os, const Header& h) {
+    return os << "{0x" << std::hex << h.code << std::dec << " s" << h.stream << " t" << h.timestamp << " n" << h.length
+              << " f" << int(h.flags) << " @" << h.file_offset << "}";
+}
+
+struct Reader {
+    rmtest::TestAllocator alloc;
+    rmtest::ErrorLog log;
+    rmtest::MemoryIo io;
+    rm_reader* reader = nullptr;
+
+    explicit Reader(const Bytes& bytes) : io(bytes) {
+        reader = rm_reader_new_custom(&log, &rmtest::ErrorLog::report, &alloc, &rmtest::TestAllocator::allocate,
+                                      &rmtest::TestAllocator::release);
+        io.attach(reader);
+        EXPECT_EQ(RM_OK, rm_reader_load_headers(reader));
+    }
+    ~Reader() {
+        rm_reader_delete(&reader);
+        EXPECT_EQ(0u, alloc.live());
+    }
+
+    // Every header up to the first non-zero result, which ends the list.
+    std::vector<Header> Headers(int32_t checked) {
+        std::vector<Header> list;
+        for (int guard = 0; guard < 1000; ++guard) {
+            rm_packet packet = {};
+            packet.data = reinterpret_cast<uint8_t*>(&packet);  // must come back null
+            const rm_result code = rm_reader_next_packet_header(reader, &packet, checked);
+            if (code != RM_OK) {
+                list.push_back({code, 0, 0, 0, 0, 0});
+                return list;
+            }
+            EXPECT_EQ(nullptr, packet.data);
+            list.push_back({code, packet.stream, packet.timestamp, packet.length, packet.flags, packet.file_offset});
+        }
+        ADD_FAILURE() << "the reader never stopped";
+        return list;
+    }
+
+    // The same walk through rm_reader_next_packet.
+    std::vector<Header> Packets(int32_t selector) {
+        std::vector<Header> list;
+        for (int guard = 0; guard < 1000; ++guard) {
+            rm_packet* packet = nullptr;
+            const rm_result code = rm_reader_next_packet(reader, &packet, selector);
+            if (code != RM_OK) {
+                list.push_back({code, 0, 0, 0, 0, 0});
+                return list;
+            }
+            list.push_back(
+                {code, packet->stream, packet->timestamp, packet->length, packet->flags, packet->file_offset});
+            rm_reader_release_packet(reader, &packet);
+        }
+        ADD_FAILURE() << "the reader never stopped";
+        return list;
+    }
+};
+
+// A multi-rate file: physical streams 0 and 1 belong to a logical stream and
+// are dropped; 4 (video) and 5 (audio) are kept as indexes 0 and 1.
+Bytes MultiRateFile(std::vector<size_t>* payload_offsets) {
+    rmtest::LogicalStream claims;
+    claims.physical_streams = {0, 1};
+    rmtest::RmWriter w = rmtest::simple_writer(
+        {rmtest::video_mdpr(0), rmtest::audio_mdpr(1), rmtest::logical_mdpr(2, claims, "logical-video/x-pn-realvideo"),
+         rmtest::logical_mdpr(3, {}, "logical-fileinfo"), rmtest::video_mdpr(4), rmtest::audio_mdpr(5)},
+        {});
+    // The first packet must be of a kept stream: it gives the start time.
+    const std::vector<Packet> packets = {make_packet(4, 0, 40, true), make_packet(0, 0, 30, true),
+                                         make_packet(5, 0, 7),        make_packet(1, 10, 9),
+                                         make_packet(4, 80, 50),      make_packet(4, 80, 20, true)};
+    for (const Packet& p : packets) {
+        payload_offsets->push_back(w.offset() + 12);
+        w.packet(p);
+    }
+    return w.bytes();
+}
+
+TEST(PacketHeaders, EveryKeptStreamWithoutPayloadsOrAllocations) {
+    std::vector<size_t> at;
+    const Bytes file = MultiRateFile(&at);
+    Reader r(file);
+    ASSERT_EQ(2u, rm_reader_stream_count(r.reader));
+    const uint32_t allocations = r.alloc.allocations;
+    const std::vector<Header> expected = {
+        {RM_OK, 0, 0, 40, RM_PACKET_KEYFRAME, uint32_t(at[0])},
+        {RM_OK, 1, 0, 7, 0, uint32_t(at[2])},
+        {RM_OK, 0, 80, 50, 0, uint32_t(at[4])},
+        {RM_OK, 0, 80, 20, RM_PACKET_KEYFRAME, uint32_t(at[5])},
+        {RM_END_OF_DATA, 0, 0, 0, 0, 0},
+    };
+    EXPECT_EQ(expected, r.Headers(0));
+    EXPECT_EQ(allocations, r.alloc.allocations);
+
+    // Why it exists: the any-stream selector stops at the dropped stream.
+    Reader any(file);
+    EXPECT_EQ(RM_CORRUPT, any.Packets(-1)[1].code);
+}
+
+// Without dropped streams it walks what rm_reader_next_packet(-1) walks.
+TEST(PacketHeaders, SameWalkAsTheAnyStreamSelector) {
+    std::vector<Packet> packets;
+    for (uint32_t t = 0; t < 3000; t += 250) {
+        packets.push_back(make_packet(0, t, 100 + t / 50, t % 1000 == 0));
+        packets.push_back(make_packet(1, t, 20, true));
+    }
+    const Bytes file = rmtest::simple_file({rmtest::video_mdpr(0), rmtest::audio_mdpr(1)}, packets);
+    Reader headers(file);
+    Reader whole(file);
+    EXPECT_EQ(whole.Packets(-1), headers.Headers(0));
+}
+
+// Damage in the checked stream shows at its packet, as rm_reader_next_packet
+// with that stream's selector shows it; in another stream, at the next header.
+TEST(PacketHeaders, DamageShowsWhereTheSelectorShowsIt) {
+    rmtest::RmWriter w = rmtest::simple_writer({rmtest::video_mdpr(0), rmtest::audio_mdpr(1)}, {});
+    std::vector<size_t> header_at;
+    const std::vector<Packet> packets = {make_packet(0, 0, 100), make_packet(1, 0, 100), make_packet(0, 500, 100),
+                                         make_packet(1, 500, 100)};
+    for (const Packet& p : packets) {
+        header_at.push_back(w.offset());
+        w.packet(p);
+    }
+    const Bytes whole = w.bytes();
+    Packet short_length = make_packet(0, 0, 0);
+    short_length.length = 5;
+    Packet short_audio = make_packet(1, 0, 0);
+    short_audio.length = 5;
+
+    struct Case {
+        const char* name;
+        Bytes file;
+        size_t delivered;  // headers before the failure
+        rm_result code;
+        std::string message;
+    };
+    const std::vector<Case> cases = {
+        {"checked payload cut", Bytes(whole.begin(), whole.begin() + long(header_at[2] + 40)), 2, RM_READ_FAILED,
+         "Could not read packet data."},
+        {"other payload cut", Bytes(whole.begin(), whole.begin() + long(header_at[1] + 40)), 2, RM_READ_FAILED,
+         "Could not read packet header."},
+        {"checked length below 12", rmtest::video_file({short_length, make_packet(0, 10, 10)}), 0, RM_OUT_OF_MEMORY,
+         ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Reader headers(c.file);
+        const std::vector<Header> got = headers.Headers(0);
+        ASSERT_EQ(c.delivered + 1, got.size());
+        EXPECT_EQ(c.code, got.back().code);
+        if (!c.message.empty()) EXPECT_EQ(c.message, headers.log.last_message());
+        const uint64_t offset = rm_reader_packet_offset(headers.reader);
+        Reader selected(c.file);
+        const std::vector<Header> packets_got = selected.Packets(0);
+        EXPECT_EQ(c.code, packets_got.back().code);
+        EXPECT_EQ(rm_reader_packet_offset(selected.reader), offset);
+    }
+
+    // Another stream's bad length is stepped over as the selector steps
+    // over it, and the packet is still counted, with no payload.
+    const Bytes file = rmtest::simple_file({rmtest::video_mdpr(0), rmtest::audio_mdpr(1)},
+                                           {make_packet(0, 0, 10), short_audio, make_packet(0, 10, 10)});
+    Reader headers(file);
+    const std::vector<Header> got = headers.Headers(0);
+    Reader selected(file);
+    const std::vector<Header> video = selected.Packets(0);
+    ASSERT_LE(2u, got.size());
+    EXPECT_EQ(1, got[1].stream);
+    EXPECT_EQ(0, got[1].length);
+    EXPECT_EQ(got.back().code, video.back().code);
+    EXPECT_EQ(rm_reader_packet_offset(selected.reader), rm_reader_packet_offset(headers.reader));
+}
+
+TEST(PacketHeaders, NullArguments) {
+    rm_packet packet = {};
+    EXPECT_EQ(RM_FAIL, rm_reader_next_packet_header(nullptr, &packet, 0));
+    Reader r(rmtest::video_file({make_packet(0, 0, 10)}));
+    EXPECT_EQ(RM_FAIL, rm_reader_next_packet_header(r.reader, nullptr, 0));
+}
+
+}  // namespace
