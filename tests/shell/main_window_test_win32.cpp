@@ -14,6 +14,7 @@
 #include "chart/chart_model.h"
 #include "chart/chart_win32.h"
 #include "shell/resource.h"
+#include "shell/run_driver.h"
 #include "shell/shell.h"
 #include "shell_test_support_win32.h"
 #include "tests/chart/chart_test_support_win32.h"

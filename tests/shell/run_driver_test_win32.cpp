@@ -10,10 +10,10 @@
 #include <vector>
 
 #include "analysis/analysis_win32.h"
-#include "analysis/run_driver_win32.h"
 #include "analysis/series_statistics.h"
 #include "chart/chart_win32.h"
 #include "shell/resource.h"
+#include "shell/run_driver.h"
 #include "shell/shell.h"
 #include "shell_test_support_win32.h"
 #include "tests/support/rm_test_io.h"
