@@ -1,3 +1,4 @@
+// The packet loop: one file's first RealVideo stream measured into BitrateSeries.
 #include "analysis/analysis_run.h"
 
 #include <sys/stat.h>

@@ -1,3 +1,4 @@
+// The chart tests' canvas, GDI object counter, chart set-up and test window.
 #include "chart_test_support_win32.h"
 
 #include <cstring>

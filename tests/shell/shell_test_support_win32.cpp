@@ -1,3 +1,4 @@
+// The shell tests' dialog watcher, main window, probe window and drops.
 #include "shell_test_support_win32.h"
 
 #include <shellapi.h>
