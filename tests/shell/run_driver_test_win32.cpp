@@ -24,10 +24,6 @@ using namespace shell_test;
 
 namespace {
 
-// A colour no drawing step uses: still there afterwards means nothing was drawn.
-const COLORREF MARKER = RGB(1, 2, 3);
-const COLORREF CHART_BACKGROUND = 0x004A4A4A;
-const COLORREF AXIS_WHITE = 0x00FFFFFF;
 const uint32_t STATISTICS_SENTINEL = 777777;
 
 // The icon a message box shows, or null.
@@ -67,39 +63,27 @@ Bytes TruncatedFile() {
     return bytes;
 }
 
-class RunDriverTest : public testing::Test {
+class RunDriverTest : public MainWindowFixture {
 protected:
+    // Hidden unless a test needs it shown: under Wine without a window
+    // manager, hiding a shown window costs a two-second wait.
+    RunDriverTest() : MainWindowFixture(SW_HIDE) {}
+
     void SetUp() override {
-        // Hidden unless a test needs it shown: under Wine without a window
-        // manager, hiding a shown window costs a two-second wait.
-        window_.reset(new MainWindow(SW_HIDE));
-        ASSERT_NE(nullptr, hwnd());
+        MainWindowFixture::SetUp();
+        if (HasFatalFailure()) return;
         ClearMarks();
     }
-    void TearDown() override { window_.reset(); }
 
-    HWND hwnd() const { return window_->hwnd(); }
-
-    RECT Client() const {
-        RECT client = {0, 0, 0, 0};
-        GetClientRect(hwnd(), &client);
-        return client;
-    }
-
-    // Paints the back buffer with MARKER and poisons the figures, so a test
-    // can tell whether statistics and redraw ran.
+    // Marks the back buffer and poisons the figures, so a test can tell
+    // whether statistics and redraw ran.
     void ClearMarks() {
-        const RECT client = Client();
-        FillBackground(BackBufferDC, MARKER, &client);
+        MarkBackBuffer();
         SeriesStatistics.max_kbps = STATISTICS_SENTINEL;
     }
 
-    // A pixel of the right margin: the chart background after a redraw.
-    COLORREF MarginPixel() const { return BackBufferPixel(Client().right - 20, 60); }
     bool Redrawn() const { return MarginPixel() == CHART_BACKGROUND; }
     bool NotDrawn() const { return MarginPixel() == MARKER; }
-
-    std::unique_ptr<MainWindow> window_;
 };
 
 // Every result, straight through the reporting step, with the series of a
