@@ -84,6 +84,22 @@ protected:
 
     bool Redrawn() const { return MarginPixel() == CHART_BACKGROUND; }
     bool NotDrawn() const { return MarginPixel() == MARKER; }
+
+    // A box a run showed, its icon, and whether the chart lay under it.
+    struct RunBox {
+        SeenDialog dialog;
+        HICON icon;
+        bool chart_under_box;
+    };
+
+    // Runs the file through the driver; the boxes it showed, in order.
+    std::vector<RunBox> RunWatched(const std::string& path) {
+        std::vector<RunBox> boxes;
+        DialogWatcher watcher;
+        watcher.OnDialog([&](const SeenDialog& box) { boxes.push_back({box, IconOf(box.window), Redrawn()}); });
+        RunAnalysis(hwnd(), path.c_str());
+        return boxes;
+    }
 };
 
 // Every result, straight through the reporting step, with the series of a
@@ -323,41 +339,25 @@ TEST_F(RunDriverTest, DamagedSampleShowsWhereItBreaksAfterItsChart) {
     std::fclose(sample);
     TempFile file(bytes);
 
-    DialogWatcher watcher;
-    bool chart_under_box = false;
-    HICON icon = nullptr;
-    watcher.OnDialog([&](const SeenDialog& box) {
-        chart_under_box = Redrawn();
-        icon = IconOf(box.window);
-    });
-    RunAnalysis(hwnd(), file.path.c_str());
-
-    ASSERT_EQ(1u, watcher.Seen().size());
-    EXPECT_EQ("Damaged file", watcher.Seen()[0].caption);
+    const std::vector<RunBox> boxes = RunWatched(file.path);
+    ASSERT_EQ(1u, boxes.size());
+    EXPECT_EQ("Damaged file", boxes[0].dialog.caption);
     EXPECT_EQ("The file is damaged after 0:17 (byte 203,804). The chart shows the video up to there.",
-              watcher.Seen()[0].text);
-    EXPECT_EQ(LoadIconA(nullptr, IDI_WARNING), icon);
-    EXPECT_TRUE(chart_under_box);
+              boxes[0].dialog.text);
+    EXPECT_EQ(LoadIconA(nullptr, IDI_WARNING), boxes[0].icon);
+    EXPECT_TRUE(boxes[0].chart_under_box);
     // The chart holds the 16 windows closed before the cut.
     EXPECT_EQ(16250u, SeriesStatistics.last_start_ms);
 }
 
 TEST_F(RunDriverTest, LongVideoSaysHowMuchTheChartShows) {
     TempFile file(LongFile());
-    DialogWatcher watcher;
-    bool chart_under_box = false;
-    HICON icon = nullptr;
-    watcher.OnDialog([&](const SeenDialog& box) {
-        chart_under_box = Redrawn();
-        icon = IconOf(box.window);
-    });
-    RunAnalysis(hwnd(), file.path.c_str());
-
-    ASSERT_EQ(1u, watcher.Seen().size());
-    EXPECT_EQ("Long video", watcher.Seen()[0].caption);
-    EXPECT_EQ("The video is longer than KOV can chart; the chart shows its first 5 h 33 min.", watcher.Seen()[0].text);
-    EXPECT_EQ(LoadIconA(nullptr, IDI_INFORMATION), icon);
-    EXPECT_TRUE(chart_under_box);
+    const std::vector<RunBox> boxes = RunWatched(file.path);
+    ASSERT_EQ(1u, boxes.size());
+    EXPECT_EQ("Long video", boxes[0].dialog.caption);
+    EXPECT_EQ("The video is longer than KOV can chart; the chart shows its first 5 h 33 min.", boxes[0].dialog.text);
+    EXPECT_EQ(LoadIconA(nullptr, IDI_INFORMATION), boxes[0].icon);
+    EXPECT_TRUE(boxes[0].chart_under_box);
     EXPECT_EQ(19998u * 1001u, SeriesStatistics.last_start_ms);
 }
 
