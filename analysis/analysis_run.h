@@ -78,27 +78,6 @@ struct AnalysisDetails {
 // window of more than 512 MiB cannot wrap; saturates at 0xFFFFFFFF.
 uint32_t WindowKbps(uint64_t bytes, uint32_t duration_ms);
 
-// The parser's read/seek/tell callbacks over the run's FILE, answered from a
-// caller-supplied buffer where they can be: the parser asks for the position
-// of every packet it delivers and skips other streams' packets by seeking,
-// and through stdio each of those costs a system call. Behaves like the stdio
-// callbacks: a short read means the end of the file, a seek to a negative
-// position is refused, positions beyond 32 bits read as 0xFFFFFFFF.
-struct MediaFileBuffer {
-    FILE* file;
-    unsigned char* data;
-    uint32_t capacity;
-    uint64_t data_offset;  // file offset of data[0]; the FILE stands at data_offset + filled
-    uint32_t filled;       // bytes of data read from the file
-    uint32_t cursor;       // next byte to hand out
-};
-
-// Starts empty at the FILE's current position.
-void InitMediaFileBuffer(MediaFileBuffer* io, FILE* file, unsigned char* data, uint32_t capacity);
-uint32_t MediaFileRead(void* io, void* destination, uint32_t count);
-void MediaFileSeek(void* io, int32_t offset, int origin);
-uint32_t MediaFileTell(void* io);
-
 // Opens `path` for reading when it names a regular file; null for anything
 // else (missing, locked, a directory, a device such as COM1, a pipe), since a
 // read from a device or a pipe may wait for ever. `size`, when given, gets the

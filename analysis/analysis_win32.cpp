@@ -1,3 +1,4 @@
+// The analysis run's Win32 side: the Open dialog, the pending flag and the message pump.
 #include "analysis/analysis_win32.h"
 
 #include <commdlg.h>

@@ -1,4 +1,5 @@
-// The analysis run's Win32 side and the run driver.
+// The analysis run's Win32 side: the Open dialog, the pending flag, the wait
+// dialog's showing and the message pump around the portable measurement.
 #ifndef KOV_ANALYSIS_ANALYSIS_WIN32_H
 #define KOV_ANALYSIS_ANALYSIS_WIN32_H
 
@@ -13,7 +14,8 @@ const int OPEN_FILE_PATH_SIZE = 780;
 // The Open dialog's file buffer; never cleared, so the dialog starts at the
 // last chosen path.
 extern char OpenFilePath[OPEN_FILE_PATH_SIZE];
-// The wait dialog of the current run; created and destroyed by RunAnalysis.
+// The wait dialog of the current run, shown once a file is known; the run
+// driver creates and destroys it.
 extern HWND WaitDialog;
 
 // Nonzero when the user picked a file (now in OpenFilePath).
@@ -25,8 +27,5 @@ AnalysisResult AnalyzeFile(HWND main_window, const char* path, AnalysisDetails* 
 // Dispatches every pending message; returns 0 when it took a quit request
 // from the queue (it is posted again, so the message loop still sees it).
 int PumpPendingMessages(void* context);
-
-// The run driver: wait dialog around AnalyzeFile, then chart or message box.
-void RunAnalysis(HWND main_window, const char* path);
 
 #endif

@@ -1,3 +1,4 @@
+// Each result's message and name, and the pieces the ending texts are made of.
 #include "analysis/result_messages.h"
 
 #include <cinttypes>

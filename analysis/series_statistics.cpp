@@ -1,3 +1,4 @@
+// The series reduced to the legend's figures and the Video curve's points.
 #include "analysis/series_statistics.h"
 
 #include "analysis/analysis_run.h"

@@ -19,6 +19,17 @@ const int PLOT_BOTTOM_MARGIN = 68;
 const int GRID_COLUMN_SPACING = 70;  // also the time tick spacing
 const int GRID_ROW_SPACING = 27;
 const int VALUE_TICK_SPACING = 40;
+const int TICK_LENGTH = 5;  // out from the axis
+
+// Labels, placed from the client's edges as the plot's margins are.
+const int TIME_LABEL_TOP_MARGIN = 58;      // top of the time labels, above the client's bottom
+const int VALUE_LABEL_RIGHT = 100;         // right end of the value labels
+const int VALUE_LABEL_BOTTOM_MARGIN = 59;  // bottom of the "0" label, above the client's bottom
+const int TIME_UNIT_RIGHT_MARGIN = 54;     // centre of "(mm:ss)", left of the client's right edge
+const int TIME_UNIT_TOP_MARGIN = 76;       // top of "(mm:ss)", above the client's bottom
+const int VALUE_UNIT_BOTTOM = 40;          // bottom of "(kbps)", whose right end is the value axis
+const int LEGEND_TOP = 25;                 // top of the legend, centred over the plot
+const int LABEL_TEXT_SIZE = 160;
 
 const COLORREF GRID_COLOR = 0x00555555;
 const COLORREF INK_COLOR = 0x00FFFFFF;  // axes, tick marks and texts
@@ -142,6 +153,86 @@ void DrawLabel(HDC dc, int x, int y, const char* text) {
 
 HGDIOBJ SolidPen(int width, COLORREF color) { return CreatePen(PS_SOLID, width, color); }
 
+// How many tick intervals fit along each axis. The counts keep their fraction:
+// a partial interval gets no tick.
+struct TickIntervals {
+    double time;   // along the time axis
+    double value;  // up the value axis
+};
+
+TickIntervals TickIntervalsOf(const PlotGeometry& g) {
+    TickIntervals n;
+    n.time = g.plot_width / static_cast<double>(GRID_COLUMN_SPACING);
+    n.value = g.plot_height / static_cast<double>(VALUE_TICK_SPACING);
+    return n;
+}
+
+void DrawTicks(HDC dc, const PlotGeometry& g, const TickIntervals& n) {
+    ScopedSelection pen(dc, SolidPen(1, INK_COLOR), ScopedSelection::OWNED);
+    if (n.value >= 0) {
+        for (int k = 0; k <= n.value; ++k) {
+            const int y = g.bottom - VALUE_TICK_SPACING * k;
+            DrawLine(dc, PLOT_LEFT, y, PLOT_LEFT - TICK_LENGTH, y);
+        }
+    }
+    if (n.time >= 0) {
+        for (int k = 0; k <= n.time; ++k) {
+            const int x = PLOT_LEFT + GRID_COLUMN_SPACING * k;
+            DrawLine(dc, x, g.bottom, x, g.bottom + TICK_LENGTH);
+        }
+    }
+}
+
+// m:s under each time tick, then the unit.
+void DrawTimeLabels(HDC dc, const PlotGeometry& g, double intervals) {
+    SetTextAlign(dc, TA_CENTER | TA_TOP);
+    if (intervals >= 0) {
+        // Each label is the step added up k times, not k times the step; the
+        // two can differ in the last bit and so in the truncated second.
+        const double seconds_step = SeriesStatistics.last_start_ms / (intervals * 1000.0);
+        double t = 0.0;
+        char text[LABEL_TEXT_SIZE];
+        for (int k = 0; k <= intervals; ++k) {
+            const int s = LabelInteger(t);
+            std::snprintf(text, sizeof text, "%d:%d", s / 60, s % 60);
+            DrawLabel(dc, PLOT_LEFT + GRID_COLUMN_SPACING * k, g.height - TIME_LABEL_TOP_MARGIN, text);
+            t += seconds_step;
+        }
+    }
+    SetTextAlign(dc, TA_CENTER | TA_TOP);
+    DrawLabel(dc, g.width - TIME_UNIT_RIGHT_MARGIN, g.height - TIME_UNIT_TOP_MARGIN, "(mm:ss)");
+}
+
+// kbps beside each value tick, then the unit.
+void DrawValueLabels(HDC dc, const PlotGeometry& g, double intervals) {
+    SetTextColor(dc, INK_COLOR);
+    SetTextAlign(dc, TA_RIGHT | TA_BOTTOM);
+    if (intervals >= 0) {
+        const double kbps_step = SeriesStatistics.max_kbps / intervals;
+        double v = 0.0;
+        char text[LABEL_TEXT_SIZE];
+        for (int k = 0; k <= intervals; ++k) {
+            std::snprintf(text, sizeof text, "%d", LabelInteger(v));
+            DrawLabel(dc, VALUE_LABEL_RIGHT, g.height - VALUE_LABEL_BOTTOM_MARGIN - VALUE_TICK_SPACING * k, text);
+            v += kbps_step;
+        }
+    }
+    SetTextAlign(dc, TA_RIGHT | TA_BOTTOM);
+    DrawLabel(dc, PLOT_LEFT, VALUE_UNIT_BOTTOM, "(kbps)");
+}
+
+// The three figures above the plot.
+void DrawLegend(HDC dc, const PlotGeometry& g) {
+    SetTextColor(dc, INK_COLOR);
+    SetTextAlign(dc, TA_CENTER | TA_TOP);
+    char text[LABEL_TEXT_SIZE];
+    std::snprintf(text, sizeof text, "Max Time: %d s    Max Bitrate: %d kbps    Average Bitrate: %d kbps",
+                  static_cast<int>(SeriesStatistics.last_start_ms / 1000),
+                  static_cast<int32_t>(SeriesStatistics.max_kbps),
+                  static_cast<int32_t>(static_cast<uint32_t>(SeriesStatistics.average_kbps)));
+    DrawLabel(dc, PLOT_LEFT + g.plot_width / 2, LEGEND_TOP, text);
+}
+
 }  // namespace
 
 int FillBackground(HDC dc, COLORREF color, const RECT* rect) {
@@ -224,68 +315,15 @@ int DrawCurves(HDC dc, const RECT* rect) {
 
 int DrawTicksAndLabels(HDC dc, const RECT* rect) {
     const PlotGeometry g = GeometryOf(rect);
-    // Interval counts keep their fraction: a partial interval gets no tick.
-    const double nx = g.plot_width / static_cast<double>(GRID_COLUMN_SPACING);
-    const double ny = g.plot_height / static_cast<double>(VALUE_TICK_SPACING);
-    {
-        ScopedSelection pen(dc, SolidPen(1, INK_COLOR), ScopedSelection::OWNED);
-        if (ny >= 0) {
-            for (int k = 0; k <= ny; ++k) {
-                const int y = g.bottom - VALUE_TICK_SPACING * k;
-                DrawLine(dc, PLOT_LEFT, y, PLOT_LEFT - 5, y);
-            }
-        }
-        if (nx >= 0) {
-            for (int k = 0; k <= nx; ++k) {
-                const int x = PLOT_LEFT + GRID_COLUMN_SPACING * k;
-                DrawLine(dc, x, g.bottom, x, g.bottom + 5);
-            }
-        }
-    }
+    const TickIntervals intervals = TickIntervalsOf(g);
+    DrawTicks(dc, g, intervals);
 
+    // One font and ink for every label; the stock font is selected back out.
     ScopedSelection font(dc, GetStockObject(SYSTEM_FIXED_FONT), ScopedSelection::STOCK);
     SetBkMode(dc, TRANSPARENT);
     SetTextColor(dc, INK_COLOR);
-    char text[160];
-
-    SetTextAlign(dc, TA_CENTER | TA_TOP);
-    if (nx >= 0) {
-        // Each label is the step added up k times, not k times the step; the
-        // two can differ in the last bit and so in the truncated second.
-        const double seconds_step = SeriesStatistics.last_start_ms / (nx * 1000.0);
-        double t = 0.0;
-        for (int k = 0; k <= nx; ++k) {
-            const int s = LabelInteger(t);
-            std::snprintf(text, sizeof text, "%d:%d", s / 60, s % 60);
-            DrawLabel(dc, PLOT_LEFT + GRID_COLUMN_SPACING * k, g.height - 58, text);
-            t += seconds_step;
-        }
-    }
-
-    SetTextAlign(dc, TA_CENTER | TA_TOP);
-    DrawLabel(dc, g.width - 54, g.height - 76, "(mm:ss)");
-
-    SetTextColor(dc, INK_COLOR);
-    SetTextAlign(dc, TA_RIGHT | TA_BOTTOM);
-    if (ny >= 0) {
-        const double kbps_step = SeriesStatistics.max_kbps / ny;
-        double v = 0.0;
-        for (int k = 0; k <= ny; ++k) {
-            std::snprintf(text, sizeof text, "%d", LabelInteger(v));
-            DrawLabel(dc, 100, g.height - 59 - VALUE_TICK_SPACING * k, text);
-            v += kbps_step;
-        }
-    }
-
-    SetTextAlign(dc, TA_RIGHT | TA_BOTTOM);
-    DrawLabel(dc, PLOT_LEFT, 40, "(kbps)");
-
-    SetTextColor(dc, INK_COLOR);
-    SetTextAlign(dc, TA_CENTER | TA_TOP);
-    std::snprintf(text, sizeof text, "Max Time: %d s    Max Bitrate: %d kbps    Average Bitrate: %d kbps",
-                  static_cast<int>(SeriesStatistics.last_start_ms / 1000),
-                  static_cast<int32_t>(SeriesStatistics.max_kbps),
-                  static_cast<int32_t>(static_cast<uint32_t>(SeriesStatistics.average_kbps)));
-    DrawLabel(dc, PLOT_LEFT + g.plot_width / 2, 25, text);
+    DrawTimeLabels(dc, g, intervals.time);
+    DrawValueLabels(dc, g, intervals.value);
+    DrawLegend(dc, g);
     return 1;
 }

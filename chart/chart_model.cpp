@@ -1,3 +1,4 @@
+// The curve slots, their reset and the Audio and Video creation settings.
 #include "chart/chart_model.h"
 
 ChartCurve ChartCurves[CURVE_SLOT_COUNT];

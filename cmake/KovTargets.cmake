@@ -27,28 +27,53 @@ function(kov_glob out dir)
   set(${out} "${files}" PARENT_SCOPE)
 endfunction()
 
-# kov_library(<name> <sources...>): a static library of our own code, created
-# only when there is at least one source, so a folder can start out empty.
+# kov_library(<name> <sources...>): a static library of our own code.
 function(kov_library name)
-  if(NOT ARGN)
-    return()
-  endif()
   add_library(${name} STATIC ${ARGN})
   target_include_directories(${name} PUBLIC "${PROJECT_SOURCE_DIR}")
   kov_warnings(${name})
 endfunction()
 
-# kov_link_if_present(<target> <PUBLIC|PRIVATE> <libs...> [SYSTEM <names...>]):
-# links those of <libs> that exist as targets (a module without sources yet
-# has none) and every plain system library named after SYSTEM.
-function(kov_link_if_present target scope)
-  cmake_parse_arguments(ARG "" "" "SYSTEM" ${ARGN})
-  foreach(lib IN LISTS ARG_UNPARSED_ARGUMENTS)
-    if(TARGET ${lib})
-      target_link_libraries(${target} ${scope} ${lib})
-    endif()
-  endforeach()
-  if(ARG_SYSTEM)
-    target_link_libraries(${target} ${scope} ${ARG_SYSTEM})
+# The system libraries our targets link by name. Any other name that a target
+# of ours links must be a target: kov_check_links() stops the configure step
+# on one that is not, where a misspelt target would otherwise reach the linker
+# as -l<name>.
+set(KOV_SYSTEM_LIBRARIES comdlg32 gdi32 shell32 user32 version)
+
+# kov_check_links(): checks every link of every target below the project's
+# folder. Called once, at the end of the top-level CMakeLists.txt, since a
+# folder may link a target that a later folder defines.
+function(kov_check_links)
+  set(dirs "${PROJECT_SOURCE_DIR}")
+  set(problems "")
+  while(dirs)
+    list(POP_FRONT dirs dir)
+    get_property(subdirs DIRECTORY "${dir}" PROPERTY SUBDIRECTORIES)
+    foreach(subdir IN LISTS subdirs)
+      # GoogleTest's folder lies outside the tree: its links are its own.
+      cmake_path(IS_PREFIX PROJECT_SOURCE_DIR "${subdir}" ours)
+      if(ours)
+        list(APPEND dirs "${subdir}")
+      endif()
+    endforeach()
+    get_property(targets DIRECTORY "${dir}" PROPERTY BUILDSYSTEM_TARGETS)
+    foreach(target IN LISTS targets)
+      get_target_property(links ${target} LINK_LIBRARIES)
+      get_target_property(interface_links ${target} INTERFACE_LINK_LIBRARIES)
+      foreach(lib IN LISTS links interface_links)
+        # A static library's private links reach its users as $<LINK_ONLY:...>;
+        # ::@ items mark links made from another folder.
+        string(REGEX REPLACE "^\\$<LINK_ONLY:([^$<>]+)>$" "\\1" lib "${lib}")
+        if(lib MATCHES "-NOTFOUND$|^::@|^\\$<" OR TARGET "${lib}" OR lib IN_LIST KOV_SYSTEM_LIBRARIES)
+          continue()
+        endif()
+        list(APPEND problems "${target} links \"${lib}\"")
+      endforeach()
+    endforeach()
+  endwhile()
+  if(problems)
+    list(REMOVE_DUPLICATES problems)
+    list(JOIN problems "\n  " text)
+    message(FATAL_ERROR "Not a target, nor a system library of KOV_SYSTEM_LIBRARIES:\n  ${text}")
   endif()
 endfunction()

@@ -6,9 +6,9 @@
 
 #include <cstring>
 
-#include "analysis/analysis_win32.h"
 #include "chart/chart_win32.h"
 #include "shell/resource.h"
+#include "shell/run_driver.h"
 
 HINSTANCE AppInstance = nullptr;
 char WindowTitle[WINDOW_TEXT_SIZE];

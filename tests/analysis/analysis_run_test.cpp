@@ -1,3 +1,4 @@
+// The packet loop over synthetic files: the windows it stores and how each run ends.
 #include "analysis/analysis_run.h"
 
 #include <gtest/gtest.h>

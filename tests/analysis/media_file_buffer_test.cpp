@@ -1,3 +1,4 @@
+// The run's buffered file callbacks, checked against plain stdio.
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -5,7 +6,7 @@
 #include <random>
 #include <vector>
 
-#include "analysis/analysis_run.h"
+#include "analysis/media_file_buffer.h"
 #include "tests/support/rm_test_io.h"
 
 using namespace rmtest;

@@ -18,7 +18,8 @@ import sys
 import tempfile
 import time
 
-REALVIDEO = ("video/x-pn-realvideo", "video/x-pn-realvideo-encrypted")
+from sample_windows import expected_windows, packets_of, table, video_stream, windows_of
+
 failures = []
 
 
@@ -47,47 +48,6 @@ def run(rmrate, *args, timeout=None):
         # A Windows console program writes its lines in text mode: CR LF.
         out, err = out.replace("\r\n", "\n"), err.replace("\r\n", "\n")
     return code, out, err
-
-
-def table(path):
-    """Rows of a samples/*.txt list, comments dropped."""
-    with open(path) as f:
-        return [line.split() for line in f if line.strip() and not line.startswith("#")]
-
-
-def packets_of(stem):
-    """(stream, timestamp, size, header offset) of each packet, in file order."""
-    return [(int(r[0]), int(r[1]), int(r[3]), int(r[4]) - 12) for r in table(stem + ".packets.txt")]
-
-
-def video_stream(stem):
-    videos = [int(row[0]) for row in table(stem + ".streams.txt") if row[1] in REALVIDEO]
-    return min(videos) if videos else None
-
-
-def windows_of(timeline):
-    """The series the run stores from the measured stream's (timestamp, size) list."""
-    start, total, windows = 0, 0, []
-    for timestamp, size in timeline:
-        total += size
-        distance = (timestamp - start) & 0xFFFFFFFF
-        if distance <= 1000:
-            continue
-        if not windows and distance > 10000:
-            break
-        if windows and distance > 2000:
-            return "ANALYSIS_FRAME_GAP", windows
-        windows.append([start, min(total * 8 // distance, 0xFFFFFFFF)])
-        start, total = timestamp, 0
-    return "ANALYSIS_OK", windows
-
-
-def expected_windows(stem):
-    """The series the run must store, from the sample's stream and packet lists."""
-    stream = video_stream(stem)
-    if stream is None:
-        return "ANALYSIS_NO_VIDEO", []
-    return windows_of([(t, n) for s, t, n, _ in packets_of(stem) if s == stream])
 
 
 def expected_cut(stem, cut):

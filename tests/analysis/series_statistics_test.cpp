@@ -1,3 +1,4 @@
+// The legend's figures and the Video curve's points from known series.
 #include "analysis/series_statistics.h"
 
 #include <gtest/gtest.h>

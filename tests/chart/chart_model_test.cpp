@@ -1,3 +1,4 @@
+// The curve slots' reset and the creation settings of Audio and Video.
 #include "chart/chart_model.h"
 
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// The chart tests' canvas, GDI object counter, chart set-up and test window.
 #include "chart_test_support_win32.h"
 
 #include <cstring>
@@ -296,7 +297,7 @@ namespace {
 
 const char* const TEST_WINDOW_CLASS = "KovChartTestWindow";
 
-LRESULT CALLBACK ChartTestWindowProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
+LRESULT CALLBACK TestWindowProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
     switch (message) {
     case WM_CREATE:
         InitChart(window);
@@ -331,7 +332,7 @@ void RegisterTestClass() {
     }
     WNDCLASSA window_class;
     std::memset(&window_class, 0, sizeof window_class);
-    window_class.lpfnWndProc = ChartTestWindowProc;
+    window_class.lpfnWndProc = TestWindowProc;
     window_class.hInstance = GetModuleHandleA(nullptr);
     window_class.hCursor = LoadCursor(nullptr, IDC_ARROW);
     window_class.lpszClassName = TEST_WINDOW_CLASS;

@@ -31,6 +31,9 @@ import urllib.parse
 
 from PIL import Image
 
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), os.pardir, "analysis"))
+import sample_windows  # noqa: E402
+
 BACKGROUND = (74, 74, 74)
 GRID = (85, 85, 85)
 WHITE = (255, 255, 255)
@@ -42,40 +45,35 @@ PLOT_TOP = 50
 RIGHT_MARGIN = 94
 BOTTOM_MARGIN = 68
 GRID_ROW_STEP = 27
-SERIES_SIZE = 20000
 
 
 # ---------------------------------------------------------------- the display
 
-def main_window_of(pid):
-    """The viewable X window of the Wine process with a title, or None."""
+def largest_window(search, smallest=0):
+    """(window, geometry) of the largest viewable X window that xdotool's
+    search finds and that is wider and taller than smallest, or None."""
     try:
-        out = subprocess.run(["xdotool", "search", "--onlyvisible", "--pid", str(pid)],
+        out = subprocess.run(["xdotool", "search", "--onlyvisible", *search],
                              capture_output=True, text=True, timeout=10).stdout
     except subprocess.TimeoutExpired:
         return None
     best = None
     for line in out.split():
         geometry = window_geometry(int(line))
-        if geometry and geometry[2] > 100 and geometry[3] > 100:
+        if geometry and geometry[2] > smallest and geometry[3] > smallest:
             if best is None or geometry[2] * geometry[3] > best[1][2] * best[1][3]:
                 best = (int(line), geometry)
     return best
 
 
+def main_window_of(pid):
+    """The main window of the Wine process: its largest, of more than 100 x 100 pixels."""
+    return largest_window(["--pid", str(pid)], smallest=100)
+
+
 def window_titled(title):
-    """The largest viewable X window with exactly this title, as main_window_of."""
-    try:
-        out = subprocess.run(["xdotool", "search", "--onlyvisible", "--name", "^%s$" % title],
-                             capture_output=True, text=True, timeout=10).stdout
-    except subprocess.TimeoutExpired:
-        return None
-    best = None
-    for line in out.split():
-        geometry = window_geometry(int(line))
-        if geometry and (best is None or geometry[2] * geometry[3] > best[1][2] * best[1][3]):
-            best = (int(line), geometry)
-    return best
+    """The largest viewable X window with exactly this title."""
+    return largest_window(["--name", "^%s$" % title])
 
 
 def visible_titles():
@@ -266,51 +264,13 @@ def drop_file(window, geometry, path, timeout=30):
 
 # ---------------------------------------------------------------- what the chart must show
 
-def read_packets(packets_path):
-    """(stream, timestamp, payload size) of every packet, in file order, and
-    the index of the first RealVideo stream (from the .streams.txt beside it)."""
-    packets = []
-    with open(packets_path) as f:
-        for line in f:
-            if line.startswith("#") or not line.strip():
-                continue
-            fields = line.split()
-            packets.append((int(fields[0]), int(fields[1]), int(fields[3])))
-    streams_path = packets_path.replace(".packets.txt", ".streams.txt")
-    video = None
-    with open(streams_path) as f:
-        for line in f:
-            if line.startswith("#") or not line.strip():
-                continue
-            fields = line.split()
-            if fields[1] in ("video/x-pn-realvideo", "video/x-pn-realvideo-encrypted"):
-                video = int(fields[0])
-                break
-    if video is None:
-        raise RuntimeError("no RealVideo stream in " + streams_path)
-    return packets, video
-
-
-def expected_series(packets, video):
-    """The windows a run stores: {start_ms, kbps} closed by packets more than
-    1000 ms after the window start."""
-    start, total, windows = 0, 0, []
-    for stream, timestamp, size in packets:
-        if stream != video:
-            continue
-        total += size
-        distance = (timestamp - start) & 0xFFFFFFFF
-        if distance <= 1000:
-            continue
-        if not windows and distance > 10000:
-            break
-        if windows and distance > 2000:
-            break
-        if len(windows) == SERIES_SIZE - 1:
-            break
-        windows.append((start, min(total * 8 // distance, 0xFFFFFFFF)))
-        total, start = 0, timestamp
-    return windows or [(0, 0)]
+def expected_series(packets_path):
+    """The windows a run stores for the sample whose packet list this is (the
+    .streams.txt beside it names its streams); one empty window when none."""
+    stem = packets_path[: -len(".packets.txt")]
+    if sample_windows.video_stream(stem) is None:
+        raise RuntimeError("no RealVideo stream in %s.streams.txt" % stem)
+    return sample_windows.expected_windows(stem)[1] or [(0, 0)]
 
 
 def read_windows_csv(csv_path):
@@ -502,7 +462,7 @@ def finder(args):
 def wait_chart(args):
     chart = None
     if args.packets:
-        chart = expected_chart(expected_series(*read_packets(args.packets)))
+        chart = expected_chart(expected_series(args.packets))
     elif args.windows:
         chart = expected_chart(read_windows_csv(args.windows))
     problems = wait_for_chart(finder(args), chart, args.timeout, args.out)

@@ -5,7 +5,6 @@
 
 #include <cmath>
 #include <cstring>
-#include <memory>
 #include <string>
 
 #include "analysis/analysis_run.h"
@@ -14,6 +13,7 @@
 #include "chart/chart_model.h"
 #include "chart/chart_win32.h"
 #include "shell/resource.h"
+#include "shell/run_driver.h"
 #include "shell/shell.h"
 #include "shell_test_support_win32.h"
 #include "tests/chart/chart_test_support_win32.h"
@@ -21,8 +21,6 @@
 using namespace shell_test;
 
 namespace {
-
-const COLORREF CHART_BACKGROUND = 0x004A4A4A;
 
 // ---------------------------------------------------------------- command line
 
@@ -83,31 +81,16 @@ TEST(CommandLineTest, LongPathIsCutToTheBuffer) {
     }
 }
 
-class MainWindowTest : public testing::Test {
+class MainWindowTest : public MainWindowFixture {
 protected:
-    void SetUp() override {
-        window_.reset(new MainWindow(SW_SHOWNORMAL));
-        ASSERT_NE(nullptr, hwnd());
-    }
-    void TearDown() override { window_.reset(); }
-
-    HWND hwnd() const { return window_->hwnd(); }
-    RECT Client() const {
-        RECT client = {0, 0, 0, 0};
-        GetClientRect(hwnd(), &client);
-        return client;
-    }
     bool ChartDrawn() const {
         // The value axis at x = 110 and the background of the right margin.
-        return BackBufferPixel(110, 60) == 0x00FFFFFF && BackBufferPixel(Client().right - 20, 60) == CHART_BACKGROUND;
+        return BackBufferPixel(110, 60) == AXIS_WHITE && MarginPixel() == CHART_BACKGROUND;
     }
     void ClearChart() {
-        const RECT client = Client();
-        FillBackground(BackBufferDC, RGB(1, 2, 3), &client);
+        MarkBackBuffer();
         for (BitrateSample& sample : BitrateSeries) sample = {0, 0};
     }
-
-    std::unique_ptr<MainWindow> window_;
 };
 
 TEST_F(MainWindowTest, CreationPostsTheStartMessageOnlyForAPath) {
@@ -410,10 +393,7 @@ BOOL CALLBACK FindWindowOfProcess(HWND window, LPARAM lparam) {
 
 TEST(KovExeTest, ExitAndClosingEndTheProcessWithExitCodeZero) {
     // The command line holds no '/', so KOV starts without an analysis.
-    std::string program = KOV_EXE_PATH;
-    for (char& c : program) {
-        if (c == '/') c = '\\';
-    }
+    const std::string program = KovExePath();
     struct Case {
         const char* name;
         UINT message;

@@ -193,7 +193,7 @@ def kov_window():
 
 
 def expect_chart(packets, what, shot):
-    chart = kov_screen.expected_chart(kov_screen.expected_series(*kov_screen.read_packets(packets)))
+    chart = kov_screen.expected_chart(kov_screen.expected_series(packets))
     problems = kov_screen.wait_for_chart(kov_window, chart, 120, shot)
     if problems:
         raise Failed("%s: the chart of the sample did not show (%s); screen in %s"

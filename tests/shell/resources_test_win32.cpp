@@ -12,20 +12,15 @@
 #include <vector>
 
 #include "shell/resource.h"
+#include "shell_test_support_win32.h"
+
+using shell_test::KovExePath;
 
 namespace {
 
 const WORD LANGUAGE_2052 = MAKELANGID(LANG_CHINESE, SUBLANG_CHINESE_SIMPLIFIED);
 
 HMODULE Self() { return GetModuleHandleA(nullptr); }
-
-std::string KovExePath() {
-    std::string path = KOV_EXE_PATH;
-    for (char& c : path) {
-        if (c == '/') c = '\\';
-    }
-    return path;
-}
 
 std::vector<BYTE> RawResource(HMODULE module, LPCSTR type, int id) {
     HRSRC found = FindResourceA(module, MAKEINTRESOURCEA(id), type);

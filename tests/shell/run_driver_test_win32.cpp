@@ -10,10 +10,10 @@
 #include <vector>
 
 #include "analysis/analysis_win32.h"
-#include "analysis/run_driver_win32.h"
 #include "analysis/series_statistics.h"
 #include "chart/chart_win32.h"
 #include "shell/resource.h"
+#include "shell/run_driver.h"
 #include "shell/shell.h"
 #include "shell_test_support_win32.h"
 #include "tests/support/rm_test_io.h"
@@ -24,10 +24,6 @@ using namespace shell_test;
 
 namespace {
 
-// A colour no drawing step uses: still there afterwards means nothing was drawn.
-const COLORREF MARKER = RGB(1, 2, 3);
-const COLORREF CHART_BACKGROUND = 0x004A4A4A;
-const COLORREF AXIS_WHITE = 0x00FFFFFF;
 const uint32_t STATISTICS_SENTINEL = 777777;
 
 // The icon a message box shows, or null.
@@ -67,39 +63,43 @@ Bytes TruncatedFile() {
     return bytes;
 }
 
-class RunDriverTest : public testing::Test {
+class RunDriverTest : public MainWindowFixture {
 protected:
+    // Hidden unless a test needs it shown: under Wine without a window
+    // manager, hiding a shown window costs a two-second wait.
+    RunDriverTest() : MainWindowFixture(SW_HIDE) {}
+
     void SetUp() override {
-        // Hidden unless a test needs it shown: under Wine without a window
-        // manager, hiding a shown window costs a two-second wait.
-        window_.reset(new MainWindow(SW_HIDE));
-        ASSERT_NE(nullptr, hwnd());
+        MainWindowFixture::SetUp();
+        if (HasFatalFailure()) return;
         ClearMarks();
     }
-    void TearDown() override { window_.reset(); }
 
-    HWND hwnd() const { return window_->hwnd(); }
-
-    RECT Client() const {
-        RECT client = {0, 0, 0, 0};
-        GetClientRect(hwnd(), &client);
-        return client;
-    }
-
-    // Paints the back buffer with MARKER and poisons the figures, so a test
-    // can tell whether statistics and redraw ran.
+    // Marks the back buffer and poisons the figures, so a test can tell
+    // whether statistics and redraw ran.
     void ClearMarks() {
-        const RECT client = Client();
-        FillBackground(BackBufferDC, MARKER, &client);
+        MarkBackBuffer();
         SeriesStatistics.max_kbps = STATISTICS_SENTINEL;
     }
 
-    // A pixel of the right margin: the chart background after a redraw.
-    COLORREF MarginPixel() const { return BackBufferPixel(Client().right - 20, 60); }
     bool Redrawn() const { return MarginPixel() == CHART_BACKGROUND; }
     bool NotDrawn() const { return MarginPixel() == MARKER; }
 
-    std::unique_ptr<MainWindow> window_;
+    // A box a run showed, its icon, and whether the chart lay under it.
+    struct RunBox {
+        SeenDialog dialog;
+        HICON icon;
+        bool chart_under_box;
+    };
+
+    // Runs the file through the driver; the boxes it showed, in order.
+    std::vector<RunBox> RunWatched(const std::string& path) {
+        std::vector<RunBox> boxes;
+        DialogWatcher watcher;
+        watcher.OnDialog([&](const SeenDialog& box) { boxes.push_back({box, IconOf(box.window), Redrawn()}); });
+        RunAnalysis(hwnd(), path.c_str());
+        return boxes;
+    }
 };
 
 // Every result, straight through the reporting step, with the series of a
@@ -339,41 +339,25 @@ TEST_F(RunDriverTest, DamagedSampleShowsWhereItBreaksAfterItsChart) {
     std::fclose(sample);
     TempFile file(bytes);
 
-    DialogWatcher watcher;
-    bool chart_under_box = false;
-    HICON icon = nullptr;
-    watcher.OnDialog([&](const SeenDialog& box) {
-        chart_under_box = Redrawn();
-        icon = IconOf(box.window);
-    });
-    RunAnalysis(hwnd(), file.path.c_str());
-
-    ASSERT_EQ(1u, watcher.Seen().size());
-    EXPECT_EQ("Damaged file", watcher.Seen()[0].caption);
+    const std::vector<RunBox> boxes = RunWatched(file.path);
+    ASSERT_EQ(1u, boxes.size());
+    EXPECT_EQ("Damaged file", boxes[0].dialog.caption);
     EXPECT_EQ("The file is damaged after 0:17 (byte 203,804). The chart shows the video up to there.",
-              watcher.Seen()[0].text);
-    EXPECT_EQ(LoadIconA(nullptr, IDI_WARNING), icon);
-    EXPECT_TRUE(chart_under_box);
+              boxes[0].dialog.text);
+    EXPECT_EQ(LoadIconA(nullptr, IDI_WARNING), boxes[0].icon);
+    EXPECT_TRUE(boxes[0].chart_under_box);
     // The chart holds the 16 windows closed before the cut.
     EXPECT_EQ(16250u, SeriesStatistics.last_start_ms);
 }
 
 TEST_F(RunDriverTest, LongVideoSaysHowMuchTheChartShows) {
     TempFile file(LongFile());
-    DialogWatcher watcher;
-    bool chart_under_box = false;
-    HICON icon = nullptr;
-    watcher.OnDialog([&](const SeenDialog& box) {
-        chart_under_box = Redrawn();
-        icon = IconOf(box.window);
-    });
-    RunAnalysis(hwnd(), file.path.c_str());
-
-    ASSERT_EQ(1u, watcher.Seen().size());
-    EXPECT_EQ("Long video", watcher.Seen()[0].caption);
-    EXPECT_EQ("The video is longer than KOV can chart; the chart shows its first 5 h 33 min.", watcher.Seen()[0].text);
-    EXPECT_EQ(LoadIconA(nullptr, IDI_INFORMATION), icon);
-    EXPECT_TRUE(chart_under_box);
+    const std::vector<RunBox> boxes = RunWatched(file.path);
+    ASSERT_EQ(1u, boxes.size());
+    EXPECT_EQ("Long video", boxes[0].dialog.caption);
+    EXPECT_EQ("The video is longer than KOV can chart; the chart shows its first 5 h 33 min.", boxes[0].dialog.text);
+    EXPECT_EQ(LoadIconA(nullptr, IDI_INFORMATION), boxes[0].icon);
+    EXPECT_TRUE(boxes[0].chart_under_box);
     EXPECT_EQ(19998u * 1001u, SeriesStatistics.last_start_ms);
 }
 

@@ -1,3 +1,4 @@
+// The shell tests' dialog watcher, main window, probe window and drops.
 #include "shell_test_support_win32.h"
 
 #include <shellapi.h>
@@ -184,6 +185,26 @@ MainWindow::~MainWindow() {
     DrainMessages();
 }
 
+void MainWindowFixture::SetUp() {
+    window_.reset(new MainWindow(show_command_));
+    ASSERT_NE(nullptr, hwnd());
+}
+
+void MainWindowFixture::TearDown() { window_.reset(); }
+
+RECT MainWindowFixture::Client() const {
+    RECT client = {0, 0, 0, 0};
+    GetClientRect(hwnd(), &client);
+    return client;
+}
+
+void MainWindowFixture::MarkBackBuffer() {
+    const RECT client = Client();
+    FillBackground(BackBufferDC, MARKER, &client);
+}
+
+COLORREF MainWindowFixture::MarginPixel() const { return BackBufferPixel(Client().right - 20, 60); }
+
 // ---------------------------------------------------------------- ProbeWindow
 
 namespace {
@@ -270,6 +291,14 @@ HDROP MakeDrop(const std::vector<std::string>& paths, bool wide) {
 bool DropStillAllocated(HDROP drop) { return GlobalSize(static_cast<HGLOBAL>(drop)) != 0; }
 
 std::string SamplePath(const char* name) { return std::string(KOV_SOURCE_DIR) + "/samples/" + name; }
+
+std::string KovExePath() {
+    std::string path = KOV_EXE_PATH;
+    for (char& c : path) {
+        if (c == '/') c = '\\';
+    }
+    return path;
+}
 
 COLORREF BackBufferPixel(int x, int y) {
     GdiFlush();

@@ -1,16 +1,25 @@
-// Shared helpers of the shell's Windows tests: the real main window, a
-// watcher that reads and dismisses dialogs while they run modally, a probe
-// window whose messages the analysis pump delivers mid-run, and drops.
+// Shared helpers of the shell's Windows tests: the real main window and the
+// fixture around it, a watcher that reads and dismisses dialogs while they run
+// modally, a probe window whose messages the analysis pump delivers mid-run,
+// and drops.
 #ifndef KOV_TESTS_SHELL_SHELL_TEST_SUPPORT_WIN32_H
 #define KOV_TESTS_SHELL_SHELL_TEST_SUPPORT_WIN32_H
 
 #include <windows.h>
 
+#include <gtest/gtest.h>
+
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
 namespace shell_test {
+
+// A colour no drawing step uses: still there afterwards means nothing was drawn.
+const COLORREF MARKER = RGB(1, 2, 3);
+const COLORREF CHART_BACKGROUND = 0x004A4A4A;
+const COLORREF AXIS_WHITE = 0x00FFFFFF;
 
 // One dialog the watcher found: a message box, the About box, the Open dialog.
 struct SeenDialog {
@@ -62,6 +71,26 @@ private:
 // Dispatches every pending message, and drops a pending quit request.
 void DrainMessages();
 
+// A fresh main window for each test, and what the tests read of it.
+class MainWindowFixture : public testing::Test {
+protected:
+    explicit MainWindowFixture(int show_command = SW_SHOWNORMAL) : show_command_(show_command) {}
+    void SetUp() override;
+    void TearDown() override;
+
+    HWND hwnd() const { return window_->hwnd(); }
+    RECT Client() const;
+    // Paints the whole back buffer with MARKER.
+    void MarkBackBuffer();
+    // A pixel of the right margin: the chart background after a redraw.
+    COLORREF MarginPixel() const;
+
+    std::unique_ptr<MainWindow> window_;
+
+private:
+    int show_command_;
+};
+
 // A hidden window whose handler runs when the given message is dispatched;
 // post to it before a run and the run's pump delivers it mid-run.
 class ProbeWindow {
@@ -86,6 +115,9 @@ bool DropStillAllocated(HDROP drop);
 
 // The path of a file in samples/, as the analysis opens it.
 std::string SamplePath(const char* name);
+
+// KOV.EXE of this build, with Windows' backslashes.
+std::string KovExePath();
 
 // COLORREF of a back buffer pixel.
 COLORREF BackBufferPixel(int x, int y);

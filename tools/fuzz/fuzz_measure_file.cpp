@@ -21,12 +21,12 @@ namespace {
 int keep_going(void*) { return 1; }
 
 // The in-memory file, made once per process; -1 when it could not be made.
-int input_fd() {
+int InputDescriptor() {
     static const int fd = memfd_create("kov_fuzz_measure", 0);
     return fd;
 }
 
-bool write_input(int fd, const uint8_t* data, size_t size) {
+bool WriteInput(int fd, const uint8_t* data, size_t size) {
     if (ftruncate(fd, 0) != 0) {
         return false;
     }
@@ -44,8 +44,8 @@ bool write_input(int fd, const uint8_t* data, size_t size) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    const int fd = input_fd();
-    if (fd < 0 || !write_input(fd, data, size)) {
+    const int fd = InputDescriptor();
+    if (fd < 0 || !WriteInput(fd, data, size)) {
         // Measuring nothing would pass every input: stop instead.
         std::perror("fuzz_measure_file: in-memory input file");
         std::abort();

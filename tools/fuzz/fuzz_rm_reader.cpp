@@ -12,22 +12,22 @@ namespace {
 // Reading every stream separately re-reads the file; a handful of selectors
 // covers the skipping paths without making a file with thousands of streams
 // slow to fuzz.
-const uint32_t kMaxSelectorsTried = 4;
+const uint32_t MAX_SELECTORS_TRIED = 4;
 // The reader always moves forward, so a file of n bytes yields at most n / 12
 // packets; the bound only guards the fuzzer against a reader bug that loops.
-const size_t kBytesPerPacket = 12;
+const size_t BYTES_PER_PACKET = 12;
 
 void ignore_error(void*, rm_result, const char*) {}
 
 FILE* file_over(const uint8_t* data, size_t size) { return fmemopen(const_cast<uint8_t*>(data), size, "rb"); }
 
 // Every packet for `selector`; how many, and the result that ended them.
-size_t read_packets(rm_reader* reader, int32_t selector, size_t size, rm_result* end) {
+size_t ReadPackets(rm_reader* reader, int32_t selector, size_t size, rm_result* end) {
     rm_packet* packet = nullptr;
     size_t packets = 0;
     while ((*end = rm_reader_next_packet(reader, &packet, selector)) == RM_OK) {
         rm_reader_release_packet(reader, &packet);
-        if (++packets > size / kBytesPerPacket + 1) {
+        if (++packets > size / BYTES_PER_PACKET + 1) {
             __builtin_trap();  // no forward progress: a reader bug
         }
     }
@@ -38,7 +38,7 @@ size_t read_packets(rm_reader* reader, int32_t selector, size_t size, rm_result*
 // One pass as the analysis makes it (and, for every stream at once, a
 // second load through the same handle): probe, new, attach, load, fetch every
 // stream header, read every packet for `selector`, release, delete.
-void read_once(const uint8_t* data, size_t size, int32_t selector, uint32_t* stream_count) {
+void ReadOnce(const uint8_t* data, size_t size, int32_t selector, uint32_t* stream_count) {
     FILE* file = file_over(data, size);
     if (!file) {
         return;
@@ -61,7 +61,7 @@ void read_once(const uint8_t* data, size_t size, int32_t selector, uint32_t* str
             }
         }
         rm_result end = RM_OK;
-        const size_t packets = read_packets(reader, selector, size, &end);
+        const size_t packets = ReadPackets(reader, selector, size, &end);
         // The same handle loaded again must read the same file the same way:
         // nothing of the first load may shape the second or leak.
         if (selector == -1) {
@@ -69,7 +69,7 @@ void read_once(const uint8_t* data, size_t size, int32_t selector, uint32_t* str
                 __builtin_trap();
             }
             rm_result again = RM_OK;
-            if (read_packets(reader, selector, size, &again) != packets || again != end) {
+            if (ReadPackets(reader, selector, size, &again) != packets || again != end) {
                 __builtin_trap();
             }
         }
@@ -86,9 +86,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     rm_reader_probe(data, static_cast<uint32_t>(size < 16 ? size : 16));
     uint32_t stream_count = 0;
-    read_once(data, size, -1, &stream_count);
-    for (uint32_t i = 0; i <= stream_count && i < kMaxSelectorsTried; ++i) {
-        read_once(data, size, static_cast<int32_t>(i), nullptr);
+    ReadOnce(data, size, -1, &stream_count);
+    for (uint32_t i = 0; i <= stream_count && i < MAX_SELECTORS_TRIED; ++i) {
+        ReadOnce(data, size, static_cast<int32_t>(i), nullptr);
     }
     return 0;
 }

@@ -11,7 +11,7 @@ using namespace rmtest;
 
 namespace {
 
-bool write_seed(const std::string& directory, const std::string& name, const Bytes& bytes) {
+bool WriteSeed(const std::string& directory, const std::string& name, const Bytes& bytes) {
     const std::string path = directory + "/" + name;
     FILE* file = std::fopen(path.c_str(), "wb");
     if (!file) {
@@ -22,7 +22,7 @@ bool write_seed(const std::string& directory, const std::string& name, const Byt
     return std::fclose(file) == 0 && ok;
 }
 
-std::vector<Packet> interleaved(int count) {
+std::vector<Packet> Interleaved(int count) {
     std::vector<Packet> packets;
     for (int i = 0; i < count; ++i) {
         packets.push_back(make_packet(0, uint32_t(i) * 100, 40 + uint32_t(i % 7) * 10, i % 5 == 0));
@@ -41,11 +41,11 @@ int main(int argc, char** argv) {
     const std::string dir = argv[1];
     bool ok = true;
 
-    ok &= write_seed(dir, "video.rm",
-                     video_file({make_packet(0, 0, 50, true), make_packet(0, 0, 30), make_packet(0, 1100, 60),
-                                 make_packet(0, 2300, 70, true)}));
-    ok &= write_seed(dir, "video_audio.rm",
-                     simple_file({video_mdpr(0, 300000, 450000), audio_mdpr(1, 8000, 8000)}, interleaved(12), 1));
+    ok &= WriteSeed(dir, "video.rm",
+                    video_file({make_packet(0, 0, 50, true), make_packet(0, 0, 30), make_packet(0, 1100, 60),
+                                make_packet(0, 2300, 70, true)}));
+    ok &= WriteSeed(dir, "video_audio.rm",
+                    simple_file({video_mdpr(0, 300000, 450000), audio_mdpr(1, 8000, 8000)}, Interleaved(12), 1));
 
     ContChunk cont;
     cont.title = "title";
@@ -76,21 +76,21 @@ int main(int argc, char** argv) {
         .packet(make_packet(0, 10, 10))
         .packet(make_packet(3, 20, 10))
         .indx(3);
-    ok &= write_seed(dir, "surestream.rm", surestream.bytes());
+    ok &= WriteSeed(dir, "surestream.rm", surestream.bytes());
 
     MdprChunk plain;
     plain.stream_number = 0;
     plain.mime_type = "application/octet-stream";
     RmWriter other;
     other.rmf().chunk(fourcc("XTRA"), Bytes(20, 9)).prop().mdpr(plain).data().packet(make_packet(0, 0, 10));
-    ok &= write_seed(dir, "no_class.rm", other.bytes());
+    ok &= WriteSeed(dir, "no_class.rm", other.bytes());
 
     // Where the packets end: an index after the DATA chunk, DATA chunks
     // chained through their heads, and ffmpeg's overshooting size with its
     // zero trailer.
-    RmWriter indexed = simple_writer({video_mdpr(0), audio_mdpr(1)}, interleaved(6));
+    RmWriter indexed = simple_writer({video_mdpr(0), audio_mdpr(1)}, Interleaved(6));
     indexed.indx(40);
-    ok &= write_seed(dir, "index_after_data.rm", indexed.bytes());
+    ok &= WriteSeed(dir, "index_after_data.rm", indexed.bytes());
 
     DataChunk linked;
     linked.link_next = true;
@@ -99,7 +99,7 @@ int main(int argc, char** argv) {
     chain.packet(make_packet(0, 0, 30, true)).packet(make_packet(1, 5, 12)).indx(2).data(linked);
     chain.packet(make_packet(0, 40, 30)).packet(make_packet(1, 45, 12)).data();
     chain.packet(make_packet(0, 80, 30)).indx(3);
-    ok &= write_seed(dir, "data_chain.rm", chain.bytes());
+    ok &= WriteSeed(dir, "data_chain.rm", chain.bytes());
 
     DataChunk overshoot;
     overshoot.size = 18 + 3 * (12 + 40) + 18;
@@ -107,7 +107,7 @@ int main(int argc, char** argv) {
     trailer.rmf().prop().mdpr(video_mdpr(0)).data(overshoot);
     for (uint32_t i = 0; i < 3; ++i) trailer.packet(make_packet(0, i * 40, 40, i == 0));
     trailer.raw(Bytes(8, 0));
-    ok &= write_seed(dir, "ffmpeg_trailer.rm", trailer.bytes());
+    ok &= WriteSeed(dir, "ffmpeg_trailer.rm", trailer.bytes());
 
     return ok ? 0 : 1;
 }

@@ -1,6 +1,6 @@
 // The run driver: the wait dialog around one analysis run, then the chart or
 // the result's message box. The only place where a run's end reaches the user.
-#include "analysis/run_driver_win32.h"
+#include "shell/run_driver.h"
 
 #include "analysis/analysis_win32.h"
 #include "analysis/result_messages.h"

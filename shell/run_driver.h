@@ -1,6 +1,7 @@
-// The run driver's parts below RunAnalysis (declared in analysis_win32.h).
-#ifndef KOV_ANALYSIS_RUN_DRIVER_WIN32_H
-#define KOV_ANALYSIS_RUN_DRIVER_WIN32_H
+// The run driver: what the main window calls to measure one file and show
+// how the run ended.
+#ifndef KOV_SHELL_RUN_DRIVER_H
+#define KOV_SHELL_RUN_DRIVER_H
 
 #include <windows.h>
 
@@ -9,10 +10,15 @@
 const int WAIT_DIALOG_WIDTH = 250;
 const int WAIT_DIALOG_HEIGHT = 60;
 
+// One run: wait dialog around AnalyzeFile, then chart or message box. A
+// request made while a run is under way (the run's own pump delivers drops,
+// menu commands and the start message) is ignored.
+void RunAnalysis(HWND main_window, const char* path);
+
 // Where the wait dialog goes: centred on the main window's outer rectangle.
 POINT WaitDialogPosition(const RECT& main_window_rect);
 
-// Step 6 of a run: statistics and redraw, and/or the result's message box;
+// The end of a run: statistics and redraw, and/or the result's message box;
 // with `details`, also how a charted file ended: a box when the chart could
 // not hold the whole video, and one when the file is damaged. Shows and draws
 // nothing when the main window is gone.
