@@ -1,3 +1,4 @@
+// The statistics text block and the windows CSV, shared by rmrate and KOV.
 #include "analysis/figures_text.h"
 
 #include <cinttypes>

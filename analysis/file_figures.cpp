@@ -1,4 +1,7 @@
+// The figures pass: one read of a file for windows, keyframes and every stream's totals.
 #include "analysis/file_figures.h"
+
+#include "analysis/media_file_buffer.h"
 
 #include <cstdio>
 #include <cstring>

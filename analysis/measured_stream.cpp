@@ -1,3 +1,4 @@
+// How the measured stream's packets make windows and how its reading ended.
 #include "analysis/measured_stream.h"
 
 #include <cstdio>

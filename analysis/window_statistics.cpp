@@ -1,3 +1,4 @@
+// Spread, percentiles and the moving-average peak of the stored windows.
 #include "analysis/window_statistics.h"
 
 #include <algorithm>
