@@ -71,7 +71,7 @@ bool rm_follow_data_chain(rm_reader* reader) {
     if (next == 0) {
         return false;
     }
-    rm_seek(reader, int32_t(next), 0);
+    rm_seek(reader, int32_t(next), RM_SEEK_SET);
     if (rm_read_to_buffer(reader, RM_DATA_HEADER_SIZE, 0) != RM_DATA_HEADER_SIZE ||
         rm_peek_u32(reader->buffer, reader->buffer_held) != RM_ID_DATA ||
         rm_peek_u32(reader->buffer + 4, reader->buffer_held - 4) < RM_DATA_HEADER_SIZE ||
@@ -121,7 +121,7 @@ bool rm_header_is_trailer(const rm_reader* reader) {
 // Moves on to the declared end of the DATA chunk, past a trailer.
 void rm_skip_to_data_end(rm_reader* reader) {
     if (reader->position < reader->data_end) {
-        rm_seek(reader, int32_t(reader->data_end - reader->position), 1);
+        rm_seek(reader, int32_t(reader->data_end - reader->position), RM_SEEK_CUR);
     }
 }
 
@@ -182,7 +182,7 @@ rm_result rm_locate_packets(rm_reader* reader) {
         return RM_FAIL;
     }
     const uint32_t data_offset = reader->prop_record.data_offset;
-    rm_seek(reader, int32_t(data_offset), 0);
+    rm_seek(reader, int32_t(data_offset), RM_SEEK_SET);
 
     uint32_t id = 0;
     rm_result result = rm_read_chunk(reader, &id);
@@ -228,7 +228,7 @@ rm_result rm_locate_packets(rm_reader* reader) {
     }
     // Back to the first packet, so that the first read delivers it. Relative,
     // since a packet just past 4 GiB has no 32-bit offset from the start.
-    rm_seek(reader, -int32_t(RM_PACKET_HEADER_SIZE), 1);
+    rm_seek(reader, -int32_t(RM_PACKET_HEADER_SIZE), RM_SEEK_CUR);
     return RM_OK;
 }
 
@@ -277,7 +277,7 @@ rm_result rm_read_packet(rm_reader* reader, rm_packet** out, int32_t selector) {
             // still at least one byte forward. Only 0 would stand still, and
             // moves on to the byte after the header instead.
             const int32_t skip = header.length == 0 ? 0 : int32_t(header.length) - int32_t(RM_PACKET_HEADER_SIZE);
-            rm_seek(reader, skip, 1);
+            rm_seek(reader, skip, RM_SEEK_CUR);
             continue;
         }
         if (index < 0 || uint32_t(index) >= reader->stream_count || uint32_t(index) >= reader->stream_state_count ||

@@ -109,7 +109,7 @@ rm_result rm_read_header_chunks(rm_reader* reader) {
     // A handle may be loaded again with another file: nothing of the last
     // one may shape this read or outlive it.
     rm_forget_file(reader);
-    rm_seek(reader, 0, 0);
+    rm_seek(reader, 0, RM_SEEK_SET);
 
     // Another kind of file may start with any size; it is told that it is no
     // RealMedia file, not that its first chunk is too large to read.

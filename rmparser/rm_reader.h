@@ -24,6 +24,11 @@ const rm_result RM_READ_FAILED = 0x80040092u;
 // Not a failure (bit 31 clear) but not RM_OK: no further packet.
 const rm_result RM_END_OF_DATA = 0x00040080u;
 
+// ---------------------------------------------------------------- seek origins
+const int RM_SEEK_SET = 0;  // from the start; the offset is an unsigned 32-bit file offset
+const int RM_SEEK_CUR = 1;  // from the current position; the offset is signed
+const int RM_SEEK_END = 2;  // from the end
+
 // ---------------------------------------------------------------- callbacks
 // Informs only: the outcome is the code the failing operation returns.
 // The message may be null.
@@ -35,8 +40,7 @@ typedef void (*rm_release_fn)(void* memory_user, void* block);
 // Returns the number of bytes read; fewer than asked (0 included) means end of
 // file or an error, and the parser treats both alike.
 typedef uint32_t (*rm_read_fn)(void* io_user, void* destination, uint32_t count);
-// origin: 0 from the start (offset taken as an unsigned 32-bit file offset),
-// 1 from the current position (signed), 2 from the end. No result.
+// origin: one of the RM_SEEK_ values below. No result.
 typedef void (*rm_seek_fn)(void* io_user, int32_t offset, int origin);
 // Current file position; positions beyond 32 bits read as 0xFFFFFFFF.
 typedef uint32_t (*rm_tell_fn)(void* io_user);

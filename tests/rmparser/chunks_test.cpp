@@ -125,7 +125,7 @@ TEST_F(Chunks, DataAndIndexContributeOnlyTheirHeads) {
     EXPECT_EQ(18u, reader->position) << "at the first packet";
     EXPECT_EQ(Bytes(file.begin(), file.begin() + 18), held());
 
-    rm_seek(reader, 18 + 52, 0);  // past the packet
+    rm_seek(reader, 18 + 52, RM_SEEK_SET);  // past the packet
     ASSERT_EQ(RM_OK, rm_read_chunk(reader, &id));
     EXPECT_EQ(RM_ID_INDX, id);
     EXPECT_EQ(20u, reader->buffer_held);

@@ -164,7 +164,7 @@ struct SparseIo {
     }
     static void seek(void* user, int32_t offset, int origin) {
         SparseIo* io = static_cast<SparseIo*>(user);
-        io->position = origin == 0 ? uint64_t(uint32_t(offset)) : io->position + int64_t(offset);
+        io->position = origin == RM_SEEK_SET ? uint64_t(uint32_t(offset)) : io->position + int64_t(offset);
     }
     static uint32_t tell(void* user) {
         const uint64_t at = static_cast<SparseIo*>(user)->position;

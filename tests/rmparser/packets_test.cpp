@@ -159,7 +159,7 @@ TEST(PacketReading, SkipsOtherStreamsByTheirLength) {
         EXPECT_EQ(list.back().code, RM_END_OF_DATA);
         ASSERT_EQ(f.io.seeks.size(), 2u);
         for (const auto& seek : f.io.seeks) {
-            EXPECT_EQ(seek.origin, 1);
+            EXPECT_EQ(seek.origin, RM_SEEK_CUR);
             EXPECT_EQ(seek.offset, c.seek);
         }
         EXPECT_EQ(f.log.count(), 1u);  // only the end of the data
@@ -188,7 +188,7 @@ TEST(PacketReading, ShortSkippedLengthLeadsToTheHeaderInsideIt) {
         EXPECT_EQ(list.back().code, RM_END_OF_DATA);
         ASSERT_EQ(f.io.seeks.size(), 2u);
         for (const auto& seek : f.io.seeks) {
-            EXPECT_EQ(seek.origin, 1);
+            EXPECT_EQ(seek.origin, RM_SEEK_CUR);
             EXPECT_EQ(seek.offset, int32_t(length) - 12);
         }
     }

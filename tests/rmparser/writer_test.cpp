@@ -441,12 +441,12 @@ TEST(TestIo, MemoryIoReadsSeeksAndTells) {
         int origin;
         uint32_t position_after;
     } steps[] = {
-        {2, 1, 6},            // relative forward
-        {-10, 1, 6},          // before the start: refused
-        {-3, 2, 7},           // from the end
-        {20, 0, 20},          // past the end is allowed
-        {-1, 0, 0xFFFFFFFF},  // origin 0 takes the offset as unsigned
-        {1, 0, 1},
+        {2, RM_SEEK_CUR, 6},            // relative forward
+        {-10, RM_SEEK_CUR, 6},          // before the start: refused
+        {-3, RM_SEEK_END, 7},           // from the end
+        {20, RM_SEEK_SET, 20},          // past the end is allowed
+        {-1, RM_SEEK_SET, 0xFFFFFFFF},  // from the start the offset is unsigned
+        {1, RM_SEEK_SET, 1},
     };
     for (const Step& s : steps) {
         MemoryIo::seek(&io, s.offset, s.origin);
@@ -454,11 +454,11 @@ TEST(TestIo, MemoryIoReadsSeeksAndTells) {
     }
     ASSERT_EQ(io.seeks.size(), 6u);
     EXPECT_EQ(io.seeks[1].offset, -10);
-    EXPECT_EQ(io.seeks[2].origin, 2);
+    EXPECT_EQ(io.seeks[2].origin, RM_SEEK_END);
     EXPECT_EQ(MemoryIo::read(&io, buf, 16), 9u);  // short at the end
     EXPECT_EQ(MemoryIo::read(&io, buf, 16), 0u);
-    MemoryIo::seek(&io, 0x7FFFFFFF, 1);
-    MemoryIo::seek(&io, 0x7FFFFFFF, 1);
+    MemoryIo::seek(&io, 0x7FFFFFFF, RM_SEEK_CUR);
+    MemoryIo::seek(&io, 0x7FFFFFFF, RM_SEEK_CUR);
     EXPECT_EQ(MemoryIo::tell(&io), 0xFFFFFFFFu);  // beyond 32 bits
 
     io.position = 2;
