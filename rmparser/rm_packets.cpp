@@ -6,8 +6,6 @@
 
 namespace {
 
-const uint32_t RM_DATA_HEADER_SIZE = 18;
-const uint32_t RM_PACKET_HEADER_SIZE = 12;
 const uint32_t RM_NO_TIMESTAMP = 0xFFFFFFFFu;
 // Declared bytes after the last packet that may be missing from the file.
 const uint32_t RM_TRAILER_ROOM = 18;

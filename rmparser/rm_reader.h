@@ -45,7 +45,7 @@ typedef void (*rm_seek_fn)(void* io_user, int32_t offset, int origin);
 // Current file position; positions beyond 32 bits read as 0xFFFFFFFF.
 typedef uint32_t (*rm_tell_fn)(void* io_user);
 
-// ---------------------------------------------------------------- chunk ids
+// ---------------------------------------------------------------- chunk ids and sizes
 #define RM_FOURCC(a, b, c, d) \
     ((uint32_t(uint8_t(a)) << 24) | (uint32_t(uint8_t(b)) << 16) | (uint32_t(uint8_t(c)) << 8) | uint32_t(uint8_t(d)))
 
@@ -55,6 +55,19 @@ const uint32_t RM_ID_MDPR = RM_FOURCC('M', 'D', 'P', 'R');
 const uint32_t RM_ID_CONT = RM_FOURCC('C', 'O', 'N', 'T');
 const uint32_t RM_ID_DATA = RM_FOURCC('D', 'A', 'T', 'A');
 const uint32_t RM_ID_INDX = RM_FOURCC('I', 'N', 'D', 'X');
+
+// The head every chunk starts with (id, size, object version); the fixed
+// heads of DATA and INDX, all that is read of them; a packet's header.
+const uint32_t RM_CHUNK_HEADER_SIZE = 10;
+const uint32_t RM_DATA_HEADER_SIZE = 18;
+const uint32_t RM_INDX_HEADER_SIZE = 20;
+const uint32_t RM_PACKET_HEADER_SIZE = 12;
+// The least each decoder takes: .RMF and PROP whole, an MDPR up to its
+// stream name's length, a CONT up to its title's length.
+const uint32_t RM_FILE_HEADER_MIN_SIZE = 18;
+const uint32_t RM_PROPERTIES_MIN_SIZE = 50;
+const uint32_t RM_MEDIA_PROPS_MIN_SIZE = 41;
+const uint32_t RM_CONTENT_MIN_SIZE = 12;
 
 // ---------------------------------------------------------------- header records
 struct rm_chunk_header {
