@@ -22,14 +22,6 @@ bool open_held_chunk(const rm_reader* reader, uint32_t minimum, const uint8_t** 
     return true;
 }
 
-template <typename T>
-void release_and_clear(rm_reader* reader, T*& pointer) {
-    if (pointer) {
-        rm_release(reader, pointer);
-        pointer = nullptr;
-    }
-}
-
 }  // namespace
 
 // ---------------------------------------------------------------- chunk reader
@@ -325,19 +317,19 @@ void rm_drop_content(rm_reader* reader) {
     if (!reader) {
         return;
     }
-    release_and_clear(reader, reader->cont_record.title);
-    release_and_clear(reader, reader->cont_record.author);
-    release_and_clear(reader, reader->cont_record.copyright);
-    release_and_clear(reader, reader->cont_record.comment);
+    rm_release_and_null(reader, reader->cont_record.title);
+    rm_release_and_null(reader, reader->cont_record.author);
+    rm_release_and_null(reader, reader->cont_record.copyright);
+    rm_release_and_null(reader, reader->cont_record.comment);
 }
 
 void rm_drop_media_props(rm_reader* reader, rm_media_props* record) {
     if (!reader || !record) {
         return;
     }
-    release_and_clear(reader, record->stream_name);
-    release_and_clear(reader, record->mime_type);
-    release_and_clear(reader, record->type_specific_data);
+    rm_release_and_null(reader, record->stream_name);
+    rm_release_and_null(reader, record->mime_type);
+    rm_release_and_null(reader, record->type_specific_data);
 }
 
 void rm_drop_media_table(rm_reader* reader) {
@@ -350,7 +342,7 @@ void rm_drop_media_table(rm_reader* reader) {
         for (uint32_t i = 0; i < reader->media_capacity; ++i) {
             rm_drop_media_props(reader, &reader->media_props[i]);
         }
-        release_and_clear(reader, reader->media_props);
+        rm_release_and_null(reader, reader->media_props);
     }
     reader->media_count = 0;
     reader->media_capacity = 0;
@@ -361,7 +353,7 @@ void rm_drop_read_buffer(rm_reader* reader) {
     if (!reader) {
         return;
     }
-    release_and_clear(reader, reader->buffer);
+    rm_release_and_null(reader, reader->buffer);
     reader->buffer_size = 0;
     reader->buffer_held = 0;
 }

@@ -285,14 +285,8 @@ void rm_drop_name_value(rm_reader* reader, rm_name_value* record) {
     if (reader == nullptr || record == nullptr) {
         return;
     }
-    if (record->name != nullptr) {
-        rm_release(reader, record->name);
-        record->name = nullptr;
-    }
-    if (record->value != nullptr) {
-        rm_release(reader, record->value);
-        record->value = nullptr;
-    }
+    rm_release_and_null(reader, record->name);
+    rm_release_and_null(reader, record->value);
 }
 
 void rm_drop_name_values(rm_reader* reader, rm_logical_stream* record) {
@@ -303,8 +297,7 @@ void rm_drop_name_values(rm_reader* reader, rm_logical_stream* record) {
         for (uint32_t i = 0; i < record->name_value_count; ++i) {
             rm_drop_name_value(reader, &record->name_values[i]);
         }
-        rm_release(reader, record->name_values);
-        record->name_values = nullptr;
+        rm_release_and_null(reader, record->name_values);
     }
     record->name_value_count = 0;
 }
@@ -313,18 +306,9 @@ void rm_drop_logical_stream(rm_reader* reader, rm_logical_stream* record) {
     if (reader == nullptr || record == nullptr) {
         return;
     }
-    if (record->physical_streams != nullptr) {
-        rm_release(reader, record->physical_streams);
-        record->physical_streams = nullptr;
-    }
-    if (record->data_offsets != nullptr) {
-        rm_release(reader, record->data_offsets);
-        record->data_offsets = nullptr;
-    }
-    if (record->rule_map != nullptr) {
-        rm_release(reader, record->rule_map);
-        record->rule_map = nullptr;
-    }
+    rm_release_and_null(reader, record->physical_streams);
+    rm_release_and_null(reader, record->data_offsets);
+    rm_release_and_null(reader, record->rule_map);
     rm_drop_name_values(reader, record);
 }
 
@@ -336,8 +320,7 @@ void rm_drop_logical_table(rm_reader* reader) {
         for (uint32_t i = 0; i < reader->logical_count; ++i) {
             rm_drop_logical_stream(reader, &reader->logical_streams[i]);
         }
-        rm_release(reader, reader->logical_streams);
-        reader->logical_streams = nullptr;
+        rm_release_and_null(reader, reader->logical_streams);
     }
     reader->logical_count = 0;
 }
@@ -347,6 +330,5 @@ void rm_drop_logical_fileinfo(rm_reader* reader) {
         return;
     }
     rm_drop_logical_stream(reader, reader->fileinfo);
-    rm_release(reader, reader->fileinfo);
-    reader->fileinfo = nullptr;
+    rm_release_and_null(reader, reader->fileinfo);
 }

@@ -170,7 +170,7 @@ void rm_list_properties(rm_reader* reader, uint32_t index, rm_property_sink* sin
         rm_make_rule_book(reader, video, event, opaque, media->max_bit_rate, media->avg_bit_rate, &dependent);
     if (rule_book != nullptr) {
         rm_emit_string(sink, "ASMRuleBook", rule_book);
-        rm_release_and_null(reader->memory_user, reader->release_fn, reinterpret_cast<void**>(&rule_book));
+        rm_release_and_null(reader, rule_book);
         if (dependent) {
             // Bytes to send before playing: the preroll's worth at the peak rate.
             const uint32_t pre_data =

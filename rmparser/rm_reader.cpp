@@ -252,8 +252,7 @@ void rm_reader_release_stream_header(rm_reader* reader, rm_stream_header** heade
         return;
     }
     rm_clear_stream_header(reader, *header);
-    rm_release(reader, *header);
-    *header = nullptr;
+    rm_release_and_null(reader, *header);
 }
 
 rm_result rm_reader_next_packet(rm_reader* reader, rm_packet** out, int32_t selector) {
@@ -269,12 +268,8 @@ void rm_reader_release_packet(rm_reader* reader, rm_packet** packet) {
     if (!reader || !packet || !*packet || !reader->release_fn) {
         return;
     }
-    if ((*packet)->data) {
-        rm_release(reader, (*packet)->data);
-        (*packet)->data = nullptr;
-    }
-    rm_release(reader, *packet);
-    *packet = nullptr;
+    rm_release_and_null(reader, (*packet)->data);
+    rm_release_and_null(reader, *packet);
 }
 
 void rm_reader_delete(rm_reader** handle) {

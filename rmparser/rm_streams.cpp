@@ -41,13 +41,6 @@ int rm_mime_in(const char* mime, const char* const (&types)[N]) {
     return 0;
 }
 
-void rm_release_field(rm_reader* reader, void** field) {
-    if (*field != nullptr) {
-        rm_release(reader, *field);
-        *field = nullptr;
-    }
-}
-
 uint8_t rm_class_of(const char* mime) {
     if (rm_mime_is_audio(mime)) {
         return RM_CLASS_AUDIO;
@@ -169,7 +162,7 @@ void rm_drop_stream_map(rm_reader* reader) {
     if (reader == nullptr) {
         return;
     }
-    rm_release_field(reader, reinterpret_cast<void**>(&reader->stream_map));
+    rm_release_and_null(reader, reader->stream_map);
     reader->stream_map_size = 0;
 }
 
@@ -179,11 +172,11 @@ void rm_drop_stream_states(rm_reader* reader) {
     }
     for (uint32_t i = 0; i < reader->stream_state_count; ++i) {
         rm_stream_state& state = reader->stream_states[i];
-        rm_release_field(reader, reinterpret_cast<void**>(&state.index_entries));
+        rm_release_and_null(reader, state.index_entries);
         state.index_capacity = 0;
         state.index_count = 0;
     }
-    rm_release_field(reader, reinterpret_cast<void**>(&reader->stream_states));
+    rm_release_and_null(reader, reader->stream_states);
     reader->stream_state_count = 0;
 }
 
@@ -194,7 +187,7 @@ void rm_drop_stream_headers(rm_reader* reader) {
     for (uint32_t i = 0; i < reader->stream_header_count; ++i) {
         rm_clear_stream_header(reader, &reader->stream_headers[i]);
     }
-    rm_release_field(reader, reinterpret_cast<void**>(&reader->stream_headers));
+    rm_release_and_null(reader, reader->stream_headers);
     reader->stream_header_count = 0;
 }
 
@@ -255,15 +248,15 @@ void rm_clear_stream_header(rm_reader* reader, rm_stream_header* record) {
     if (reader == nullptr || record == nullptr) {
         return;
     }
-    rm_release_field(reader, reinterpret_cast<void**>(&record->mime_type));
-    rm_release_field(reader, reinterpret_cast<void**>(&record->stream_name));
-    rm_release_field(reader, reinterpret_cast<void**>(&record->opaque_data));
+    rm_release_and_null(reader, record->mime_type);
+    rm_release_and_null(reader, record->stream_name);
+    rm_release_and_null(reader, record->opaque_data);
     record->opaque_length = 0;
     if (record->properties != nullptr) {
         for (uint32_t i = 0; i < record->property_count; ++i) {
             rm_property_clear(reader, &record->properties[i]);
         }
-        rm_release_field(reader, reinterpret_cast<void**>(&record->properties));
+        rm_release_and_null(reader, record->properties);
     }
     record->property_count = 0;
 }
@@ -331,9 +324,9 @@ void rm_property_clear(rm_reader* reader, rm_property* property) {
     if (reader == nullptr || property == nullptr) {
         return;
     }
-    rm_release_field(reader, reinterpret_cast<void**>(&property->name));
+    rm_release_and_null(reader, property->name);
     if (property->type != RM_PROPERTY_INT) {
-        rm_release_field(reader, &property->value.data);
+        rm_release_and_null(reader, property->value.data);
     }
 }
 
@@ -350,14 +343,6 @@ char* rm_clone_string(void* memory_user, rm_alloc_fn allocate_fn, const char* te
         memcpy(copy, text, length + 1);
     }
     return copy;
-}
-
-void rm_release_and_null(void* memory_user, rm_release_fn release_fn, void** address) {
-    if (release_fn == nullptr || address == nullptr || *address == nullptr) {
-        return;
-    }
-    release_fn(memory_user, *address);
-    *address = nullptr;
 }
 
 // ---------------------------------------------------------------- accessors

@@ -440,13 +440,19 @@ TEST(StreamHeaders, NullRecordsAndHelpers) {
     char* copy = rm_clone_string(&memory, rmtest::TestAllocator::allocate, "");
     ASSERT_NE(nullptr, copy);
     EXPECT_EQ(1u, memory.blocks.at(copy));
-    void* block = copy;
-    rm_release_and_null(&memory, nullptr, &block);
+    // Releasing needs a handle with a release callback; without one the
+    // block stays where it is, not lost.
+    char* block = copy;
+    rm_reader handle{};
+    handle.memory_user = &memory;
+    rm_release_and_null(&handle, block);
     EXPECT_EQ(copy, block);
-    rm_release_and_null(&memory, rmtest::TestAllocator::release, nullptr);
-    rm_release_and_null(&memory, rmtest::TestAllocator::release, &block);
+    rm_release_and_null(nullptr, block);
+    EXPECT_EQ(copy, block);
+    handle.release_fn = rmtest::TestAllocator::release;
+    rm_release_and_null(&handle, block);
     EXPECT_EQ(nullptr, block);
-    rm_release_and_null(&memory, rmtest::TestAllocator::release, &block);
+    rm_release_and_null(&handle, block);
     EXPECT_EQ(0u, memory.live());
     EXPECT_EQ(0u, memory.null_releases);
 
