@@ -22,6 +22,41 @@ uint32_t load_u32(const uint8_t* p) {
 
 uint16_t load_u16(const uint8_t* p) { return uint16_t((uint32_t(p[0]) << 8) | uint32_t(p[1])); }
 
+// The copying readers' one routine: `count` bytes into a new block that
+// replaces the destination's, with a terminating zero after them for text.
+// A count of 0 copies nothing and leaves the destination alone.
+template <typename T>
+rm_result copy_out(const uint8_t** cursor, uint32_t* remaining, uint32_t count, bool terminated, T** destination,
+                   void* memory_user, rm_alloc_fn allocate_fn, rm_release_fn release_fn) {
+    if (!cursor || !remaining || *remaining < count || (count > 0 && !*cursor) || !destination || !allocate_fn ||
+        !release_fn) {
+        return RM_FAIL;
+    }
+    if (count == 0) {
+        return RM_OK;
+    }
+    if (*destination) {
+        release_fn(memory_user, *destination);
+        *destination = nullptr;
+    }
+    // count + 1 must not wrap to a zero-byte block that the copy would overrun.
+    if (terminated && count == UINT32_MAX) {
+        return RM_OUT_OF_MEMORY;
+    }
+    T* block = static_cast<T*>(allocate_fn(memory_user, terminated ? count + 1 : count));
+    if (!block) {
+        return RM_OUT_OF_MEMORY;
+    }
+    std::memcpy(block, *cursor, count);
+    if (terminated) {
+        block[count] = 0;
+    }
+    *destination = block;
+    *cursor += count;
+    *remaining -= count;
+    return RM_OK;
+}
+
 }  // namespace
 
 uint32_t rm_get_u32(const uint8_t** cursor, uint32_t* remaining) {
@@ -72,55 +107,12 @@ uint32_t rm_get_sized_u32(const uint8_t** cursor, uint32_t* remaining) {
 
 rm_result rm_get_text(const uint8_t** cursor, uint32_t* remaining, uint32_t count, char** destination,
                       void* memory_user, rm_alloc_fn allocate_fn, rm_release_fn release_fn) {
-    if (!cursor || !remaining || *remaining < count || (count > 0 && !*cursor) || !destination || !allocate_fn ||
-        !release_fn) {
-        return RM_FAIL;
-    }
-    if (count == 0) {
-        return RM_OK;
-    }
-    if (*destination) {
-        release_fn(memory_user, *destination);
-        *destination = nullptr;
-    }
-    // count + 1 must not wrap to a zero-byte block that the copy would overrun.
-    if (count == UINT32_MAX) {
-        return RM_OUT_OF_MEMORY;
-    }
-    char* text = static_cast<char*>(allocate_fn(memory_user, count + 1));
-    if (!text) {
-        return RM_OUT_OF_MEMORY;
-    }
-    std::memcpy(text, *cursor, count);
-    text[count] = '\0';
-    *destination = text;
-    *cursor += count;
-    *remaining -= count;
-    return RM_OK;
+    return copy_out(cursor, remaining, count, true, destination, memory_user, allocate_fn, release_fn);
 }
 
 rm_result rm_get_bytes(const uint8_t** cursor, uint32_t* remaining, uint32_t count, uint8_t** destination,
                        void* memory_user, rm_alloc_fn allocate_fn, rm_release_fn release_fn) {
-    if (!cursor || !remaining || *remaining < count || (count > 0 && !*cursor) || !destination || !allocate_fn ||
-        !release_fn) {
-        return RM_FAIL;
-    }
-    if (count == 0) {
-        return RM_OK;
-    }
-    if (*destination) {
-        release_fn(memory_user, *destination);
-        *destination = nullptr;
-    }
-    uint8_t* block = static_cast<uint8_t*>(allocate_fn(memory_user, count));
-    if (!block) {
-        return RM_OUT_OF_MEMORY;
-    }
-    std::memcpy(block, *cursor, count);
-    *destination = block;
-    *cursor += count;
-    *remaining -= count;
-    return RM_OK;
+    return copy_out(cursor, remaining, count, false, destination, memory_user, allocate_fn, release_fn);
 }
 
 rm_result rm_get_array(const uint8_t** cursor, uint32_t* remaining, uint32_t element_count, uint32_t width,
