@@ -311,6 +311,23 @@ rm_media_props* rm_append_media_record(rm_reader* reader) {
     return record;
 }
 
+rm_result rm_compact_media_table(rm_reader* reader, const uint32_t* slots, uint32_t count) {
+    rm_media_props* table = static_cast<rm_media_props*>(rm_alloc_zeroed(reader, count, sizeof(rm_media_props)));
+    if (!table) {
+        return RM_OUT_OF_MEMORY;
+    }
+    for (uint32_t k = 0; k < count; ++k) {
+        rm_media_props& record = reader->media_props[slots[k]];
+        table[k] = record;
+        std::memset(&record, 0, sizeof(rm_media_props));
+    }
+    rm_drop_media_table(reader);  // what is left in it was not kept
+    reader->media_props = table;
+    reader->media_count = count;
+    reader->media_capacity = count;
+    return RM_OK;
+}
+
 // ---------------------------------------------------------------- teardown
 
 void rm_drop_content(rm_reader* reader) {

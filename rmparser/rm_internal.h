@@ -59,6 +59,10 @@ rm_result rm_reset_media_table(rm_reader* reader);
 // A zeroed record at index media_count, growing the table when it is full;
 // null when the allocation fails.
 rm_media_props* rm_append_media_record(rm_reader* reader);
+// Makes the table exactly the records at `slots` (table positions, in their
+// new order), moved whole with what they own, and drops every other record.
+// When the new table cannot be allocated nothing changes.
+rm_result rm_compact_media_table(rm_reader* reader, const uint32_t* slots, uint32_t count);
 void rm_drop_content(rm_reader* reader);
 void rm_drop_media_props(rm_reader* reader, rm_media_props* record);
 void rm_drop_media_table(rm_reader* reader);

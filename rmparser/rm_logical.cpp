@@ -204,7 +204,6 @@ rm_result rm_keep_compatible_streams(rm_reader* reader) {
     }
     uint32_t* keep = static_cast<uint32_t*>(rm_alloc_zeroed(reader, slots, sizeof(uint32_t)));
     if (keep == nullptr) {
-        rm_release(reader, keep);
         return RM_BAD_FILE;
     }
     for (uint32_t i = 0; i < slots; ++i) {
@@ -242,41 +241,19 @@ rm_result rm_keep_compatible_streams(rm_reader* reader) {
         }
     }
 
+    // The flags become the list of kept slots, in table order.
     uint32_t kept = 0;
     for (uint32_t i = 0; i < slots; ++i) {
-        kept += keep[i];
-    }
-    if (kept == 0) {
-        rm_release(reader, keep);
-        return RM_BAD_FILE;
-    }
-    rm_media_props* table = static_cast<rm_media_props*>(rm_alloc_zeroed(reader, kept, sizeof(rm_media_props)));
-    if (table == nullptr) {
-        rm_release(reader, keep);
-        return RM_OUT_OF_MEMORY;
-    }
-
-    // Kept records move whole, owned strings and data with them.
-    uint32_t next = 0;
-    for (uint32_t i = 0; i < slots; ++i) {
         if (keep[i]) {
-            table[next++] = reader->media_props[i];
-        } else {
-            rm_drop_media_props(reader, &reader->media_props[i]);
+            keep[kept++] = i;
         }
     }
-    // Slots past the count should be empty; dropping them costs nothing and
-    // leaks nothing if they are not.
-    for (uint32_t i = slots; i < reader->media_capacity; ++i) {
-        rm_drop_media_props(reader, &reader->media_props[i]);
-    }
+    const rm_result result = kept == 0 ? RM_BAD_FILE : rm_compact_media_table(reader, keep, kept);
     rm_release(reader, keep);
-
+    if (result != RM_OK) {
+        return result;
+    }
     rm_drop_logical_table(reader);
-    rm_release(reader, reader->media_props);
-    reader->media_props = table;
-    reader->media_count = kept;
-    reader->media_capacity = kept;
     reader->stream_count = kept;
     return RM_OK;
 }

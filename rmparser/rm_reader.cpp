@@ -39,34 +39,17 @@ rm_result order_media_table(rm_reader* reader) {
         }
         return a < b;
     });
-    uint32_t distinct = 0;
-    for (uint32_t k = 0; k < count; ++k) {
-        if (k + 1 == count || records[order[k]].stream_number != records[order[k + 1]].stream_number) {
-            ++distinct;
-        }
-    }
-    rm_media_props* table = static_cast<rm_media_props*>(rm_alloc_zeroed(reader, distinct, sizeof(rm_media_props)));
-    if (!table) {
-        rm_release(reader, order);
-        return RM_OUT_OF_MEMORY;
-    }
+    // The last record of each number, in place: the slot written never
+    // runs ahead of the ones still to be read.
     uint32_t kept = 0;
     for (uint32_t k = 0; k < count; ++k) {
-        rm_media_props* record = &reader->media_props[order[k]];
-        const bool last_of_its_number = k + 1 == count || record->stream_number != records[order[k + 1]].stream_number;
-        if (last_of_its_number) {
-            table[kept++] = *record;  // moved whole, strings and data included
-        } else {
-            rm_drop_media_props(reader, record);
+        if (k + 1 == count || records[order[k]].stream_number != records[order[k + 1]].stream_number) {
+            order[kept++] = order[k];
         }
-        std::memset(record, 0, sizeof(rm_media_props));
     }
+    const rm_result result = rm_compact_media_table(reader, order, kept);
     rm_release(reader, order);
-    rm_drop_media_table(reader);  // only empty slots are left in it
-    reader->media_props = table;
-    reader->media_capacity = distinct;
-    reader->media_count = distinct;
-    return RM_OK;
+    return result;
 }
 
 rm_result read_media_props_chunk(rm_reader* reader) {
