@@ -7,17 +7,17 @@
 
 namespace {
 
-const char RM_MIME_LOGICAL_FILEINFO[] = "logical-fileinfo";
-const char RM_MIME_LOGICAL_PREFIX[] = "logical-";
-const uint32_t RM_MIME_LOGICAL_PREFIX_LENGTH = 8;
+const char MIME_LOGICAL_FILEINFO[] = "logical-fileinfo";
+const char MIME_LOGICAL_PREFIX[] = "logical-";
+const uint32_t MIME_LOGICAL_PREFIX_LENGTH = 8;
 
 // Smallest encoded name/value property: the fixed fields with empty name and
 // value. Used to refuse a property count the bytes left cannot possibly hold
 // before its records are allocated.
-const uint32_t RM_NAME_VALUE_MIN_SIZE = 13;
+const uint32_t NAME_VALUE_MIN_SIZE = 13;
 
 // Only the slots that hold decoded records: never more than were allocated.
-uint32_t rm_media_slots(const rm_reader* reader) {
+uint32_t media_slots(const rm_reader* reader) {
     if (reader->media_props == nullptr) {
         return 0;
     }
@@ -27,14 +27,14 @@ uint32_t rm_media_slots(const rm_reader* reader) {
 }  // namespace
 
 int rm_mime_is_logical_fileinfo(const char* mime) {
-    return mime != nullptr && strcmp(mime, RM_MIME_LOGICAL_FILEINFO) == 0;
+    return mime != nullptr && strcmp(mime, MIME_LOGICAL_FILEINFO) == 0;
 }
 
 int rm_mime_is_logical_stream(const char* mime) {
     if (mime == nullptr || rm_mime_is_logical_fileinfo(mime)) {
         return 0;
     }
-    return strncmp(mime, RM_MIME_LOGICAL_PREFIX, RM_MIME_LOGICAL_PREFIX_LENGTH) == 0;
+    return strncmp(mime, MIME_LOGICAL_PREFIX, MIME_LOGICAL_PREFIX_LENGTH) == 0;
 }
 
 rm_result rm_decode_name_value(rm_reader* reader, rm_name_value* out, const uint8_t** cursor, uint32_t* remaining) {
@@ -119,7 +119,7 @@ rm_result rm_decode_logical_stream(rm_reader* reader, const rm_media_props* sour
     }
     // Decoding would fail anyway; refusing first keeps a 16-bit count from
     // sizing an allocation the record's bytes do not back.
-    if (uint64_t(property_count) * RM_NAME_VALUE_MIN_SIZE > remaining) {
+    if (uint64_t(property_count) * NAME_VALUE_MIN_SIZE > remaining) {
         return RM_FAIL;
     }
     out->name_values = static_cast<rm_name_value*>(rm_alloc_zeroed(reader, property_count, sizeof(rm_name_value)));
@@ -140,7 +140,7 @@ rm_result rm_load_logical_streams(rm_reader* reader) {
     if (reader == nullptr) {
         return RM_FAIL;
     }
-    const uint32_t slots = rm_media_slots(reader);
+    const uint32_t slots = media_slots(reader);
 
     uint32_t logical_count = 0;
     for (uint32_t i = 0; i < slots; ++i) {
@@ -198,7 +198,7 @@ rm_result rm_keep_compatible_streams(rm_reader* reader) {
     if (reader == nullptr) {
         return RM_BAD_FILE;
     }
-    const uint32_t slots = rm_media_slots(reader);
+    const uint32_t slots = media_slots(reader);
     if (slots == 0) {
         return RM_BAD_FILE;
     }

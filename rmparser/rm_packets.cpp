@@ -6,13 +6,13 @@
 
 namespace {
 
-const uint32_t RM_NO_TIMESTAMP = 0xFFFFFFFFu;
+const uint32_t NO_TIMESTAMP = 0xFFFFFFFFu;
 // Declared bytes after the last packet that may be missing from the file.
-const uint32_t RM_TRAILER_ROOM = 18;
+const uint32_t TRAILER_ROOM = 18;
 
 // The file position as the I/O layer sees it; the position count stands in
 // when no tell callback was attached.
-uint32_t rm_tell(const rm_reader* reader) {
+uint32_t file_position(const rm_reader* reader) {
     if (reader->tell_fn == nullptr) {
         return reader->position;
     }
@@ -21,8 +21,8 @@ uint32_t rm_tell(const rm_reader* reader) {
 
 // Rule flags and rule number of a packet about to be taken, from its header
 // and what the previous packet of the same stream left behind.
-void rm_packet_rule(const rm_reader* reader, const rm_stream_state* state, const rm_packet_header* header,
-                    uint16_t* asm_flags, uint8_t* asm_rule) {
+void packet_rule(const rm_reader* reader, const rm_stream_state* state, const rm_packet_header* header,
+                 uint16_t* asm_flags, uint8_t* asm_rule) {
     const bool keyframe = (header->flags & RM_PACKET_KEYFRAME) != 0;
     *asm_rule = keyframe ? 0 : 1;
     switch (state->class_flags) {
@@ -51,7 +51,7 @@ void rm_packet_rule(const rm_reader* reader, const rm_stream_state* state, const
 
 // The DATA head just decoded into the handle starts at `offset`: where its
 // packets end, and which chunk it names as the next one.
-void rm_enter_data_chunk(rm_reader* reader, uint64_t offset) {
+void enter_data_chunk(rm_reader* reader, uint64_t offset) {
     const rm_data_header& head = reader->data_header;
     reader->data_end = head.size >= RM_DATA_HEADER_SIZE ? offset + head.size : 0;
     // Only a chunk wholly after this one can be followed: anything else could
@@ -63,7 +63,7 @@ void rm_enter_data_chunk(rm_reader* reader, uint64_t offset) {
 // Moves on to the DATA chunk that the current one names, if it really is
 // one. Each step lands beyond the end of the chunk before, so no sequence of
 // heads can make the reader loop.
-bool rm_follow_data_chain(rm_reader* reader) {
+bool follow_data_chain(rm_reader* reader) {
     const uint32_t next = reader->data_next;
     reader->data_next = 0;
     if (next == 0) {
@@ -76,16 +76,16 @@ bool rm_follow_data_chain(rm_reader* reader) {
         rm_decode_data_header(reader) != RM_OK) {
         return false;
     }
-    rm_enter_data_chunk(reader, next);
+    enter_data_chunk(reader, next);
     return true;
 }
 
 // Whether a packet header may start at the current position: not once the
 // DATA chunk is used up, unless a further DATA chunk takes over. Whatever
 // follows the packets (an index, another chunk, a trailer) is no packet.
-bool rm_packets_remain(rm_reader* reader) {
+bool packets_remain(rm_reader* reader) {
     while (reader->data_end != 0 && reader->position >= reader->data_end) {
-        if (!rm_follow_data_chain(reader)) {
+        if (!follow_data_chain(reader)) {
             return false;
         }
     }
@@ -100,10 +100,10 @@ bool rm_packets_remain(rm_reader* reader) {
 // header cut short anywhere else is damage, as are bytes that could start a
 // packet. Without a declared end, only zeros before the end of the file are
 // a trailer.
-bool rm_header_is_trailer(const rm_reader* reader) {
+bool header_is_trailer(const rm_reader* reader) {
     uint32_t inspected = RM_PACKET_HEADER_SIZE;
     if (reader->data_end != 0) {
-        if (reader->packet_start + RM_TRAILER_ROOM < reader->data_end) {
+        if (reader->packet_start + TRAILER_ROOM < reader->data_end) {
             return false;
         }
         inspected = 4;  // version and length
@@ -117,7 +117,7 @@ bool rm_header_is_trailer(const rm_reader* reader) {
 }
 
 // Moves on to the declared end of the DATA chunk, past a trailer.
-void rm_skip_to_data_end(rm_reader* reader) {
+void skip_to_data_end(rm_reader* reader) {
     if (reader->position < reader->data_end) {
         rm_seek(reader, int32_t(reader->data_end - reader->position), RM_SEEK_CUR);
     }
@@ -194,16 +194,16 @@ rm_result rm_locate_packets(rm_reader* reader) {
     if (result != RM_OK) {
         return result;
     }
-    rm_enter_data_chunk(reader, data_offset);
+    enter_data_chunk(reader, data_offset);
 
-    reader->start_timestamp = RM_NO_TIMESTAMP;
+    reader->start_timestamp = NO_TIMESTAMP;
     reader->packet_start = reader->position;
     if (reader->data_header.packet_count == 0) {
         return RM_OK;
     }
     // A DATA chunk that holds no packet (an index or a trailer follows its
     // head) has no first packet to take a start time from.
-    if (!rm_packets_remain(reader)) {
+    if (!packets_remain(reader)) {
         return RM_OK;
     }
 
@@ -211,7 +211,7 @@ rm_result rm_locate_packets(rm_reader* reader) {
     result = rm_fetch_packet_header(reader, &first);
     if (result != RM_OK) {
         // ffmpeg's trailer right after the head: a chunk without packets.
-        return rm_header_is_trailer(reader) ? RM_OK : result;
+        return header_is_trailer(reader) ? RM_OK : result;
     }
     if (rm_stream_index(reader, first.stream_number) == -1) {
         return RM_BAD_DATA_CHUNK;
@@ -220,7 +220,7 @@ rm_result rm_locate_packets(rm_reader* reader) {
 
     if (reader->stream_states != nullptr) {
         for (uint32_t i = 0; i < reader->stream_state_count; ++i) {
-            reader->stream_states[i].last_timestamp = RM_NO_TIMESTAMP;
+            reader->stream_states[i].last_timestamp = NO_TIMESTAMP;
             reader->stream_states[i].last_rule = 0;
         }
     }
@@ -242,7 +242,7 @@ rm_result rm_read_packet(rm_reader* reader, rm_packet** out, int32_t selector) {
     bool end_reported = false;
     for (;;) {
         const uint64_t reached = reader->position;
-        if (!rm_packets_remain(reader)) {
+        if (!packets_remain(reader)) {
             // Where the packets stopped: the declared end where there is one,
             // whatever a look for a further chunk read after it.
             reader->packet_start = reader->data_end != 0 ? reader->data_end : reached;
@@ -255,7 +255,7 @@ rm_result rm_read_packet(rm_reader* reader, rm_packet** out, int32_t selector) {
         rm_result result = rm_fetch_packet_header(reader, &header);
         if (result != RM_OK) {
             // rm_fetch_packet_header has reported it.
-            if (!rm_header_is_trailer(reader)) {
+            if (!header_is_trailer(reader)) {
                 return result;
             }
             if (reader->data_end == 0) {
@@ -263,9 +263,9 @@ rm_result rm_read_packet(rm_reader* reader, rm_packet** out, int32_t selector) {
             }
             end_reported = true;
         }
-        if (result != RM_OK || (reader->data_end != 0 && rm_header_is_trailer(reader))) {
+        if (result != RM_OK || (reader->data_end != 0 && header_is_trailer(reader))) {
             // The chunk's packets end here; a further DATA chunk may follow.
-            rm_skip_to_data_end(reader);
+            skip_to_data_end(reader);
             continue;
         }
         index = rm_stream_index(reader, header.stream_number);
@@ -289,13 +289,13 @@ rm_result rm_read_packet(rm_reader* reader, rm_packet** out, int32_t selector) {
     rm_stream_state* state = &reader->stream_states[index];
     uint16_t asm_flags = 0;
     uint8_t asm_rule = 0;
-    rm_packet_rule(reader, state, &header, &asm_flags, &asm_rule);
+    packet_rule(reader, state, &header, &asm_flags, &asm_rule);
 
     rm_packet* packet = static_cast<rm_packet*>(rm_alloc_zeroed(reader, 1, sizeof(rm_packet)));
     if (packet == nullptr) {
         return RM_OUT_OF_MEMORY;
     }
-    packet->file_offset = rm_tell(reader);
+    packet->file_offset = file_position(reader);
 
     // A length below 12 would ask for a payload of nearly 4 GiB, which no
     // allocator should be made to try; end as that failed allocation would.
