@@ -1,6 +1,4 @@
-// Header chunks: reading one chunk into the read buffer, decoding the ".RMF",
-// PROP, MDPR and CONT chunks into the handle's records, sizing the
-// media-properties table, and tearing those records down.
+// Header chunks: the chunk reader, the .RMF, PROP, MDPR and CONT decoders, and the media-properties table.
 #include <cstring>
 
 #include "rm_internal.h"

@@ -1,5 +1,4 @@
-// The reader handle, its default callbacks, and the wrappers through which
-// every allocation, report and file access of the parser passes.
+// The reader handle, its default callbacks, and the wrappers every allocation, report and file access goes through.
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>

@@ -1,12 +1,12 @@
-// Big-endian readers and writers over a bounded cursor. A read or write that
-// cannot be done in full changes nothing, so a decoder that checked its fixed
-// part can never step outside the bytes it was given.
+// Big-endian field readers and writers over a bounded cursor that moves only when a read or write succeeds in full.
 #include <cstring>
 
 #include "rm_fields.h"
 
 namespace {
 
+// A read or write that cannot be done in full changes nothing, so a decoder
+// that checked its fixed part can never step outside the bytes it was given.
 // A cursor is usable when both halves exist and it points somewhere.
 bool cursor_has(const uint8_t* const* cursor, const uint32_t* remaining, uint32_t count) {
     return cursor && remaining && *cursor && *remaining >= count;

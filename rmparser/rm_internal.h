@@ -1,5 +1,4 @@
-// Operations shared between the parser's own source files. Callers outside
-// rmparser/ use rm_reader.h only.
+// Operations the reader's own files share; callers outside rmparser/ use rm_reader.h only.
 #ifndef KOV_RMPARSER_RM_INTERNAL_H
 #define KOV_RMPARSER_RM_INTERNAL_H
 

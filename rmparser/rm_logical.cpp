@@ -1,6 +1,4 @@
-// Logical (multi-rate) stream headers and the selection of the streams an
-// ordinary player can read: every MDPR that is neither a logical MDPR nor
-// claimed as a physical stream by a logical stream header.
+// Logical (multi-rate) stream headers, and the selection of the streams an ordinary player can read.
 #include <cstring>
 
 #include "rm_internal.h"
@@ -194,6 +192,8 @@ rm_result rm_load_logical_streams(rm_reader* reader) {
     return RM_OK;
 }
 
+// Keeps the streams an ordinary player can read: every MDPR that is neither
+// a logical MDPR nor claimed as a physical stream by a logical stream header.
 rm_result rm_keep_compatible_streams(rm_reader* reader) {
     if (reader == nullptr) {
         return RM_BAD_FILE;

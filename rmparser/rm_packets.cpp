@@ -1,5 +1,4 @@
-// The DATA chunk: locating the first packet, packet headers, the next-packet
-// operation with stream selection, rule numbers and the keyframe index.
+// The DATA chunk: the first packet, packet headers, the next-packet operation and the keyframe index.
 #include <cstring>
 
 #include "rm_internal.h"

@@ -1,5 +1,4 @@
-// The stored stream headers: fields from each stream's MDPR record and the
-// property list derived from it, with preroll figures and the ASM rule book.
+// The stored stream headers: fields from the MDPR records, property lists, preroll figures, ASM rule books.
 #include <cstdint>
 #include <cstdio>
 #include <cstring>

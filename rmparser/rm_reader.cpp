@@ -1,5 +1,4 @@
-// The reader's top: the header read and the public operations that read a
-// file through a handle and hand out stream headers and packets.
+// The header read, and the public operations that hand out stream headers and packets.
 #include <algorithm>
 #include <cstring>
 

@@ -1,8 +1,8 @@
-// RealMedia file reader: the handle, its callbacks, result codes, and the
-// records it hands to callers. Everything the parser allocates goes through
-// the handle's allocate/release callbacks; every file access through its
-// read/seek/tell callbacks; every failure is reported once through its error
-// callback and returned as a code.
+// The RealMedia reader's public interface: the handle, its callbacks, result codes and the records it hands out.
+
+// Everything the reader allocates goes through the handle's allocate/release
+// callbacks; every file access through its read/seek/tell callbacks; every
+// failure is reported once through its error callback and returned as a code.
 #ifndef KOV_RMPARSER_RM_READER_H
 #define KOV_RMPARSER_RM_READER_H
 

@@ -1,6 +1,4 @@
-// The parser's view of the kept streams: the map from file stream numbers to
-// stream indexes, per-stream state with class and keyframe index storage, the
-// stream header records with their properties, and the caller's accessors.
+// The kept streams: stream number map, per-stream state and keyframe index, stored headers and their accessors.
 #include <cstring>
 
 #include "rm_internal.h"

@@ -1,5 +1,4 @@
-// Header chunks: the chunk reader, the decoders (whole and cut at every
-// length), the media-properties table, and teardown.
+// Tests of the header chunks: the chunk reader, the decoders whole and cut short, the media table, teardown.
 #include <gtest/gtest.h>
 
 #include <cstring>

@@ -1,5 +1,4 @@
-// The reader handle: creation, default callbacks, stdio callbacks, and the
-// allocation, report, buffer and file-access wrappers.
+// Tests of the reader handle: creation, default and stdio callbacks, and the allocation, report and I/O wrappers.
 #include <gtest/gtest.h>
 
 #include <cstdio>

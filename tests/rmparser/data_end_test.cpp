@@ -1,6 +1,4 @@
-// Where the packets end: the DATA chunk's declared end, chains of DATA
-// chunks, files past 4 GiB, a handle loaded again, and what a claimed chunk
-// size may cost.
+// Tests of where the packets end: declared DATA ends, DATA chains, files past 4 GiB, reloads, claimed sizes.
 #include <gtest/gtest.h>
 
 #include <string>

@@ -1,5 +1,4 @@
-// Logical stream headers, the logical-stream pass and stream selection,
-// driven on a handle whose media table is set up directly.
+// Tests of logical stream headers and stream selection, on a handle whose media table is set up directly.
 #include <gtest/gtest.h>
 
 #include <cstring>

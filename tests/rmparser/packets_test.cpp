@@ -1,5 +1,4 @@
-// Packet reading: locating the DATA chunk, stream selection and skipping,
-// rule flags, the end of the data versus a damaged file, the keyframe index.
+// Tests of packet reading: the first packet, stream selection, rule flags, end of data versus damage, the index.
 #include <gtest/gtest.h>
 
 #include <optional>

@@ -1,5 +1,4 @@
-// Stored stream headers: the property list, preroll arithmetic and the ASM
-// rule book, built over a handle set up by hand.
+// Tests of the stored stream headers: property lists, preroll arithmetic and ASM rule books.
 #include <gtest/gtest.h>
 
 #include <cstring>

@@ -1,5 +1,4 @@
-// The header read and the public reading operations, driven through synthetic
-// files.
+// Tests of the header read and the public reading operations, through synthetic files.
 #include <gtest/gtest.h>
 
 #include <cstring>

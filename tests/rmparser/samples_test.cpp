@@ -1,7 +1,8 @@
-// Real files made by ffmpeg (samples/make_samples.sh), read end to end through
-// the public operations and compared with the lists beside them: the packets
-// ffprobe saw, paired with the file's own packet headers, and the streams'
-// MDPR values. An outside check that the synthetic-file tests cannot give.
+// Real files made by ffmpeg, read through the public operations and checked against ffprobe's lists beside them.
+
+// The packets ffprobe saw are paired with the file's own packet headers, and
+// the streams' MDPR values compared: an outside check that the synthetic-file
+// tests cannot give. samples/make_samples.sh made the files and the lists.
 #include <gtest/gtest.h>
 
 #include <cctype>

@@ -1,5 +1,4 @@
-// Stream tables (map, classes, keyframe index sizing), stream header copies
-// and properties, on a handle whose tables are set up directly.
+// Tests of the stream tables, stored stream header copies and properties, on a handle set up directly.
 #include <gtest/gtest.h>
 
 #include <cstring>

@@ -1,5 +1,4 @@
-// The test file writer is the oracle for every parser test, so its bytes are
-// checked here against the format's field tables, offset by offset.
+// Tests of the test file writer, the oracle of every reader test: its bytes against the format's field tables.
 #include <gtest/gtest.h>
 
 #include <cstdio>

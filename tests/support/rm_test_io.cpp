@@ -1,3 +1,4 @@
+// Test doubles for the reader's callbacks: temporary files, memory I/O, a counting allocator, an error log.
 #include "rm_test_io.h"
 
 #include <cstdlib>

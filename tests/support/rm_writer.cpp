@@ -1,3 +1,4 @@
+// The test file writer: RealMedia files built in memory, chunk by chunk and packet by packet.
 #include "rm_writer.h"
 
 #include <stdexcept>

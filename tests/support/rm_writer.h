@@ -1,5 +1,6 @@
-// Builds RealMedia files in memory for tests, chunk by chunk and packet by
-// packet. Every field can be set, sizes, counts and lengths included, so that
+// The test file writer: RealMedia files built in memory, chunk by chunk and packet by packet.
+
+// Every field can be set, sizes, counts and lengths included, so that
 // damaged files are easy to describe; whatever is left unset is computed when
 // bytes() is called so that the file is well formed.
 //
