@@ -15,9 +15,9 @@ using rmtest::Bytes;
 using rmtest::make_packet;
 using rmtest::Packet;
 
-const char kHeaderMessage[] = "Could not read packet header.";
-const char kDataMessage[] = "Could not read packet data.";
-const char kStreamMessage[] = "Unexpected stream number in packet.";
+const char HEADER_MESSAGE[] = "Could not read packet header.";
+const char DATA_MESSAGE[] = "Could not read packet data.";
+const char STREAM_MESSAGE[] = "Unexpected stream number in packet.";
 
 // What one call of the packet reader gave; the packet itself is released at once.
 struct Got {
@@ -105,10 +105,10 @@ Packet with_length(Packet p, uint16_t length) {
     return p;
 }
 
-const std::vector<rmtest::MdprChunk> kVideoAndAudio = {rmtest::video_mdpr(0), rmtest::audio_mdpr(1)};
+const std::vector<rmtest::MdprChunk> VIDEO_AND_AUDIO = {rmtest::video_mdpr(0), rmtest::audio_mdpr(1)};
 
 TEST(PacketReading, DeliversPacketsInFileOrderWithTheirPayloads) {
-    rmtest::RmWriter w = rmtest::simple_writer(kVideoAndAudio, {});
+    rmtest::RmWriter w = rmtest::simple_writer(VIDEO_AND_AUDIO, {});
     std::vector<uint32_t> payload_offsets;
     const std::vector<Packet> packets = {make_packet(0, 1000, 10, true), make_packet(1, 1000, 5, true),
                                          make_packet(0, 1040, 0), make_packet(1, 1020, 300)};
@@ -149,8 +149,8 @@ TEST(PacketReading, SkipsOtherStreamsByTheirLength) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
-        Opened f(rmtest::simple_file(kVideoAndAudio, {make_packet(0, 0, 4, true), c.skipped, make_packet(0, 40, 6),
-                                                      c.skipped, make_packet(0, 80, 6)}));
+        Opened f(rmtest::simple_file(VIDEO_AND_AUDIO, {make_packet(0, 0, 4, true), c.skipped, make_packet(0, 40, 6),
+                                                       c.skipped, make_packet(0, 80, 6)}));
         ASSERT_EQ(f.load(), RM_OK);
         f.io.seeks.clear();
         const std::vector<Got> list = f.all(0);
@@ -176,7 +176,7 @@ TEST(PacketReading, ShortSkippedLengthLeadsToTheHeaderInsideIt) {
         rmtest::DataChunk data;
         data.size = 18 + 16 + 2 * (length + 18);  // the raw bytes count too
         rmtest::RmWriter w;
-        w.rmf().prop().mdpr(kVideoAndAudio[0]).mdpr(kVideoAndAudio[1]).data(data).packet(make_packet(0, 0, 4, true));
+        w.rmf().prop().mdpr(VIDEO_AND_AUDIO[0]).mdpr(VIDEO_AND_AUDIO[1]).data(data).packet(make_packet(0, 0, 4, true));
         w.raw(Bytes(skipped_head.begin(), skipped_head.begin() + length)).packet(make_packet(0, 40, 6));
         w.raw(Bytes(skipped_head.begin(), skipped_head.begin() + length)).packet(make_packet(0, 80, 6));
         Opened f(w.bytes());
@@ -205,7 +205,7 @@ TEST(PacketReading, UnknownStreamNumberIsCorruptOnlyWhenTaken) {
         EXPECT_EQ(f.alloc.live(), live);
         ASSERT_EQ(f.log.count(), 1u);
         EXPECT_EQ(f.log.last_code(), RM_CORRUPT);
-        EXPECT_EQ(f.log.last_message(), kStreamMessage);
+        EXPECT_EQ(f.log.last_message(), STREAM_MESSAGE);
     }
     {
         Opened f(file);
@@ -213,19 +213,19 @@ TEST(PacketReading, UnknownStreamNumberIsCorruptOnlyWhenTaken) {
         const std::vector<Got> list = f.all(0);
         EXPECT_EQ(timestamps(list), (std::vector<uint32_t>{0, 40}));
         EXPECT_EQ(list.back().code, RM_END_OF_DATA);
-        EXPECT_EQ(f.log.count_of(kStreamMessage), 0u);
+        EXPECT_EQ(f.log.count_of(STREAM_MESSAGE), 0u);
     }
 }
 
 TEST(PacketReading, SelectorNamingNoStreamReadsToTheEnd) {
-    const Bytes file =
-        rmtest::simple_file(kVideoAndAudio, {make_packet(0, 0, 8, true), make_packet(0, 40, 8), make_packet(0, 80, 8)});
+    const Bytes file = rmtest::simple_file(VIDEO_AND_AUDIO,
+                                           {make_packet(0, 0, 8, true), make_packet(0, 40, 8), make_packet(0, 80, 8)});
     for (int32_t selector : {1, 2, 1000, -2}) {
         SCOPED_TRACE(selector);
         Opened f(file);
         ASSERT_EQ(f.load(), RM_OK);
         EXPECT_EQ(f.next(selector).code, RM_END_OF_DATA);
-        EXPECT_EQ(f.log.count_of(kHeaderMessage), 1u);
+        EXPECT_EQ(f.log.count_of(HEADER_MESSAGE), 1u);
     }
 }
 
@@ -247,7 +247,7 @@ struct RuleCase {
 TEST(PacketReading, RuleFlagsFollowTheStreamClass) {
     const RuleCase cases[] = {
         {"video",
-         rmtest::kRealVideoMime,
+         rmtest::REAL_VIDEO_MIME,
          0,
          {
              {0, false, 0, 3, 1},    // first packet after the header read
@@ -259,7 +259,7 @@ TEST(PacketReading, RuleFlagsFollowTheStreamClass) {
              {160, true, 0, 0, 0},  // the timestamp wins over the keyframe
          }},
         {"audio",
-         rmtest::kRealAudioMime,
+         rmtest::REAL_AUDIO_MIME,
          0,
          {
              {0, true, 0, 3, 0},
@@ -269,7 +269,7 @@ TEST(PacketReading, RuleFlagsFollowTheStreamClass) {
              {60, true, 0, 3, 0},
          }},
         {"event",
-         rmtest::kRealEventMime,
+         rmtest::REAL_EVENT_MIME,
          0,
          {
              {0, false, 0, 2, 1},
@@ -327,7 +327,7 @@ TEST(PacketReading, EndOfDataIsReportedOncePerCall) {
         EXPECT_EQ(f.next().code, RM_END_OF_DATA);
         EXPECT_EQ(f.log.count(), call);
         EXPECT_EQ(f.log.last_code(), RM_READ_FAILED);
-        EXPECT_EQ(f.log.last_message(), kHeaderMessage);
+        EXPECT_EQ(f.log.last_message(), HEADER_MESSAGE);
     }
 }
 
@@ -338,9 +338,9 @@ TEST(PacketReading, FileCutInsideTheDataChunkFails) {
         size_t cut;  // bytes removed from the end
         const char* message;
     } cases[] = {
-        {"cut inside the payload", 50, kDataMessage},
-        {"cut inside the header", 100 + 5, kHeaderMessage},
-        {"cut right after a packet", 100 + 12, kHeaderMessage},
+        {"cut inside the payload", 50, DATA_MESSAGE},
+        {"cut inside the header", 100 + 5, HEADER_MESSAGE},
+        {"cut right after a packet", 100 + 12, HEADER_MESSAGE},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -425,7 +425,7 @@ TEST(PacketReading, OvershootingDataSizeEndsCleanlyOnlyAtItsTrailer) {
             ASSERT_EQ(g.load(), RM_OK);
             const std::vector<Got> list = g.all(selector);
             EXPECT_EQ(list.back().code, c.end) << "selector " << selector;
-            EXPECT_EQ(g.log.last_message(), kHeaderMessage);
+            EXPECT_EQ(g.log.last_message(), HEADER_MESSAGE);
             EXPECT_EQ(g.log.count(), 1u);
             // A cut names the packet it hit; a clean end the declared end.
             EXPECT_EQ(rm_reader_packet_offset(g.reader), c.end == RM_END_OF_DATA ? declared_end : end_of_packets);

@@ -14,14 +14,14 @@ using namespace rmtest;
 
 namespace {
 
-const char* const kChunkHeader = "Could not read chunk header.";
-const char* const kChunkData = "Could not read chunk data.";
-const char* const kNotRmf = "First four bytes are are not \".RMF\" - this is not an .rm file";
-const char* const kBadVersion = "Unsupported file header version.";
-const char* const kIllegalStream = "Illegal stream number - possibly a corrupt file.";
-const char* const kBadMediaProps = "Failed to parse media props header - possibly a corrupt file.";
-const char* const kBadContent = "Failed to parse content header - possibly a corrupt file.";
-const char* const kNoCompatible = "Unsupported file (SureStream file with no backwards-compatible streams)";
+const char* const CHUNK_HEADER = "Could not read chunk header.";
+const char* const CHUNK_DATA = "Could not read chunk data.";
+const char* const NOT_RMF = "First four bytes are are not \".RMF\" - this is not an .rm file";
+const char* const BAD_VERSION = "Unsupported file header version.";
+const char* const ILLEGAL_STREAM = "Illegal stream number - possibly a corrupt file.";
+const char* const BAD_MEDIA_PROPS = "Failed to parse media props header - possibly a corrupt file.";
+const char* const BAD_CONTENT = "Failed to parse content header - possibly a corrupt file.";
+const char* const NO_COMPATIBLE = "Unsupported file (SureStream file with no backwards-compatible streams)";
 
 // A handle over bytes in memory, with a counting allocator and an error log.
 struct Harness {
@@ -85,7 +85,7 @@ TEST(HeaderRead, HandleWithoutIoFailsAtTheChunkHeader) {
         rm_reader_new_custom(&errors, &ErrorLog::report, &memory, &TestAllocator::allocate, &TestAllocator::release);
     EXPECT_EQ(rm_reader_load_headers(reader), RM_READ_FAILED);
     EXPECT_EQ(errors.count(), 1u);
-    EXPECT_EQ(errors.last_message(), kChunkHeader);
+    EXPECT_EQ(errors.last_message(), CHUNK_HEADER);
     EXPECT_EQ(rm_reader_stream_count(reader), 0u);
     rm_reader_delete(&reader);
     EXPECT_EQ(memory.live(), 0u);
@@ -163,22 +163,22 @@ TEST(HeaderRead, FailureTable) {
     const Bytes header_cut_bytes = header_cut.bytes();
 
     const std::vector<Case> cases = {
-        {"not_rmf", not_rmf.bytes(), RM_BAD_FILE, kNotRmf},
-        {"not_rmf_cut", not_rmf_cut.bytes(), RM_READ_FAILED, kChunkData},
-        {"not_rmf_huge", not_rmf_huge.bytes(), RM_BAD_FILE, kNotRmf},
-        {"object_version_2", object_version_2.bytes(), RM_BAD_FILE, kBadVersion},
-        {"file_version_2", file_version_2.bytes(), RM_BAD_FILE, kBadVersion},
+        {"not_rmf", not_rmf.bytes(), RM_BAD_FILE, NOT_RMF},
+        {"not_rmf_cut", not_rmf_cut.bytes(), RM_READ_FAILED, CHUNK_DATA},
+        {"not_rmf_huge", not_rmf_huge.bytes(), RM_BAD_FILE, NOT_RMF},
+        {"object_version_2", object_version_2.bytes(), RM_BAD_FILE, BAD_VERSION},
+        {"file_version_2", file_version_2.bytes(), RM_BAD_FILE, BAD_VERSION},
         {"short_rmf", short_rmf.bytes(), RM_FAIL, nullptr},
         {"short_prop", short_prop.bytes(), RM_FAIL, nullptr},
-        {"mdpr_before_prop", mdpr_before_prop.bytes(), RM_CORRUPT, kIllegalStream},
-        {"mdpr_number_too_big", mdpr_number_too_big.bytes(), RM_CORRUPT, kIllegalStream},
-        {"mdpr_bad_length", mdpr_bad_length.bytes(), RM_CORRUPT, kBadMediaProps},
-        {"cont_bad_length", cont_bad_length.bytes(), RM_FAIL, kBadContent},
-        {"header_count_zero", header_count_zero.bytes(), RM_BAD_FILE, kNoCompatible},
-        {"all_claimed", all_claimed.bytes(), RM_BAD_FILE, kNoCompatible},
-        {"chunk_cut", cut, RM_READ_FAILED, kChunkData},
-        {"header_cut", header_cut_bytes, RM_READ_FAILED, kChunkHeader},
-        {"empty", Bytes(), RM_READ_FAILED, kChunkHeader},
+        {"mdpr_before_prop", mdpr_before_prop.bytes(), RM_CORRUPT, ILLEGAL_STREAM},
+        {"mdpr_number_too_big", mdpr_number_too_big.bytes(), RM_CORRUPT, ILLEGAL_STREAM},
+        {"mdpr_bad_length", mdpr_bad_length.bytes(), RM_CORRUPT, BAD_MEDIA_PROPS},
+        {"cont_bad_length", cont_bad_length.bytes(), RM_FAIL, BAD_CONTENT},
+        {"header_count_zero", header_count_zero.bytes(), RM_BAD_FILE, NO_COMPATIBLE},
+        {"all_claimed", all_claimed.bytes(), RM_BAD_FILE, NO_COMPATIBLE},
+        {"chunk_cut", cut, RM_READ_FAILED, CHUNK_DATA},
+        {"header_cut", header_cut_bytes, RM_READ_FAILED, CHUNK_HEADER},
+        {"empty", Bytes(), RM_READ_FAILED, CHUNK_HEADER},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -446,5 +446,5 @@ TEST(ReadingOperations, HugeHeaderCountEndsAtTheEndOfTheFile) {
     w.rmf({0, 0, 0xFFFFFFFFu}).prop().mdpr(video_mdpr());
     Harness h(w.bytes());
     EXPECT_EQ(h.load(), RM_READ_FAILED);
-    EXPECT_EQ(h.errors.last_message(), kChunkHeader);
+    EXPECT_EQ(h.errors.last_message(), CHUNK_HEADER);
 }

@@ -49,7 +49,7 @@ struct Sample {
 
 // Every sample and the size of its lists, so that a list cut short or a
 // sample left out of the script shows up as a failure, not as less checking.
-const Sample kSamples[] = {
+const Sample SAMPLES[] = {
     {"rv10_ra144.rm", 391, 2},  {"rv20_ac3.rm", 232, 2},       {"rv20_video.rmvb", 96, 1},
     {"ra144_audio.rm", 401, 1}, {"rv20_vbr_long.rm", 3601, 2}, {"demo.rm", 2233, 2},
 };
@@ -304,4 +304,4 @@ TEST_P(SampleFile, ReadsEachStreamAloneWithTheOthersSkipped) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(FfmpegSamples, SampleFile, ::testing::ValuesIn(kSamples), sample_name);
+INSTANTIATE_TEST_SUITE_P(FfmpegSamples, SampleFile, ::testing::ValuesIn(SAMPLES), sample_name);
