@@ -14,7 +14,7 @@
 #endif
 
 #include "rmparser/rm_internal.h"
-#include "tests/support/rm_test_io.h"
+#include "tests/support/rm_reader_fixture.h"
 
 namespace {
 
@@ -66,22 +66,8 @@ void free_handle(rm_reader* reader) {
     rm_release(reader, reader);
 }
 
-struct Fixture : ::testing::Test {
-    TestAllocator alloc;
-    ErrorLog log;
-    MemoryIo io;
-    rm_reader* reader = nullptr;
-
-    void SetUp() override {
-        reader = rm_reader_new_custom(&log, ErrorLog::report, &alloc, TestAllocator::allocate, TestAllocator::release);
-        ASSERT_NE(nullptr, reader);
-    }
-    void TearDown() override {
-        free_handle(reader);
-        EXPECT_EQ(0u, alloc.live());
-        EXPECT_EQ(0u, alloc.foreign_releases);
-    }
-};
+// A handle with no I/O attached.
+using Fixture = rmtest::ReaderTest;
 
 // ---------------------------------------------------------------- probe, creation
 
@@ -209,15 +195,13 @@ TEST(Stdio, AttachInstallsTheCallbacksAndReadsNothing) {
     EXPECT_EQ(0u, rm_stdio_tell(file));
 
     // Any other source needs all three callbacks and its user pointer.
-    rmtest::MemoryIo io;
-    EXPECT_EQ(RM_FAIL, rm_reader_attach_io(reader, nullptr, rmtest::MemoryIo::seek, rmtest::MemoryIo::tell, &io));
-    EXPECT_EQ(RM_FAIL, rm_reader_attach_io(reader, rmtest::MemoryIo::read, nullptr, rmtest::MemoryIo::tell, &io));
-    EXPECT_EQ(RM_FAIL, rm_reader_attach_io(reader, rmtest::MemoryIo::read, rmtest::MemoryIo::seek, nullptr, &io));
-    EXPECT_EQ(RM_FAIL, rm_reader_attach_io(reader, rmtest::MemoryIo::read, rmtest::MemoryIo::seek,
-                                           rmtest::MemoryIo::tell, nullptr));
+    MemoryIo io;
+    EXPECT_EQ(RM_FAIL, rm_reader_attach_io(reader, nullptr, MemoryIo::seek, MemoryIo::tell, &io));
+    EXPECT_EQ(RM_FAIL, rm_reader_attach_io(reader, MemoryIo::read, nullptr, MemoryIo::tell, &io));
+    EXPECT_EQ(RM_FAIL, rm_reader_attach_io(reader, MemoryIo::read, MemoryIo::seek, nullptr, &io));
+    EXPECT_EQ(RM_FAIL, rm_reader_attach_io(reader, MemoryIo::read, MemoryIo::seek, MemoryIo::tell, nullptr));
     EXPECT_EQ(file, reader->io_user);
-    EXPECT_EQ(RM_OK,
-              rm_reader_attach_io(reader, rmtest::MemoryIo::read, rmtest::MemoryIo::seek, rmtest::MemoryIo::tell, &io));
+    EXPECT_EQ(RM_OK, rm_reader_attach_io(reader, MemoryIo::read, MemoryIo::seek, MemoryIo::tell, &io));
     EXPECT_EQ(&io, reader->io_user);
     EXPECT_EQ(77u, reader->position);
     std::fclose(file);

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "rmparser/rm_internal.h"
-#include "tests/support/rm_test_io.h"
+#include "tests/support/rm_reader_fixture.h"
 
 namespace {
 
@@ -32,26 +32,9 @@ struct Got {
     uint32_t file_offset = 0;
 };
 
-// A reader over an in-memory file, with a counting allocator and an error log.
-struct Opened {
-    rmtest::TestAllocator alloc;
-    rmtest::ErrorLog log;
-    rmtest::MemoryIo io;
-    rm_reader* reader = nullptr;
-
-    explicit Opened(const Bytes& bytes) : io(bytes) {
-        reader = rm_reader_new_custom(&log, &rmtest::ErrorLog::report, &alloc, &rmtest::TestAllocator::allocate,
-                                      &rmtest::TestAllocator::release);
-        io.attach(reader);
-    }
-
-    ~Opened() {
-        rm_reader_delete(&reader);
-        EXPECT_EQ(alloc.live(), 0u);
-        EXPECT_EQ(alloc.foreign_releases, 0u);
-    }
-
-    rm_result load() { return rm_reader_load_headers(reader); }
+// A reader over an in-memory file that hands out what each call gave.
+struct Opened : rmtest::ReaderFixture {
+    explicit Opened(const Bytes& bytes) : ReaderFixture(bytes) {}
 
     Got next(int32_t selector = -1) {
         Got got;

@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "rmparser/rm_internal.h"
-#include "tests/support/rm_test_io.h"
+#include "tests/support/rm_reader_fixture.h"
 
 namespace {
 
@@ -51,32 +51,16 @@ StreamSetup event() {
     return s;
 }
 
-char* copy_text(rm_reader* reader, const char* text) {
-    if (text == nullptr) return nullptr;
-    size_t n = strlen(text) + 1;
-    char* copy = static_cast<char*>(rm_alloc(reader, uint32_t(n)));
-    memcpy(copy, text, n);
-    return copy;
-}
-
 // A handle as the header read leaves it just before the stored headers are
 // built: kept media records, stream states with their classes, PROP duration,
 // start timestamp. Everything goes through the handle's allocator so that
 // deleting the handle frees it all.
-struct Handle {
-    rmtest::TestAllocator alloc;
-    rmtest::ErrorLog log;
-    rm_reader* reader = nullptr;
-
+struct Handle : rmtest::ReaderFixture {
     explicit Handle(const std::vector<StreamSetup>& streams, uint32_t prop_duration = 0, uint32_t start_timestamp = 0) {
-        reader = rm_reader_new_custom(&log, &rmtest::ErrorLog::report, &alloc, &rmtest::TestAllocator::allocate,
-                                      &rmtest::TestAllocator::release);
         const uint32_t n = uint32_t(streams.size());
         if (n != 0) {
-            reader->media_props = static_cast<rm_media_props*>(rm_alloc(reader, n * sizeof(rm_media_props)));
-            memset(reader->media_props, 0, n * sizeof(rm_media_props));
-            reader->stream_states = static_cast<rm_stream_state*>(rm_alloc(reader, n * sizeof(rm_stream_state)));
-            memset(reader->stream_states, 0, n * sizeof(rm_stream_state));
+            reader->media_props = zeroed<rm_media_props>(n);
+            reader->stream_states = zeroed<rm_stream_state>(n);
         }
         reader->media_capacity = reader->media_count = reader->stream_count = n;
         reader->stream_state_count = n;
@@ -92,26 +76,17 @@ struct Handle {
             m.start_time = s.start_time;
             m.preroll = s.preroll;
             m.duration = s.duration;
-            m.mime_type = copy_text(reader, s.mime);
+            m.mime_type = copy_text(s.mime);
             m.mime_type_length = uint8_t(s.mime ? strlen(s.mime) : 0);
-            m.stream_name = copy_text(reader, s.name);
+            m.stream_name = copy_text(s.name);
             m.stream_name_length = uint8_t(s.name ? strlen(s.name) : 0);
-            if (!s.opaque.empty()) {
-                m.type_specific_data = static_cast<uint8_t*>(rm_alloc(reader, uint32_t(s.opaque.size())));
-                memcpy(m.type_specific_data, s.opaque.data(), s.opaque.size());
-                m.type_specific_length = uint32_t(s.opaque.size());
-            }
+            m.type_specific_data = copy_bytes(s.opaque);
+            m.type_specific_length = uint32_t(s.opaque.size());
             reader->stream_states[i].class_flags = s.class_flags;
             if (s.duration > reader->longest_duration) reader->longest_duration = s.duration;
         }
         reader->prop_record.duration = prop_duration;
         reader->start_timestamp = start_timestamp;
-    }
-
-    ~Handle() {
-        rm_reader_delete(&reader);
-        EXPECT_EQ(alloc.live(), 0u);
-        EXPECT_EQ(alloc.foreign_releases, 0u);
     }
 
     rm_result build() { return rm_build_stream_headers(reader); }
