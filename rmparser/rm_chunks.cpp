@@ -132,7 +132,7 @@ rm_result rm_decode_chunk_header(rm_reader* reader, rm_chunk_header* header) {
 rm_result rm_decode_file_header(rm_reader* reader) {
     const uint8_t* cursor;
     uint32_t remaining;
-    if (!open_held_chunk(reader, RM_FILE_HEADER_MIN_SIZE, &cursor, &remaining)) {
+    if (!open_held_chunk(reader, RM_FILE_HEADER_SIZE, &cursor, &remaining)) {
         return RM_FAIL;
     }
     rm_file_header& record = reader->rmf_record;
@@ -147,7 +147,7 @@ rm_result rm_decode_file_header(rm_reader* reader) {
 rm_result rm_decode_properties(rm_reader* reader) {
     const uint8_t* cursor;
     uint32_t remaining;
-    if (!open_held_chunk(reader, RM_PROPERTIES_MIN_SIZE, &cursor, &remaining)) {
+    if (!open_held_chunk(reader, RM_PROPERTIES_SIZE, &cursor, &remaining)) {
         return RM_FAIL;
     }
     rm_properties& record = reader->prop_record;

@@ -56,16 +56,17 @@ const uint32_t RM_ID_CONT = RM_FOURCC('C', 'O', 'N', 'T');
 const uint32_t RM_ID_DATA = RM_FOURCC('D', 'A', 'T', 'A');
 const uint32_t RM_ID_INDX = RM_FOURCC('I', 'N', 'D', 'X');
 
-// The head every chunk starts with (id, size, object version); the fixed
-// heads of DATA and INDX, all that is read of them; a packet's header.
+// Fixed sizes: the head every chunk starts with (id, size, object version),
+// the .RMF and PROP chunks, the heads of DATA and INDX (all that is read of
+// them) and a packet's header.
 const uint32_t RM_CHUNK_HEADER_SIZE = 10;
+const uint32_t RM_FILE_HEADER_SIZE = 18;
+const uint32_t RM_PROPERTIES_SIZE = 50;
 const uint32_t RM_DATA_HEADER_SIZE = 18;
 const uint32_t RM_INDX_HEADER_SIZE = 20;
 const uint32_t RM_PACKET_HEADER_SIZE = 12;
-// The least each decoder takes: .RMF and PROP whole, an MDPR up to its
-// stream name's length, a CONT up to its title's length.
-const uint32_t RM_FILE_HEADER_MIN_SIZE = 18;
-const uint32_t RM_PROPERTIES_MIN_SIZE = 50;
+// The least of an MDPR and of a CONT that their decoders take: up to the
+// stream name's length, up to the title's length.
 const uint32_t RM_MEDIA_PROPS_MIN_SIZE = 41;
 const uint32_t RM_CONTENT_MIN_SIZE = 12;
 
