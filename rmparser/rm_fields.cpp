@@ -22,6 +22,20 @@ uint32_t load_u32(const uint8_t* p) {
 
 uint16_t load_u16(const uint8_t* p) { return uint16_t((uint32_t(p[0]) << 8) | uint32_t(p[1])); }
 
+// The writers' one routine: the low `width` bytes of the value, most
+// significant first (big-endian) or last.
+void put_value(uint32_t value, uint32_t width, bool big_endian, uint8_t** cursor, uint32_t* remaining) {
+    if (!writer_has(cursor, remaining, width)) {
+        return;
+    }
+    for (uint32_t i = 0; i < width; ++i) {
+        const uint32_t shift = 8 * (big_endian ? width - 1 - i : i);
+        (*cursor)[i] = uint8_t(value >> shift);
+    }
+    *cursor += width;
+    *remaining -= width;
+}
+
 // The copying readers' one routine: `count` bytes into a new block that
 // replaces the destination's, with a terminating zero after them for text.
 // A count of 0 copies nothing and leaves the destination alone.
@@ -160,59 +174,16 @@ void* rm_clone_bytes(void* memory_user, rm_alloc_fn allocate_fn, const void* sou
     return copy;
 }
 
-void rm_put_u32(uint32_t value, uint8_t** cursor, uint32_t* remaining) {
-    if (!writer_has(cursor, remaining, 4)) {
-        return;
-    }
-    uint8_t* p = *cursor;
-    p[0] = uint8_t(value >> 24);
-    p[1] = uint8_t(value >> 16);
-    p[2] = uint8_t(value >> 8);
-    p[3] = uint8_t(value);
-    *cursor += 4;
-    *remaining -= 4;
-}
+void rm_put_u32(uint32_t value, uint8_t** cursor, uint32_t* remaining) { put_value(value, 4, true, cursor, remaining); }
 
 void rm_put_u32_le(uint32_t value, uint8_t** cursor, uint32_t* remaining) {
-    if (!writer_has(cursor, remaining, 4)) {
-        return;
-    }
-    uint8_t* p = *cursor;
-    p[0] = uint8_t(value);
-    p[1] = uint8_t(value >> 8);
-    p[2] = uint8_t(value >> 16);
-    p[3] = uint8_t(value >> 24);
-    *cursor += 4;
-    *remaining -= 4;
+    put_value(value, 4, false, cursor, remaining);
 }
 
-void rm_put_u16(uint32_t value, uint8_t** cursor, uint32_t* remaining) {
-    if (!writer_has(cursor, remaining, 2)) {
-        return;
-    }
-    uint8_t* p = *cursor;
-    p[0] = uint8_t(value >> 8);
-    p[1] = uint8_t(value);
-    *cursor += 2;
-    *remaining -= 2;
-}
+void rm_put_u16(uint32_t value, uint8_t** cursor, uint32_t* remaining) { put_value(value, 2, true, cursor, remaining); }
 
 void rm_put_u16_le(uint32_t value, uint8_t** cursor, uint32_t* remaining) {
-    if (!writer_has(cursor, remaining, 2)) {
-        return;
-    }
-    uint8_t* p = *cursor;
-    p[0] = uint8_t(value);
-    p[1] = uint8_t(value >> 8);
-    *cursor += 2;
-    *remaining -= 2;
+    put_value(value, 2, false, cursor, remaining);
 }
 
-void rm_put_u8(uint32_t value, uint8_t** cursor, uint32_t* remaining) {
-    if (!writer_has(cursor, remaining, 1)) {
-        return;
-    }
-    **cursor = uint8_t(value);
-    *cursor += 1;
-    *remaining -= 1;
-}
+void rm_put_u8(uint32_t value, uint8_t** cursor, uint32_t* remaining) { put_value(value, 1, true, cursor, remaining); }
