@@ -40,7 +40,7 @@ typedef void (*rm_release_fn)(void* memory_user, void* block);
 // Returns the number of bytes read; fewer than asked (0 included) means end of
 // file or an error, and the parser treats both alike.
 typedef uint32_t (*rm_read_fn)(void* io_user, void* destination, uint32_t count);
-// origin: one of the RM_SEEK_ values below. No result.
+// origin: one of the RM_SEEK_ values above. No result.
 typedef void (*rm_seek_fn)(void* io_user, int32_t offset, int origin);
 // Current file position; positions beyond 32 bits read as 0xFFFFFFFF.
 typedef uint32_t (*rm_tell_fn)(void* io_user);
