@@ -12,10 +12,7 @@ namespace {
 // Reading every stream separately re-reads the file; a handful of selectors
 // covers the skipping paths without making a file with thousands of streams
 // slow to fuzz.
-const uint32_t kMaxSelectorsTried = 4;
-// The reader always moves forward, so a file of n bytes yields at most n / 12
-// packets; the bound only guards the fuzzer against a reader bug that loops.
-const size_t kBytesPerPacket = 12;
+const uint32_t MAX_SELECTORS_TRIED = 4;
 
 void ignore_error(void*, rm_result, const char*) {}
 
@@ -27,7 +24,9 @@ size_t read_packets(rm_reader* reader, int32_t selector, size_t size, rm_result*
     size_t packets = 0;
     while ((*end = rm_reader_next_packet(reader, &packet, selector)) == RM_OK) {
         rm_reader_release_packet(reader, &packet);
-        if (++packets > size / kBytesPerPacket + 1) {
+        // Each packet delivered takes at least its header's bytes of the file;
+        // the bound only guards the fuzzer against a reader bug that loops.
+        if (++packets > size / RM_PACKET_HEADER_SIZE + 1) {
             __builtin_trap();  // no forward progress: a reader bug
         }
     }
@@ -87,7 +86,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     rm_reader_probe(data, static_cast<uint32_t>(size < 16 ? size : 16));
     uint32_t stream_count = 0;
     read_once(data, size, -1, &stream_count);
-    for (uint32_t i = 0; i <= stream_count && i < kMaxSelectorsTried; ++i) {
+    for (uint32_t i = 0; i <= stream_count && i < MAX_SELECTORS_TRIED; ++i) {
         read_once(data, size, static_cast<int32_t>(i), nullptr);
     }
     return 0;
