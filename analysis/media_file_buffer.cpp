@@ -5,6 +5,8 @@
 
 #include <cstring>
 
+#include "rmparser/rm_reader.h"
+
 namespace {
 
 // How far forward a seek may go by reading instead of seeking.
@@ -79,9 +81,9 @@ void MediaFileSeek(void* user, int32_t offset, int origin) {
     MediaFileBuffer* io = static_cast<MediaFileBuffer*>(user);
     if (!io || !io->file) return;
     int64_t target;
-    if (origin == SEEK_SET) {
+    if (origin == RM_SEEK_SET) {
         target = static_cast<uint32_t>(offset);
-    } else if (origin == SEEK_CUR) {
+    } else if (origin == RM_SEEK_CUR) {
         target = static_cast<int64_t>(io->data_offset + io->cursor) + offset;
     } else {
         // From the end: the buffer cannot answer it.

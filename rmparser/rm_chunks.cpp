@@ -1,19 +1,9 @@
-// Header chunks: reading one chunk into the read buffer, decoding the ".RMF",
-// PROP, MDPR and CONT chunks into the handle's records, sizing the
-// media-properties table, and tearing those records down.
+// Header chunks: the chunk reader, the .RMF, PROP, MDPR and CONT decoders, and the media-properties table.
 #include <cstring>
 
 #include "rm_internal.h"
 
 namespace {
-
-const uint32_t CHUNK_HEADER_SIZE = 10;
-const uint32_t DATA_HEAD_SIZE = 18;
-const uint32_t INDX_HEAD_SIZE = 20;
-const uint32_t FILE_HEADER_MIN_SIZE = 18;
-const uint32_t PROPERTIES_MIN_SIZE = 50;
-const uint32_t MEDIA_PROPS_MIN_SIZE = 41;
-const uint32_t CONTENT_MIN_SIZE = 12;
 
 // A cursor over the chunk held in the read buffer, from its first byte. The
 // held count is trusted only as far as the buffer really reaches.
@@ -30,14 +20,6 @@ bool open_held_chunk(const rm_reader* reader, uint32_t minimum, const uint8_t** 
     return true;
 }
 
-template <typename T>
-void release_and_clear(rm_reader* reader, T*& pointer) {
-    if (pointer) {
-        rm_release(reader, pointer);
-        pointer = nullptr;
-    }
-}
-
 }  // namespace
 
 // ---------------------------------------------------------------- chunk reader
@@ -46,7 +28,7 @@ rm_result rm_read_chunk_head(rm_reader* reader, rm_chunk_header* header) {
     if (!reader || !header) {
         return RM_NULL_ARGUMENT;
     }
-    if (rm_read_to_buffer(reader, CHUNK_HEADER_SIZE, 0) != CHUNK_HEADER_SIZE) {
+    if (rm_read_to_buffer(reader, RM_CHUNK_HEADER_SIZE, 0) != RM_CHUNK_HEADER_SIZE) {
         rm_report(reader, RM_READ_FAILED, "Could not read chunk header.");
         return RM_READ_FAILED;
     }
@@ -63,7 +45,7 @@ bool rm_chunk_size_acceptable(const rm_chunk_header* header) {
     if (header->id == RM_ID_DATA || header->id == RM_ID_INDX) {
         return true;  // only their fixed heads are read
     }
-    return header->size >= CHUNK_HEADER_SIZE && header->size <= RM_MAX_HEADER_CHUNK_SIZE;
+    return header->size >= RM_CHUNK_HEADER_SIZE && header->size <= RM_MAX_HEADER_CHUNK_SIZE;
 }
 
 rm_result rm_read_chunk_rest(rm_reader* reader, const rm_chunk_header* header) {
@@ -74,9 +56,9 @@ rm_result rm_read_chunk_rest(rm_reader* reader, const rm_chunk_header* header) {
     // index entries stay in the file.
     uint32_t wanted;
     if (header->id == RM_ID_DATA) {
-        wanted = DATA_HEAD_SIZE;
+        wanted = RM_DATA_HEADER_SIZE;
     } else if (header->id == RM_ID_INDX) {
-        wanted = INDX_HEAD_SIZE;
+        wanted = RM_INDX_HEADER_SIZE;
     } else {
         // A size that cannot hold its own header, or one no header chunk
         // comes near, is damage: refuse it before it sizes the buffer.
@@ -89,7 +71,7 @@ rm_result rm_read_chunk_rest(rm_reader* reader, const rm_chunk_header* header) {
     // The size field is only a claim: the buffer grows (at most doubling)
     // only once the bytes read so far have filled it, so a short file never
     // makes the reader allocate much beyond what it really holds.
-    uint32_t held = CHUNK_HEADER_SIZE;
+    uint32_t held = RM_CHUNK_HEADER_SIZE;
     while (held < wanted) {
         if (reader->buffer_size <= held) {
             uint64_t grown = uint64_t(reader->buffer_size) * 2;
@@ -138,7 +120,7 @@ rm_result rm_read_chunk(rm_reader* reader, uint32_t* id) {
 rm_result rm_decode_chunk_header(rm_reader* reader, rm_chunk_header* header) {
     const uint8_t* cursor;
     uint32_t remaining;
-    if (!header || !open_held_chunk(reader, CHUNK_HEADER_SIZE, &cursor, &remaining)) {
+    if (!header || !open_held_chunk(reader, RM_CHUNK_HEADER_SIZE, &cursor, &remaining)) {
         return RM_FAIL;
     }
     header->id = rm_get_u32(&cursor, &remaining);
@@ -150,7 +132,7 @@ rm_result rm_decode_chunk_header(rm_reader* reader, rm_chunk_header* header) {
 rm_result rm_decode_file_header(rm_reader* reader) {
     const uint8_t* cursor;
     uint32_t remaining;
-    if (!open_held_chunk(reader, FILE_HEADER_MIN_SIZE, &cursor, &remaining)) {
+    if (!open_held_chunk(reader, RM_FILE_HEADER_SIZE, &cursor, &remaining)) {
         return RM_FAIL;
     }
     rm_file_header& record = reader->rmf_record;
@@ -165,7 +147,7 @@ rm_result rm_decode_file_header(rm_reader* reader) {
 rm_result rm_decode_properties(rm_reader* reader) {
     const uint8_t* cursor;
     uint32_t remaining;
-    if (!open_held_chunk(reader, PROPERTIES_MIN_SIZE, &cursor, &remaining)) {
+    if (!open_held_chunk(reader, RM_PROPERTIES_SIZE, &cursor, &remaining)) {
         return RM_FAIL;
     }
     rm_properties& record = reader->prop_record;
@@ -191,7 +173,7 @@ rm_result rm_decode_properties(rm_reader* reader) {
 rm_result rm_decode_content(rm_reader* reader) {
     const uint8_t* cursor;
     uint32_t remaining;
-    if (!open_held_chunk(reader, CONTENT_MIN_SIZE, &cursor, &remaining)) {
+    if (!open_held_chunk(reader, RM_CONTENT_MIN_SIZE, &cursor, &remaining)) {
         return RM_FAIL;
     }
     rm_content& record = reader->cont_record;
@@ -228,7 +210,7 @@ rm_result rm_decode_content(rm_reader* reader) {
 rm_result rm_decode_media_props(rm_reader* reader, rm_media_props* slot) {
     const uint8_t* cursor;
     uint32_t remaining;
-    if (!slot || !open_held_chunk(reader, MEDIA_PROPS_MIN_SIZE, &cursor, &remaining)) {
+    if (!slot || !open_held_chunk(reader, RM_MEDIA_PROPS_MIN_SIZE, &cursor, &remaining)) {
         return RM_FAIL;
     }
     slot->id = rm_get_u32(&cursor, &remaining);
@@ -274,10 +256,11 @@ rm_result rm_decode_media_props(rm_reader* reader, rm_media_props* slot) {
 uint16_t rm_peek_media_stream_number(const rm_reader* reader) {
     const uint8_t* cursor;
     uint32_t remaining;
-    if (!open_held_chunk(reader, 12, &cursor, &remaining)) {
+    // The stream number is the first field after the chunk's head.
+    if (!open_held_chunk(reader, RM_CHUNK_HEADER_SIZE + 2, &cursor, &remaining)) {
         return 0;
     }
-    return rm_peek_u16(cursor + 10, remaining - 10);
+    return rm_peek_u16(cursor + RM_CHUNK_HEADER_SIZE, remaining - RM_CHUNK_HEADER_SIZE);
 }
 
 // ---------------------------------------------------------------- media-properties table
@@ -326,25 +309,42 @@ rm_media_props* rm_append_media_record(rm_reader* reader) {
     return record;
 }
 
+rm_result rm_compact_media_table(rm_reader* reader, const uint32_t* slots, uint32_t count) {
+    rm_media_props* table = static_cast<rm_media_props*>(rm_alloc_zeroed(reader, count, sizeof(rm_media_props)));
+    if (!table) {
+        return RM_OUT_OF_MEMORY;
+    }
+    for (uint32_t k = 0; k < count; ++k) {
+        rm_media_props& record = reader->media_props[slots[k]];
+        table[k] = record;
+        std::memset(&record, 0, sizeof(rm_media_props));
+    }
+    rm_drop_media_table(reader);  // what is left in it was not kept
+    reader->media_props = table;
+    reader->media_count = count;
+    reader->media_capacity = count;
+    return RM_OK;
+}
+
 // ---------------------------------------------------------------- teardown
 
 void rm_drop_content(rm_reader* reader) {
     if (!reader) {
         return;
     }
-    release_and_clear(reader, reader->cont_record.title);
-    release_and_clear(reader, reader->cont_record.author);
-    release_and_clear(reader, reader->cont_record.copyright);
-    release_and_clear(reader, reader->cont_record.comment);
+    rm_release_and_null(reader, reader->cont_record.title);
+    rm_release_and_null(reader, reader->cont_record.author);
+    rm_release_and_null(reader, reader->cont_record.copyright);
+    rm_release_and_null(reader, reader->cont_record.comment);
 }
 
 void rm_drop_media_props(rm_reader* reader, rm_media_props* record) {
     if (!reader || !record) {
         return;
     }
-    release_and_clear(reader, record->stream_name);
-    release_and_clear(reader, record->mime_type);
-    release_and_clear(reader, record->type_specific_data);
+    rm_release_and_null(reader, record->stream_name);
+    rm_release_and_null(reader, record->mime_type);
+    rm_release_and_null(reader, record->type_specific_data);
 }
 
 void rm_drop_media_table(rm_reader* reader) {
@@ -357,7 +357,7 @@ void rm_drop_media_table(rm_reader* reader) {
         for (uint32_t i = 0; i < reader->media_capacity; ++i) {
             rm_drop_media_props(reader, &reader->media_props[i]);
         }
-        release_and_clear(reader, reader->media_props);
+        rm_release_and_null(reader, reader->media_props);
     }
     reader->media_count = 0;
     reader->media_capacity = 0;
@@ -368,7 +368,7 @@ void rm_drop_read_buffer(rm_reader* reader) {
     if (!reader) {
         return;
     }
-    release_and_clear(reader, reader->buffer);
+    rm_release_and_null(reader, reader->buffer);
     reader->buffer_size = 0;
     reader->buffer_held = 0;
 }

@@ -1,5 +1,4 @@
-// The reader handle, its default callbacks, and the wrappers through which
-// every allocation, report and file access of the parser passes.
+// The reader handle, its default callbacks, and the wrappers every allocation, report and file access goes through.
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -93,15 +92,15 @@ void rm_stdio_seek(void* file, int32_t offset, int origin) {
     long long target;
     int whence;
     switch (origin) {
-    case 0:
+    case RM_SEEK_SET:
         target = static_cast<long long>(static_cast<uint32_t>(offset));
         whence = SEEK_SET;
         break;
-    case 1:
+    case RM_SEEK_CUR:
         target = offset;
         whence = SEEK_CUR;
         break;
-    case 2:
+    case RM_SEEK_END:
         target = offset;
         whence = SEEK_END;
         break;
@@ -233,11 +232,11 @@ void rm_seek(rm_reader* reader, int32_t offset, int origin) {
         return;
     }
     switch (origin) {
-    case 0:
+    case RM_SEEK_SET:
         reader->seek_fn(reader->io_user, offset, origin);
         reader->position = static_cast<uint32_t>(offset);
         break;
-    case 1:
+    case RM_SEEK_CUR:
         reader->seek_fn(reader->io_user, offset, origin);
         // A seek before the start fails in the I/O layer and moves nothing;
         // the count stays with it rather than wrapping to a huge position.
@@ -245,7 +244,7 @@ void rm_seek(rm_reader* reader, int32_t offset, int origin) {
             reader->position = uint64_t(int64_t(reader->position) + offset);
         }
         break;
-    case 2:
+    case RM_SEEK_END:
         // Passed on, but the position count cannot follow: the file's length is unknown here.
         reader->seek_fn(reader->io_user, offset, origin);
         rm_report(reader, RM_BAD_FILE, "File seek with end origin attempted - not suported.");

@@ -1,12 +1,12 @@
-// Big-endian readers and writers over a bounded cursor. A read or write that
-// cannot be done in full changes nothing, so a decoder that checked its fixed
-// part can never step outside the bytes it was given.
+// Big-endian field readers and writers over a bounded cursor that moves only when a read or write succeeds in full.
 #include <cstring>
 
 #include "rm_fields.h"
 
 namespace {
 
+// A read or write that cannot be done in full changes nothing, so a decoder
+// that checked its fixed part can never step outside the bytes it was given.
 // A cursor is usable when both halves exist and it points somewhere.
 bool cursor_has(const uint8_t* const* cursor, const uint32_t* remaining, uint32_t count) {
     return cursor && remaining && *cursor && *remaining >= count;
@@ -21,6 +21,55 @@ uint32_t load_u32(const uint8_t* p) {
 }
 
 uint16_t load_u16(const uint8_t* p) { return uint16_t((uint32_t(p[0]) << 8) | uint32_t(p[1])); }
+
+// The writers' one routine: the low `width` bytes of the value, most
+// significant first (big-endian) or last.
+void put_value(uint32_t value, uint32_t width, bool big_endian, uint8_t** cursor, uint32_t* remaining) {
+    if (!writer_has(cursor, remaining, width)) {
+        return;
+    }
+    for (uint32_t i = 0; i < width; ++i) {
+        const uint32_t shift = 8 * (big_endian ? width - 1 - i : i);
+        (*cursor)[i] = uint8_t(value >> shift);
+    }
+    *cursor += width;
+    *remaining -= width;
+}
+
+// The copying readers' one routine: `count` bytes into a new block that
+// replaces the destination's, with a terminating zero after them for text.
+// A count of 0 copies nothing and leaves the destination alone.
+template <typename T>
+rm_result copy_out(const uint8_t** cursor, uint32_t* remaining, uint32_t count, bool terminated, T** destination,
+                   void* memory_user, rm_alloc_fn allocate_fn, rm_release_fn release_fn) {
+    if (!cursor || !remaining || *remaining < count || (count > 0 && !*cursor) || !destination || !allocate_fn ||
+        !release_fn) {
+        return RM_FAIL;
+    }
+    if (count == 0) {
+        return RM_OK;
+    }
+    if (*destination) {
+        release_fn(memory_user, *destination);
+        *destination = nullptr;
+    }
+    // count + 1 must not wrap to a zero-byte block that the copy would overrun.
+    if (terminated && count == UINT32_MAX) {
+        return RM_OUT_OF_MEMORY;
+    }
+    T* block = static_cast<T*>(allocate_fn(memory_user, terminated ? count + 1 : count));
+    if (!block) {
+        return RM_OUT_OF_MEMORY;
+    }
+    std::memcpy(block, *cursor, count);
+    if (terminated) {
+        block[count] = 0;
+    }
+    *destination = block;
+    *cursor += count;
+    *remaining -= count;
+    return RM_OK;
+}
 
 }  // namespace
 
@@ -72,55 +121,12 @@ uint32_t rm_get_sized_u32(const uint8_t** cursor, uint32_t* remaining) {
 
 rm_result rm_get_text(const uint8_t** cursor, uint32_t* remaining, uint32_t count, char** destination,
                       void* memory_user, rm_alloc_fn allocate_fn, rm_release_fn release_fn) {
-    if (!cursor || !remaining || *remaining < count || (count > 0 && !*cursor) || !destination || !allocate_fn ||
-        !release_fn) {
-        return RM_FAIL;
-    }
-    if (count == 0) {
-        return RM_OK;
-    }
-    if (*destination) {
-        release_fn(memory_user, *destination);
-        *destination = nullptr;
-    }
-    // count + 1 must not wrap to a zero-byte block that the copy would overrun.
-    if (count == UINT32_MAX) {
-        return RM_OUT_OF_MEMORY;
-    }
-    char* text = static_cast<char*>(allocate_fn(memory_user, count + 1));
-    if (!text) {
-        return RM_OUT_OF_MEMORY;
-    }
-    std::memcpy(text, *cursor, count);
-    text[count] = '\0';
-    *destination = text;
-    *cursor += count;
-    *remaining -= count;
-    return RM_OK;
+    return copy_out(cursor, remaining, count, true, destination, memory_user, allocate_fn, release_fn);
 }
 
 rm_result rm_get_bytes(const uint8_t** cursor, uint32_t* remaining, uint32_t count, uint8_t** destination,
                        void* memory_user, rm_alloc_fn allocate_fn, rm_release_fn release_fn) {
-    if (!cursor || !remaining || *remaining < count || (count > 0 && !*cursor) || !destination || !allocate_fn ||
-        !release_fn) {
-        return RM_FAIL;
-    }
-    if (count == 0) {
-        return RM_OK;
-    }
-    if (*destination) {
-        release_fn(memory_user, *destination);
-        *destination = nullptr;
-    }
-    uint8_t* block = static_cast<uint8_t*>(allocate_fn(memory_user, count));
-    if (!block) {
-        return RM_OUT_OF_MEMORY;
-    }
-    std::memcpy(block, *cursor, count);
-    *destination = block;
-    *cursor += count;
-    *remaining -= count;
-    return RM_OK;
+    return copy_out(cursor, remaining, count, false, destination, memory_user, allocate_fn, release_fn);
 }
 
 rm_result rm_get_array(const uint8_t** cursor, uint32_t* remaining, uint32_t element_count, uint32_t width,
@@ -168,59 +174,16 @@ void* rm_clone_bytes(void* memory_user, rm_alloc_fn allocate_fn, const void* sou
     return copy;
 }
 
-void rm_put_u32(uint32_t value, uint8_t** cursor, uint32_t* remaining) {
-    if (!writer_has(cursor, remaining, 4)) {
-        return;
-    }
-    uint8_t* p = *cursor;
-    p[0] = uint8_t(value >> 24);
-    p[1] = uint8_t(value >> 16);
-    p[2] = uint8_t(value >> 8);
-    p[3] = uint8_t(value);
-    *cursor += 4;
-    *remaining -= 4;
-}
+void rm_put_u32(uint32_t value, uint8_t** cursor, uint32_t* remaining) { put_value(value, 4, true, cursor, remaining); }
 
 void rm_put_u32_le(uint32_t value, uint8_t** cursor, uint32_t* remaining) {
-    if (!writer_has(cursor, remaining, 4)) {
-        return;
-    }
-    uint8_t* p = *cursor;
-    p[0] = uint8_t(value);
-    p[1] = uint8_t(value >> 8);
-    p[2] = uint8_t(value >> 16);
-    p[3] = uint8_t(value >> 24);
-    *cursor += 4;
-    *remaining -= 4;
+    put_value(value, 4, false, cursor, remaining);
 }
 
-void rm_put_u16(uint32_t value, uint8_t** cursor, uint32_t* remaining) {
-    if (!writer_has(cursor, remaining, 2)) {
-        return;
-    }
-    uint8_t* p = *cursor;
-    p[0] = uint8_t(value >> 8);
-    p[1] = uint8_t(value);
-    *cursor += 2;
-    *remaining -= 2;
-}
+void rm_put_u16(uint32_t value, uint8_t** cursor, uint32_t* remaining) { put_value(value, 2, true, cursor, remaining); }
 
 void rm_put_u16_le(uint32_t value, uint8_t** cursor, uint32_t* remaining) {
-    if (!writer_has(cursor, remaining, 2)) {
-        return;
-    }
-    uint8_t* p = *cursor;
-    p[0] = uint8_t(value);
-    p[1] = uint8_t(value >> 8);
-    *cursor += 2;
-    *remaining -= 2;
+    put_value(value, 2, false, cursor, remaining);
 }
 
-void rm_put_u8(uint32_t value, uint8_t** cursor, uint32_t* remaining) {
-    if (!writer_has(cursor, remaining, 1)) {
-        return;
-    }
-    **cursor = uint8_t(value);
-    *cursor += 1;
-    *remaining -= 1;
-}
+void rm_put_u8(uint32_t value, uint8_t** cursor, uint32_t* remaining) { put_value(value, 1, true, cursor, remaining); }

@@ -1,5 +1,4 @@
-// Big-endian field readers and writers over a bounded cursor: a (pointer,
-// remaining) pair that only moves when a read or write succeeds in full.
+// Big-endian field readers and writers over a bounded cursor: a (pointer, bytes remaining) pair.
 #ifndef KOV_RMPARSER_RM_FIELDS_H
 #define KOV_RMPARSER_RM_FIELDS_H
 

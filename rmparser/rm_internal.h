@@ -1,5 +1,4 @@
-// Operations shared between the parser's own source files. Callers outside
-// rmparser/ use rm_reader.h only.
+// Operations the reader's own files share; callers outside rmparser/ use rm_reader.h only.
 #ifndef KOV_RMPARSER_RM_INTERNAL_H
 #define KOV_RMPARSER_RM_INTERNAL_H
 
@@ -23,6 +22,17 @@ void* rm_alloc(rm_reader* reader, uint32_t size);
 // size does not fit the allocator's 32-bit byte count, or when it fails.
 void* rm_alloc_zeroed(rm_reader* reader, uint64_t count, uint64_t width);
 void rm_release(rm_reader* reader, void* block);
+// Releases the block a field holds and nulls the field. A null field, a null
+// handle or one without a release callback leaves the field as it is, so a
+// block that could not be released is never lost from sight.
+template <typename T>
+void rm_release_and_null(rm_reader* reader, T*& field) {
+    if (!reader || !reader->release_fn || !field) {
+        return;
+    }
+    rm_release(reader, field);
+    field = nullptr;
+}
 void rm_report(rm_reader* reader, rm_result code, const char* message);
 rm_result rm_grow_buffer(void* memory_user, rm_alloc_fn allocate_fn, rm_release_fn release_fn, uint8_t** buffer,
                          uint32_t* capacity, uint32_t wanted);
@@ -48,6 +58,10 @@ rm_result rm_reset_media_table(rm_reader* reader);
 // A zeroed record at index media_count, growing the table when it is full;
 // null when the allocation fails.
 rm_media_props* rm_append_media_record(rm_reader* reader);
+// Makes the table exactly the records at `slots` (table positions, in their
+// new order), moved whole with what they own, and drops every other record.
+// When the new table cannot be allocated nothing changes.
+rm_result rm_compact_media_table(rm_reader* reader, const uint32_t* slots, uint32_t count);
 void rm_drop_content(rm_reader* reader);
 void rm_drop_media_props(rm_reader* reader, rm_media_props* record);
 void rm_drop_media_table(rm_reader* reader);
@@ -79,7 +93,6 @@ rm_result rm_property_set(rm_reader* reader, rm_property* property, const char* 
                           uint32_t size);
 void rm_property_clear(rm_reader* reader, rm_property* property);
 char* rm_clone_string(void* memory_user, rm_alloc_fn allocate_fn, const char* text);
-void rm_release_and_null(void* memory_user, rm_release_fn release_fn, void** address);
 
 // ---------------------------------------------------------------- packets
 rm_result rm_locate_packets(rm_reader* reader);

@@ -1,23 +1,21 @@
-// Logical (multi-rate) stream headers and the selection of the streams an
-// ordinary player can read: every MDPR that is neither a logical MDPR nor
-// claimed as a physical stream by a logical stream header.
+// Logical (multi-rate) stream headers, and the selection of the streams an ordinary player can read.
 #include <cstring>
 
 #include "rm_internal.h"
 
 namespace {
 
-const char RM_MIME_LOGICAL_FILEINFO[] = "logical-fileinfo";
-const char RM_MIME_LOGICAL_PREFIX[] = "logical-";
-const uint32_t RM_MIME_LOGICAL_PREFIX_LENGTH = 8;
+const char MIME_LOGICAL_FILEINFO[] = "logical-fileinfo";
+const char MIME_LOGICAL_PREFIX[] = "logical-";
+const uint32_t MIME_LOGICAL_PREFIX_LENGTH = 8;
 
 // Smallest encoded name/value property: the fixed fields with empty name and
 // value. Used to refuse a property count the bytes left cannot possibly hold
 // before its records are allocated.
-const uint32_t RM_NAME_VALUE_MIN_SIZE = 13;
+const uint32_t NAME_VALUE_MIN_SIZE = 13;
 
 // Only the slots that hold decoded records: never more than were allocated.
-uint32_t rm_media_slots(const rm_reader* reader) {
+uint32_t media_slots(const rm_reader* reader) {
     if (reader->media_props == nullptr) {
         return 0;
     }
@@ -27,14 +25,14 @@ uint32_t rm_media_slots(const rm_reader* reader) {
 }  // namespace
 
 int rm_mime_is_logical_fileinfo(const char* mime) {
-    return mime != nullptr && strcmp(mime, RM_MIME_LOGICAL_FILEINFO) == 0;
+    return mime != nullptr && strcmp(mime, MIME_LOGICAL_FILEINFO) == 0;
 }
 
 int rm_mime_is_logical_stream(const char* mime) {
     if (mime == nullptr || rm_mime_is_logical_fileinfo(mime)) {
         return 0;
     }
-    return strncmp(mime, RM_MIME_LOGICAL_PREFIX, RM_MIME_LOGICAL_PREFIX_LENGTH) == 0;
+    return strncmp(mime, MIME_LOGICAL_PREFIX, MIME_LOGICAL_PREFIX_LENGTH) == 0;
 }
 
 rm_result rm_decode_name_value(rm_reader* reader, rm_name_value* out, const uint8_t** cursor, uint32_t* remaining) {
@@ -119,7 +117,7 @@ rm_result rm_decode_logical_stream(rm_reader* reader, const rm_media_props* sour
     }
     // Decoding would fail anyway; refusing first keeps a 16-bit count from
     // sizing an allocation the record's bytes do not back.
-    if (uint64_t(property_count) * RM_NAME_VALUE_MIN_SIZE > remaining) {
+    if (uint64_t(property_count) * NAME_VALUE_MIN_SIZE > remaining) {
         return RM_FAIL;
     }
     out->name_values = static_cast<rm_name_value*>(rm_alloc_zeroed(reader, property_count, sizeof(rm_name_value)));
@@ -140,7 +138,7 @@ rm_result rm_load_logical_streams(rm_reader* reader) {
     if (reader == nullptr) {
         return RM_FAIL;
     }
-    const uint32_t slots = rm_media_slots(reader);
+    const uint32_t slots = media_slots(reader);
 
     uint32_t logical_count = 0;
     for (uint32_t i = 0; i < slots; ++i) {
@@ -194,17 +192,18 @@ rm_result rm_load_logical_streams(rm_reader* reader) {
     return RM_OK;
 }
 
+// Keeps the streams an ordinary player can read: every MDPR that is neither
+// a logical MDPR nor claimed as a physical stream by a logical stream header.
 rm_result rm_keep_compatible_streams(rm_reader* reader) {
     if (reader == nullptr) {
         return RM_BAD_FILE;
     }
-    const uint32_t slots = rm_media_slots(reader);
+    const uint32_t slots = media_slots(reader);
     if (slots == 0) {
         return RM_BAD_FILE;
     }
     uint32_t* keep = static_cast<uint32_t*>(rm_alloc_zeroed(reader, slots, sizeof(uint32_t)));
     if (keep == nullptr) {
-        rm_release(reader, keep);
         return RM_BAD_FILE;
     }
     for (uint32_t i = 0; i < slots; ++i) {
@@ -242,41 +241,19 @@ rm_result rm_keep_compatible_streams(rm_reader* reader) {
         }
     }
 
+    // The flags become the list of kept slots, in table order.
     uint32_t kept = 0;
     for (uint32_t i = 0; i < slots; ++i) {
-        kept += keep[i];
-    }
-    if (kept == 0) {
-        rm_release(reader, keep);
-        return RM_BAD_FILE;
-    }
-    rm_media_props* table = static_cast<rm_media_props*>(rm_alloc_zeroed(reader, kept, sizeof(rm_media_props)));
-    if (table == nullptr) {
-        rm_release(reader, keep);
-        return RM_OUT_OF_MEMORY;
-    }
-
-    // Kept records move whole, owned strings and data with them.
-    uint32_t next = 0;
-    for (uint32_t i = 0; i < slots; ++i) {
         if (keep[i]) {
-            table[next++] = reader->media_props[i];
-        } else {
-            rm_drop_media_props(reader, &reader->media_props[i]);
+            keep[kept++] = i;
         }
     }
-    // Slots past the count should be empty; dropping them costs nothing and
-    // leaks nothing if they are not.
-    for (uint32_t i = slots; i < reader->media_capacity; ++i) {
-        rm_drop_media_props(reader, &reader->media_props[i]);
-    }
+    const rm_result result = kept == 0 ? RM_BAD_FILE : rm_compact_media_table(reader, keep, kept);
     rm_release(reader, keep);
-
+    if (result != RM_OK) {
+        return result;
+    }
     rm_drop_logical_table(reader);
-    rm_release(reader, reader->media_props);
-    reader->media_props = table;
-    reader->media_count = kept;
-    reader->media_capacity = kept;
     reader->stream_count = kept;
     return RM_OK;
 }
@@ -285,14 +262,8 @@ void rm_drop_name_value(rm_reader* reader, rm_name_value* record) {
     if (reader == nullptr || record == nullptr) {
         return;
     }
-    if (record->name != nullptr) {
-        rm_release(reader, record->name);
-        record->name = nullptr;
-    }
-    if (record->value != nullptr) {
-        rm_release(reader, record->value);
-        record->value = nullptr;
-    }
+    rm_release_and_null(reader, record->name);
+    rm_release_and_null(reader, record->value);
 }
 
 void rm_drop_name_values(rm_reader* reader, rm_logical_stream* record) {
@@ -303,8 +274,7 @@ void rm_drop_name_values(rm_reader* reader, rm_logical_stream* record) {
         for (uint32_t i = 0; i < record->name_value_count; ++i) {
             rm_drop_name_value(reader, &record->name_values[i]);
         }
-        rm_release(reader, record->name_values);
-        record->name_values = nullptr;
+        rm_release_and_null(reader, record->name_values);
     }
     record->name_value_count = 0;
 }
@@ -313,18 +283,9 @@ void rm_drop_logical_stream(rm_reader* reader, rm_logical_stream* record) {
     if (reader == nullptr || record == nullptr) {
         return;
     }
-    if (record->physical_streams != nullptr) {
-        rm_release(reader, record->physical_streams);
-        record->physical_streams = nullptr;
-    }
-    if (record->data_offsets != nullptr) {
-        rm_release(reader, record->data_offsets);
-        record->data_offsets = nullptr;
-    }
-    if (record->rule_map != nullptr) {
-        rm_release(reader, record->rule_map);
-        record->rule_map = nullptr;
-    }
+    rm_release_and_null(reader, record->physical_streams);
+    rm_release_and_null(reader, record->data_offsets);
+    rm_release_and_null(reader, record->rule_map);
     rm_drop_name_values(reader, record);
 }
 
@@ -336,8 +297,7 @@ void rm_drop_logical_table(rm_reader* reader) {
         for (uint32_t i = 0; i < reader->logical_count; ++i) {
             rm_drop_logical_stream(reader, &reader->logical_streams[i]);
         }
-        rm_release(reader, reader->logical_streams);
-        reader->logical_streams = nullptr;
+        rm_release_and_null(reader, reader->logical_streams);
     }
     reader->logical_count = 0;
 }
@@ -347,6 +307,5 @@ void rm_drop_logical_fileinfo(rm_reader* reader) {
         return;
     }
     rm_drop_logical_stream(reader, reader->fileinfo);
-    rm_release(reader, reader->fileinfo);
-    reader->fileinfo = nullptr;
+    rm_release_and_null(reader, reader->fileinfo);
 }

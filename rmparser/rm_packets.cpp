@@ -1,20 +1,17 @@
-// The DATA chunk: locating the first packet, packet headers, the next-packet
-// operation with stream selection, rule numbers and the keyframe index.
+// The DATA chunk: the first packet, packet headers, the next-packet operation and the keyframe index.
 #include <cstring>
 
 #include "rm_internal.h"
 
 namespace {
 
-const uint32_t RM_DATA_HEADER_SIZE = 18;
-const uint32_t RM_PACKET_HEADER_SIZE = 12;
-const uint32_t RM_NO_TIMESTAMP = 0xFFFFFFFFu;
+const uint32_t NO_TIMESTAMP = 0xFFFFFFFFu;
 // Declared bytes after the last packet that may be missing from the file.
-const uint32_t RM_TRAILER_ROOM = 18;
+const uint32_t TRAILER_ROOM = 18;
 
 // The file position as the I/O layer sees it; the position count stands in
 // when no tell callback was attached.
-uint32_t rm_tell(const rm_reader* reader) {
+uint32_t file_position(const rm_reader* reader) {
     if (reader->tell_fn == nullptr) {
         return reader->position;
     }
@@ -23,8 +20,8 @@ uint32_t rm_tell(const rm_reader* reader) {
 
 // Rule flags and rule number of a packet about to be taken, from its header
 // and what the previous packet of the same stream left behind.
-void rm_packet_rule(const rm_reader* reader, const rm_stream_state* state, const rm_packet_header* header,
-                    uint16_t* asm_flags, uint8_t* asm_rule) {
+void packet_rule(const rm_reader* reader, const rm_stream_state* state, const rm_packet_header* header,
+                 uint16_t* asm_flags, uint8_t* asm_rule) {
     const bool keyframe = (header->flags & RM_PACKET_KEYFRAME) != 0;
     *asm_rule = keyframe ? 0 : 1;
     switch (state->class_flags) {
@@ -53,7 +50,7 @@ void rm_packet_rule(const rm_reader* reader, const rm_stream_state* state, const
 
 // The DATA head just decoded into the handle starts at `offset`: where its
 // packets end, and which chunk it names as the next one.
-void rm_enter_data_chunk(rm_reader* reader, uint64_t offset) {
+void enter_data_chunk(rm_reader* reader, uint64_t offset) {
     const rm_data_header& head = reader->data_header;
     reader->data_end = head.size >= RM_DATA_HEADER_SIZE ? offset + head.size : 0;
     // Only a chunk wholly after this one can be followed: anything else could
@@ -65,29 +62,29 @@ void rm_enter_data_chunk(rm_reader* reader, uint64_t offset) {
 // Moves on to the DATA chunk that the current one names, if it really is
 // one. Each step lands beyond the end of the chunk before, so no sequence of
 // heads can make the reader loop.
-bool rm_follow_data_chain(rm_reader* reader) {
+bool follow_data_chain(rm_reader* reader) {
     const uint32_t next = reader->data_next;
     reader->data_next = 0;
     if (next == 0) {
         return false;
     }
-    rm_seek(reader, int32_t(next), 0);
+    rm_seek(reader, int32_t(next), RM_SEEK_SET);
     if (rm_read_to_buffer(reader, RM_DATA_HEADER_SIZE, 0) != RM_DATA_HEADER_SIZE ||
         rm_peek_u32(reader->buffer, reader->buffer_held) != RM_ID_DATA ||
         rm_peek_u32(reader->buffer + 4, reader->buffer_held - 4) < RM_DATA_HEADER_SIZE ||
         rm_decode_data_header(reader) != RM_OK) {
         return false;
     }
-    rm_enter_data_chunk(reader, next);
+    enter_data_chunk(reader, next);
     return true;
 }
 
 // Whether a packet header may start at the current position: not once the
 // DATA chunk is used up, unless a further DATA chunk takes over. Whatever
 // follows the packets (an index, another chunk, a trailer) is no packet.
-bool rm_packets_remain(rm_reader* reader) {
+bool packets_remain(rm_reader* reader) {
     while (reader->data_end != 0 && reader->position >= reader->data_end) {
-        if (!rm_follow_data_chain(reader)) {
+        if (!follow_data_chain(reader)) {
             return false;
         }
     }
@@ -102,10 +99,10 @@ bool rm_packets_remain(rm_reader* reader) {
 // header cut short anywhere else is damage, as are bytes that could start a
 // packet. Without a declared end, only zeros before the end of the file are
 // a trailer.
-bool rm_header_is_trailer(const rm_reader* reader) {
+bool header_is_trailer(const rm_reader* reader) {
     uint32_t inspected = RM_PACKET_HEADER_SIZE;
     if (reader->data_end != 0) {
-        if (reader->packet_start + RM_TRAILER_ROOM < reader->data_end) {
+        if (reader->packet_start + TRAILER_ROOM < reader->data_end) {
             return false;
         }
         inspected = 4;  // version and length
@@ -119,9 +116,9 @@ bool rm_header_is_trailer(const rm_reader* reader) {
 }
 
 // Moves on to the declared end of the DATA chunk, past a trailer.
-void rm_skip_to_data_end(rm_reader* reader) {
+void skip_to_data_end(rm_reader* reader) {
     if (reader->position < reader->data_end) {
-        rm_seek(reader, int32_t(reader->data_end - reader->position), 1);
+        rm_seek(reader, int32_t(reader->data_end - reader->position), RM_SEEK_CUR);
     }
 }
 
@@ -182,7 +179,7 @@ rm_result rm_locate_packets(rm_reader* reader) {
         return RM_FAIL;
     }
     const uint32_t data_offset = reader->prop_record.data_offset;
-    rm_seek(reader, int32_t(data_offset), 0);
+    rm_seek(reader, int32_t(data_offset), RM_SEEK_SET);
 
     uint32_t id = 0;
     rm_result result = rm_read_chunk(reader, &id);
@@ -196,16 +193,16 @@ rm_result rm_locate_packets(rm_reader* reader) {
     if (result != RM_OK) {
         return result;
     }
-    rm_enter_data_chunk(reader, data_offset);
+    enter_data_chunk(reader, data_offset);
 
-    reader->start_timestamp = RM_NO_TIMESTAMP;
+    reader->start_timestamp = NO_TIMESTAMP;
     reader->packet_start = reader->position;
     if (reader->data_header.packet_count == 0) {
         return RM_OK;
     }
     // A DATA chunk that holds no packet (an index or a trailer follows its
     // head) has no first packet to take a start time from.
-    if (!rm_packets_remain(reader)) {
+    if (!packets_remain(reader)) {
         return RM_OK;
     }
 
@@ -213,7 +210,7 @@ rm_result rm_locate_packets(rm_reader* reader) {
     result = rm_fetch_packet_header(reader, &first);
     if (result != RM_OK) {
         // ffmpeg's trailer right after the head: a chunk without packets.
-        return rm_header_is_trailer(reader) ? RM_OK : result;
+        return header_is_trailer(reader) ? RM_OK : result;
     }
     if (rm_stream_index(reader, first.stream_number) == -1) {
         return RM_BAD_DATA_CHUNK;
@@ -222,13 +219,13 @@ rm_result rm_locate_packets(rm_reader* reader) {
 
     if (reader->stream_states != nullptr) {
         for (uint32_t i = 0; i < reader->stream_state_count; ++i) {
-            reader->stream_states[i].last_timestamp = RM_NO_TIMESTAMP;
+            reader->stream_states[i].last_timestamp = NO_TIMESTAMP;
             reader->stream_states[i].last_rule = 0;
         }
     }
     // Back to the first packet, so that the first read delivers it. Relative,
     // since a packet just past 4 GiB has no 32-bit offset from the start.
-    rm_seek(reader, -int32_t(RM_PACKET_HEADER_SIZE), 1);
+    rm_seek(reader, -int32_t(RM_PACKET_HEADER_SIZE), RM_SEEK_CUR);
     return RM_OK;
 }
 
@@ -238,12 +235,12 @@ namespace {
 // starts `length` bytes after this one's start; a length below 12 therefore
 // steps back into this header, yet still at least one byte forward. Only 0
 // would stand still, and moves on to the byte after the header instead.
-void rm_step_over_payload(rm_reader* reader, const rm_packet_header& header) {
+void step_over_payload(rm_reader* reader, const rm_packet_header& header) {
     const int32_t skip = header.length == 0 ? 0 : int32_t(header.length) - int32_t(RM_PACKET_HEADER_SIZE);
-    rm_seek(reader, skip, 1);
+    rm_seek(reader, skip, RM_SEEK_CUR);
 }
 
-bool rm_is_kept_stream(const rm_reader* reader, int32_t index) {
+bool is_kept_stream(const rm_reader* reader, int32_t index) {
     return index >= 0 && uint32_t(index) < reader->stream_count && uint32_t(index) < reader->stream_state_count &&
            reader->stream_states != nullptr;
 }
@@ -251,13 +248,13 @@ bool rm_is_kept_stream(const rm_reader* reader, int32_t index) {
 // Reads packet headers up to the next packet to deliver: one of stream
 // `selector` (-1: any stream), or with `any_kept` one of any stream that
 // stream selection kept. The payload is left unread.
-rm_result rm_find_packet(rm_reader* reader, rm_packet_header* header, int32_t selector, bool any_kept, int32_t* index) {
+rm_result find_packet(rm_reader* reader, rm_packet_header* header, int32_t selector, bool any_kept, int32_t* index) {
     // Every end of the packets is reported once, as a header read that found
     // nothing, as callers have always seen it.
     bool end_reported = false;
     for (;;) {
         const uint64_t reached = reader->position;
-        if (!rm_packets_remain(reader)) {
+        if (!packets_remain(reader)) {
             // Where the packets stopped: the declared end where there is one,
             // whatever a look for a further chunk read after it.
             reader->packet_start = reader->data_end != 0 ? reader->data_end : reached;
@@ -270,7 +267,7 @@ rm_result rm_find_packet(rm_reader* reader, rm_packet_header* header, int32_t se
         rm_result result = rm_fetch_packet_header(reader, header);
         if (result != RM_OK) {
             // rm_fetch_packet_header has reported it.
-            if (!rm_header_is_trailer(reader)) {
+            if (!header_is_trailer(reader)) {
                 return result;
             }
             if (reader->data_end == 0) {
@@ -278,18 +275,18 @@ rm_result rm_find_packet(rm_reader* reader, rm_packet_header* header, int32_t se
             }
             end_reported = true;
         }
-        if (result != RM_OK || (reader->data_end != 0 && rm_header_is_trailer(reader))) {
+        if (result != RM_OK || (reader->data_end != 0 && header_is_trailer(reader))) {
             // The chunk's packets end here; a further DATA chunk may follow.
-            rm_skip_to_data_end(reader);
+            skip_to_data_end(reader);
             continue;
         }
         *index = rm_stream_index(reader, header->stream_number);
-        const bool taken = any_kept ? rm_is_kept_stream(reader, *index) : selector == -1 || *index == selector;
+        const bool taken = any_kept ? is_kept_stream(reader, *index) : selector == -1 || *index == selector;
         if (!taken) {
-            rm_step_over_payload(reader, *header);
+            step_over_payload(reader, *header);
             continue;
         }
-        if (!rm_is_kept_stream(reader, *index)) {
+        if (!is_kept_stream(reader, *index)) {
             rm_report(reader, RM_CORRUPT, "Unexpected stream number in packet.");
             return RM_CORRUPT;
         }
@@ -298,8 +295,8 @@ rm_result rm_find_packet(rm_reader* reader, rm_packet_header* header, int32_t se
 }
 
 // What the stream remembers of a packet once it has been read whole.
-void rm_note_packet(rm_reader* reader, rm_stream_state* state, const rm_packet_header& header, int32_t index,
-                    uint8_t asm_rule) {
+void note_packet(rm_reader* reader, rm_stream_state* state, const rm_packet_header& header, int32_t index,
+                 uint8_t asm_rule) {
     state->last_timestamp = header.timestamp;
     state->last_rule = asm_rule;
     // Index entries hold 32-bit offsets, as the format's own index does.
@@ -315,7 +312,7 @@ rm_result rm_read_packet(rm_reader* reader, rm_packet** out, int32_t selector) {
 
     rm_packet_header header;
     int32_t index = -1;
-    const rm_result found = rm_find_packet(reader, &header, selector, false, &index);
+    const rm_result found = find_packet(reader, &header, selector, false, &index);
     if (found != RM_OK) {
         return found;
     }
@@ -323,13 +320,13 @@ rm_result rm_read_packet(rm_reader* reader, rm_packet** out, int32_t selector) {
     rm_stream_state* state = &reader->stream_states[index];
     uint16_t asm_flags = 0;
     uint8_t asm_rule = 0;
-    rm_packet_rule(reader, state, &header, &asm_flags, &asm_rule);
+    packet_rule(reader, state, &header, &asm_flags, &asm_rule);
 
     rm_packet* packet = static_cast<rm_packet*>(rm_alloc_zeroed(reader, 1, sizeof(rm_packet)));
     if (packet == nullptr) {
         return RM_OUT_OF_MEMORY;
     }
-    packet->file_offset = rm_tell(reader);
+    packet->file_offset = file_position(reader);
 
     // A length below 12 would ask for a payload of nearly 4 GiB, which no
     // allocator should be made to try; end as that failed allocation would.
@@ -364,7 +361,7 @@ rm_result rm_read_packet(rm_reader* reader, rm_packet** out, int32_t selector) {
     packet->data = payload;
     packet->flags = header.flags;
 
-    rm_note_packet(reader, state, header, index, asm_rule);
+    note_packet(reader, state, header, index, asm_rule);
     *out = packet;
     return RM_OK;
 }
@@ -375,15 +372,15 @@ rm_result rm_read_packet_header(rm_reader* reader, rm_packet* out, int32_t check
     }
     rm_packet_header header;
     int32_t index = -1;
-    const rm_result found = rm_find_packet(reader, &header, -1, true, &index);
+    const rm_result found = find_packet(reader, &header, -1, true, &index);
     if (found != RM_OK) {
         return found;
     }
     rm_stream_state* state = &reader->stream_states[index];
     uint16_t asm_flags = 0;
     uint8_t asm_rule = 0;
-    rm_packet_rule(reader, state, &header, &asm_flags, &asm_rule);
-    const uint32_t file_offset = rm_tell(reader);
+    packet_rule(reader, state, &header, &asm_flags, &asm_rule);
+    const uint32_t file_offset = file_position(reader);
 
     uint32_t payload_length = 0;
     if (index == checked_stream) {
@@ -407,7 +404,7 @@ rm_result rm_read_packet_header(rm_reader* reader, rm_packet* out, int32_t check
         if (header.length >= RM_PACKET_HEADER_SIZE) {
             payload_length = uint32_t(header.length) - RM_PACKET_HEADER_SIZE;
         }
-        rm_step_over_payload(reader, header);
+        step_over_payload(reader, header);
     }
 
     out->timestamp = header.timestamp;
@@ -419,7 +416,7 @@ rm_result rm_read_packet_header(rm_reader* reader, rm_packet* out, int32_t check
     out->data = nullptr;
     out->file_offset = file_offset;
     out->flags = header.flags;
-    rm_note_packet(reader, state, header, index, asm_rule);
+    note_packet(reader, state, header, index, asm_rule);
     return RM_OK;
 }
 

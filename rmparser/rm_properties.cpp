@@ -1,5 +1,5 @@
-// The stored stream headers: fields from each stream's MDPR record and the
-// property list derived from it, with preroll figures and the ASM rule book.
+// The stored stream headers: fields from the MDPR records, property lists, preroll figures, ASM rule books.
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 
@@ -7,23 +7,21 @@
 
 namespace {
 
-const uint32_t RM_U32_MAX = 0xFFFFFFFFu;
-
 // Products of two file fields can leave the 32-bit range; clamp instead of
 // wrapping (or, for doubles, instead of an undefined conversion).
-uint32_t rm_saturate_u64(uint64_t value) { return value > RM_U32_MAX ? RM_U32_MAX : uint32_t(value); }
+uint32_t saturate_u64(uint64_t value) { return value > UINT32_MAX ? UINT32_MAX : uint32_t(value); }
 
-uint32_t rm_saturate_double(double value) {
+uint32_t saturate_double(double value) {
     if (!(value >= 0.0)) {
         return 0;
     }
-    return value >= double(RM_U32_MAX) ? RM_U32_MAX : uint32_t(value);
+    return value >= double(UINT32_MAX) ? UINT32_MAX : uint32_t(value);
 }
 
 // Receives the properties of one stream in order. Without an array it only
 // counts, so that the counting and filling passes share every rule; with one
 // it never writes past the length it was given.
-struct rm_property_sink {
+struct property_sink {
     rm_reader* reader;
     rm_property* properties;
     uint32_t length;
@@ -32,40 +30,38 @@ struct rm_property_sink {
 
 // A failed copy inside a property leaves that entry incomplete; nothing is
 // reported, as the list is advisory.
-void rm_emit(rm_property_sink* sink, const char* name, uint32_t type, uintptr_t value, uint32_t size) {
+void emit(property_sink* sink, const char* name, uint32_t type, uintptr_t value, uint32_t size) {
     if (sink->properties != nullptr && sink->count < sink->length) {
         rm_property_set(sink->reader, &sink->properties[sink->count], name, type, value, size);
     }
     sink->count += 1;
 }
 
-void rm_emit_int(rm_property_sink* sink, const char* name, uint32_t value) {
-    rm_emit(sink, name, RM_PROPERTY_INT, value, 0);
+void emit_int(property_sink* sink, const char* name, uint32_t value) { emit(sink, name, RM_PROPERTY_INT, value, 0); }
+
+void emit_string(property_sink* sink, const char* name, const char* text) {
+    emit(sink, name, RM_PROPERTY_STRING, reinterpret_cast<uintptr_t>(text), 0);
 }
 
-void rm_emit_string(rm_property_sink* sink, const char* name, const char* text) {
-    rm_emit(sink, name, RM_PROPERTY_STRING, reinterpret_cast<uintptr_t>(text), 0);
+void emit_buffer(property_sink* sink, const char* name, const void* block, uint32_t size) {
+    emit(sink, name, RM_PROPERTY_BUFFER, reinterpret_cast<uintptr_t>(block), size);
 }
 
-void rm_emit_buffer(rm_property_sink* sink, const char* name, const void* block, uint32_t size) {
-    rm_emit(sink, name, RM_PROPERTY_BUFFER, reinterpret_cast<uintptr_t>(block), size);
-}
-
-struct rm_preroll_figures {
+struct preroll_figures {
     uint32_t preroll;        // "Preroll"
     uint32_t actual;         // "ActualPreroll"
     uint32_t streaming;      // "StreamingPreroll"
     uint32_t decode_buffer;  // "X-PreDecBufSize"
 };
 
-rm_preroll_figures rm_compute_preroll(const rm_media_props* media, uint8_t class_flags) {
-    rm_preroll_figures figures = {media->preroll, 0, 0, 0};
+preroll_figures compute_preroll(const rm_media_props* media, uint8_t class_flags) {
+    preroll_figures figures = {media->preroll, 0, 0, 0};
     const uint32_t max_rate = media->max_bit_rate;
     const uint32_t avg_rate = media->avg_bit_rate;
 
     if (class_flags & RM_CLASS_AUDIO) {
         figures.actual = figures.preroll;
-        figures.preroll = figures.preroll != 0 ? rm_saturate_u64(2 * uint64_t(figures.preroll)) : 6000;
+        figures.preroll = figures.preroll != 0 ? saturate_u64(2 * uint64_t(figures.preroll)) : 6000;
     }
     if (class_flags & RM_CLASS_VIDEO) {
         const bool vbr = max_rate != avg_rate;
@@ -81,9 +77,9 @@ rm_preroll_figures rm_compute_preroll(const rm_media_props* media, uint8_t class
                 buffer_time = figures.preroll;
             }
         } else if (!vbr) {
-            buffer_time = rm_saturate_u64(2 * uint64_t(figures.preroll));
+            buffer_time = saturate_u64(2 * uint64_t(figures.preroll));
         }
-        figures.decode_buffer = rm_saturate_double((double(max_rate) * double(buffer_time) + 7999.0) * 0.000125);
+        figures.decode_buffer = saturate_double((double(max_rate) * double(buffer_time) + 7999.0) * 0.000125);
     }
     if (class_flags & (RM_CLASS_AUDIO | RM_CLASS_VIDEO)) {
         if (figures.preroll > 5000) {
@@ -98,7 +94,7 @@ rm_preroll_figures rm_compute_preroll(const rm_media_props* media, uint8_t class
 }
 
 // The list itself: one place for the order, the conditions and the values.
-void rm_list_properties(rm_reader* reader, uint32_t index, rm_property_sink* sink) {
+void list_properties(rm_reader* reader, uint32_t index, property_sink* sink) {
     const rm_media_props* media = &reader->media_props[index];
     const uint8_t class_flags = reader->stream_states != nullptr && index < reader->stream_state_count
                                     ? reader->stream_states[index].class_flags
@@ -108,42 +104,42 @@ void rm_list_properties(rm_reader* reader, uint32_t index, rm_property_sink* sin
     const bool event = (class_flags & RM_CLASS_EVENT) != 0;
     const bool opaque = media->type_specific_length != 0;
 
-    rm_emit_int(sink, "StreamNumber", index);
+    emit_int(sink, "StreamNumber", index);
     if (media->max_bit_rate != 0) {
-        rm_emit_int(sink, "MaxBitRate", media->max_bit_rate);
+        emit_int(sink, "MaxBitRate", media->max_bit_rate);
     }
     if (media->avg_bit_rate != 0) {
-        rm_emit_int(sink, "AvgBitRate", media->avg_bit_rate);
+        emit_int(sink, "AvgBitRate", media->avg_bit_rate);
     }
     if (media->max_packet_size != 0) {
-        rm_emit_int(sink, "MaxPacketSize", media->max_packet_size);
+        emit_int(sink, "MaxPacketSize", media->max_packet_size);
     }
     if (media->avg_packet_size != 0) {
-        rm_emit_int(sink, "AvgPacketSize", media->avg_packet_size);
+        emit_int(sink, "AvgPacketSize", media->avg_packet_size);
     }
     if (media->start_time != 0) {
-        rm_emit_int(sink, "StartTime", media->start_time);
+        emit_int(sink, "StartTime", media->start_time);
     }
     if (media->mime_type != nullptr) {
-        rm_emit_string(sink, "MimeType", media->mime_type);
+        emit_string(sink, "MimeType", media->mime_type);
     }
     if (media->stream_name != nullptr) {
-        rm_emit_string(sink, "StreamName", media->stream_name);
+        emit_string(sink, "StreamName", media->stream_name);
     }
     if (media->type_specific_data != nullptr && media->type_specific_length != 0) {
-        rm_emit_buffer(sink, "OpaqueData", media->type_specific_data, media->type_specific_length);
+        emit_buffer(sink, "OpaqueData", media->type_specific_data, media->type_specific_length);
     }
     if (audio || video || event) {
-        rm_emit_string(sink, "intrinsicDurationType", "intrinsicDurationContinuous");
+        emit_string(sink, "intrinsicDurationType", "intrinsicDurationContinuous");
     }
     if (media->duration > reader->prop_record.duration) {
-        rm_emit_int(sink, "EndTime", reader->prop_record.duration);
+        emit_int(sink, "EndTime", reader->prop_record.duration);
     }
     if (audio || video) {
-        rm_emit_int(sink, "EndOneRuleEndAll", 1);
+        emit_int(sink, "EndOneRuleEndAll", 1);
     }
     if (event) {
-        rm_emit_int(sink, "CanBeStoppedAnyTime", 1);
+        emit_int(sink, "CanBeStoppedAnyTime", 1);
     }
 
     // Durations count from the first packet, which need not be at 0 ms.
@@ -151,35 +147,35 @@ void rm_list_properties(rm_reader* reader, uint32_t index, rm_property_sink* sin
     if (duration > reader->start_timestamp) {
         duration -= reader->start_timestamp;
     }
-    rm_emit_int(sink, "Duration", duration);
+    emit_int(sink, "Duration", duration);
 
-    const rm_preroll_figures preroll = rm_compute_preroll(media, class_flags);
-    rm_emit_int(sink, "Preroll", preroll.preroll);
+    const preroll_figures preroll = compute_preroll(media, class_flags);
+    emit_int(sink, "Preroll", preroll.preroll);
     if (preroll.actual != 0) {
-        rm_emit_int(sink, "ActualPreroll", preroll.actual);
+        emit_int(sink, "ActualPreroll", preroll.actual);
     }
     if (preroll.streaming != 0) {
-        rm_emit_int(sink, "StreamingPreroll", preroll.streaming);
+        emit_int(sink, "StreamingPreroll", preroll.streaming);
     }
     if (preroll.decode_buffer != 0) {
-        rm_emit_int(sink, "X-PreDecBufSize", preroll.decode_buffer);
+        emit_int(sink, "X-PreDecBufSize", preroll.decode_buffer);
     }
 
     int dependent = 0;
     char* rule_book =
         rm_make_rule_book(reader, video, event, opaque, media->max_bit_rate, media->avg_bit_rate, &dependent);
     if (rule_book != nullptr) {
-        rm_emit_string(sink, "ASMRuleBook", rule_book);
-        rm_release_and_null(reader->memory_user, reader->release_fn, reinterpret_cast<void**>(&rule_book));
+        emit_string(sink, "ASMRuleBook", rule_book);
+        rm_release_and_null(reader, rule_book);
         if (dependent) {
             // Bytes to send before playing: the preroll's worth at the peak rate.
             const uint32_t pre_data =
-                rm_saturate_double(double(media->max_bit_rate) * double(preroll.preroll) * 0.000125 + 0.5);
+                saturate_double(double(media->max_bit_rate) * double(preroll.preroll) * 0.000125 + 0.5);
             if (pre_data != 0) {
-                rm_emit_int(sink, "PreData", pre_data);
-                rm_emit_int(sink, "PreDataAtStart", 1);
-                rm_emit_int(sink, "PreDataAfterSeek", 1);
-                rm_emit_int(sink, "PrerollAfterSeek", 1);
+                emit_int(sink, "PreData", pre_data);
+                emit_int(sink, "PreDataAtStart", 1);
+                emit_int(sink, "PreDataAfterSeek", 1);
+                emit_int(sink, "PrerollAfterSeek", 1);
             }
         }
     }
@@ -198,7 +194,7 @@ void rm_list_properties(rm_reader* reader, uint32_t index, rm_property_sink* sin
             rm_put_u16(2, &cursor, &room);
             rm_put_u16(0, &cursor, &room);
         }
-        rm_emit_buffer(sink, "RMFF 1.0 Flags", flags, uint32_t(sizeof(flags)) - room);
+        emit_buffer(sink, "RMFF 1.0 Flags", flags, uint32_t(sizeof(flags)) - room);
     }
 }
 
@@ -210,8 +206,8 @@ uint32_t rm_collect_properties(rm_reader* reader, uint32_t index, const rm_strea
         index >= reader->media_capacity) {
         return 0;
     }
-    rm_property_sink sink = {reader, properties, properties != nullptr ? length : 0, 0};
-    rm_list_properties(reader, index, &sink);
+    property_sink sink = {reader, properties, properties != nullptr ? length : 0, 0};
+    list_properties(reader, index, &sink);
     return sink.count;
 }
 

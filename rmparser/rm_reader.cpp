@@ -1,5 +1,4 @@
-// The reader's top: the header read and the public operations that read a
-// file through a handle and hand out stream headers and packets.
+// The header read, and the public operations that hand out stream headers and packets.
 #include <algorithm>
 #include <cstring>
 
@@ -39,34 +38,17 @@ rm_result order_media_table(rm_reader* reader) {
         }
         return a < b;
     });
-    uint32_t distinct = 0;
-    for (uint32_t k = 0; k < count; ++k) {
-        if (k + 1 == count || records[order[k]].stream_number != records[order[k + 1]].stream_number) {
-            ++distinct;
-        }
-    }
-    rm_media_props* table = static_cast<rm_media_props*>(rm_alloc_zeroed(reader, distinct, sizeof(rm_media_props)));
-    if (!table) {
-        rm_release(reader, order);
-        return RM_OUT_OF_MEMORY;
-    }
+    // The last record of each number, in place: the slot written never
+    // runs ahead of the ones still to be read.
     uint32_t kept = 0;
     for (uint32_t k = 0; k < count; ++k) {
-        rm_media_props* record = &reader->media_props[order[k]];
-        const bool last_of_its_number = k + 1 == count || record->stream_number != records[order[k + 1]].stream_number;
-        if (last_of_its_number) {
-            table[kept++] = *record;  // moved whole, strings and data included
-        } else {
-            rm_drop_media_props(reader, record);
+        if (k + 1 == count || records[order[k]].stream_number != records[order[k + 1]].stream_number) {
+            order[kept++] = order[k];
         }
-        std::memset(record, 0, sizeof(rm_media_props));
     }
+    const rm_result result = rm_compact_media_table(reader, order, kept);
     rm_release(reader, order);
-    rm_drop_media_table(reader);  // only empty slots are left in it
-    reader->media_props = table;
-    reader->media_capacity = distinct;
-    reader->media_count = distinct;
-    return RM_OK;
+    return result;
 }
 
 rm_result read_media_props_chunk(rm_reader* reader) {
@@ -109,7 +91,7 @@ rm_result rm_read_header_chunks(rm_reader* reader) {
     // A handle may be loaded again with another file: nothing of the last
     // one may shape this read or outlive it.
     rm_forget_file(reader);
-    rm_seek(reader, 0, 0);
+    rm_seek(reader, 0, RM_SEEK_SET);
 
     // Another kind of file may start with any size; it is told that it is no
     // RealMedia file, not that its first chunk is too large to read.
@@ -252,7 +234,8 @@ void rm_reader_release_stream_header(rm_reader* reader, rm_stream_header** heade
         return;
     }
     rm_clear_stream_header(reader, *header);
-    rm_release(reader, *header);
+    rm_release_and_null(reader, *header);
+    // The caller's copy is given up even where no release callback can free it.
     *header = nullptr;
 }
 
@@ -276,12 +259,8 @@ void rm_reader_release_packet(rm_reader* reader, rm_packet** packet) {
     if (!reader || !packet || !*packet || !reader->release_fn) {
         return;
     }
-    if ((*packet)->data) {
-        rm_release(reader, (*packet)->data);
-        (*packet)->data = nullptr;
-    }
-    rm_release(reader, *packet);
-    *packet = nullptr;
+    rm_release_and_null(reader, (*packet)->data);
+    rm_release_and_null(reader, *packet);
 }
 
 void rm_reader_delete(rm_reader** handle) {

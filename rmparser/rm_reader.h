@@ -1,8 +1,8 @@
-// RealMedia file reader: the handle, its callbacks, result codes, and the
-// records it hands to callers. Everything the parser allocates goes through
-// the handle's allocate/release callbacks; every file access through its
-// read/seek/tell callbacks; every failure is reported once through its error
-// callback and returned as a code.
+// The RealMedia reader's public interface: the handle, its callbacks, result codes and the records it hands out.
+
+// Everything the reader allocates goes through the handle's allocate/release
+// callbacks; every file access through its read/seek/tell callbacks; every
+// failure is reported once through its error callback and returned as a code.
 #ifndef KOV_RMPARSER_RM_READER_H
 #define KOV_RMPARSER_RM_READER_H
 
@@ -24,6 +24,11 @@ const rm_result RM_READ_FAILED = 0x80040092u;
 // Not a failure (bit 31 clear) but not RM_OK: no further packet.
 const rm_result RM_END_OF_DATA = 0x00040080u;
 
+// ---------------------------------------------------------------- seek origins
+const int RM_SEEK_SET = 0;  // from the start; the offset is an unsigned 32-bit file offset
+const int RM_SEEK_CUR = 1;  // from the current position; the offset is signed
+const int RM_SEEK_END = 2;  // from the end
+
 // ---------------------------------------------------------------- callbacks
 // Informs only: the outcome is the code the failing operation returns.
 // The message may be null.
@@ -35,13 +40,12 @@ typedef void (*rm_release_fn)(void* memory_user, void* block);
 // Returns the number of bytes read; fewer than asked (0 included) means end of
 // file or an error, and the parser treats both alike.
 typedef uint32_t (*rm_read_fn)(void* io_user, void* destination, uint32_t count);
-// origin: 0 from the start (offset taken as an unsigned 32-bit file offset),
-// 1 from the current position (signed), 2 from the end. No result.
+// origin: one of the RM_SEEK_ values above. No result.
 typedef void (*rm_seek_fn)(void* io_user, int32_t offset, int origin);
 // Current file position; positions beyond 32 bits read as 0xFFFFFFFF.
 typedef uint32_t (*rm_tell_fn)(void* io_user);
 
-// ---------------------------------------------------------------- chunk ids
+// ---------------------------------------------------------------- chunk ids and sizes
 #define RM_FOURCC(a, b, c, d) \
     ((uint32_t(uint8_t(a)) << 24) | (uint32_t(uint8_t(b)) << 16) | (uint32_t(uint8_t(c)) << 8) | uint32_t(uint8_t(d)))
 
@@ -51,6 +55,20 @@ const uint32_t RM_ID_MDPR = RM_FOURCC('M', 'D', 'P', 'R');
 const uint32_t RM_ID_CONT = RM_FOURCC('C', 'O', 'N', 'T');
 const uint32_t RM_ID_DATA = RM_FOURCC('D', 'A', 'T', 'A');
 const uint32_t RM_ID_INDX = RM_FOURCC('I', 'N', 'D', 'X');
+
+// Fixed sizes: the head every chunk starts with (id, size, object version),
+// the .RMF and PROP chunks, the heads of DATA and INDX (all that is read of
+// them) and a packet's header.
+const uint32_t RM_CHUNK_HEADER_SIZE = 10;
+const uint32_t RM_FILE_HEADER_SIZE = 18;
+const uint32_t RM_PROPERTIES_SIZE = 50;
+const uint32_t RM_DATA_HEADER_SIZE = 18;
+const uint32_t RM_INDX_HEADER_SIZE = 20;
+const uint32_t RM_PACKET_HEADER_SIZE = 12;
+// The least of an MDPR and of a CONT that their decoders take: up to the
+// stream name's length, up to the title's length.
+const uint32_t RM_MEDIA_PROPS_MIN_SIZE = 41;
+const uint32_t RM_CONTENT_MIN_SIZE = 12;
 
 // ---------------------------------------------------------------- header records
 struct rm_chunk_header {

@@ -1,6 +1,4 @@
-// The parser's view of the kept streams: the map from file stream numbers to
-// stream indexes, per-stream state with class and keyframe index storage, the
-// stream header records with their properties, and the caller's accessors.
+// The kept streams: stream number map, per-stream state and keyframe index, stored headers and their accessors.
 #include <cstring>
 
 #include "rm_internal.h"
@@ -10,18 +8,18 @@ namespace {
 // A duration of 0xFFFFFFFF ms would ask the "one entry per 50 ms" rule for
 // 85,899,345 entries (687 MB) of an index nothing reads; 65536 entries
 // (512 KiB) cover 54 minutes at that spacing.
-const uint32_t RM_MAX_INDEX_CAPACITY = 65536;
+const uint32_t MAX_INDEX_CAPACITY = 65536;
 
 // The index storage of all streams together: a damaged file can declare
 // tens of thousands of tiny MDPRs, and 2048 entries each would then cost
 // gigabytes. 8 MiB leaves every real file's figures untouched.
-const uint32_t RM_MAX_INDEX_ENTRIES_TOTAL = 1u << 20;
+const uint32_t MAX_INDEX_ENTRIES_TOTAL = 1u << 20;
 
-const uint32_t RM_NO_STREAM = 0xFFFFFFFFu;
+const uint32_t NO_STREAM = 0xFFFFFFFFu;
 
-const char* const RM_AUDIO_TYPES[] = {"audio/x-pn-realaudio", "audio/x-pn-realaudio-encrypted"};
-const char* const RM_VIDEO_TYPES[] = {"video/x-pn-realvideo", "video/x-pn-realvideo-encrypted"};
-const char* const RM_EVENT_TYPES[] = {
+const char* const AUDIO_TYPES[] = {"audio/x-pn-realaudio", "audio/x-pn-realaudio-encrypted"};
+const char* const VIDEO_TYPES[] = {"video/x-pn-realvideo", "video/x-pn-realvideo-encrypted"};
+const char* const EVENT_TYPES[] = {
     "application/x-pn-realevent", "application/x-pn-realevent-encrypted",
     "application/x-pn-imagemap",  "application/x-pn-imagemap-encrypted",
     "image_map/x-pn-realvideo",   "image_map/x-pn-realvideo-encrypted",
@@ -29,7 +27,7 @@ const char* const RM_EVENT_TYPES[] = {
 };
 
 template <size_t N>
-int rm_mime_in(const char* mime, const char* const (&types)[N]) {
+int mime_in(const char* mime, const char* const (&types)[N]) {
     if (mime == nullptr) {
         return 0;
     }
@@ -41,14 +39,7 @@ int rm_mime_in(const char* mime, const char* const (&types)[N]) {
     return 0;
 }
 
-void rm_release_field(rm_reader* reader, void** field) {
-    if (*field != nullptr) {
-        rm_release(reader, *field);
-        *field = nullptr;
-    }
-}
-
-uint8_t rm_class_of(const char* mime) {
+uint8_t class_of(const char* mime) {
     if (rm_mime_is_audio(mime)) {
         return RM_CLASS_AUDIO;
     }
@@ -62,7 +53,7 @@ uint8_t rm_class_of(const char* mime) {
 }
 
 // Spacing follows the first stream's duration, capacity the longest one.
-void rm_size_keyframe_index(uint32_t first_duration, uint32_t longest_duration, uint32_t* spacing, uint32_t* capacity) {
+void size_keyframe_index(uint32_t first_duration, uint32_t longest_duration, uint32_t* spacing, uint32_t* capacity) {
     const uint32_t q = first_duration >> 11;
     if (q > 15000) {
         *spacing = 15000;
@@ -74,14 +65,14 @@ void rm_size_keyframe_index(uint32_t first_duration, uint32_t longest_duration, 
         if (wanted < 32) {
             wanted = 32;
         }
-        *capacity = wanted < RM_MAX_INDEX_CAPACITY ? wanted : RM_MAX_INDEX_CAPACITY;
+        *capacity = wanted < MAX_INDEX_CAPACITY ? wanted : MAX_INDEX_CAPACITY;
     } else {
         *spacing = q;
         *capacity = 2048;
     }
 }
 
-const rm_property* rm_find_property(const rm_stream_header* header, const char* name, uint32_t type) {
+const rm_property* find_property(const rm_stream_header* header, const char* name, uint32_t type) {
     if (header == nullptr || name == nullptr || header->properties == nullptr || header->property_count == 0) {
         return nullptr;
     }
@@ -130,7 +121,7 @@ rm_result rm_build_stream_tables(rm_reader* reader) {
     }
     reader->stream_map_size = map_size;
     for (uint32_t n = 0; n < map_size; ++n) {
-        reader->stream_map[n] = RM_NO_STREAM;
+        reader->stream_map[n] = NO_STREAM;
     }
     for (uint32_t i = 0; i < count; ++i) {
         reader->stream_map[reader->media_props[i].stream_number] = i;
@@ -145,14 +136,14 @@ rm_result rm_build_stream_tables(rm_reader* reader) {
 
     uint32_t spacing = 0;
     uint32_t capacity = 0;
-    rm_size_keyframe_index(first_duration, longest, &spacing, &capacity);
-    if (uint64_t(capacity) * count > RM_MAX_INDEX_ENTRIES_TOTAL) {
-        capacity = RM_MAX_INDEX_ENTRIES_TOTAL / count;  // count <= 131068, so this stays >= 8
+    size_keyframe_index(first_duration, longest, &spacing, &capacity);
+    if (uint64_t(capacity) * count > MAX_INDEX_ENTRIES_TOTAL) {
+        capacity = MAX_INDEX_ENTRIES_TOTAL / count;  // count <= 131068, so this stays >= 8
     }
 
     for (uint32_t i = 0; i < count; ++i) {
         rm_stream_state& state = reader->stream_states[i];
-        state.class_flags = rm_class_of(reader->media_props[i].mime_type);
+        state.class_flags = class_of(reader->media_props[i].mime_type);
         state.index_entries = static_cast<rm_index_entry*>(rm_alloc_zeroed(reader, capacity, sizeof(rm_index_entry)));
         if (state.index_entries == nullptr) {
             return RM_OUT_OF_MEMORY;
@@ -169,7 +160,7 @@ void rm_drop_stream_map(rm_reader* reader) {
     if (reader == nullptr) {
         return;
     }
-    rm_release_field(reader, reinterpret_cast<void**>(&reader->stream_map));
+    rm_release_and_null(reader, reader->stream_map);
     reader->stream_map_size = 0;
 }
 
@@ -179,11 +170,11 @@ void rm_drop_stream_states(rm_reader* reader) {
     }
     for (uint32_t i = 0; i < reader->stream_state_count; ++i) {
         rm_stream_state& state = reader->stream_states[i];
-        rm_release_field(reader, reinterpret_cast<void**>(&state.index_entries));
+        rm_release_and_null(reader, state.index_entries);
         state.index_capacity = 0;
         state.index_count = 0;
     }
-    rm_release_field(reader, reinterpret_cast<void**>(&reader->stream_states));
+    rm_release_and_null(reader, reader->stream_states);
     reader->stream_state_count = 0;
 }
 
@@ -194,7 +185,7 @@ void rm_drop_stream_headers(rm_reader* reader) {
     for (uint32_t i = 0; i < reader->stream_header_count; ++i) {
         rm_clear_stream_header(reader, &reader->stream_headers[i]);
     }
-    rm_release_field(reader, reinterpret_cast<void**>(&reader->stream_headers));
+    rm_release_and_null(reader, reader->stream_headers);
     reader->stream_header_count = 0;
 }
 
@@ -255,15 +246,15 @@ void rm_clear_stream_header(rm_reader* reader, rm_stream_header* record) {
     if (reader == nullptr || record == nullptr) {
         return;
     }
-    rm_release_field(reader, reinterpret_cast<void**>(&record->mime_type));
-    rm_release_field(reader, reinterpret_cast<void**>(&record->stream_name));
-    rm_release_field(reader, reinterpret_cast<void**>(&record->opaque_data));
+    rm_release_and_null(reader, record->mime_type);
+    rm_release_and_null(reader, record->stream_name);
+    rm_release_and_null(reader, record->opaque_data);
     record->opaque_length = 0;
     if (record->properties != nullptr) {
         for (uint32_t i = 0; i < record->property_count; ++i) {
             rm_property_clear(reader, &record->properties[i]);
         }
-        rm_release_field(reader, reinterpret_cast<void**>(&record->properties));
+        rm_release_and_null(reader, record->properties);
     }
     record->property_count = 0;
 }
@@ -331,9 +322,9 @@ void rm_property_clear(rm_reader* reader, rm_property* property) {
     if (reader == nullptr || property == nullptr) {
         return;
     }
-    rm_release_field(reader, reinterpret_cast<void**>(&property->name));
+    rm_release_and_null(reader, property->name);
     if (property->type != RM_PROPERTY_INT) {
-        rm_release_field(reader, &property->value.data);
+        rm_release_and_null(reader, property->value.data);
     }
 }
 
@@ -350,14 +341,6 @@ char* rm_clone_string(void* memory_user, rm_alloc_fn allocate_fn, const char* te
         memcpy(copy, text, length + 1);
     }
     return copy;
-}
-
-void rm_release_and_null(void* memory_user, rm_release_fn release_fn, void** address) {
-    if (release_fn == nullptr || address == nullptr || *address == nullptr) {
-        return;
-    }
-    release_fn(memory_user, *address);
-    *address = nullptr;
 }
 
 // ---------------------------------------------------------------- accessors
@@ -412,11 +395,11 @@ uint32_t rm_stream_header_get_properties(const rm_stream_header* header, rm_prop
 
 // ---------------------------------------------------------------- MIME classes
 
-int rm_mime_is_audio(const char* mime) { return rm_mime_in(mime, RM_AUDIO_TYPES); }
+int rm_mime_is_audio(const char* mime) { return mime_in(mime, AUDIO_TYPES); }
 
-int rm_mime_is_video(const char* mime) { return rm_mime_in(mime, RM_VIDEO_TYPES); }
+int rm_mime_is_video(const char* mime) { return mime_in(mime, VIDEO_TYPES); }
 
-int rm_mime_is_event(const char* mime) { return rm_mime_in(mime, RM_EVENT_TYPES); }
+int rm_mime_is_event(const char* mime) { return mime_in(mime, EVENT_TYPES); }
 
 int rm_mime_is_known(const char* mime) {
     return rm_mime_is_audio(mime) || rm_mime_is_video(mime) || rm_mime_is_event(mime);
@@ -440,7 +423,7 @@ rm_result rm_stream_header_find_int(const rm_stream_header* header, const char* 
     if (out == nullptr) {
         return RM_FAIL;
     }
-    const rm_property* property = rm_find_property(header, name, RM_PROPERTY_INT);
+    const rm_property* property = find_property(header, name, RM_PROPERTY_INT);
     if (property == nullptr) {
         return RM_FAIL;
     }
@@ -452,7 +435,7 @@ rm_result rm_stream_header_find_buffer(const rm_stream_header* header, const cha
     if (out == nullptr || size == nullptr) {
         return RM_FAIL;
     }
-    const rm_property* property = rm_find_property(header, name, RM_PROPERTY_BUFFER);
+    const rm_property* property = find_property(header, name, RM_PROPERTY_BUFFER);
     if (property == nullptr) {
         return RM_FAIL;
     }
@@ -465,7 +448,7 @@ rm_result rm_stream_header_find_string(const rm_stream_header* header, const cha
     if (out == nullptr) {
         return RM_FAIL;
     }
-    const rm_property* property = rm_find_property(header, name, RM_PROPERTY_STRING);
+    const rm_property* property = find_property(header, name, RM_PROPERTY_STRING);
     if (property == nullptr) {
         return RM_FAIL;
     }

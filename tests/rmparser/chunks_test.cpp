@@ -1,5 +1,4 @@
-// Header chunks: the chunk reader, the decoders (whole and cut at every
-// length), the media-properties table, and teardown.
+// Tests of the header chunks: the chunk reader, the decoders whole and cut short, the media table, teardown.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -7,48 +6,19 @@
 #include <vector>
 
 #include "rmparser/rm_internal.h"
-#include "tests/support/rm_test_io.h"
-#include "tests/support/rm_writer.h"
+#include "tests/support/rm_reader_fixture.h"
 
 namespace {
 
 using rmtest::Bytes;
 using rmtest::ContChunk;
-using rmtest::ErrorLog;
 using rmtest::fourcc;
 using rmtest::MdprChunk;
-using rmtest::MemoryIo;
 using rmtest::PropChunk;
 using rmtest::RmfChunk;
 using rmtest::RmWriter;
-using rmtest::TestAllocator;
 
-struct Chunks : ::testing::Test {
-    TestAllocator alloc;
-    ErrorLog log;
-    MemoryIo io;
-    rm_reader* reader = nullptr;
-
-    void SetUp() override {
-        reader = rm_reader_new_custom(&log, ErrorLog::report, &alloc, TestAllocator::allocate, TestAllocator::release);
-        ASSERT_NE(nullptr, reader);
-    }
-    void TearDown() override {
-        rm_drop_content(reader);
-        rm_drop_media_table(reader);
-        rm_drop_read_buffer(reader);
-        rm_release(reader, reader);
-        EXPECT_EQ(0u, alloc.live()) << "leak";
-        EXPECT_EQ(0u, alloc.foreign_releases);
-    }
-
-    void attach(const Bytes& file) {
-        io.data = file;
-        io.position = 0;
-        io.attach(reader);
-        reader->position = 0;
-    }
-
+struct Chunks : rmtest::ReaderTest {
     // Puts `bytes` in the read buffer as if the chunk reader had read them,
     // in a block of exactly that size so that any overrun shows.
     void hold(const Bytes& bytes) {
@@ -125,7 +95,7 @@ TEST_F(Chunks, DataAndIndexContributeOnlyTheirHeads) {
     EXPECT_EQ(18u, reader->position) << "at the first packet";
     EXPECT_EQ(Bytes(file.begin(), file.begin() + 18), held());
 
-    rm_seek(reader, 18 + 52, 0);  // past the packet
+    rm_seek(reader, 18 + 52, RM_SEEK_SET);  // past the packet
     ASSERT_EQ(RM_OK, rm_read_chunk(reader, &id));
     EXPECT_EQ(RM_ID_INDX, id);
     EXPECT_EQ(20u, reader->buffer_held);

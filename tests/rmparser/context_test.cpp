@@ -1,5 +1,4 @@
-// The reader handle: creation, default callbacks, stdio callbacks, and the
-// allocation, report, buffer and file-access wrappers.
+// Tests of the reader handle: creation, default and stdio callbacks, and the allocation, report and I/O wrappers.
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -15,7 +14,7 @@
 #endif
 
 #include "rmparser/rm_internal.h"
-#include "tests/support/rm_test_io.h"
+#include "tests/support/rm_reader_fixture.h"
 
 namespace {
 
@@ -67,22 +66,8 @@ void free_handle(rm_reader* reader) {
     rm_release(reader, reader);
 }
 
-struct Fixture : ::testing::Test {
-    TestAllocator alloc;
-    ErrorLog log;
-    MemoryIo io;
-    rm_reader* reader = nullptr;
-
-    void SetUp() override {
-        reader = rm_reader_new_custom(&log, ErrorLog::report, &alloc, TestAllocator::allocate, TestAllocator::release);
-        ASSERT_NE(nullptr, reader);
-    }
-    void TearDown() override {
-        free_handle(reader);
-        EXPECT_EQ(0u, alloc.live());
-        EXPECT_EQ(0u, alloc.foreign_releases);
-    }
-};
+// A handle with no I/O attached.
+using Fixture = rmtest::ReaderTest;
 
 // ---------------------------------------------------------------- probe, creation
 
@@ -210,15 +195,13 @@ TEST(Stdio, AttachInstallsTheCallbacksAndReadsNothing) {
     EXPECT_EQ(0u, rm_stdio_tell(file));
 
     // Any other source needs all three callbacks and its user pointer.
-    rmtest::MemoryIo io;
-    EXPECT_EQ(RM_FAIL, rm_reader_attach_io(reader, nullptr, rmtest::MemoryIo::seek, rmtest::MemoryIo::tell, &io));
-    EXPECT_EQ(RM_FAIL, rm_reader_attach_io(reader, rmtest::MemoryIo::read, nullptr, rmtest::MemoryIo::tell, &io));
-    EXPECT_EQ(RM_FAIL, rm_reader_attach_io(reader, rmtest::MemoryIo::read, rmtest::MemoryIo::seek, nullptr, &io));
-    EXPECT_EQ(RM_FAIL, rm_reader_attach_io(reader, rmtest::MemoryIo::read, rmtest::MemoryIo::seek,
-                                           rmtest::MemoryIo::tell, nullptr));
+    MemoryIo io;
+    EXPECT_EQ(RM_FAIL, rm_reader_attach_io(reader, nullptr, MemoryIo::seek, MemoryIo::tell, &io));
+    EXPECT_EQ(RM_FAIL, rm_reader_attach_io(reader, MemoryIo::read, nullptr, MemoryIo::tell, &io));
+    EXPECT_EQ(RM_FAIL, rm_reader_attach_io(reader, MemoryIo::read, MemoryIo::seek, nullptr, &io));
+    EXPECT_EQ(RM_FAIL, rm_reader_attach_io(reader, MemoryIo::read, MemoryIo::seek, MemoryIo::tell, nullptr));
     EXPECT_EQ(file, reader->io_user);
-    EXPECT_EQ(RM_OK,
-              rm_reader_attach_io(reader, rmtest::MemoryIo::read, rmtest::MemoryIo::seek, rmtest::MemoryIo::tell, &io));
+    EXPECT_EQ(RM_OK, rm_reader_attach_io(reader, MemoryIo::read, MemoryIo::seek, MemoryIo::tell, &io));
     EXPECT_EQ(&io, reader->io_user);
     EXPECT_EQ(77u, reader->position);
     std::fclose(file);
@@ -237,25 +220,25 @@ TEST(Stdio, ReadSeekTell) {
     EXPECT_EQ(4u, rm_stdio_read(file, out, 4));
     EXPECT_EQ(13, out[3]);
 
-    rm_stdio_seek(file, -2, 2);
+    rm_stdio_seek(file, -2, RM_SEEK_END);
     EXPECT_EQ(8u, rm_stdio_tell(file));
-    rm_stdio_seek(file, -3, 1);
+    rm_stdio_seek(file, -3, RM_SEEK_CUR);
     EXPECT_EQ(5u, rm_stdio_tell(file));
     EXPECT_EQ(5u, rm_stdio_read(file, out, 16)) << "short read at the end";
-    rm_stdio_seek(file, 1, 0);
+    rm_stdio_seek(file, 1, RM_SEEK_SET);
     EXPECT_EQ(1u, rm_stdio_tell(file));
-    rm_stdio_seek(nullptr, 3, 0);
+    rm_stdio_seek(nullptr, 3, RM_SEEK_SET);
     EXPECT_EQ(0xFFFFFFFFu, rm_stdio_tell(nullptr));
 
-    // Origin 0 takes the offset as unsigned: past 2 GiB and up to 4 GiB - 1.
-    rm_stdio_seek(file, int32_t(0x80000000u), 0);
+    // From the start the offset is unsigned: past 2 GiB and up to 4 GiB - 1.
+    rm_stdio_seek(file, int32_t(0x80000000u), RM_SEEK_SET);
     EXPECT_EQ(0x80000000u, rm_stdio_tell(file));
-    rm_stdio_seek(file, -1, 0);
+    rm_stdio_seek(file, -1, RM_SEEK_SET);
     EXPECT_EQ(0xFFFFFFFFu, rm_stdio_tell(file));
     // Beyond 32 bits the position reads as 0xFFFFFFFF, not a wrapped small value.
-    rm_stdio_seek(file, 16, 1);
+    rm_stdio_seek(file, 16, RM_SEEK_CUR);
     EXPECT_EQ(0xFFFFFFFFu, rm_stdio_tell(file));
-    rm_stdio_seek(file, 2, 0);
+    rm_stdio_seek(file, 2, RM_SEEK_SET);
     EXPECT_EQ(2u, rm_stdio_tell(file));
     std::fclose(file);
 }
@@ -268,7 +251,7 @@ TEST(Wrappers, NullHandlesAndMissingCallbacks) {
     rm_report(nullptr, RM_FAIL, "x");
     EXPECT_EQ(0u, rm_read_to_buffer(nullptr, 4, 0));
     EXPECT_EQ(0u, rm_read_raw(nullptr, nullptr, 4));
-    rm_seek(nullptr, 4, 0);
+    rm_seek(nullptr, 4, RM_SEEK_SET);
 
     rm_reader bare;
     std::memset(&bare, 0, sizeof bare);
@@ -416,24 +399,24 @@ TEST_F(Fixture, ReadRaw) {
 }
 
 TEST_F(Fixture, SeekOrigins) {
-    rm_seek(reader, 10, 0);  // no seek callback: nothing
+    rm_seek(reader, 10, RM_SEEK_SET);  // no seek callback: nothing
     EXPECT_EQ(0u, reader->position);
 
     io.data = Bytes(64, 0);
     io.attach(reader);
-    rm_seek(reader, 40, 0);
+    rm_seek(reader, 40, RM_SEEK_SET);
     EXPECT_EQ(40u, reader->position);
-    rm_seek(reader, -15, 1);
+    rm_seek(reader, -15, RM_SEEK_CUR);
     EXPECT_EQ(25u, reader->position);
-    rm_seek(reader, int32_t(0xF0000000u), 0);
+    rm_seek(reader, int32_t(0xF0000000u), RM_SEEK_SET);
     EXPECT_EQ(0xF0000000u, reader->position) << "offsets from the start are unsigned";
-    rm_seek(reader, 12, 0);
+    rm_seek(reader, 12, RM_SEEK_SET);
     EXPECT_EQ(0u, log.count());
 
-    rm_seek(reader, -4, 2);
+    rm_seek(reader, -4, RM_SEEK_END);
     EXPECT_EQ(12u, reader->position) << "the count cannot follow a seek from the end";
     ASSERT_EQ(5u, io.seeks.size());
-    EXPECT_EQ(2, io.seeks.back().origin) << "the callback is still called";
+    EXPECT_EQ(RM_SEEK_END, io.seeks.back().origin) << "the callback is still called";
     EXPECT_EQ(-4, io.seeks.back().offset);
     ASSERT_EQ(1u, log.count());
     EXPECT_EQ(RM_BAD_FILE, log.last_code());

@@ -1,13 +1,11 @@
-// Where the packets end: the DATA chunk's declared end, chains of DATA
-// chunks, files past 4 GiB, a handle loaded again, and what a claimed chunk
-// size may cost.
+// Tests of where the packets end: declared DATA ends, DATA chains, files past 4 GiB, reloads, claimed sizes.
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
 #include "rmparser/rm_internal.h"
-#include "tests/support/rm_test_io.h"
+#include "tests/support/rm_reader_fixture.h"
 
 namespace {
 
@@ -24,18 +22,6 @@ std::vector<uint64_t> read_all(rm_reader* reader, int32_t selector, rm_result* e
     ADD_FAILURE() << "the reader never stopped";
     return seen;
 }
-
-struct Handle {
-    TestAllocator alloc;
-    ErrorLog log;
-    rm_reader* reader =
-        rm_reader_new_custom(&log, &ErrorLog::report, &alloc, &TestAllocator::allocate, &TestAllocator::release);
-    ~Handle() {
-        rm_reader_delete(&reader);
-        EXPECT_EQ(alloc.live(), 0u);
-        EXPECT_EQ(alloc.foreign_releases, 0u);
-    }
-};
 
 // A writer that notes what read_all should give for each packet of stream 0.
 struct Layout {
@@ -64,7 +50,7 @@ TEST(DataEnd, IndexAfterTheDataOfAnySizeIsNoPacket) {
 #endif
         set_u32(io.data, size_t(indx_offset + 4), size);
         io.fail_reads_at = indx_offset + size;  // the file ends with the index
-        Handle h;
+        ReaderFixture h;
         io.attach(h.reader);
         ASSERT_EQ(rm_reader_load_headers(h.reader), RM_OK);
         rm_result end = RM_OK;
@@ -85,10 +71,8 @@ TEST(DataChain, PacketsOfThreeLinkedChunksAreAllRead) {
     l.packet(0, 40).packet(1, 45).w.data();
     l.packet(0, 80).w.indx(3);
     for (int32_t selector : {0, -1}) {
-        Handle h;
-        MemoryIo io(l.w.bytes());
-        io.attach(h.reader);
-        ASSERT_EQ(rm_reader_load_headers(h.reader), RM_OK);
+        ReaderFixture h(l.w.bytes());
+        ASSERT_EQ(h.load(), RM_OK);
         rm_result end = RM_OK;
         const std::vector<uint64_t> seen = read_all(h.reader, selector, &end);
         EXPECT_EQ(seen.size(), selector == 0 ? 3u : 5u);
@@ -134,12 +118,10 @@ TEST(DataChain, BadSuccessorsEndTheDataCleanly) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
-        Handle h;
-        MemoryIo io(chained);
-        set_u32(io.data, first + 14, c.next);
-        set_u32(io.data, second + 4, c.second_size);
-        io.attach(h.reader);
-        ASSERT_EQ(rm_reader_load_headers(h.reader), RM_OK);
+        ReaderFixture h(chained);
+        set_u32(h.io.data, first + 14, c.next);
+        set_u32(h.io.data, second + 4, c.second_size);
+        ASSERT_EQ(h.load(), RM_OK);
         rm_result end = RM_OK;
         EXPECT_EQ(read_all(h.reader, -1, &end), c.packets);
         EXPECT_EQ(end, RM_END_OF_DATA);
@@ -164,7 +146,7 @@ struct SparseIo {
     }
     static void seek(void* user, int32_t offset, int origin) {
         SparseIo* io = static_cast<SparseIo*>(user);
-        io->position = origin == 0 ? uint64_t(uint32_t(offset)) : io->position + int64_t(offset);
+        io->position = origin == RM_SEEK_SET ? uint64_t(uint32_t(offset)) : io->position + int64_t(offset);
     }
     static uint32_t tell(void* user) {
         const uint64_t at = static_cast<SparseIo*>(user)->position;
@@ -186,7 +168,7 @@ TEST(DataEnd, PacketsPastFourGibAreReadWhereTheyAre) {
         l.w.data();
         l.packet(0, 0).packet(0, 40).packet(0, 80).w.indx(2);
         io.data = l.w.bytes();
-        Handle h;
+        ReaderFixture h;
         ASSERT_EQ(rm_reader_attach_io(h.reader, &SparseIo::read, &SparseIo::seek, &SparseIo::tell, &io), RM_OK);
         ASSERT_EQ(rm_reader_load_headers(h.reader), RM_OK);
         EXPECT_EQ(h.reader->start_timestamp, 0u);
@@ -202,9 +184,7 @@ TEST(DataEnd, PacketsPastFourGibAreReadWhereTheyAre) {
 // One handle, files of 1, 4, 1 and 4 streams in turn: each read whole, with
 // its own title and stream headers; then a failed load leaves nothing to read.
 TEST(Reload, OneHandleReadsFilesOfOtherStreamCountsInTurn) {
-    Handle h;
-    MemoryIo io;
-    io.attach(h.reader);
+    ReaderFixture h(Bytes{});
     for (uint16_t streams : {1, 4, 1, 4, 2}) {
         SCOPED_TRACE(streams);
         ContChunk cont;
@@ -214,8 +194,8 @@ TEST(Reload, OneHandleReadsFilesOfOtherStreamCountsInTurn) {
         for (uint16_t n = 0; n < streams; ++n) w.mdpr(n == 0 ? video_mdpr(0) : audio_mdpr(n));
         w.data();
         for (uint16_t n = 0; n < streams; ++n) w.packet(make_packet(n, 100u * streams + n, 20, true));
-        io.data = w.indx(1).bytes();
-        ASSERT_EQ(rm_reader_load_headers(h.reader), RM_OK);
+        h.io.data = w.indx(1).bytes();
+        ASSERT_EQ(h.load(), RM_OK);
         ASSERT_EQ(rm_reader_stream_count(h.reader), streams);
         EXPECT_EQ(std::string(h.reader->cont_record.title), cont.title);
         EXPECT_EQ(h.reader->start_timestamp, 100u * streams);
@@ -226,8 +206,8 @@ TEST(Reload, OneHandleReadsFilesOfOtherStreamCountsInTurn) {
         EXPECT_EQ(read_all(h.reader, -1, &end).size(), streams);
         EXPECT_EQ(end, RM_END_OF_DATA);
     }
-    io.data = Bytes(40, 0x41);
-    EXPECT_EQ(rm_reader_load_headers(h.reader), RM_BAD_FILE);
+    h.io.data = Bytes(40, 0x41);
+    EXPECT_EQ(h.load(), RM_BAD_FILE);
     EXPECT_EQ(rm_reader_stream_count(h.reader), 0u);
     rm_stream_header* header = nullptr;
     EXPECT_EQ(rm_reader_fetch_stream_header(h.reader, 0, &header), RM_FAIL);
@@ -243,10 +223,8 @@ TEST(ChunkSize, ClaimedSizeAllocatesNoMoreThanTheFileHolds) {
         mdpr.size = 4u * 1024 * 1024;
         Bytes file = RmWriter().rmf().prop().mdpr(mdpr).data().packet(make_packet(0, 0, 40, true)).bytes();
         if (small) file.resize(175);
-        Handle h;
-        MemoryIo io(file);
-        io.attach(h.reader);
-        EXPECT_EQ(rm_reader_load_headers(h.reader), RM_READ_FAILED);
+        ReaderFixture h(file);
+        EXPECT_EQ(h.load(), RM_READ_FAILED);
         EXPECT_EQ(h.log.last_message(), "Could not read chunk data.");
         ASSERT_GE(h.alloc.request_sizes.size(), 2u);
         EXPECT_EQ(h.alloc.request_sizes[0], sizeof(rm_reader));

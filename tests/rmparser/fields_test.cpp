@@ -1,5 +1,4 @@
-// Big-endian cursor readers, copying readers and writers: values, and the
-// rule that a read or write that cannot be done in full moves nothing.
+// Tests of the big-endian cursor readers and writers: values, and that what cannot be done in full moves nothing.
 #include <gtest/gtest.h>
 
 #include <cstring>

@@ -1,14 +1,11 @@
-// Logical stream headers, the logical-stream pass and stream selection,
-// driven on a handle whose media table is set up directly.
+// Tests of logical stream headers and stream selection, on a handle whose media table is set up directly.
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <string>
 #include <vector>
 
 #include "rmparser/rm_internal.h"
-#include "tests/support/rm_test_io.h"
-#include "tests/support/rm_writer.h"
+#include "tests/support/rm_reader_fixture.h"
 
 using rmtest::Bytes;
 
@@ -21,28 +18,14 @@ struct Media {
     std::string name = "";
 };
 
-// A handle on a counting allocator; the media table is allocated through it so
-// that rm_reader_delete tears everything down.
-struct Handle {
-    rmtest::TestAllocator memory;
-    rmtest::ErrorLog log;
-    rm_reader* reader = nullptr;
-
-    Handle() {
-        reader = rm_reader_new_custom(&log, rmtest::ErrorLog::report, &memory, rmtest::TestAllocator::allocate,
-                                      rmtest::TestAllocator::release);
-    }
-    ~Handle() { rm_reader_delete(&reader); }
-
-    char* text(const std::string& s) {
-        return s.empty() ? nullptr : rm_clone_string(&memory, rmtest::TestAllocator::allocate, s.c_str());
-    }
+// The media table is allocated through the handle's allocator, so that
+// deleting the handle tears everything down.
+struct Handle : rmtest::ReaderFixture {
+    char* text(const std::string& s) { return s.empty() ? nullptr : copy_text(s.c_str()); }
 
     void set_media(const std::vector<Media>& media, uint32_t capacity = 0) {
         if (capacity < media.size()) capacity = uint32_t(media.size());
-        const uint32_t bytes = uint32_t(capacity * sizeof(rm_media_props));
-        reader->media_props = static_cast<rm_media_props*>(rm_alloc(reader, bytes));
-        std::memset(reader->media_props, 0, bytes);
+        reader->media_props = zeroed<rm_media_props>(capacity);
         reader->media_capacity = capacity;
         reader->media_count = uint32_t(media.size());
         for (size_t i = 0; i < media.size(); ++i) {
@@ -54,8 +37,7 @@ struct Handle {
             m.stream_name = text(media[i].name);
             m.stream_name_length = uint8_t(media[i].name.size());
             m.type_specific_length = uint32_t(media[i].type_specific.size());
-            m.type_specific_data = static_cast<uint8_t*>(rm_clone_bytes(
-                &memory, rmtest::TestAllocator::allocate, media[i].type_specific.data(), m.type_specific_length));
+            m.type_specific_data = copy_bytes(media[i].type_specific);
         }
     }
 };
@@ -234,7 +216,7 @@ TEST(LogicalDecode, LengthFieldsBeyondTheBytesLeftFail) {
         rm_logical_stream out{};
         EXPECT_EQ(RM_FAIL, rm_decode_logical_stream(h.reader, &source.props, &out));
         rm_drop_logical_stream(h.reader, &out);
-        EXPECT_EQ(1u, h.memory.live());  // only the handle itself
+        EXPECT_EQ(1u, h.alloc.live());  // only the handle itself
     }
 }
 
@@ -244,9 +226,9 @@ TEST(LogicalDecode, HugePropertyCountAllocatesNothingLarge) {
     ls.property_count = 0xFFFF;
     Source source(rmtest::encode_logical_stream(ls));
     rm_logical_stream out{};
-    const uint32_t before = h.memory.largest_request;
+    const uint32_t before = h.alloc.largest_request;
     EXPECT_EQ(RM_FAIL, rm_decode_logical_stream(h.reader, &source.props, &out));
-    EXPECT_EQ(before, h.memory.largest_request);
+    EXPECT_EQ(before, h.alloc.largest_request);
     rm_drop_logical_stream(h.reader, &out);
 }
 
@@ -260,7 +242,7 @@ TEST(LogicalDecode, EveryTruncationFailsWithinBounds) {
         const rm_result result = rm_decode_logical_stream(h.reader, &source.props, &out);
         EXPECT_EQ(length == whole.size() ? RM_OK : RM_FAIL, result);
         rm_drop_logical_stream(h.reader, &out);
-        EXPECT_EQ(1u, h.memory.live());
+        EXPECT_EQ(1u, h.alloc.live());
     }
 }
 
@@ -269,12 +251,12 @@ TEST(LogicalDecode, RefusedAllocationsFailCleanly) {
     for (uint32_t n = 1;; ++n) {
         SCOPED_TRACE(n);
         Handle h;
-        h.memory.fail_nth(h.memory.requests + n);
+        h.alloc.fail_nth(h.alloc.requests + n);
         rm_logical_stream out{};
         const rm_result result = rm_decode_logical_stream(h.reader, &source.props, &out);
-        const bool refused = h.memory.failures > 0;
+        const bool refused = h.alloc.failures > 0;
         rm_drop_logical_stream(h.reader, &out);
-        EXPECT_EQ(1u, h.memory.live());
+        EXPECT_EQ(1u, h.alloc.live());
         if (!refused) {
             EXPECT_EQ(RM_OK, result);
             break;
@@ -379,9 +361,9 @@ TEST(LogicalPass, RefusedAllocationsLeakNothing) {
         h.set_media({{0, "video/x-pn-realvideo", {}},
                      {1, "logical-video/x-pn-realvideo", rmtest::encode_logical_stream(logical)},
                      {2, "logical-fileinfo", rmtest::encode_logical_stream(info)}});
-        h.memory.fail_nth(h.memory.requests + n);
+        h.alloc.fail_nth(h.alloc.requests + n);
         const rm_result result = rm_load_logical_streams(h.reader);
-        if (h.memory.failures == 0) {
+        if (h.alloc.failures == 0) {
             EXPECT_EQ(RM_OK, result);
             break;
         }
@@ -392,7 +374,7 @@ TEST(LogicalPass, RefusedAllocationsLeakNothing) {
             EXPECT_EQ(RM_OUT_OF_MEMORY, result);
         }
         rm_reader_delete(&h.reader);
-        EXPECT_EQ(0u, h.memory.live());
+        EXPECT_EQ(0u, h.alloc.live());
     }
 }
 
@@ -443,7 +425,7 @@ TEST(StreamSelection, KeepsOnlyUnclaimedPhysicalStreams) {
         EXPECT_EQ(0u, h.reader->logical_count);
         EXPECT_EQ(nullptr, h.reader->logical_streams);
         rm_reader_delete(&h.reader);
-        EXPECT_EQ(0u, h.memory.live());
+        EXPECT_EQ(0u, h.alloc.live());
     }
 }
 
@@ -466,7 +448,7 @@ TEST(StreamSelection, KeptRecordsMoveWholeAndFileinfoStays) {
     EXPECT_EQ(7, kept.type_specific_data[2]);
     EXPECT_NE(nullptr, h.reader->fileinfo);
     // Handle, new table, one record's name, MIME type and data, the fileinfo record.
-    EXPECT_EQ(6u, h.memory.live());
+    EXPECT_EQ(6u, h.alloc.live());
 }
 
 TEST(StreamSelection, NothingLeftIsABadFile) {
@@ -491,7 +473,7 @@ TEST(StreamSelection, NothingLeftIsABadFile) {
         EXPECT_EQ(RM_BAD_FILE, rm_keep_compatible_streams(h.reader));
         EXPECT_EQ(0u, h.reader->stream_count);
         rm_reader_delete(&h.reader);
-        EXPECT_EQ(0u, h.memory.live());
+        EXPECT_EQ(0u, h.alloc.live());
     }
     EXPECT_EQ(RM_BAD_FILE, rm_keep_compatible_streams(nullptr));
 }
@@ -506,11 +488,11 @@ TEST(StreamSelection, RefusedAllocations) {
         SCOPED_TRACE(c.nth);
         Handle h;
         h.set_media({{0, "video/x-pn-realvideo", {}}, {1, "audio/x-pn-realaudio", {}}});
-        h.memory.fail_nth(h.memory.requests + c.nth);
+        h.alloc.fail_nth(h.alloc.requests + c.nth);
         EXPECT_EQ(c.expected, rm_keep_compatible_streams(h.reader));
         EXPECT_EQ(0u, h.reader->stream_count);
         rm_reader_delete(&h.reader);
-        EXPECT_EQ(0u, h.memory.live());
+        EXPECT_EQ(0u, h.alloc.live());
     }
 }
 

@@ -1,5 +1,4 @@
-// Packet reading: locating the DATA chunk, stream selection and skipping,
-// rule flags, the end of the data versus a damaged file, the keyframe index.
+// Tests of packet reading: the first packet, stream selection, rule flags, end of data versus damage, the index.
 #include <gtest/gtest.h>
 
 #include <optional>
@@ -8,7 +7,7 @@
 #include <vector>
 
 #include "rmparser/rm_internal.h"
-#include "tests/support/rm_test_io.h"
+#include "tests/support/rm_reader_fixture.h"
 
 namespace {
 
@@ -16,9 +15,9 @@ using rmtest::Bytes;
 using rmtest::make_packet;
 using rmtest::Packet;
 
-const char kHeaderMessage[] = "Could not read packet header.";
-const char kDataMessage[] = "Could not read packet data.";
-const char kStreamMessage[] = "Unexpected stream number in packet.";
+const char HEADER_MESSAGE[] = "Could not read packet header.";
+const char DATA_MESSAGE[] = "Could not read packet data.";
+const char STREAM_MESSAGE[] = "Unexpected stream number in packet.";
 
 // What one call of the packet reader gave; the packet itself is released at once.
 struct Got {
@@ -33,26 +32,9 @@ struct Got {
     uint32_t file_offset = 0;
 };
 
-// A reader over an in-memory file, with a counting allocator and an error log.
-struct Opened {
-    rmtest::TestAllocator alloc;
-    rmtest::ErrorLog log;
-    rmtest::MemoryIo io;
-    rm_reader* reader = nullptr;
-
-    explicit Opened(const Bytes& bytes) : io(bytes) {
-        reader = rm_reader_new_custom(&log, &rmtest::ErrorLog::report, &alloc, &rmtest::TestAllocator::allocate,
-                                      &rmtest::TestAllocator::release);
-        io.attach(reader);
-    }
-
-    ~Opened() {
-        rm_reader_delete(&reader);
-        EXPECT_EQ(alloc.live(), 0u);
-        EXPECT_EQ(alloc.foreign_releases, 0u);
-    }
-
-    rm_result load() { return rm_reader_load_headers(reader); }
+// A reader over an in-memory file that hands out what each call gave.
+struct Opened : rmtest::ReaderFixture {
+    explicit Opened(const Bytes& bytes) : ReaderFixture(bytes) {}
 
     Got next(int32_t selector = -1) {
         Got got;
@@ -106,10 +88,10 @@ Packet with_length(Packet p, uint16_t length) {
     return p;
 }
 
-const std::vector<rmtest::MdprChunk> kVideoAndAudio = {rmtest::video_mdpr(0), rmtest::audio_mdpr(1)};
+const std::vector<rmtest::MdprChunk> VIDEO_AND_AUDIO = {rmtest::video_mdpr(0), rmtest::audio_mdpr(1)};
 
 TEST(PacketReading, DeliversPacketsInFileOrderWithTheirPayloads) {
-    rmtest::RmWriter w = rmtest::simple_writer(kVideoAndAudio, {});
+    rmtest::RmWriter w = rmtest::simple_writer(VIDEO_AND_AUDIO, {});
     std::vector<uint32_t> payload_offsets;
     const std::vector<Packet> packets = {make_packet(0, 1000, 10, true), make_packet(1, 1000, 5, true),
                                          make_packet(0, 1040, 0), make_packet(1, 1020, 300)};
@@ -150,8 +132,8 @@ TEST(PacketReading, SkipsOtherStreamsByTheirLength) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
-        Opened f(rmtest::simple_file(kVideoAndAudio, {make_packet(0, 0, 4, true), c.skipped, make_packet(0, 40, 6),
-                                                      c.skipped, make_packet(0, 80, 6)}));
+        Opened f(rmtest::simple_file(VIDEO_AND_AUDIO, {make_packet(0, 0, 4, true), c.skipped, make_packet(0, 40, 6),
+                                                       c.skipped, make_packet(0, 80, 6)}));
         ASSERT_EQ(f.load(), RM_OK);
         f.io.seeks.clear();
         const std::vector<Got> list = f.all(0);
@@ -159,7 +141,7 @@ TEST(PacketReading, SkipsOtherStreamsByTheirLength) {
         EXPECT_EQ(list.back().code, RM_END_OF_DATA);
         ASSERT_EQ(f.io.seeks.size(), 2u);
         for (const auto& seek : f.io.seeks) {
-            EXPECT_EQ(seek.origin, 1);
+            EXPECT_EQ(seek.origin, RM_SEEK_CUR);
             EXPECT_EQ(seek.offset, c.seek);
         }
         EXPECT_EQ(f.log.count(), 1u);  // only the end of the data
@@ -177,7 +159,7 @@ TEST(PacketReading, ShortSkippedLengthLeadsToTheHeaderInsideIt) {
         rmtest::DataChunk data;
         data.size = 18 + 16 + 2 * (length + 18);  // the raw bytes count too
         rmtest::RmWriter w;
-        w.rmf().prop().mdpr(kVideoAndAudio[0]).mdpr(kVideoAndAudio[1]).data(data).packet(make_packet(0, 0, 4, true));
+        w.rmf().prop().mdpr(VIDEO_AND_AUDIO[0]).mdpr(VIDEO_AND_AUDIO[1]).data(data).packet(make_packet(0, 0, 4, true));
         w.raw(Bytes(skipped_head.begin(), skipped_head.begin() + length)).packet(make_packet(0, 40, 6));
         w.raw(Bytes(skipped_head.begin(), skipped_head.begin() + length)).packet(make_packet(0, 80, 6));
         Opened f(w.bytes());
@@ -188,7 +170,7 @@ TEST(PacketReading, ShortSkippedLengthLeadsToTheHeaderInsideIt) {
         EXPECT_EQ(list.back().code, RM_END_OF_DATA);
         ASSERT_EQ(f.io.seeks.size(), 2u);
         for (const auto& seek : f.io.seeks) {
-            EXPECT_EQ(seek.origin, 1);
+            EXPECT_EQ(seek.origin, RM_SEEK_CUR);
             EXPECT_EQ(seek.offset, int32_t(length) - 12);
         }
     }
@@ -206,7 +188,7 @@ TEST(PacketReading, UnknownStreamNumberIsCorruptOnlyWhenTaken) {
         EXPECT_EQ(f.alloc.live(), live);
         ASSERT_EQ(f.log.count(), 1u);
         EXPECT_EQ(f.log.last_code(), RM_CORRUPT);
-        EXPECT_EQ(f.log.last_message(), kStreamMessage);
+        EXPECT_EQ(f.log.last_message(), STREAM_MESSAGE);
     }
     {
         Opened f(file);
@@ -214,19 +196,19 @@ TEST(PacketReading, UnknownStreamNumberIsCorruptOnlyWhenTaken) {
         const std::vector<Got> list = f.all(0);
         EXPECT_EQ(timestamps(list), (std::vector<uint32_t>{0, 40}));
         EXPECT_EQ(list.back().code, RM_END_OF_DATA);
-        EXPECT_EQ(f.log.count_of(kStreamMessage), 0u);
+        EXPECT_EQ(f.log.count_of(STREAM_MESSAGE), 0u);
     }
 }
 
 TEST(PacketReading, SelectorNamingNoStreamReadsToTheEnd) {
-    const Bytes file =
-        rmtest::simple_file(kVideoAndAudio, {make_packet(0, 0, 8, true), make_packet(0, 40, 8), make_packet(0, 80, 8)});
+    const Bytes file = rmtest::simple_file(VIDEO_AND_AUDIO,
+                                           {make_packet(0, 0, 8, true), make_packet(0, 40, 8), make_packet(0, 80, 8)});
     for (int32_t selector : {1, 2, 1000, -2}) {
         SCOPED_TRACE(selector);
         Opened f(file);
         ASSERT_EQ(f.load(), RM_OK);
         EXPECT_EQ(f.next(selector).code, RM_END_OF_DATA);
-        EXPECT_EQ(f.log.count_of(kHeaderMessage), 1u);
+        EXPECT_EQ(f.log.count_of(HEADER_MESSAGE), 1u);
     }
 }
 
@@ -248,7 +230,7 @@ struct RuleCase {
 TEST(PacketReading, RuleFlagsFollowTheStreamClass) {
     const RuleCase cases[] = {
         {"video",
-         rmtest::kRealVideoMime,
+         rmtest::REAL_VIDEO_MIME,
          0,
          {
              {0, false, 0, 3, 1},    // first packet after the header read
@@ -260,7 +242,7 @@ TEST(PacketReading, RuleFlagsFollowTheStreamClass) {
              {160, true, 0, 0, 0},  // the timestamp wins over the keyframe
          }},
         {"audio",
-         rmtest::kRealAudioMime,
+         rmtest::REAL_AUDIO_MIME,
          0,
          {
              {0, true, 0, 3, 0},
@@ -270,7 +252,7 @@ TEST(PacketReading, RuleFlagsFollowTheStreamClass) {
              {60, true, 0, 3, 0},
          }},
         {"event",
-         rmtest::kRealEventMime,
+         rmtest::REAL_EVENT_MIME,
          0,
          {
              {0, false, 0, 2, 1},
@@ -328,7 +310,7 @@ TEST(PacketReading, EndOfDataIsReportedOncePerCall) {
         EXPECT_EQ(f.next().code, RM_END_OF_DATA);
         EXPECT_EQ(f.log.count(), call);
         EXPECT_EQ(f.log.last_code(), RM_READ_FAILED);
-        EXPECT_EQ(f.log.last_message(), kHeaderMessage);
+        EXPECT_EQ(f.log.last_message(), HEADER_MESSAGE);
     }
 }
 
@@ -339,9 +321,9 @@ TEST(PacketReading, FileCutInsideTheDataChunkFails) {
         size_t cut;  // bytes removed from the end
         const char* message;
     } cases[] = {
-        {"cut inside the payload", 50, kDataMessage},
-        {"cut inside the header", 100 + 5, kHeaderMessage},
-        {"cut right after a packet", 100 + 12, kHeaderMessage},
+        {"cut inside the payload", 50, DATA_MESSAGE},
+        {"cut inside the header", 100 + 5, HEADER_MESSAGE},
+        {"cut right after a packet", 100 + 12, HEADER_MESSAGE},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -426,7 +408,7 @@ TEST(PacketReading, OvershootingDataSizeEndsCleanlyOnlyAtItsTrailer) {
             ASSERT_EQ(g.load(), RM_OK);
             const std::vector<Got> list = g.all(selector);
             EXPECT_EQ(list.back().code, c.end) << "selector " << selector;
-            EXPECT_EQ(g.log.last_message(), kHeaderMessage);
+            EXPECT_EQ(g.log.last_message(), HEADER_MESSAGE);
             EXPECT_EQ(g.log.count(), 1u);
             // A cut names the packet it hit; a clean end the declared end.
             EXPECT_EQ(rm_reader_packet_offset(g.reader), c.end == RM_END_OF_DATA ? declared_end : end_of_packets);

@@ -1,5 +1,4 @@
-// Stored stream headers: the property list, preroll arithmetic and the ASM
-// rule book, built over a handle set up by hand.
+// Tests of the stored stream headers: property lists, preroll arithmetic and ASM rule books.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -7,14 +6,14 @@
 #include <vector>
 
 #include "rmparser/rm_internal.h"
-#include "tests/support/rm_test_io.h"
+#include "tests/support/rm_reader_fixture.h"
 
 namespace {
 
 using rmtest::Bytes;
 
-const uint32_t kNoTimestamp = 0xFFFFFFFFu;
-const uint32_t kMax32 = 0xFFFFFFFFu;
+const uint32_t NO_TIMESTAMP = 0xFFFFFFFFu;
+const uint32_t MAX_32 = 0xFFFFFFFFu;
 
 struct StreamSetup {
     uint8_t class_flags = 0;
@@ -52,32 +51,16 @@ StreamSetup event() {
     return s;
 }
 
-char* copy_text(rm_reader* reader, const char* text) {
-    if (text == nullptr) return nullptr;
-    size_t n = strlen(text) + 1;
-    char* copy = static_cast<char*>(rm_alloc(reader, uint32_t(n)));
-    memcpy(copy, text, n);
-    return copy;
-}
-
 // A handle as the header read leaves it just before the stored headers are
 // built: kept media records, stream states with their classes, PROP duration,
 // start timestamp. Everything goes through the handle's allocator so that
 // deleting the handle frees it all.
-struct Handle {
-    rmtest::TestAllocator alloc;
-    rmtest::ErrorLog log;
-    rm_reader* reader = nullptr;
-
+struct Handle : rmtest::ReaderFixture {
     explicit Handle(const std::vector<StreamSetup>& streams, uint32_t prop_duration = 0, uint32_t start_timestamp = 0) {
-        reader = rm_reader_new_custom(&log, &rmtest::ErrorLog::report, &alloc, &rmtest::TestAllocator::allocate,
-                                      &rmtest::TestAllocator::release);
         const uint32_t n = uint32_t(streams.size());
         if (n != 0) {
-            reader->media_props = static_cast<rm_media_props*>(rm_alloc(reader, n * sizeof(rm_media_props)));
-            memset(reader->media_props, 0, n * sizeof(rm_media_props));
-            reader->stream_states = static_cast<rm_stream_state*>(rm_alloc(reader, n * sizeof(rm_stream_state)));
-            memset(reader->stream_states, 0, n * sizeof(rm_stream_state));
+            reader->media_props = zeroed<rm_media_props>(n);
+            reader->stream_states = zeroed<rm_stream_state>(n);
         }
         reader->media_capacity = reader->media_count = reader->stream_count = n;
         reader->stream_state_count = n;
@@ -93,26 +76,17 @@ struct Handle {
             m.start_time = s.start_time;
             m.preroll = s.preroll;
             m.duration = s.duration;
-            m.mime_type = copy_text(reader, s.mime);
+            m.mime_type = copy_text(s.mime);
             m.mime_type_length = uint8_t(s.mime ? strlen(s.mime) : 0);
-            m.stream_name = copy_text(reader, s.name);
+            m.stream_name = copy_text(s.name);
             m.stream_name_length = uint8_t(s.name ? strlen(s.name) : 0);
-            if (!s.opaque.empty()) {
-                m.type_specific_data = static_cast<uint8_t*>(rm_alloc(reader, uint32_t(s.opaque.size())));
-                memcpy(m.type_specific_data, s.opaque.data(), s.opaque.size());
-                m.type_specific_length = uint32_t(s.opaque.size());
-            }
+            m.type_specific_data = copy_bytes(s.opaque);
+            m.type_specific_length = uint32_t(s.opaque.size());
             reader->stream_states[i].class_flags = s.class_flags;
             if (s.duration > reader->longest_duration) reader->longest_duration = s.duration;
         }
         reader->prop_record.duration = prop_duration;
         reader->start_timestamp = start_timestamp;
-    }
-
-    ~Handle() {
-        rm_reader_delete(&reader);
-        EXPECT_EQ(alloc.live(), 0u);
-        EXPECT_EQ(alloc.foreign_releases, 0u);
     }
 
     rm_result build() { return rm_build_stream_headers(reader); }
@@ -176,7 +150,7 @@ std::string r3(unsigned long avg) {
            "),priority=9,timestampdelivery=T,DropByN=T,PNMThinningRule=T;";
 }
 
-const char* const kR4 =
+const char* const R4 =
     "TimeStampDelivery=T,priority=10,PNMKeyFrameRule=T;TimeStampDelivery=T,priority=10,PNMNonKeyFrameRule=T;";
 
 std::string r5(unsigned avg) {
@@ -198,8 +172,8 @@ std::string r8(unsigned avg) {
     return "Marker=0,priority=5,averagebandwidth=" + std::to_string(avg) + ";Marker=1,priority=5,averagebandwidth=0;";
 }
 
-const Bytes kVideoFlags = {0x00, 0x03, 0x00, 0x02, 0x00, 0x00, 0x00, 0x02};
-const Bytes kOtherFlags = {0x00, 0x02, 0x00, 0x02, 0x00, 0x00};
+const Bytes VIDEO_FLAGS = {0x00, 0x03, 0x00, 0x02, 0x00, 0x00, 0x00, 0x02};
+const Bytes OTHER_FLAGS = {0x00, 0x02, 0x00, 0x02, 0x00, 0x00};
 
 TEST(StreamProperties, ConstantRateVideoListsEveryPropertyInOrder) {
     StreamSetup s = video(500000, 500000, 4000);
@@ -229,7 +203,7 @@ TEST(StreamProperties, ConstantRateVideoListsEveryPropertyInOrder) {
     EXPECT_EQ(int_of(hdr, "Preroll"), 4000);
     EXPECT_EQ(int_of(hdr, "X-PreDecBufSize"), 500000);  // buffer time is twice the preroll
     EXPECT_EQ(string_of(hdr, "ASMRuleBook"), r3(500000));
-    EXPECT_EQ(buffer_of(hdr, "RMFF 1.0 Flags"), kVideoFlags);
+    EXPECT_EQ(buffer_of(hdr, "RMFF 1.0 Flags"), VIDEO_FLAGS);
 
     // The header's own fields keep the file's values, in copies of their own.
     EXPECT_EQ(hdr.stream_number, 0u);
@@ -284,12 +258,12 @@ TEST(StreamProperties, PrerollFigures) {
         // A variable rate buffers for the file's own preroll.
         {"video vbr, preroll 500", video(200000, 100000, 500), 1500, 500, -1, 12500},
         {"video without rates", video(0, 0, 0), 1000, -1, -1, -1},
-        {"video at the 32-bit limits", video(kMax32, kMax32, kMax32), 5000, kMax32, kMax32, kMax32},
-        {"video vbr at the rate limit", video(kMax32, 1, 4000), 4000, -1, -1, 2147483648},
+        {"video at the 32-bit limits", video(MAX_32, MAX_32, MAX_32), 5000, MAX_32, MAX_32, MAX_32},
+        {"video vbr at the rate limit", video(MAX_32, 1, 4000), 4000, -1, -1, 2147483648},
         {"audio, preroll 0", audio(0), 5000, 6000, 6000, -1},
         {"audio, preroll 2000", audio(2000), 4000, 2000, -1, -1},
         {"audio, preroll 3000", audio(3000), 5000, 3000, 6000, -1},
-        {"audio, doubled preroll saturates", audio(0x90000000u), 5000, 0x90000000u, kMax32, -1},
+        {"audio, doubled preroll saturates", audio(0x90000000u), 5000, 0x90000000u, MAX_32, -1},
         {"event keeps its preroll",
          [] {
              StreamSetup s = event();
@@ -333,8 +307,8 @@ TEST(StreamProperties, EventStreamLastsAsLongAsTheLongestStream) {
     EXPECT_EQ(int_of(hdr, "StreamNumber"), 1);
     EXPECT_EQ(int_of(hdr, "Duration"), 88000);
     EXPECT_EQ(int_of(hdr, "CanBeStoppedAnyTime"), 1);
-    EXPECT_EQ(string_of(hdr, "ASMRuleBook"), kR4);
-    EXPECT_EQ(buffer_of(hdr, "RMFF 1.0 Flags"), kOtherFlags);
+    EXPECT_EQ(string_of(hdr, "ASMRuleBook"), R4);
+    EXPECT_EQ(buffer_of(hdr, "RMFF 1.0 Flags"), OTHER_FLAGS);
     EXPECT_EQ(hdr.duration, 1000u);
 }
 
@@ -357,7 +331,7 @@ TEST(StreamProperties, OpaqueDataAloneEarnsTheShortFlags) {
     a.opaque = {'.', 'r', 'a', 0xFD};
     Handle h({a});
     ASSERT_EQ(h.build(), RM_OK);
-    EXPECT_EQ(buffer_of(h.header(0), "RMFF 1.0 Flags"), kOtherFlags);
+    EXPECT_EQ(buffer_of(h.header(0), "RMFF 1.0 Flags"), OTHER_FLAGS);
 }
 
 TEST(StreamProperties, EndTimeAndDurationFromTheFirstPacket) {
@@ -382,7 +356,7 @@ TEST(StreamProperties, EndTimeAndDurationFromTheFirstPacket) {
     }
     {
         // No packet declared: nothing to subtract.
-        Handle h({longer}, 70000, kNoTimestamp);
+        Handle h({longer}, 70000, NO_TIMESTAMP);
         ASSERT_EQ(h.build(), RM_OK);
         EXPECT_EQ(int_of(h.header(0), "Duration"), 70000);
         EXPECT_EQ(int_of(h.header(0), "EndTime"), -1);
@@ -392,14 +366,14 @@ TEST(StreamProperties, EndTimeAndDurationFromTheFirstPacket) {
 TEST(StreamProperties, PreDataSaturatesForAnUnboundedPreroll) {
     StreamSetup s;  // no class: the preroll is not capped at 5000
     s.opaque = {1};
-    s.max_bit_rate = kMax32;
+    s.max_bit_rate = MAX_32;
     s.avg_bit_rate = 1;
-    s.preroll = kMax32;
+    s.preroll = MAX_32;
     Handle h({s});
     ASSERT_EQ(h.build(), RM_OK);
-    EXPECT_EQ(string_of(h.header(0), "ASMRuleBook"), r1(5, 1, kMax32));
-    EXPECT_EQ(int_of(h.header(0), "Preroll"), kMax32);
-    EXPECT_EQ(int_of(h.header(0), "PreData"), kMax32);
+    EXPECT_EQ(string_of(h.header(0), "ASMRuleBook"), r1(5, 1, MAX_32));
+    EXPECT_EQ(int_of(h.header(0), "Preroll"), MAX_32);
+    EXPECT_EQ(int_of(h.header(0), "PreData"), MAX_32);
 }
 
 struct ChoiceRow {
@@ -416,7 +390,7 @@ TEST(StreamProperties, RuleBookChoiceAndAgreementOfBothPasses) {
         {"video vbr", RM_CLASS_VIDEO, true, 450000, 300000, r1(9, 300000, 450000), true},
         {"video vbr, max 0", RM_CLASS_VIDEO, false, 0, 300000, r2(9, 300000), true},
         {"video cbr", RM_CLASS_VIDEO, true, 300000, 300000, r3(300000), false},
-        {"event", RM_CLASS_EVENT, true, 450000, 300000, kR4, false},
+        {"event", RM_CLASS_EVENT, true, 450000, 300000, R4, false},
         {"opaque vbr", RM_CLASS_AUDIO, true, 450000, 300000, r1(5, 300000, 450000), true},
         {"opaque vbr, max 0", RM_CLASS_AUDIO, true, 0, 300000, r2(5, 300000), true},
         {"opaque cbr", 0, true, 300000, 300000, r5(300000), false},
@@ -478,9 +452,9 @@ TEST(StreamProperties, RuleBookChoiceAndAgreementOfBothPasses) {
 }
 
 TEST(StreamProperties, LongestRuleBookFitsItsBlock) {
-    Handle h({video(kMax32, kMax32, 1000)});
+    Handle h({video(MAX_32, MAX_32, 1000)});
     int dependent = 0;
-    char* text = rm_make_rule_book(h.reader, 1, 0, 0, kMax32, kMax32, &dependent);
+    char* text = rm_make_rule_book(h.reader, 1, 0, 0, MAX_32, MAX_32, &dependent);
     ASSERT_NE(text, nullptr);
     EXPECT_EQ(strlen(text), 263u);
     EXPECT_EQ(std::string(text), r3(4294967295ul));

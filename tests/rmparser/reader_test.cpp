@@ -1,45 +1,25 @@
-// The header read and the public reading operations, driven through synthetic
-// files.
+// Tests of the header read and the public reading operations, through synthetic files.
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <string>
 #include <vector>
 
 #include "rmparser/rm_internal.h"
 #include "rmparser/rm_reader.h"
-#include "tests/support/rm_test_io.h"
-#include "tests/support/rm_writer.h"
+#include "tests/support/rm_reader_fixture.h"
 
 using namespace rmtest;
 
 namespace {
 
-const char* const kChunkHeader = "Could not read chunk header.";
-const char* const kChunkData = "Could not read chunk data.";
-const char* const kNotRmf = "First four bytes are are not \".RMF\" - this is not an .rm file";
-const char* const kBadVersion = "Unsupported file header version.";
-const char* const kIllegalStream = "Illegal stream number - possibly a corrupt file.";
-const char* const kBadMediaProps = "Failed to parse media props header - possibly a corrupt file.";
-const char* const kBadContent = "Failed to parse content header - possibly a corrupt file.";
-const char* const kNoCompatible = "Unsupported file (SureStream file with no backwards-compatible streams)";
-
-// A handle over bytes in memory, with a counting allocator and an error log.
-struct Harness {
-    TestAllocator memory;
-    ErrorLog errors;
-    MemoryIo io;
-    rm_reader* reader = nullptr;
-
-    explicit Harness(Bytes bytes) : io(std::move(bytes)) {
-        reader = rm_reader_new_custom(&errors, &ErrorLog::report, &memory, &TestAllocator::allocate,
-                                      &TestAllocator::release);
-        io.attach(reader);
-    }
-    ~Harness() { rm_reader_delete(&reader); }
-
-    rm_result load() { return rm_reader_load_headers(reader); }
-};
+const char* const CHUNK_HEADER = "Could not read chunk header.";
+const char* const CHUNK_DATA = "Could not read chunk data.";
+const char* const NOT_RMF = "First four bytes are are not \".RMF\" - this is not an .rm file";
+const char* const BAD_VERSION = "Unsupported file header version.";
+const char* const ILLEGAL_STREAM = "Illegal stream number - possibly a corrupt file.";
+const char* const BAD_MEDIA_PROPS = "Failed to parse media props header - possibly a corrupt file.";
+const char* const BAD_CONTENT = "Failed to parse content header - possibly a corrupt file.";
+const char* const NO_COMPATIBLE = "Unsupported file (SureStream file with no backwards-compatible streams)";
 
 std::vector<uint32_t> stream_numbers_of_kept(rm_reader* reader) {
     std::vector<uint32_t> numbers;
@@ -52,14 +32,14 @@ std::vector<uint32_t> stream_numbers_of_kept(rm_reader* reader) {
 }  // namespace
 
 TEST(HeaderRead, WellFormedFileLoadsEveryStage) {
-    Harness h(simple_file({video_mdpr(0, 300000, 450000), audio_mdpr(1, 8000, 8000)},
-                          {make_packet(0, 40, 100, true), make_packet(1, 40, 20)}));
+    ReaderFixture h(simple_file({video_mdpr(0, 300000, 450000), audio_mdpr(1, 8000, 8000)},
+                                {make_packet(0, 40, 100, true), make_packet(1, 40, 20)}));
     ASSERT_EQ(h.load(), RM_OK);
     EXPECT_EQ(rm_reader_stream_count(h.reader), 2u);
     EXPECT_EQ(h.reader->start_timestamp, 40u);
     EXPECT_NE(h.reader->stream_headers, nullptr);
     EXPECT_NE(h.reader->stream_map, nullptr);
-    EXPECT_EQ(h.errors.count(), 0u);
+    EXPECT_EQ(h.log.count(), 0u);
 }
 
 TEST(HeaderRead, HandleWithoutReleaseCallbackCannotRead) {
@@ -74,22 +54,24 @@ TEST(HeaderRead, HandleWithoutReleaseCallbackCannotRead) {
     rm_packet* packet_pointer = &packet;
     rm_reader_release_packet(reader, &packet_pointer);
     EXPECT_EQ(packet_pointer, &packet);  // nothing done without a release callback
+    // A stream header is given up all the same: the caller's pointer is cleared.
+    rm_stream_header header{};
+    rm_stream_header* header_pointer = &header;
+    rm_reader_release_stream_header(reader, &header_pointer);
+    EXPECT_EQ(header_pointer, nullptr);
     rm_reader_delete(&reader);
     EXPECT_NE(reader, nullptr);  // neither freed nor cleared
     EXPECT_EQ(memory.live(), 1u);
 }
 
 TEST(HeaderRead, HandleWithoutIoFailsAtTheChunkHeader) {
-    TestAllocator memory;
-    ErrorLog errors;
-    rm_reader* reader =
-        rm_reader_new_custom(&errors, &ErrorLog::report, &memory, &TestAllocator::allocate, &TestAllocator::release);
-    EXPECT_EQ(rm_reader_load_headers(reader), RM_READ_FAILED);
-    EXPECT_EQ(errors.count(), 1u);
-    EXPECT_EQ(errors.last_message(), kChunkHeader);
-    EXPECT_EQ(rm_reader_stream_count(reader), 0u);
-    rm_reader_delete(&reader);
-    EXPECT_EQ(memory.live(), 0u);
+    ReaderFixture h;
+    EXPECT_EQ(h.load(), RM_READ_FAILED);
+    EXPECT_EQ(h.log.count(), 1u);
+    EXPECT_EQ(h.log.last_message(), CHUNK_HEADER);
+    EXPECT_EQ(rm_reader_stream_count(h.reader), 0u);
+    rm_reader_delete(&h.reader);
+    EXPECT_EQ(h.alloc.live(), 0u);
 }
 
 // Each damaged file ends the header read at the first failure, with the
@@ -164,37 +146,37 @@ TEST(HeaderRead, FailureTable) {
     const Bytes header_cut_bytes = header_cut.bytes();
 
     const std::vector<Case> cases = {
-        {"not_rmf", not_rmf.bytes(), RM_BAD_FILE, kNotRmf},
-        {"not_rmf_cut", not_rmf_cut.bytes(), RM_READ_FAILED, kChunkData},
-        {"not_rmf_huge", not_rmf_huge.bytes(), RM_BAD_FILE, kNotRmf},
-        {"object_version_2", object_version_2.bytes(), RM_BAD_FILE, kBadVersion},
-        {"file_version_2", file_version_2.bytes(), RM_BAD_FILE, kBadVersion},
+        {"not_rmf", not_rmf.bytes(), RM_BAD_FILE, NOT_RMF},
+        {"not_rmf_cut", not_rmf_cut.bytes(), RM_READ_FAILED, CHUNK_DATA},
+        {"not_rmf_huge", not_rmf_huge.bytes(), RM_BAD_FILE, NOT_RMF},
+        {"object_version_2", object_version_2.bytes(), RM_BAD_FILE, BAD_VERSION},
+        {"file_version_2", file_version_2.bytes(), RM_BAD_FILE, BAD_VERSION},
         {"short_rmf", short_rmf.bytes(), RM_FAIL, nullptr},
         {"short_prop", short_prop.bytes(), RM_FAIL, nullptr},
-        {"mdpr_before_prop", mdpr_before_prop.bytes(), RM_CORRUPT, kIllegalStream},
-        {"mdpr_number_too_big", mdpr_number_too_big.bytes(), RM_CORRUPT, kIllegalStream},
-        {"mdpr_bad_length", mdpr_bad_length.bytes(), RM_CORRUPT, kBadMediaProps},
-        {"cont_bad_length", cont_bad_length.bytes(), RM_FAIL, kBadContent},
-        {"header_count_zero", header_count_zero.bytes(), RM_BAD_FILE, kNoCompatible},
-        {"all_claimed", all_claimed.bytes(), RM_BAD_FILE, kNoCompatible},
-        {"chunk_cut", cut, RM_READ_FAILED, kChunkData},
-        {"header_cut", header_cut_bytes, RM_READ_FAILED, kChunkHeader},
-        {"empty", Bytes(), RM_READ_FAILED, kChunkHeader},
+        {"mdpr_before_prop", mdpr_before_prop.bytes(), RM_CORRUPT, ILLEGAL_STREAM},
+        {"mdpr_number_too_big", mdpr_number_too_big.bytes(), RM_CORRUPT, ILLEGAL_STREAM},
+        {"mdpr_bad_length", mdpr_bad_length.bytes(), RM_CORRUPT, BAD_MEDIA_PROPS},
+        {"cont_bad_length", cont_bad_length.bytes(), RM_FAIL, BAD_CONTENT},
+        {"header_count_zero", header_count_zero.bytes(), RM_BAD_FILE, NO_COMPATIBLE},
+        {"all_claimed", all_claimed.bytes(), RM_BAD_FILE, NO_COMPATIBLE},
+        {"chunk_cut", cut, RM_READ_FAILED, CHUNK_DATA},
+        {"header_cut", header_cut_bytes, RM_READ_FAILED, CHUNK_HEADER},
+        {"empty", Bytes(), RM_READ_FAILED, CHUNK_HEADER},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        Harness h(c.file);
+        ReaderFixture h(c.file);
         EXPECT_EQ(h.load(), c.code);
         if (c.message) {
-            ASSERT_EQ(h.errors.count(), 1u);
-            EXPECT_EQ(h.errors.last_code(), c.code);
-            EXPECT_EQ(h.errors.last_message(), c.message);
+            ASSERT_EQ(h.log.count(), 1u);
+            EXPECT_EQ(h.log.last_code(), c.code);
+            EXPECT_EQ(h.log.last_message(), c.message);
         } else {
-            EXPECT_EQ(h.errors.count(), 0u);
+            EXPECT_EQ(h.log.count(), 0u);
         }
         rm_reader_delete(&h.reader);
-        EXPECT_EQ(h.memory.live(), 0u);
-        EXPECT_EQ(h.memory.foreign_releases, 0u);
+        EXPECT_EQ(h.alloc.live(), 0u);
+        EXPECT_EQ(h.alloc.foreign_releases, 0u);
     }
 }
 
@@ -203,7 +185,7 @@ TEST(HeaderRead, VersionsZeroAndOnePassInEitherField) {
         for (uint32_t file_version : {0u, 1u}) {
             RmWriter w;
             w.rmf({object_version, file_version}).prop().mdpr(video_mdpr()).data().packet(make_packet(0, 0, 4));
-            Harness h(w.bytes());
+            ReaderFixture h(w.bytes());
             EXPECT_EQ(h.load(), RM_OK) << object_version << "/" << file_version;
         }
     }
@@ -213,7 +195,7 @@ TEST(HeaderRead, StreamCountFollowsHowFarTheReadGot) {
     // Stopped before selection: 0.
     RmWriter early;
     early.rmf().mdpr(video_mdpr()).prop().data();
-    Harness before(early.bytes());
+    ReaderFixture before(early.bytes());
     EXPECT_EQ(rm_reader_stream_count(before.reader), 0u);
     before.load();
     EXPECT_EQ(rm_reader_stream_count(before.reader), 0u);
@@ -224,7 +206,7 @@ TEST(HeaderRead, StreamCountFollowsHowFarTheReadGot) {
     PropChunk prop;
     prop.data_offset = 18;  // the PROP chunk itself
     late.rmf().prop(prop).mdpr(video_mdpr(0)).mdpr(audio_mdpr(1)).data().packet(make_packet(0, 0, 4));
-    Harness after(late.bytes());
+    ReaderFixture after(late.bytes());
     EXPECT_EQ(after.load(), RM_BAD_DATA_CHUNK);
     EXPECT_EQ(rm_reader_stream_count(after.reader), 2u);
     EXPECT_EQ(rm_reader_stream_count(nullptr), 0u);
@@ -233,14 +215,14 @@ TEST(HeaderRead, StreamCountFollowsHowFarTheReadGot) {
 TEST(HeaderRead, UnknownChunkIsSkippedAndIndxConsumesOnlyItsHead) {
     RmWriter unknown;
     unknown.rmf().chunk(fourcc("ABCD"), Bytes(300, 7)).prop().mdpr(video_mdpr()).data().packet(make_packet(0, 0, 4));
-    Harness h(unknown.bytes());
+    ReaderFixture h(unknown.bytes());
     EXPECT_EQ(h.load(), RM_OK);
 
     // An INDX of two entries inside the header count: the next chunk read
     // starts 20 bytes into it, inside its entries, and fails there.
     RmWriter indx;
     indx.rmf().prop().indx(2).mdpr(video_mdpr()).data().packet(make_packet(0, 0, 4));
-    Harness hi(indx.bytes());
+    ReaderFixture hi(indx.bytes());
     EXPECT_NE(hi.load(), RM_OK);
     EXPECT_EQ(hi.reader->media_count, 0u);
 }
@@ -248,11 +230,11 @@ TEST(HeaderRead, UnknownChunkIsSkippedAndIndxConsumesOnlyItsHead) {
 TEST(HeaderRead, SecondPropStartsANewEmptyTable) {
     RmWriter w;
     w.rmf().prop().mdpr(audio_mdpr(0)).prop().mdpr(video_mdpr(0)).data().packet(make_packet(0, 0, 4));
-    Harness h(w.bytes());
+    ReaderFixture h(w.bytes());
     ASSERT_EQ(h.load(), RM_OK);
     EXPECT_EQ(rm_reader_stream_count(h.reader), 1u);
     EXPECT_TRUE(rm_mime_is_video(h.reader->media_props[0].mime_type));
-    EXPECT_EQ(h.memory.foreign_releases, 0u);
+    EXPECT_EQ(h.alloc.foreign_releases, 0u);
 }
 
 // Stream numbers with gaps or repeats: every decoded stream is kept in
@@ -281,7 +263,7 @@ TEST(HeaderRead, StreamNumbersWithGapsAndRepeats) {
             w.mdpr(m);
         }
         w.data().packet(make_packet(c.numbers[0], 0, 4));
-        Harness h(w.bytes());
+        ReaderFixture h(w.bytes());
         ASSERT_EQ(h.load(), RM_OK);
         EXPECT_EQ(stream_numbers_of_kept(h.reader), c.kept);
         EXPECT_EQ(rm_reader_stream_count(h.reader), c.kept.size());
@@ -289,7 +271,7 @@ TEST(HeaderRead, StreamNumbersWithGapsAndRepeats) {
             EXPECT_STREQ(h.reader->media_props[0].stream_name, "stream1");
         }
         rm_reader_delete(&h.reader);
-        EXPECT_EQ(h.memory.live(), 0u);
+        EXPECT_EQ(h.alloc.live(), 0u);
     }
 }
 
@@ -300,12 +282,12 @@ TEST(HeaderRead, DeclaredStreamCountAllocatesNothingByItself) {
     prop.stream_count = 65535;
     RmWriter w;
     w.rmf({0, 1}).prop(prop).mdpr(video_mdpr(65535)).data().packet(make_packet(65535, 0, 4));
-    Harness h(w.bytes());
+    ReaderFixture h(w.bytes());
     EXPECT_NE(h.load(), RM_OUT_OF_MEMORY);
     // The largest block is the stream map, one entry per possible stream
     // number up to the largest one present (at most 64 Ki entries).
-    EXPECT_LE(h.memory.largest_request, 65536u * 4u);
-    EXPECT_LT(h.memory.peak_live_bytes, 512u * 1024u);
+    EXPECT_LE(h.alloc.largest_request, 65536u * 4u);
+    EXPECT_LT(h.alloc.peak_live_bytes, 512u * 1024u);
 
     RmWriter repeats;
     PropChunk two;
@@ -317,13 +299,13 @@ TEST(HeaderRead, DeclaredStreamCountAllocatesNothingByItself) {
         repeats.mdpr(m);
     }
     repeats.data().packet(make_packet(0, 0, 4));
-    Harness r(repeats.bytes());
+    ReaderFixture r(repeats.bytes());
     ASSERT_EQ(r.load(), RM_OK);
     EXPECT_EQ(stream_numbers_of_kept(r.reader), (std::vector<uint32_t>{0, 1}));
     EXPECT_STREQ(r.reader->media_props[0].stream_name, "s19998");
     EXPECT_STREQ(r.reader->media_props[1].stream_name, "s19999");
     rm_reader_delete(&r.reader);
-    EXPECT_EQ(r.memory.live(), 0u);
+    EXPECT_EQ(r.alloc.live(), 0u);
 }
 
 TEST(ReadingOperations, FetchReleaseAndDeleteBoundaries) {
@@ -331,7 +313,7 @@ TEST(ReadingOperations, FetchReleaseAndDeleteBoundaries) {
     prop.stream_count = 6;
     RmWriter w;
     w.rmf().prop(prop).mdpr(video_mdpr(5)).data().packet(make_packet(5, 0, 8));
-    Harness h(w.bytes());
+    ReaderFixture h(w.bytes());
     ASSERT_EQ(h.load(), RM_OK);
 
     rm_stream_header* header = reinterpret_cast<rm_stream_header*>(0x1);
@@ -363,7 +345,7 @@ TEST(ReadingOperations, FetchReleaseAndDeleteBoundaries) {
     EXPECT_EQ(h.reader, nullptr);
     rm_reader_delete(&h.reader);  // second call: nothing
     rm_reader_delete(nullptr);
-    EXPECT_EQ(h.memory.live(), 0u);
+    EXPECT_EQ(h.alloc.live(), 0u);
 }
 
 TEST(ReadingOperations, DeleteRightAfterNewFreesOnlyTheHandle) {
@@ -401,7 +383,7 @@ TEST(ReadingOperations, DeleteAfterAnyFailureLeaksNothing) {
         .packet(make_packet(0, 30, 30));
     const Bytes whole = w.bytes();
 
-    auto read_everything = [](Harness& h) {
+    auto read_everything = [](ReaderFixture& h) {
         if (h.load() != RM_OK) {
             return;
         }
@@ -418,34 +400,34 @@ TEST(ReadingOperations, DeleteAfterAnyFailureLeaksNothing) {
     };
 
     for (size_t cut = 0; cut <= whole.size(); ++cut) {
-        Harness h(Bytes(whole.begin(), whole.begin() + static_cast<std::ptrdiff_t>(cut)));
+        ReaderFixture h(Bytes(whole.begin(), whole.begin() + static_cast<std::ptrdiff_t>(cut)));
         read_everything(h);
         rm_reader_delete(&h.reader);
-        ASSERT_EQ(h.memory.live(), 0u) << "cut at " << cut;
-        ASSERT_EQ(h.memory.foreign_releases, 0u) << "cut at " << cut;
+        ASSERT_EQ(h.alloc.live(), 0u) << "cut at " << cut;
+        ASSERT_EQ(h.alloc.foreign_releases, 0u) << "cut at " << cut;
     }
 
     uint32_t total_requests = 0;
     {
-        Harness h(whole);
+        ReaderFixture h(whole);
         read_everything(h);
-        total_requests = h.memory.requests;
+        total_requests = h.alloc.requests;
     }
     ASSERT_GT(total_requests, 20u);
     for (uint32_t n = 2; n <= total_requests; ++n) {  // request 1 is the handle itself
-        Harness h(whole);
-        h.memory.fail_nth(n);
+        ReaderFixture h(whole);
+        h.alloc.fail_nth(n);
         read_everything(h);
         rm_reader_delete(&h.reader);
-        ASSERT_EQ(h.memory.live(), 0u) << "allocation " << n << " refused";
-        ASSERT_EQ(h.memory.foreign_releases, 0u) << "allocation " << n << " refused";
+        ASSERT_EQ(h.alloc.live(), 0u) << "allocation " << n << " refused";
+        ASSERT_EQ(h.alloc.foreign_releases, 0u) << "allocation " << n << " refused";
     }
 }
 
 TEST(ReadingOperations, HugeHeaderCountEndsAtTheEndOfTheFile) {
     RmWriter w;
     w.rmf({0, 0, 0xFFFFFFFFu}).prop().mdpr(video_mdpr());
-    Harness h(w.bytes());
+    ReaderFixture h(w.bytes());
     EXPECT_EQ(h.load(), RM_READ_FAILED);
-    EXPECT_EQ(h.errors.last_message(), kChunkHeader);
+    EXPECT_EQ(h.log.last_message(), CHUNK_HEADER);
 }

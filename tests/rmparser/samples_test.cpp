@@ -1,7 +1,8 @@
-// Real files made by ffmpeg (samples/make_samples.sh), read end to end through
-// the public operations and compared with the lists beside them: the packets
-// ffprobe saw, paired with the file's own packet headers, and the streams'
-// MDPR values. An outside check that the synthetic-file tests cannot give.
+// Real files made by ffmpeg, read through the public operations and checked against ffprobe's lists beside them.
+
+// The packets ffprobe saw are paired with the file's own packet headers, and
+// the streams' MDPR values compared: an outside check that the synthetic-file
+// tests cannot give. samples/make_samples.sh made the files and the lists.
 #include <gtest/gtest.h>
 
 #include <cctype>
@@ -13,7 +14,7 @@
 #include <vector>
 
 #include "rmparser/rm_reader.h"
-#include "tests/support/rm_test_io.h"
+#include "tests/support/rm_reader_fixture.h"
 
 using namespace rmtest;
 
@@ -48,7 +49,7 @@ struct Sample {
 
 // Every sample and the size of its lists, so that a list cut short or a
 // sample left out of the script shows up as a failure, not as less checking.
-const Sample kSamples[] = {
+const Sample SAMPLES[] = {
     {"rv10_ra144.rm", 391, 2},  {"rv20_ac3.rm", 232, 2},       {"rv20_video.rmvb", 96, 1},
     {"ra144_audio.rm", 401, 1}, {"rv20_vbr_long.rm", 3601, 2}, {"demo.rm", 2233, 2},
 };
@@ -112,13 +113,10 @@ uint32_t crc32_of(const uint8_t* data, uint32_t size) {
     return ~crc;
 }
 
-// One sample opened the way the analysis opens a file, on a counting
-// allocator and an error log.
-struct OpenSample {
-    TestAllocator memory;
-    ErrorLog errors;
+// One sample opened the way the analysis opens a file: probed, then read
+// through stdio.
+struct OpenSample : ReaderFixture {
     FILE* file = nullptr;
-    rm_reader* reader = nullptr;
 
     explicit OpenSample(const std::string& path) {
         file = std::fopen(path.c_str(), "rb");
@@ -127,8 +125,6 @@ struct OpenSample {
         const size_t got = std::fread(first, 1, sizeof first, file);
         probed = rm_reader_probe(first, uint32_t(got));
         std::fseek(file, 0, SEEK_SET);
-        reader = rm_reader_new_custom(&errors, &ErrorLog::report, &memory, &TestAllocator::allocate,
-                                      &TestAllocator::release);
         if (reader != nullptr) attached = rm_reader_attach_stdio(reader, file);
     }
     ~OpenSample() {
@@ -152,7 +148,7 @@ struct ReadOutcome {
 ReadOutcome read_and_compare(OpenSample& s, int32_t selector, const std::vector<ExpectedPacket>& expected) {
     ReadOutcome out;
     for (;;) {
-        const size_t errors = s.errors.count();
+        const size_t errors = s.log.count();
         rm_packet* packet = nullptr;
         const rm_result r = rm_reader_next_packet(s.reader, &packet, selector);
         if (r != RM_OK) {
@@ -230,8 +226,8 @@ TEST_P(SampleFile, ReadsHeadersAndEveryPacketInFileOrder) {
     EXPECT_EQ(s.probed, 1);
     ASSERT_NE(s.reader, nullptr);
     ASSERT_EQ(s.attached, RM_OK);
-    ASSERT_EQ(rm_reader_load_headers(s.reader), RM_OK) << s.errors.last_message();
-    EXPECT_EQ(s.errors.count(), 0u) << s.errors.last_message();
+    ASSERT_EQ(rm_reader_load_headers(s.reader), RM_OK) << s.log.last_message();
+    EXPECT_EQ(s.log.count(), 0u) << s.log.last_message();
     ASSERT_EQ(rm_reader_stream_count(s.reader), streams_.size());
 
     const uint32_t first_timestamp = packets_.empty() ? 0 : packets_.front().timestamp;
@@ -273,13 +269,13 @@ TEST_P(SampleFile, ReadsHeadersAndEveryPacketInFileOrder) {
     EXPECT_EQ(o.delivered, packets_.size());
     // ffmpeg's muxer leaves 8 zero bytes after the last packet and declares a
     // DATA chunk 10 bytes longer than the file: that trailer is the end.
-    EXPECT_EQ(o.end, RM_END_OF_DATA) << "after " << o.delivered << " packets: " << s.errors.last_message();
+    EXPECT_EQ(o.end, RM_END_OF_DATA) << "after " << o.delivered << " packets: " << s.log.last_message();
     EXPECT_EQ(o.errors_before_end, 0u) << "the parser reported trouble while reading a good file";
 
     rm_reader_delete(&s.reader);
     EXPECT_EQ(s.reader, nullptr);
-    EXPECT_EQ(s.memory.live(), 0u) << "blocks left after the handle was deleted";
-    EXPECT_EQ(s.memory.foreign_releases, 0u);
+    EXPECT_EQ(s.alloc.live(), 0u) << "blocks left after the handle was deleted";
+    EXPECT_EQ(s.alloc.foreign_releases, 0u);
 }
 
 // One stream at a time, as the analysis reads its video stream: the other
@@ -294,13 +290,13 @@ TEST_P(SampleFile, ReadsEachStreamAloneWithTheOthersSkipped) {
         OpenSample s(path());
         ASSERT_NE(s.reader, nullptr);
         ASSERT_EQ(s.attached, RM_OK);
-        ASSERT_EQ(rm_reader_load_headers(s.reader), RM_OK) << s.errors.last_message();
+        ASSERT_EQ(rm_reader_load_headers(s.reader), RM_OK) << s.log.last_message();
 
         const ReadOutcome o = read_and_compare(s, int32_t(e.index), own);
         EXPECT_TRUE(o.mismatches.empty()) << first_mismatches(o);
         EXPECT_EQ(o.delivered, own.size());
-        EXPECT_EQ(o.end, RM_END_OF_DATA) << s.errors.last_message();
+        EXPECT_EQ(o.end, RM_END_OF_DATA) << s.log.last_message();
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(FfmpegSamples, SampleFile, ::testing::ValuesIn(kSamples), sample_name);
+INSTANTIATE_TEST_SUITE_P(FfmpegSamples, SampleFile, ::testing::ValuesIn(SAMPLES), sample_name);

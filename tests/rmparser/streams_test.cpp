@@ -1,5 +1,4 @@
-// Stream tables (map, classes, keyframe index sizing), stream header copies
-// and properties, on a handle whose tables are set up directly.
+// Tests of the stream tables, stored stream header copies and properties, on a handle set up directly.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -7,7 +6,7 @@
 #include <vector>
 
 #include "rmparser/rm_internal.h"
-#include "tests/support/rm_test_io.h"
+#include "tests/support/rm_reader_fixture.h"
 
 namespace {
 
@@ -17,25 +16,9 @@ struct Stream {
     std::string mime = "";
 };
 
-struct Handle {
-    rmtest::TestAllocator memory;
-    rmtest::ErrorLog log;
-    rm_reader* reader = nullptr;
-
-    Handle() {
-        reader = rm_reader_new_custom(&log, rmtest::ErrorLog::report, &memory, rmtest::TestAllocator::allocate,
-                                      rmtest::TestAllocator::release);
-    }
-    ~Handle() { rm_reader_delete(&reader); }
-
-    template <typename T>
-    T* zeroed(size_t count) {
-        const uint32_t bytes = uint32_t(count * sizeof(T));
-        T* block = static_cast<T*>(rm_alloc(reader, bytes));
-        std::memset(block, 0, bytes);
-        return block;
-    }
-
+// Tables set up through the handle's allocator, so that deleting the handle
+// frees them.
+struct Handle : rmtest::ReaderFixture {
     // The media table as stream selection leaves it.
     void set_streams(const std::vector<Stream>& streams) {
         reader->media_props = zeroed<rm_media_props>(streams.size());
@@ -45,7 +28,7 @@ struct Handle {
             m.stream_number = streams[i].stream_number;
             m.duration = streams[i].duration;
             if (!streams[i].mime.empty()) {
-                m.mime_type = rm_clone_string(&memory, rmtest::TestAllocator::allocate, streams[i].mime.c_str());
+                m.mime_type = copy_text(streams[i].mime.c_str());
             }
         }
     }
@@ -64,9 +47,9 @@ struct Handle {
             h.duration = 60000;
             h.preroll = 4000;
             h.start_time = 7;
-            h.mime_type = rm_clone_string(&memory, rmtest::TestAllocator::allocate, "video/x-pn-realvideo");
-            h.stream_name = rm_clone_string(&memory, rmtest::TestAllocator::allocate, "Video Stream");
-            h.opaque_data = static_cast<uint8_t*>(rm_clone_bytes(&memory, rmtest::TestAllocator::allocate, opaque, 5));
+            h.mime_type = copy_text("video/x-pn-realvideo");
+            h.stream_name = copy_text("Video Stream");
+            h.opaque_data = copy_bytes(rmtest::Bytes(opaque, opaque + 5));
             h.opaque_length = 5;
             h.properties = zeroed<rm_property>(4);
             h.property_count = 4;
@@ -130,7 +113,7 @@ TEST(StreamTables, KeyframeIndexSizing) {
             EXPECT_EQ(0u, state.index_count);
             EXPECT_EQ(0u, state.last_entry_time);
             ASSERT_NE(nullptr, state.index_entries);
-            EXPECT_EQ(c.capacity * 8, h.memory.blocks.at(state.index_entries));
+            EXPECT_EQ(c.capacity * 8, h.alloc.blocks.at(state.index_entries));
             EXPECT_EQ(0u, state.index_entries[c.capacity - 1].timestamp);  // zeroed
         }
     }
@@ -141,14 +124,14 @@ TEST(StreamTables, LongDurationBesideShortFirstStream) {
     Handle h;
     h.set_streams({{0, 1000, "video/x-pn-realvideo"}, {1, 0xFFFFFFFF, "application/x-pn-realevent"}});
     ASSERT_EQ(RM_OK, rm_build_stream_tables(h.reader));
-    EXPECT_LE(h.memory.largest_request, 65536u * 8u);
+    EXPECT_LE(h.alloc.largest_request, 65536u * 8u);
 
     Handle refused;
     refused.set_streams({{0, 1000, "video/x-pn-realvideo"}, {1, 0xFFFFFFFF, "application/x-pn-realevent"}});
-    refused.memory.fail_larger_than(64 * 1024);
+    refused.alloc.fail_larger_than(64 * 1024);
     EXPECT_EQ(RM_OUT_OF_MEMORY, rm_build_stream_tables(refused.reader));
     rm_reader_delete(&refused.reader);
-    EXPECT_EQ(0u, refused.memory.live());
+    EXPECT_EQ(0u, refused.alloc.live());
 }
 
 TEST(StreamTables, IndexStorageOfAllStreamsIsBounded) {
@@ -160,7 +143,7 @@ TEST(StreamTables, IndexStorageOfAllStreamsIsBounded) {
     ASSERT_EQ(RM_OK, rm_build_stream_tables(h.reader));
     EXPECT_EQ((1u << 20) / 4000, h.reader->stream_states[0].index_capacity);
     EXPECT_EQ(1757u, h.reader->stream_states[3999].index_spacing);
-    EXPECT_LE(h.memory.live_bytes, 9u * 1024 * 1024);
+    EXPECT_LE(h.alloc.live_bytes, 9u * 1024 * 1024);
 }
 
 TEST(StreamTables, ClassFlagsFollowTheExactMimeType) {
@@ -227,18 +210,18 @@ TEST(StreamTables, FailuresAndRebuild) {
         SCOPED_TRACE(c.nth);
         Handle h;
         h.set_streams({{0, 1000}, {1, 1000}});
-        h.memory.fail_nth(h.memory.requests + c.nth);
+        h.alloc.fail_nth(h.alloc.requests + c.nth);
         EXPECT_EQ(c.expected, rm_build_stream_tables(h.reader));
         rm_reader_delete(&h.reader);
-        EXPECT_EQ(0u, h.memory.live());
+        EXPECT_EQ(0u, h.alloc.live());
     }
     // A second build replaces the first without leaking it.
     Handle h;
     h.set_streams({{2, 1000}, {0, 1000}});
     ASSERT_EQ(RM_OK, rm_build_stream_tables(h.reader));
-    const size_t live = h.memory.live();
+    const size_t live = h.alloc.live();
     ASSERT_EQ(RM_OK, rm_build_stream_tables(h.reader));
-    EXPECT_EQ(live, h.memory.live());
+    EXPECT_EQ(live, h.alloc.live());
     EXPECT_EQ(1u, h.reader->stream_map[0]);
     EXPECT_EQ(0u, h.reader->stream_map[2]);
 }
@@ -286,9 +269,9 @@ TEST(StreamHeaders, TwoFetchesGiveDistinctEqualCopies) {
     EXPECT_EQ(0, std::memcmp(a.properties[2].value.data, b.properties[2].value.data, 4));
 
     // Filling a record that holds a copy clears it first.
-    const size_t live = h.memory.live();
+    const size_t live = h.alloc.live();
     ASSERT_EQ(RM_OK, rm_copy_stream_header(h.reader, 0, &a));
-    EXPECT_EQ(live, h.memory.live());
+    EXPECT_EQ(live, h.alloc.live());
     EXPECT_EQ(0u, a.stream_number);
     rm_clear_stream_header(h.reader, &a);
     rm_clear_stream_header(h.reader, &b);
@@ -302,13 +285,13 @@ TEST(StreamHeaders, FailedCopyFreesEverything) {
         SCOPED_TRACE(n);
         Handle h;
         h.set_stored_headers(1);
-        const size_t live = h.memory.live();
-        h.memory.fail_nth(h.memory.requests + n);
+        const size_t live = h.alloc.live();
+        h.alloc.fail_nth(h.alloc.requests + n);
         rm_stream_header copy{};
         const rm_result result = rm_copy_stream_header(h.reader, 0, &copy);
         rm_clear_stream_header(h.reader, &copy);
-        EXPECT_EQ(live, h.memory.live());
-        if (h.memory.failures == 0) {
+        EXPECT_EQ(live, h.alloc.live());
+        if (h.alloc.failures == 0) {
             EXPECT_EQ(RM_OK, result);
             break;
         }
@@ -331,10 +314,10 @@ TEST(StreamHeaders, CopyRefusals) {
     rm_release(h.reader, stored.properties);
     stored.properties = nullptr;
     stored.property_count = 0;
-    const size_t live = h.memory.live();
+    const size_t live = h.alloc.live();
     EXPECT_EQ(RM_FAIL, rm_copy_stream_header(h.reader, 1, &copy));
     rm_clear_stream_header(h.reader, &copy);
-    EXPECT_EQ(live, h.memory.live());
+    EXPECT_EQ(live, h.alloc.live());
 
     // A stored length without its block never reaches the caller.
     rm_stream_header& first = h.reader->stream_headers[0];
@@ -391,9 +374,9 @@ TEST(StreamHeaders, PropertySetAndClear) {
     EXPECT_EQ(4u, p.size);
     EXPECT_STREQ("abc", static_cast<char*>(p.value.data));
     // Replacing it with an int frees the string.
-    const size_t live = h.memory.live();
+    const size_t live = h.alloc.live();
     ASSERT_EQ(RM_OK, rm_property_set(h.reader, &p, "I", RM_PROPERTY_INT, 0xFFFFFFFFu, 5));
-    EXPECT_EQ(live - 1, h.memory.live());
+    EXPECT_EQ(live - 1, h.alloc.live());
     EXPECT_EQ(0xFFFFFFFFu, p.value.number);
     EXPECT_EQ(0u, p.size);
     // An int's number is never taken for a block.
@@ -412,8 +395,8 @@ TEST(StreamHeaders, PropertySetAndClear) {
     rm_property_clear(h.reader, &p);
     rm_property_clear(h.reader, nullptr);
     EXPECT_EQ(nullptr, p.name);
-    EXPECT_EQ(1u, h.memory.live());  // the handle
-    EXPECT_EQ(0u, h.memory.foreign_releases);
+    EXPECT_EQ(1u, h.alloc.live());  // the handle
+    EXPECT_EQ(0u, h.alloc.foreign_releases);
 }
 
 TEST(StreamHeaders, NullRecordsAndHelpers) {
@@ -440,13 +423,19 @@ TEST(StreamHeaders, NullRecordsAndHelpers) {
     char* copy = rm_clone_string(&memory, rmtest::TestAllocator::allocate, "");
     ASSERT_NE(nullptr, copy);
     EXPECT_EQ(1u, memory.blocks.at(copy));
-    void* block = copy;
-    rm_release_and_null(&memory, nullptr, &block);
+    // Releasing needs a handle with a release callback; without one the
+    // block stays where it is, not lost.
+    char* block = copy;
+    rm_reader handle{};
+    handle.memory_user = &memory;
+    rm_release_and_null(&handle, block);
     EXPECT_EQ(copy, block);
-    rm_release_and_null(&memory, rmtest::TestAllocator::release, nullptr);
-    rm_release_and_null(&memory, rmtest::TestAllocator::release, &block);
+    rm_release_and_null(nullptr, block);
+    EXPECT_EQ(copy, block);
+    handle.release_fn = rmtest::TestAllocator::release;
+    rm_release_and_null(&handle, block);
     EXPECT_EQ(nullptr, block);
-    rm_release_and_null(&memory, rmtest::TestAllocator::release, &block);
+    rm_release_and_null(&handle, block);
     EXPECT_EQ(0u, memory.live());
     EXPECT_EQ(0u, memory.null_releases);
 

@@ -1,3 +1,4 @@
+// Test doubles for the reader's callbacks: temporary files, memory I/O, a counting allocator, an error log.
 #include "rm_test_io.h"
 
 #include <cstdlib>
@@ -121,13 +122,13 @@ void MemoryIo::seek(void* io_user, int32_t offset, int origin) {
     io->seeks.push_back({offset, origin});
     int64_t target;
     switch (origin) {
-    case 0:
+    case RM_SEEK_SET:
         target = static_cast<int64_t>(static_cast<uint32_t>(offset));
         break;
-    case 1:
+    case RM_SEEK_CUR:
         target = static_cast<int64_t>(io->position) + offset;
         break;
-    case 2:
+    case RM_SEEK_END:
         target = static_cast<int64_t>(io->data.size()) + offset;
         break;
     default:

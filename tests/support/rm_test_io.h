@@ -1,5 +1,4 @@
-// Test doubles for the reader's callbacks: files in memory or on disk, an
-// in-memory I/O source, a counting and failing allocator, an error recorder.
+// Test doubles for the reader's callbacks: temporary files, memory I/O, a counting allocator, an error log.
 #ifndef KOV_TESTS_SUPPORT_RM_TEST_IO_H
 #define KOV_TESTS_SUPPORT_RM_TEST_IO_H
 

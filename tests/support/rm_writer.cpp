@@ -1,29 +1,22 @@
+// The test file writer: RealMedia files built in memory, chunk by chunk and packet by packet.
 #include "rm_writer.h"
 
 #include <stdexcept>
 
+#include "rmparser/rm_reader.h"
+
 namespace rmtest {
 
-const char* const kRealVideoMime = "video/x-pn-realvideo";
-const char* const kRealAudioMime = "audio/x-pn-realaudio";
-const char* const kRealEventMime = "application/x-pn-realevent";
-const char* const kFileinfoMime = "logical-fileinfo";
+const char* const REAL_VIDEO_MIME = "video/x-pn-realvideo";
+const char* const REAL_AUDIO_MIME = "audio/x-pn-realaudio";
+const char* const REAL_EVENT_MIME = "application/x-pn-realevent";
+const char* const FILEINFO_MIME = "logical-fileinfo";
 
 namespace {
 
-const uint32_t kIdRmf = 0x2E524D46u;
-const uint32_t kIdProp = 0x50524F50u;
-const uint32_t kIdMdpr = 0x4D445052u;
-const uint32_t kIdCont = 0x434F4E54u;
-const uint32_t kIdData = 0x44415441u;
-const uint32_t kIdIndx = 0x494E4458u;
-
-const size_t kRmfSize = 18;
-const size_t kPropSize = 50;
-const size_t kDataHeadSize = 18;
-const size_t kPacketHeadSize = 12;
-const size_t kIndxHeadSize = 20;
-const size_t kIndxEntrySize = 14;
+// Chunk ids and fixed sizes are the reader's own (rm_reader.h); writer_test
+// checks the bytes they make against the format's field tables.
+const size_t INDX_ENTRY_SIZE = 14;
 
 // A default that cannot be written in its field is a mistake in the test, not
 // a damaged file: damaged values are always given explicitly.
@@ -187,20 +180,20 @@ RmWriter& RmWriter::add(Item item) {
 }
 
 bool RmWriter::is_data(const Item& item) {
-    if (item.kind == Kind::Data) return !item.data.id || *item.data.id == kIdData;
-    return item.kind == Kind::Chunk && item.chunk_id == kIdData;
+    if (item.kind == Kind::Data) return !item.data.id || *item.data.id == RM_ID_DATA;
+    return item.kind == Kind::Chunk && item.chunk_id == RM_ID_DATA;
 }
 
 bool RmWriter::is_chunk(const Item& item) { return item.kind != Kind::Packet && item.kind != Kind::Raw; }
 
 RmWriter& RmWriter::rmf(const RmfChunk& c) {
-    Item item = make_item(Kind::Rmf, kRmfSize);
+    Item item = make_item(Kind::Rmf, RM_FILE_HEADER_SIZE);
     item.rmf = c;
     return add(std::move(item));
 }
 
 RmWriter& RmWriter::prop(const PropChunk& c) {
-    Item item = make_item(Kind::Prop, kPropSize);
+    Item item = make_item(Kind::Prop, RM_PROPERTIES_SIZE);
     item.prop = c;
     return add(std::move(item));
 }
@@ -218,19 +211,19 @@ RmWriter& RmWriter::cont(const ContChunk& c) {
 }
 
 RmWriter& RmWriter::data(const DataChunk& c) {
-    Item item = make_item(Kind::Data, kDataHeadSize);
+    Item item = make_item(Kind::Data, RM_DATA_HEADER_SIZE);
     item.data = c;
     return add(std::move(item));
 }
 
 RmWriter& RmWriter::packet(const Packet& p) {
-    Item item = make_item(Kind::Packet, kPacketHeadSize + payload_length(p));
+    Item item = make_item(Kind::Packet, RM_PACKET_HEADER_SIZE + payload_length(p));
     item.packet = p;
     return add(std::move(item));
 }
 
 RmWriter& RmWriter::indx(uint32_t entries, std::optional<uint32_t> size) {
-    Item item = make_item(Kind::Indx, kIndxHeadSize + size_t(entries) * kIndxEntrySize);
+    Item item = make_item(Kind::Indx, RM_INDX_HEADER_SIZE + size_t(entries) * INDX_ENTRY_SIZE);
     item.indx_entries = entries;
     item.chunk_size = size;
     return add(std::move(item));
@@ -284,14 +277,14 @@ Bytes RmWriter::bytes() const {
                     if (is_data(items_[j])) break;
                 }
             }
-            put_chunk_head(out, c.id ? *c.id : kIdRmf, c.size ? *c.size : uint32_t(kRmfSize), c.object_version);
+            put_chunk_head(out, c.id ? *c.id : RM_ID_RMF, c.size ? *c.size : RM_FILE_HEADER_SIZE, c.object_version);
             put_u32(out, c.file_version);
             put_u32(out, header_count);
             break;
         }
         case Kind::Prop: {
             const PropChunk& c = item.prop;
-            put_chunk_head(out, c.id ? *c.id : kIdProp, c.size ? *c.size : uint32_t(kPropSize), c.object_version);
+            put_chunk_head(out, c.id ? *c.id : RM_ID_PROP, c.size ? *c.size : RM_PROPERTIES_SIZE, c.object_version);
             put_u32(out, c.max_bit_rate);
             put_u32(out, c.avg_bit_rate);
             put_u32(out, c.max_packet_size);
@@ -307,8 +300,8 @@ Bytes RmWriter::bytes() const {
         }
         case Kind::Mdpr: {
             const MdprChunk& c = item.mdpr;
-            put_chunk_head(out, c.id ? *c.id : kIdMdpr, c.size ? *c.size : fitting<uint32_t>(item.length, "MDPR size"),
-                           c.object_version);
+            put_chunk_head(out, c.id ? *c.id : RM_ID_MDPR,
+                           c.size ? *c.size : fitting<uint32_t>(item.length, "MDPR size"), c.object_version);
             put_u16(out, c.stream_number);
             put_u32(out, c.max_bit_rate);
             put_u32(out, c.avg_bit_rate);
@@ -330,8 +323,8 @@ Bytes RmWriter::bytes() const {
         }
         case Kind::Cont: {
             const ContChunk& c = item.cont;
-            put_chunk_head(out, c.id ? *c.id : kIdCont, c.size ? *c.size : fitting<uint32_t>(item.length, "CONT size"),
-                           c.object_version);
+            put_chunk_head(out, c.id ? *c.id : RM_ID_CONT,
+                           c.size ? *c.size : fitting<uint32_t>(item.length, "CONT size"), c.object_version);
             put_cont_text(out, c.title, c.title_length, "title length");
             put_cont_text(out, c.author, c.author_length, "author length");
             put_cont_text(out, c.copyright, c.copyright_length, "copyright length");
@@ -347,8 +340,8 @@ Bytes RmWriter::bytes() const {
                 ++packets;
                 packet_bytes += items_[j].length;
             }
-            put_chunk_head(out, c.id ? *c.id : kIdData,
-                           c.size ? *c.size : fitting<uint32_t>(kDataHeadSize + packet_bytes, "DATA size"),
+            put_chunk_head(out, c.id ? *c.id : RM_ID_DATA,
+                           c.size ? *c.size : fitting<uint32_t>(RM_DATA_HEADER_SIZE + packet_bytes, "DATA size"),
                            c.object_version);
             uint32_t next = c.next_data_header;
             if (c.link_next) {
@@ -368,7 +361,7 @@ Bytes RmWriter::bytes() const {
             const Packet& p = item.packet;
             const size_t n = payload_length(p);
             put_u16(out, p.version);
-            put_u16(out, p.length ? *p.length : fitting<uint16_t>(kPacketHeadSize + n, "packet length"));
+            put_u16(out, p.length ? *p.length : fitting<uint16_t>(RM_PACKET_HEADER_SIZE + n, "packet length"));
             put_u16(out, p.stream_number);
             put_u32(out, p.timestamp);
             put_u8(out, p.group);
@@ -377,7 +370,7 @@ Bytes RmWriter::bytes() const {
             break;
         }
         case Kind::Indx: {
-            put_chunk_head(out, kIdIndx,
+            put_chunk_head(out, RM_ID_INDX,
                            item.chunk_size ? *item.chunk_size : fitting<uint32_t>(item.length, "INDX size"), 0);
             put_u32(out, item.indx_entries);
             put_u16(out, 0);  // stream number
@@ -413,7 +406,7 @@ MdprChunk video_mdpr(uint16_t stream_number, uint32_t avg_bit_rate, uint32_t max
     c.avg_bit_rate = avg_bit_rate;
     c.max_bit_rate = max_bit_rate;
     c.stream_name = "Video Stream";
-    c.mime_type = kRealVideoMime;
+    c.mime_type = REAL_VIDEO_MIME;
     c.type_specific = {0x00, 0x00, 0x00, 0x22, 'V', 'I', 'D', 'O', 'R', 'V', '4', '0'};
     return c;
 }
@@ -424,7 +417,7 @@ MdprChunk audio_mdpr(uint16_t stream_number, uint32_t avg_bit_rate, uint32_t max
     c.avg_bit_rate = avg_bit_rate;
     c.max_bit_rate = max_bit_rate;
     c.stream_name = "Audio Stream";
-    c.mime_type = kRealAudioMime;
+    c.mime_type = REAL_AUDIO_MIME;
     c.type_specific = {'.', 'r', 'a', 0xFD, 0x00, 0x05};
     return c;
 }

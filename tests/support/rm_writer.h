@@ -1,5 +1,6 @@
-// Builds RealMedia files in memory for tests, chunk by chunk and packet by
-// packet. Every field can be set, sizes, counts and lengths included, so that
+// The test file writer: RealMedia files built in memory, chunk by chunk and packet by packet.
+
+// Every field can be set, sizes, counts and lengths included, so that
 // damaged files are easy to describe; whatever is left unset is computed when
 // bytes() is called so that the file is well formed.
 //
@@ -199,10 +200,10 @@ private:
 };
 
 // ---------------------------------------------------------------- ready-made pieces
-extern const char* const kRealVideoMime;  // "video/x-pn-realvideo"
-extern const char* const kRealAudioMime;  // "audio/x-pn-realaudio"
-extern const char* const kRealEventMime;  // "application/x-pn-realevent"
-extern const char* const kFileinfoMime;   // "logical-fileinfo"
+extern const char* const REAL_VIDEO_MIME;  // "video/x-pn-realvideo"
+extern const char* const REAL_AUDIO_MIME;  // "audio/x-pn-realaudio"
+extern const char* const REAL_EVENT_MIME;  // "application/x-pn-realevent"
+extern const char* const FILEINFO_MIME;    // "logical-fileinfo"
 
 // MDPR of a RealVideo / RealAudio stream with the given file stream number,
 // a stream name and a few bytes of type-specific data.
@@ -211,7 +212,7 @@ MdprChunk audio_mdpr(uint16_t stream_number = 1, uint32_t avg_bit_rate = 0, uint
 // MDPR whose type-specific data is the given logical header; the MIME type
 // defaults to "logical-fileinfo" (pass e.g. "logical-video/x-pn-realvideo").
 MdprChunk logical_mdpr(uint16_t stream_number, const LogicalStream& header,
-                       const std::string& mime_type = kFileinfoMime);
+                       const std::string& mime_type = FILEINFO_MIME);
 
 // A packet of `payload_size` filler bytes.
 Packet make_packet(uint16_t stream_number, uint32_t timestamp, uint32_t payload_size, bool keyframe = false);

@@ -58,7 +58,7 @@ int main(int argc, char** argv) {
     logical.properties = {nv_int("Bitrate", 1000), nv_string("Name", "x"), nv_buffer("Blob", {1, 2, 3})};
     MdprChunk event;
     event.stream_number = 3;
-    event.mime_type = kRealEventMime;
+    event.mime_type = REAL_EVENT_MIME;
     event.duration = 9000;
     RmWriter surestream;
     surestream.rmf({0, 1})

@@ -1,5 +1,4 @@
-// The test file writer is the oracle for every parser test, so its bytes are
-// checked here against the format's field tables, offset by offset.
+// Tests of the test file writer, the oracle of every reader test: its bytes against the format's field tables.
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -47,18 +46,18 @@ std::string text_at(const Bytes& b, size_t offset, size_t n) {
     return std::string(b.begin() + offset, b.begin() + offset + n);
 }
 
-const uint32_t kRmf = 0x2E524D46u, kProp = 0x50524F50u, kMdpr = 0x4D445052u, kCont = 0x434F4E54u, kData = 0x44415441u,
-               kIndx = 0x494E4458u;
+const uint32_t ID_RMF = 0x2E524D46u, ID_PROP = 0x50524F50u, ID_MDPR = 0x4D445052u, ID_CONT = 0x434F4E54u,
+               ID_DATA = 0x44415441u, ID_INDX = 0x494E4458u;
 
 }  // namespace
 
 TEST(WriterBytes, ChunkIdsAreTheAsciiLetters) {
-    EXPECT_EQ(fourcc(".RMF"), kRmf);
-    EXPECT_EQ(fourcc("PROP"), kProp);
-    EXPECT_EQ(fourcc("MDPR"), kMdpr);
-    EXPECT_EQ(fourcc("CONT"), kCont);
-    EXPECT_EQ(fourcc("DATA"), kData);
-    EXPECT_EQ(fourcc("INDX"), kIndx);
+    EXPECT_EQ(fourcc(".RMF"), ID_RMF);
+    EXPECT_EQ(fourcc("PROP"), ID_PROP);
+    EXPECT_EQ(fourcc("MDPR"), ID_MDPR);
+    EXPECT_EQ(fourcc("CONT"), ID_CONT);
+    EXPECT_EQ(fourcc("DATA"), ID_DATA);
+    EXPECT_EQ(fourcc("INDX"), ID_INDX);
     Bytes b = RmWriter().rmf().bytes();
     EXPECT_EQ(text_at(b, 0, 4), ".RMF");
 }
@@ -81,13 +80,13 @@ TEST(WriterBytes, FileHeaderAndProperties) {
     Bytes b = RmWriter().rmf(rmf).prop(prop).mdpr(video_mdpr()).mdpr(audio_mdpr()).data().bytes();
     const size_t data_at = 18 + 50 + mdpr_bytes(video_mdpr()) + mdpr_bytes(audio_mdpr());
     expect_fields(b, 0,
-                  {{"id", 0, 4, kRmf},
+                  {{"id", 0, 4, ID_RMF},
                    {"size", 4, 4, 18},
                    {"object version", 8, 2, 1},
                    {"file version", 10, 4, 0x01020304},
                    {"header count", 14, 4, 4}});
     expect_fields(b, 18,
-                  {{"id", 0, 4, kProp},
+                  {{"id", 0, 4, ID_PROP},
                    {"size", 4, 4, 50},
                    {"object version", 8, 2, 7},
                    {"max bit rate", 10, 4, 0x11111111},
@@ -101,7 +100,7 @@ TEST(WriterBytes, FileHeaderAndProperties) {
                    {"data offset", 42, 4, uint32_t(data_at)},
                    {"stream count", 46, 2, 2},
                    {"flags", 48, 2, 0xABCD}});
-    EXPECT_EQ(get_u32(b, data_at), kData);
+    EXPECT_EQ(get_u32(b, data_at), ID_DATA);
     EXPECT_EQ(b.size(), data_at + 18);
 }
 
@@ -122,7 +121,7 @@ TEST(WriterBytes, MediaProperties) {
     Bytes b = RmWriter().mdpr(c).bytes();
     ASSERT_EQ(b.size(), 46u + 2 + 3 + 5);
     expect_fields(b, 0,
-                  {{"id", 0, 4, kMdpr},
+                  {{"id", 0, 4, ID_MDPR},
                    {"size", 4, 4, 56},
                    {"object version", 8, 2, 3},
                    {"stream number", 10, 2, 0x0102},
@@ -150,7 +149,7 @@ TEST(WriterBytes, ContentWithAnEmptyText) {
     Bytes b = RmWriter().cont(c).bytes();
     ASSERT_EQ(b.size(), 18u + 2 + 0 + 3 + 5);
     expect_fields(b, 0,
-                  {{"id", 0, 4, kCont},
+                  {{"id", 0, 4, ID_CONT},
                    {"size", 4, 4, 28},
                    {"object version", 8, 2, 2},
                    {"title length", 10, 2, 2},
@@ -176,7 +175,7 @@ TEST(WriterBytes, DataHeadAndPackets) {
     Bytes b = RmWriter().data(head).packet(first).packet(make_packet(1, 40, 5)).bytes();
     ASSERT_EQ(b.size(), 18u + 15 + 17);
     expect_fields(b, 0,
-                  {{"id", 0, 4, kData},
+                  {{"id", 0, 4, ID_DATA},
                    {"size", 4, 4, 18 + 15 + 17},
                    {"version", 8, 2, 0},
                    {"packet count", 10, 4, 2},
@@ -224,7 +223,7 @@ TEST(WriterBytes, IndexAndAnyChunk) {
     Bytes b = RmWriter().indx(2).chunk(fourcc("ABCD"), {1, 2, 3}, {}, 5).bytes();
     ASSERT_EQ(b.size(), 20u + 2 * 14 + 13);
     expect_fields(b, 0,
-                  {{"id", 0, 4, kIndx},
+                  {{"id", 0, 4, ID_INDX},
                    {"size", 4, 4, 48},
                    {"version", 8, 2, 0},
                    {"entries", 10, 4, 2},
@@ -253,7 +252,7 @@ TEST(WriterDefaults, HeaderCountAndDataOffsetFollowTheLayout) {
     EXPECT_EQ(get_u32(b, 14), 4u);
     EXPECT_EQ(get_u32(b, 18 + 42), data_at);
     EXPECT_EQ(get_u16(b, 18 + 46), 1u);
-    EXPECT_EQ(get_u32(b, data_at), kData);
+    EXPECT_EQ(get_u32(b, data_at), ID_DATA);
     EXPECT_EQ(get_u32(b, data_at + 4), 18u + 22 + 12);
     EXPECT_EQ(get_u32(b, data_at + 10), 2u);
     EXPECT_EQ(get_u16(b, data_at + 18 + 2), 22u);
@@ -337,7 +336,7 @@ TEST(WriterOverrides, LandAsGivenAndMoveNoBytes) {
         {{"size", 4, 4, 4}, {"title length", 10, 2, 1}, {"author length", 15, 2, 0}, {"comment length", 19, 2, 500}});
     expect_fields(b, data_at, {{"size", 4, 4, 5}, {"packet count", 10, 4, 1000}});
     expect_fields(b, packet_at, {{"length", 2, 2, 0}, {"stream", 4, 2, 3}});
-    expect_fields(b, indx_at, {{"id", 0, 4, kIndx}, {"size", 4, 4, 7}});
+    expect_fields(b, indx_at, {{"id", 0, 4, ID_INDX}, {"size", 4, 4, 7}});
 }
 
 TEST(WriterDefaults, TooLongForItsFieldIsATestMistake) {
@@ -420,7 +419,7 @@ TEST(WriterHelpers, SimpleFileHoldsEveryPiece) {
     EXPECT_EQ(get_u32(b, 10), 1u);  // file version
     EXPECT_EQ(get_u32(b, 14), 4u);  // PROP, 2 MDPR, DATA
     const uint32_t data_at = get_u32(b, 18 + 42);
-    EXPECT_EQ(get_u32(b, data_at), kData);
+    EXPECT_EQ(get_u32(b, data_at), ID_DATA);
     EXPECT_EQ(get_u32(b, data_at + 4), 18u + 112 + 62 + 92);
     EXPECT_EQ(b.size(), data_at + get_u32(b, data_at + 4));
     EXPECT_EQ(get_u8(b, data_at + 18 + 11), 0x02);
@@ -441,12 +440,12 @@ TEST(TestIo, MemoryIoReadsSeeksAndTells) {
         int origin;
         uint32_t position_after;
     } steps[] = {
-        {2, 1, 6},            // relative forward
-        {-10, 1, 6},          // before the start: refused
-        {-3, 2, 7},           // from the end
-        {20, 0, 20},          // past the end is allowed
-        {-1, 0, 0xFFFFFFFF},  // origin 0 takes the offset as unsigned
-        {1, 0, 1},
+        {2, RM_SEEK_CUR, 6},            // relative forward
+        {-10, RM_SEEK_CUR, 6},          // before the start: refused
+        {-3, RM_SEEK_END, 7},           // from the end
+        {20, RM_SEEK_SET, 20},          // past the end is allowed
+        {-1, RM_SEEK_SET, 0xFFFFFFFF},  // from the start the offset is unsigned
+        {1, RM_SEEK_SET, 1},
     };
     for (const Step& s : steps) {
         MemoryIo::seek(&io, s.offset, s.origin);
@@ -454,11 +453,11 @@ TEST(TestIo, MemoryIoReadsSeeksAndTells) {
     }
     ASSERT_EQ(io.seeks.size(), 6u);
     EXPECT_EQ(io.seeks[1].offset, -10);
-    EXPECT_EQ(io.seeks[2].origin, 2);
+    EXPECT_EQ(io.seeks[2].origin, RM_SEEK_END);
     EXPECT_EQ(MemoryIo::read(&io, buf, 16), 9u);  // short at the end
     EXPECT_EQ(MemoryIo::read(&io, buf, 16), 0u);
-    MemoryIo::seek(&io, 0x7FFFFFFF, 1);
-    MemoryIo::seek(&io, 0x7FFFFFFF, 1);
+    MemoryIo::seek(&io, 0x7FFFFFFF, RM_SEEK_CUR);
+    MemoryIo::seek(&io, 0x7FFFFFFF, RM_SEEK_CUR);
     EXPECT_EQ(MemoryIo::tell(&io), 0xFFFFFFFFu);  // beyond 32 bits
 
     io.position = 2;
