@@ -17,28 +17,6 @@ void IgnoreParserError(void*, rm_result, const char*) {}
 
 namespace {
 
-const uint32_t PROBE_BYTES = 16;
-
-// Big enough that refills are rare next to the packets, small enough for
-// the stack of the GUI thread.
-const uint32_t RUN_BUFFER_SIZE = 64 * 1024;
-
-// Everything one run holds; released in the fixed order packet, stream
-// header, parser, file, whatever made the run end.
-struct RunResources {
-    FILE* file = nullptr;
-    rm_reader* reader = nullptr;
-    rm_stream_header* header = nullptr;
-    rm_packet* packet = nullptr;
-
-    ~RunResources() {
-        if (packet) rm_reader_release_packet(reader, &packet);
-        if (header) rm_reader_release_stream_header(reader, &header);
-        if (reader) rm_reader_delete(&reader);
-        if (file) std::fclose(file);
-    }
-};
-
 // Only the first RealVideo stream in index order is measured. A failed fetch
 // ends the search, even if a later stream would have been video.
 bool ChooseVideoStream(RunResources& run, uint32_t count, uint32_t* index) {
@@ -152,27 +130,8 @@ AnalysisResult MeasureFile(const char* path, AnalysisPumpFn pump, void* pump_con
     ParserReport report = {RM_OK, ""};
     RunResources run;
     uint64_t file_size = 0;
-    run.file = OpenMediaFile(path, &file_size);
-    if (!run.file) return ANALYSIS_OPEN_FAILED;
-
-    unsigned char head[PROBE_BYTES];
-    if (std::fread(head, 1, PROBE_BYTES, run.file) < PROBE_BYTES) return ANALYSIS_NO_VIDEO;
-    SeekFile(run.file, 0, SEEK_SET);
-    if (!rm_reader_probe(head, PROBE_BYTES)) return ANALYSIS_NO_VIDEO;
-
-    // Parser texts never reach KOV's user, but a damaged file's report is
-    // kept for the command-line tool.
-    run.reader = rm_reader_new(&report, KeepParserReport);
-    if (!run.reader) return ANALYSIS_PARSER_FAILED;
-    if (rm_reader_attach_stdio(run.reader, run.file) != RM_OK) return ANALYSIS_NO_VIDEO;
-    // Same file, same bytes, read through a larger buffer of our own: the
-    // stdio tell per packet and seek per skipped packet each cost a system
-    // call, which is most of the run's time on a large file.
-    InitMediaFileBuffer(&io, run.file, buffer, RUN_BUFFER_SIZE);
-    if (rm_reader_attach_io(run.reader, MediaFileRead, MediaFileSeek, MediaFileTell, &io) != RM_OK) {
-        return ANALYSIS_NO_VIDEO;
-    }
-    if (rm_reader_load_headers(run.reader) != RM_OK) return ANALYSIS_HEADERS_FAILED;
+    const AnalysisResult opened = OpenRunFile(path, &run, &io, buffer, &report, &file_size);
+    if (opened != ANALYSIS_OK) return opened;
 
     const uint32_t count = rm_reader_stream_count(run.reader);
     if (count == 0) return ANALYSIS_NO_VIDEO;

@@ -9,9 +9,6 @@
 
 namespace {
 
-const uint32_t PROBE_BYTES = 16;
-const uint32_t PASS_BUFFER_SIZE = 64 * 1024;
-
 // Where the codec's code sits in the opaque data, as the samples and
 // ffprobe's codec tags show: RealVideo's "VIDO" block names it right after
 // that tag; a version 4 RealAudio header names it after the interleaver, both
@@ -23,18 +20,6 @@ const uint32_t AUDIO_V4_INTERLEAVER_OFFSET = 56;
 
 // Everything the pass holds; released in the order packet header (none:
 // the records are the caller's), stream header, parser, file.
-struct PassResources {
-    FILE* file = nullptr;
-    rm_reader* reader = nullptr;
-    rm_stream_header* header = nullptr;
-
-    ~PassResources() {
-        if (header) rm_reader_release_stream_header(reader, &header);
-        if (reader) rm_reader_delete(&reader);
-        if (file) std::fclose(file);
-    }
-};
-
 // Printable ASCII only: anything else is no code, whatever the file says.
 bool CopyFourcc(const uint8_t* bytes, char fourcc[5]) {
     for (int i = 0; i < 4; ++i) {
@@ -62,7 +47,7 @@ void ResetFigures(FileFigures* out) {
 // Header figures of every stream, in index order, up to the first header
 // that cannot be fetched. The measured stream is the first RealVideo one
 // among them, as MeasureFile chooses it.
-bool ReadStreamHeaders(PassResources& pass, FileFigures* out, uint32_t* measured) {
+bool ReadStreamHeaders(RunResources& pass, FileFigures* out, uint32_t* measured) {
     bool found = false;
     for (uint32_t i = 0; i < out->streams.size(); ++i) {
         if (rm_reader_fetch_stream_header(pass.reader, i, &pass.header) != RM_OK || !pass.header) break;
@@ -127,7 +112,7 @@ struct KeyframeTracker {
 
 // The packet loop: every kept stream's packets counted, the measured
 // stream's (when there is one) windowed as MeasureFile windows them.
-AnalysisResult ReadPackets(PassResources& pass, bool measuring, uint32_t measured, AnalysisPumpFn pump,
+AnalysisResult ReadPackets(RunResources& pass, bool measuring, uint32_t measured, AnalysisPumpFn pump,
                            void* pump_context, ParserReport& report, uint64_t file_size, FileFigures* out) {
     AnalysisDetails& details = out->details;
     const int32_t checked = measuring ? int32_t(static_cast<uint16_t>(measured)) : -1;
@@ -187,28 +172,13 @@ AnalysisResult ReadPackets(PassResources& pass, bool measuring, uint32_t measure
 AnalysisResult RunPass(const char* path, uint32_t peak_span_ms, AnalysisPumpFn pump, void* pump_context,
                        FileFigures* out) {
     // Declared before the pass's resources, so they outlive the parser.
-    static_assert(PASS_BUFFER_SIZE <= 64 * 1024, "the buffer lives on the stack");
-    unsigned char buffer[PASS_BUFFER_SIZE];
+    unsigned char buffer[RUN_BUFFER_SIZE];
     MediaFileBuffer io;
     ParserReport report = {RM_OK, ""};
-    PassResources pass;
+    RunResources pass;
     uint64_t file_size = 0;
-    pass.file = OpenMediaFile(path, &file_size);
-    if (!pass.file) return ANALYSIS_OPEN_FAILED;
-
-    unsigned char head[PROBE_BYTES];
-    if (std::fread(head, 1, PROBE_BYTES, pass.file) < PROBE_BYTES) return ANALYSIS_NO_VIDEO;
-    if (std::fseek(pass.file, 0, SEEK_SET) != 0) return ANALYSIS_OPEN_FAILED;
-    if (!rm_reader_probe(head, PROBE_BYTES)) return ANALYSIS_NO_VIDEO;
-
-    pass.reader = rm_reader_new(&report, KeepParserReport);
-    if (!pass.reader) return ANALYSIS_PARSER_FAILED;
-    if (rm_reader_attach_stdio(pass.reader, pass.file) != RM_OK) return ANALYSIS_NO_VIDEO;
-    InitMediaFileBuffer(&io, pass.file, buffer, PASS_BUFFER_SIZE);
-    if (rm_reader_attach_io(pass.reader, MediaFileRead, MediaFileSeek, MediaFileTell, &io) != RM_OK) {
-        return ANALYSIS_NO_VIDEO;
-    }
-    if (rm_reader_load_headers(pass.reader) != RM_OK) return ANALYSIS_HEADERS_FAILED;
+    const AnalysisResult opened = OpenRunFile(path, &pass, &io, buffer, &report, &file_size);
+    if (opened != ANALYSIS_OK) return opened;
 
     const uint32_t count = rm_reader_stream_count(pass.reader);
     if (count == 0) return ANALYSIS_NO_VIDEO;

@@ -4,6 +4,45 @@
 #include <cstdio>
 #include <cstring>
 
+namespace {
+
+const uint32_t PROBE_BYTES = 16;
+
+}  // namespace
+
+RunResources::~RunResources() {
+    if (packet) rm_reader_release_packet(reader, &packet);
+    if (header) rm_reader_release_stream_header(reader, &header);
+    if (reader) rm_reader_delete(&reader);
+    if (file) std::fclose(file);
+}
+
+AnalysisResult OpenRunFile(const char* path, RunResources* run, MediaFileBuffer* io, unsigned char* buffer,
+                           ParserReport* report, uint64_t* file_size) {
+    run->file = OpenMediaFile(path, file_size);
+    if (!run->file) return ANALYSIS_OPEN_FAILED;
+
+    unsigned char head[PROBE_BYTES];
+    if (std::fread(head, 1, PROBE_BYTES, run->file) < PROBE_BYTES) return ANALYSIS_NO_VIDEO;
+    SeekFile(run->file, 0, SEEK_SET);
+    if (!rm_reader_probe(head, PROBE_BYTES)) return ANALYSIS_NO_VIDEO;
+
+    // Parser texts never reach KOV's user, but a damaged file's report is
+    // kept for the command-line tool.
+    run->reader = rm_reader_new(report, KeepParserReport);
+    if (!run->reader) return ANALYSIS_PARSER_FAILED;
+    if (rm_reader_attach_stdio(run->reader, run->file) != RM_OK) return ANALYSIS_NO_VIDEO;
+    // Same file, same bytes, read through a larger buffer of our own: the
+    // stdio tell per packet and seek per skipped packet each cost a system
+    // call, which is most of the run's time on a large file.
+    InitMediaFileBuffer(io, run->file, buffer, RUN_BUFFER_SIZE);
+    if (rm_reader_attach_io(run->reader, MediaFileRead, MediaFileSeek, MediaFileTell, io) != RM_OK) {
+        return ANALYSIS_NO_VIDEO;
+    }
+    if (rm_reader_load_headers(run->reader) != RM_OK) return ANALYSIS_HEADERS_FAILED;
+    return ANALYSIS_OK;
+}
+
 WindowStep AddPacketToWindow(WindowAccumulator* windows, uint32_t timestamp, uint32_t length, BitrateSample* closed) {
     windows->bytes += length;
     const uint32_t distance = timestamp - windows->start_ms;

@@ -1,12 +1,15 @@
 // The rules of the measured stream, shared by KOV's packet loop (MeasureFile)
 // and the figures pass: how its packets make windows, which windows the
-// series keeps, and how the reading of its packets ended.
+// series keeps, how a read of a file starts and how the reading of its
+// packets ended.
 #ifndef KOV_ANALYSIS_MEASURED_STREAM_H
 #define KOV_ANALYSIS_MEASURED_STREAM_H
 
 #include <cstdint>
+#include <cstdio>
 
 #include "analysis/analysis_run.h"
+#include "analysis/media_file_buffer.h"
 #include "rmparser/rm_reader.h"
 
 // A window closes on the first packet more than this far past its start.
@@ -54,6 +57,33 @@ struct ParserReport {
 
 // The parser's error callback for a ParserReport.
 void KeepParserReport(void* user, rm_result code, const char* message);
+
+// Everything one read of a file holds; released in the fixed order packet,
+// stream header, parser, file, whatever made the read end.
+struct RunResources {
+    FILE* file = nullptr;
+    rm_reader* reader = nullptr;
+    rm_stream_header* header = nullptr;
+    rm_packet* packet = nullptr;
+
+    RunResources() = default;
+    RunResources(const RunResources&) = delete;
+    RunResources& operator=(const RunResources&) = delete;
+    ~RunResources();
+};
+
+// Big enough that refills are rare next to the packets, small enough for
+// the stack of the GUI thread.
+const uint32_t RUN_BUFFER_SIZE = 64 * 1024;
+
+// The start of every read of a file: opens `path` (a regular file only),
+// checks the RealMedia magic, creates the reader with `report` as its error
+// record, reads through `io` over `buffer` (RUN_BUFFER_SIZE bytes, which must
+// outlive `run`'s reader) and reads the headers. ANALYSIS_OK when the read may
+// go on to the streams; otherwise the run's result. `file_size` gets the
+// file's size.
+AnalysisResult OpenRunFile(const char* path, RunResources* run, MediaFileBuffer* io, unsigned char* buffer,
+                           ParserReport* report, uint64_t* file_size);
 
 // The reader said there is no next packet (`read` is its result): the end of
 // the data, or damage at the packet it could not read.

@@ -294,6 +294,32 @@ rm_result find_packet(rm_reader* reader, rm_packet_header* header, int32_t selec
     }
 }
 
+// The next packet to deliver (see find_packet) with the rule flags and rule
+// number its stream's state gives it.
+rm_result next_packet(rm_reader* reader, int32_t selector, bool any_kept, rm_packet_header* header, int32_t* index,
+                      uint16_t* asm_flags, uint8_t* asm_rule) {
+    const rm_result found = find_packet(reader, header, selector, any_kept, index);
+    if (found != RM_OK) {
+        return found;
+    }
+    packet_rule(reader, &reader->stream_states[*index], header, asm_flags, asm_rule);
+    return RM_OK;
+}
+
+// The record handed to the caller; `data` may be null (no payload, or none read).
+void fill_packet(rm_packet* out, const rm_packet_header& header, int32_t index, uint16_t asm_flags, uint8_t asm_rule,
+                 uint32_t payload_length, uint8_t* data, uint32_t file_offset) {
+    out->timestamp = header.timestamp;
+    out->stream = uint16_t(index);
+    out->asm_flags = asm_flags;
+    out->asm_rule = asm_rule;
+    out->reserved = 0;
+    out->length = uint16_t(payload_length);
+    out->data = data;
+    out->file_offset = file_offset;
+    out->flags = header.flags;
+}
+
 // What the stream remembers of a packet once it has been read whole.
 void note_packet(rm_reader* reader, rm_stream_state* state, const rm_packet_header& header, int32_t index,
                  uint8_t asm_rule) {
@@ -312,21 +338,18 @@ rm_result rm_read_packet(rm_reader* reader, rm_packet** out, int32_t selector) {
 
     rm_packet_header header;
     int32_t index = -1;
-    const rm_result found = find_packet(reader, &header, selector, false, &index);
+    uint16_t asm_flags = 0;
+    uint8_t asm_rule = 0;
+    const rm_result found = next_packet(reader, selector, false, &header, &index, &asm_flags, &asm_rule);
     if (found != RM_OK) {
         return found;
     }
-
-    rm_stream_state* state = &reader->stream_states[index];
-    uint16_t asm_flags = 0;
-    uint8_t asm_rule = 0;
-    packet_rule(reader, state, &header, &asm_flags, &asm_rule);
 
     rm_packet* packet = static_cast<rm_packet*>(rm_alloc_zeroed(reader, 1, sizeof(rm_packet)));
     if (packet == nullptr) {
         return RM_OUT_OF_MEMORY;
     }
-    packet->file_offset = file_position(reader);
+    const uint32_t file_offset = file_position(reader);
 
     // A length below 12 would ask for a payload of nearly 4 GiB, which no
     // allocator should be made to try; end as that failed allocation would.
@@ -352,16 +375,8 @@ rm_result rm_read_packet(rm_reader* reader, rm_packet** out, int32_t selector) {
         }
     }
 
-    packet->timestamp = header.timestamp;
-    packet->stream = uint16_t(index);
-    packet->asm_flags = asm_flags;
-    packet->asm_rule = asm_rule;
-    packet->reserved = 0;
-    packet->length = uint16_t(payload_length);
-    packet->data = payload;
-    packet->flags = header.flags;
-
-    note_packet(reader, state, header, index, asm_rule);
+    fill_packet(packet, header, index, asm_flags, asm_rule, payload_length, payload, file_offset);
+    note_packet(reader, &reader->stream_states[index], header, index, asm_rule);
     *out = packet;
     return RM_OK;
 }
@@ -372,14 +387,12 @@ rm_result rm_read_packet_header(rm_reader* reader, rm_packet* out, int32_t check
     }
     rm_packet_header header;
     int32_t index = -1;
-    const rm_result found = find_packet(reader, &header, -1, true, &index);
+    uint16_t asm_flags = 0;
+    uint8_t asm_rule = 0;
+    const rm_result found = next_packet(reader, -1, true, &header, &index, &asm_flags, &asm_rule);
     if (found != RM_OK) {
         return found;
     }
-    rm_stream_state* state = &reader->stream_states[index];
-    uint16_t asm_flags = 0;
-    uint8_t asm_rule = 0;
-    packet_rule(reader, state, &header, &asm_flags, &asm_rule);
     const uint32_t file_offset = file_position(reader);
 
     uint32_t payload_length = 0;
@@ -407,16 +420,8 @@ rm_result rm_read_packet_header(rm_reader* reader, rm_packet* out, int32_t check
         step_over_payload(reader, header);
     }
 
-    out->timestamp = header.timestamp;
-    out->stream = uint16_t(index);
-    out->asm_flags = asm_flags;
-    out->asm_rule = asm_rule;
-    out->reserved = 0;
-    out->length = uint16_t(payload_length);
-    out->data = nullptr;
-    out->file_offset = file_offset;
-    out->flags = header.flags;
-    note_packet(reader, state, header, index, asm_rule);
+    fill_packet(out, header, index, asm_flags, asm_rule, payload_length, nullptr, file_offset);
+    note_packet(reader, &reader->stream_states[index], header, index, asm_rule);
     return RM_OK;
 }
 
