@@ -16,7 +16,7 @@ int CountVisitedSamples() {
     return n;
 }
 
-const int TWO_POINTS_PER_SAMPLE_LIMIT = CURVE_MAX_POINTS / 2;
+static_assert(TWO_POINTS_PER_WINDOW_LIMIT * 2 == CURVE_MAX_POINTS, "two points per window fill the curve");
 
 void FillTwoPointsPerSample(ChartCurve& video, int n) {
     for (int i = 0; i < n; ++i) {
@@ -32,10 +32,9 @@ void FillTwoPointsPerSample(ChartCurve& video, int n) {
 // no bucket between them stays empty.
 void FillBuckets(ChartCurve& video, int n, uint32_t largest_start) {
     for (float& point : video.points) point = 0.0f;
-    const uint64_t divisor = uint64_t(largest_start) + 1;
     int64_t current = 0;
     for (int i = 0; i < n; ++i) {
-        const int64_t bucket = int64_t(uint64_t(BitrateSeries[i].start_ms) * CURVE_MAX_POINTS / divisor);
+        const int64_t bucket = VideoCurveBucket(BitrateSeries[i].start_ms, largest_start);
         const float value = static_cast<float>(BitrateSeries[i].kbps);
         if (bucket >= current) {
             for (int64_t b = current; b <= bucket; ++b) {
@@ -48,6 +47,12 @@ void FillBuckets(ChartCurve& video, int n, uint32_t largest_start) {
 }
 
 }  // namespace
+
+uint32_t VideoCurveBucket(uint32_t start_ms, uint32_t largest_start_ms) {
+    // A start beyond the largest (never in a series) still stays on the curve.
+    if (start_ms > largest_start_ms) start_ms = largest_start_ms;
+    return uint32_t(uint64_t(start_ms) * CURVE_MAX_POINTS / (uint64_t(largest_start_ms) + 1));
+}
 
 int ComputeSeriesStatistics() {
     const int n = CountVisitedSamples();
@@ -75,7 +80,7 @@ int ComputeSeriesStatistics() {
     ChartCurves[CURVE_VIDEO].top = top;
     ChartCurves[CURVE_VIDEO].bottom = 0.0f;
 
-    if (n <= TWO_POINTS_PER_SAMPLE_LIMIT) {
+    if (n <= TWO_POINTS_PER_WINDOW_LIMIT) {
         FillTwoPointsPerSample(ChartCurves[CURVE_VIDEO], n);
     } else {
         FillBuckets(ChartCurves[CURVE_VIDEO], n, largest_start);

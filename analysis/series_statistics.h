@@ -16,4 +16,11 @@ extern SeriesStatisticsRecord SeriesStatistics;
 // Video curves and the Video points. Always returns 1.
 int ComputeSeriesStatistics();
 
+// How windows become Video points: two equal points per window up to this
+// many windows; beyond, one point per bucket of start times.
+const int TWO_POINTS_PER_WINDOW_LIMIT = 512;
+// The bucket (the point) of a window that starts at start_ms, in a series
+// whose largest start is largest_start_ms: 0 to 1023.
+uint32_t VideoCurveBucket(uint32_t start_ms, uint32_t largest_start_ms);
+
 #endif

@@ -1,6 +1,7 @@
 // The chart's off-screen picture, its redraw and paint, the chart's share of
 // window creation and the arrow keys.
 #include "analysis/analysis_run.h"
+#include "analysis/charted_windows.h"
 #include "analysis/series_statistics.h"
 #include "chart/chart_model.h"
 #include "chart/chart_win32.h"
@@ -44,6 +45,19 @@ RECT ClientRect(HWND window) {
     return rect;
 }
 
+// What the user asked to see over the chart; nothing unless asked.
+void DrawRequestedMarks(const RECT& client) {
+    if (ChartMarks.keyframes) {
+        DrawKeyframeTicks(BackBufferDC, &client);
+    }
+    if (ChartMarks.pointer_in_window) {
+        ChartMarks.readout_window = ReadoutWindowAt(&client, ChartMarks.pointer_x, ChartMarks.pointer_y);
+        if (ChartMarks.readout_window >= 0) {
+            DrawReadout(BackBufferDC, &client, static_cast<uint32_t>(ChartMarks.readout_window));
+        }
+    }
+}
+
 }  // namespace
 
 int ReleaseBackBuffer() {
@@ -79,6 +93,7 @@ int CreateBackBuffer(HWND window) {
 void RedrawChart(HWND window) {
     const RECT client = ClientRect(window);
     FillBackground(BackBufferDC, BACKGROUND_COLOR, &client);
+    ChartMarks.readout_window = -1;
     // During a run the picture is only the background, and it waits for the
     // next paint rather than forcing one.
     if (AnalysisPending != 0) {
@@ -88,6 +103,7 @@ void RedrawChart(HWND window) {
     DrawAxesAndAverage(BackBufferDC, &client);
     DrawCurves(BackBufferDC, &client);
     DrawTicksAndLabels(BackBufferDC, &client);
+    DrawRequestedMarks(client);
     InvalidateRect(window, &client, FALSE);
 }
 
@@ -113,6 +129,10 @@ int InitChart(HWND window) {
     ApplyChartCurveSettings(CURVE_VIDEO, VideoCurveSettings);
     SeriesStatistics.max_kbps = 0;
     SeriesStatistics.last_start_ms = 0;
+    // A new window charts nothing yet and draws nothing over its chart.
+    ChartedWindows.count = 0;
+    ChartedWindows.keyframes_known = 0;
+    ChartMarks = NO_CHART_MARKS;
     return 1;
 }
 

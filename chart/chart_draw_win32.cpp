@@ -1,12 +1,16 @@
 // The GDI drawing steps of the chart. Each step draws into the DC it is given
 // over the client rectangle, so tests can run them on a DC of their own.
+#include <cinttypes>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
 
+#include "analysis/charted_windows.h"
+#include "analysis/result_messages.h"
 #include "analysis/series_statistics.h"
 #include "chart/chart_model.h"
 #include "chart/chart_win32.h"
+#include "chart/gdi_guards_win32.h"
 
 namespace {
 
@@ -30,10 +34,15 @@ const int TIME_UNIT_TOP_MARGIN = 76;       // top of "(mm:ss)", above the client
 const int VALUE_UNIT_BOTTOM = 40;          // bottom of "(kbps)", whose right end is the value axis
 const int LEGEND_TOP = 25;                 // top of the legend, centred over the plot
 const int LABEL_TEXT_SIZE = 160;
+// The readout: right-aligned in the band above the legend and "(kbps)",
+// which nothing else draws into.
+const int READOUT_RIGHT_MARGIN = 10;  // right end, left of the client's right edge
+const int READOUT_TOP = 5;            // a text line tall, it ends above LEGEND_TOP
 
 const COLORREF GRID_COLOR = 0x00555555;
 const COLORREF INK_COLOR = 0x00FFFFFF;  // axes, tick marks and texts
 const COLORREF AVERAGE_COLOR = 0x000000FF;
+const COLORREF KEYFRAME_COLOR = 0x00FFFF00;  // cyan: no other part of the chart uses it
 
 // Rows are clamped to this before they become ints: far beyond any screen, yet
 // well inside the 27-bit coordinates NT-family GDI draws lines with. A segment
@@ -60,39 +69,6 @@ PlotGeometry GeometryOf(const RECT* rect) {
     g.plot_height = g.height - (PLOT_TOP + PLOT_BOTTOM_MARGIN);
     return g;
 }
-
-// Selects a GDI object into a DC for the lifetime of the guard. On destruction
-// the previous object goes back in first, then an owned object is deleted
-// (never while selected); a stock object is only selected back out.
-class ScopedSelection {
-public:
-    enum Ownership { OWNED, STOCK };
-
-    ScopedSelection(HDC dc, HGDIOBJ object, Ownership ownership)
-        : dc_(dc), object_(object), ownership_(ownership), previous_(nullptr) {
-        if (dc_ != nullptr && object_ != nullptr) {
-            previous_ = SelectObject(dc_, object_);
-        }
-    }
-
-    ~ScopedSelection() {
-        if (previous_ != nullptr && previous_ != HGDI_ERROR) {
-            SelectObject(dc_, previous_);
-        }
-        if (ownership_ == OWNED && object_ != nullptr) {
-            DeleteObject(object_);
-        }
-    }
-
-    ScopedSelection(const ScopedSelection&) = delete;
-    ScopedSelection& operator=(const ScopedSelection&) = delete;
-
-private:
-    HDC dc_;
-    HGDIOBJ object_;
-    Ownership ownership_;
-    HGDIOBJ previous_;
-};
 
 // x87 code may keep a float difference in an 80-bit register; going through
 // memory rounds it to single precision, which the value range is defined in.
@@ -326,4 +302,59 @@ int DrawTicksAndLabels(HDC dc, const RECT* rect) {
     DrawValueLabels(dc, g, intervals.value);
     DrawLegend(dc, g);
     return 1;
+}
+
+int DrawKeyframeTicks(HDC dc, const RECT* rect) {
+    const PlotGeometry g = GeometryOf(rect);
+    if (!ChartedWindows.keyframes_known || g.plot_width <= 0) {
+        return 1;
+    }
+    // From one row clear of the time ticks down to the time labels' top,
+    // which the line's unpainted end point is: they touch neither.
+    const int top = g.bottom + TICK_LENGTH + 1;
+    const int end = g.height - TIME_LABEL_TOP_MARGIN;
+    ScopedSelection pen(dc, SolidPen(1, KEYFRAME_COLOR), ScopedSelection::OWNED);
+    int last_column = -1;
+    for (uint32_t i = 0; i < ChartedWindows.count; ++i) {
+        if (ChartedWindows.keyframe[i] == 0) {
+            continue;
+        }
+        // Windows of one bucket share a column: one tick is enough.
+        const int column = ChartedWindowColumn(i, g.plot_width);
+        if (column != last_column) {
+            DrawLine(dc, PLOT_LEFT + column, top, PLOT_LEFT + column, end);
+            last_column = column;
+        }
+    }
+    return 1;
+}
+
+void FormatReadout(uint32_t window, char* out, size_t size) {
+    if (window >= ChartedWindows.count) {
+        std::snprintf(out, size, "%s", "");
+        return;
+    }
+    const BitrateSample& sample = ChartedWindows.windows[window];
+    char time[32];
+    FormatMinutesSeconds(sample.start_ms, time, sizeof time);
+    std::snprintf(out, size, "%s  %" PRIu32 " kbps", time, sample.kbps);
+}
+
+int DrawReadout(HDC dc, const RECT* rect, uint32_t window) {
+    char text[LABEL_TEXT_SIZE];
+    FormatReadout(window, text, sizeof text);
+    ScopedSelection font(dc, GetStockObject(SYSTEM_FIXED_FONT), ScopedSelection::STOCK);
+    SetBkMode(dc, TRANSPARENT);
+    SetTextColor(dc, INK_COLOR);
+    SetTextAlign(dc, TA_RIGHT | TA_TOP);
+    DrawLabel(dc, rect->right - READOUT_RIGHT_MARGIN, READOUT_TOP, text);
+    return 1;
+}
+
+int ReadoutWindowAt(const RECT* rect, int x, int y) {
+    const PlotGeometry g = GeometryOf(rect);
+    if (x < PLOT_LEFT || x > g.right || y < PLOT_TOP || y > g.bottom) {
+        return -1;
+    }
+    return ChartedWindowAtColumn(x - PLOT_LEFT, g.plot_width);
 }

@@ -3,12 +3,16 @@
 #include "shell/shell.h"
 
 #include <shellapi.h>
+#include <windowsx.h>
 
 #include <cstring>
 
 #include "chart/chart_win32.h"
+#include "shell/file_exports.h"
+#include "shell/measured_file.h"
 #include "shell/resource.h"
 #include "shell/run_driver.h"
+#include "shell/view_menu.h"
 
 HINSTANCE AppInstance = nullptr;
 char WindowTitle[WINDOW_TEXT_SIZE];
@@ -55,6 +59,21 @@ LRESULT OnKeyDown(HWND window, WPARAM virtual_key) {
     return 0;
 }
 
+LRESULT OnMouseMove(HWND window, LPARAM lparam) {
+    HandleChartPointer(window, GET_X_LPARAM(lparam), GET_Y_LPARAM(lparam));
+    return 0;
+}
+
+LRESULT OnMouseLeave(HWND window) {
+    HandleChartPointerLeave(window);
+    return 0;
+}
+
+LRESULT OnMouseWheel(HWND window, WPARAM wparam) {
+    HandleChartWheel(window, GET_WHEEL_DELTA_WPARAM(wparam));
+    return 0;
+}
+
 LRESULT OnCommand(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
     switch (LOWORD(wparam)) {
     case IDM_ABOUT:
@@ -65,6 +84,18 @@ LRESULT OnCommand(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
         return 0;
     case IDM_LOADFILE:
         RunAnalysis(window, nullptr);
+        return 0;
+    case IDM_EXPORTCSV:
+        ExportWindowsCsv(window);
+        return 0;
+    case IDM_SAVECHART:
+        SaveChartAs(window);
+        return 0;
+    case IDM_STATISTICS:
+        ShowStatisticsDialog(window);
+        return 0;
+    case IDM_KEYFRAMES:
+        ToggleKeyframes(window);
         return 0;
     default:
         return DefWindowProcA(window, message, wparam, lparam);
@@ -153,6 +184,12 @@ LRESULT CALLBACK MainWndProc(HWND window, UINT message, WPARAM wparam, LPARAM lp
         return OnGetMinMaxInfo(lparam);
     case WM_KEYDOWN:
         return OnKeyDown(window, wparam);
+    case WM_MOUSEMOVE:
+        return OnMouseMove(window, lparam);
+    case WM_MOUSELEAVE:
+        return OnMouseLeave(window);
+    case WM_MOUSEWHEEL:
+        return OnMouseWheel(window, wparam);
     case WM_COMMAND:
         return OnCommand(window, message, wparam, lparam);
     case WM_DROPFILES:
@@ -186,6 +223,7 @@ int TakeCommandLinePath(const char* command_line) {
 
 int InitMainWindowWithCommandLine(HWND window, const char* command_line) {
     InitChart(window);
+    ForgetMeasuredFile();
     // Posted, not run here: the analysis starts once the message loop runs,
     // after the window has been shown.
     if (TakeCommandLinePath(command_line)) PostMessageA(window, WM_OPENCMDLINEFILE, 0, 0);

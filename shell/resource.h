@@ -14,6 +14,18 @@
 // %1 is how much of the video the chart shows.
 #define IDS_LONG_VIDEO_CAPTION 123
 #define IDS_LONG_VIDEO 124
+// The Save As dialogs of File > Export CSV... and File > Save Chart As...;
+// a filter's parts are separated, and ended, by '|'.
+#define IDS_EXPORT_CSV_TITLE 125
+#define IDS_CSV_FILTER 126
+#define IDS_SAVE_CHART_TITLE 127
+#define IDS_PNG_FILTER 128
+// %1 is the path that could not be written.
+#define IDS_SAVE_FAILED_CAPTION 129
+#define IDS_SAVE_FAILED 130
+// %1 is the measured file's path.
+#define IDS_FILE_CHANGED_CAPTION 131
+#define IDS_FILE_CHANGED 132
 
 // Menu and accelerator table of the main window
 #define IDR_MAINMENU 109
@@ -22,10 +34,15 @@
 #define IDM_ABOUT 104
 #define IDM_EXIT 105
 #define IDM_LOADFILE 32771
+#define IDM_EXPORTCSV 32772
+#define IDM_SAVECHART 32773
+#define IDM_STATISTICS 32774
+#define IDM_KEYFRAMES 32775
 
 // Dialogs
 #define IDD_ABOUTBOX 103
 #define IDD_WAIT 132
+#define IDD_STATISTICS 133
 
 // Icons and bitmaps
 #define IDI_MAIN 107
@@ -34,6 +51,7 @@
 
 // Controls
 #define IDC_ABOUTICON 2
+#define IDC_STATISTICS_TEXT 1000
 #ifndef IDC_STATIC
 #define IDC_STATIC (-1)
 #endif

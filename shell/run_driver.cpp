@@ -2,46 +2,36 @@
 // the result's message box. The only place where a run's end reaches the user.
 #include "shell/run_driver.h"
 
+#include <cstring>
+
 #include "analysis/analysis_win32.h"
+#include "analysis/charted_windows.h"
 #include "analysis/result_messages.h"
 #include "analysis/series_statistics.h"
+#include "analysis/window_statistics.h"
 #include "chart/chart_win32.h"
+#include "shell/measured_file.h"
+#include "shell/message_box.h"
 #include "shell/resource.h"
 #include "shell/shell.h"
+#include "shell/view_menu.h"
 
 namespace {
 
 // The pump re-enters the window procedure during a run, so a drop, the menu
 // or the start message can ask for a second run while one is under way. The
 // series, WaitDialog and the parser belong to the run under way: such a
-// request is dropped.
+// request is dropped. A read of the figures counts as a run.
 int RunInProgress = 0;
 
-const int BOX_TEXT_SIZE = 512;
-const int BOX_CAPTION_SIZE = 100;
-
-// A text of the string table; empty when it is missing.
-void LoadText(UINT id, char* out, int size) {
-    if (LoadStringA(AppInstance, id, out, size) <= 0) out[0] = '\0';
-}
-
-// One box of the ending, its text made from a template of the string table.
-void ShowEndingBox(HWND main_window, UINT text_id, UINT caption_id, UINT icon, const char* const* values,
-                   size_t value_count) {
-    char text_template[BOX_TEXT_SIZE];
-    char text[BOX_TEXT_SIZE];
-    char caption[BOX_CAPTION_SIZE];
-    LoadText(text_id, text_template, sizeof text_template);
-    LoadText(caption_id, caption, sizeof caption);
-    FillTextTemplate(text_template, values, value_count, text, sizeof text);
-    MessageBoxA(main_window, text, caption, MB_OK | icon);
-}
+// Room for any path the shell or the Open dialog hands over.
+const size_t RUN_PATH_SIZE = 1024;
 
 void ShowLongVideoBox(HWND main_window, const AnalysisDetails& details) {
     char charted[32];
     FormatHoursMinutes(details.charted_until_ms, charted, sizeof charted);
     const char* values[] = {charted};
-    ShowEndingBox(main_window, IDS_LONG_VIDEO, IDS_LONG_VIDEO_CAPTION, MB_ICONINFORMATION, values, 1);
+    ShowStringTableBox(main_window, IDS_LONG_VIDEO, IDS_LONG_VIDEO_CAPTION, MB_ICONINFORMATION, values, 1);
 }
 
 void ShowDamageBox(HWND main_window, const AnalysisDetails& details) {
@@ -53,8 +43,35 @@ void ShowDamageBox(HWND main_window, const AnalysisDetails& details) {
     // After a full series the chart ends before the damage, and says so in
     // its own box; this one then only tells where the file breaks.
     const UINT text_id = details.series_full ? IDS_DAMAGED_BEYOND_CHART : IDS_DAMAGED_FILE;
-    ShowEndingBox(main_window, text_id, IDS_DAMAGED_FILE_CAPTION, MB_ICONWARNING, values, 2);
+    ShowStringTableBox(main_window, text_id, IDS_DAMAGED_FILE_CAPTION, MB_ICONWARNING, values, 2);
 }
+
+// The wait dialog of one run: created hidden, centred on the main window,
+// and destroyed with the guard (an owned dialog dies with its owner, so it
+// may be gone already).
+class WaitDialogScope {
+public:
+    explicit WaitDialogScope(HWND main_window) {
+        RECT frame = {0, 0, 0, 0};
+        GetWindowRect(main_window, &frame);
+        dialog_ = CreateDialogParamA(AppInstance, MAKEINTRESOURCEA(IDD_WAIT), main_window, SimpleDialogProc, 0);
+        WaitDialog = dialog_;
+        const POINT position = WaitDialogPosition(frame);
+        SetWindowPos(dialog_, nullptr, position.x, position.y, WAIT_DIALOG_WIDTH, WAIT_DIALOG_HEIGHT,
+                     SWP_NOZORDER | SWP_HIDEWINDOW);
+    }
+    ~WaitDialogScope() {
+        if (dialog_ && IsWindow(dialog_)) DestroyWindow(dialog_);
+        WaitDialog = nullptr;
+    }
+    WaitDialogScope(const WaitDialogScope&) = delete;
+    WaitDialogScope& operator=(const WaitDialogScope&) = delete;
+
+private:
+    HWND dialog_;
+};
+
+bool Charted(AnalysisResult result) { return result == ANALYSIS_OK || result == ANALYSIS_FRAME_GAP; }
 
 }  // namespace
 
@@ -71,8 +88,11 @@ void ReportAnalysisResult(HWND main_window, AnalysisResult result, const Analysi
     if (result == ANALYSIS_CANCELLED) return;
     // Closed during the run: there is no chart to draw and no one to tell.
     if (!IsWindow(main_window)) return;
-    const bool charted = result == ANALYSIS_OK || result == ANALYSIS_FRAME_GAP;
+    const bool charted = Charted(result);
     if (charted) {
+        // Kept before the redraw, which reads them for what it draws over
+        // the chart on request.
+        KeepChartedWindows();
         if (ComputeSeriesStatistics() == 1) RedrawChart(main_window);
     }
     // The chart first, then the boxes in the order their causes lie in the
@@ -88,22 +108,38 @@ int AnalysisRunUnderWay() { return RunInProgress; }
 void RunAnalysis(HWND main_window, const char* path) {
     if (RunInProgress) return;
     RunInProgress = 1;
-
-    RECT frame = {0, 0, 0, 0};
-    GetWindowRect(main_window, &frame);
-    HWND dialog = CreateDialogParamA(AppInstance, MAKEINTRESOURCEA(IDD_WAIT), main_window, SimpleDialogProc, 0);
-    WaitDialog = dialog;
-    const POINT position = WaitDialogPosition(frame);
-    SetWindowPos(dialog, nullptr, position.x, position.y, WAIT_DIALOG_WIDTH, WAIT_DIALOG_HEIGHT,
-                 SWP_NOZORDER | SWP_HIDEWINDOW);
+    // The pump may rewrite the buffer a dropped path lives in; the measured
+    // file is the one the run was given. A path that does not fit is taken
+    // as no file at all when its figures are asked for.
+    char run_path[RUN_PATH_SIZE] = "";
+    if (path && std::strlen(path) < sizeof run_path) std::strcpy(run_path, path);
 
     AnalysisDetails details;
-    const AnalysisResult result = AnalyzeFile(main_window, path, &details);
+    AnalysisResult result;
+    {
+        const WaitDialogScope wait(main_window);
+        result = AnalyzeFile(main_window, path, &details);
+    }
 
-    // An owned dialog dies with its owner, so it may be gone already.
-    if (dialog && IsWindow(dialog)) DestroyWindow(dialog);
-    WaitDialog = nullptr;
-
+    // Without a path the Open dialog chose the file, and nothing else writes
+    // its buffer while a run is under way.
+    if (Charted(result) && IsWindow(main_window)) NoteMeasuredFile(main_window, path ? run_path : OpenFilePath);
     ReportAnalysisResult(main_window, result, &details);
     RunInProgress = 0;
+    if (Charted(result) && IsWindow(main_window)) ShowKeyframesOfNewFile(main_window);
+}
+
+AnalysisResult ReadFileFigures(HWND main_window, const char* path, FileFigures* out) {
+    if (RunInProgress) return ANALYSIS_CANCELLED;
+    RunInProgress = 1;
+    AnalysisResult result = ANALYSIS_CANCELLED;
+    {
+        const WaitDialogScope wait(main_window);
+        if (WaitDialog) ShowWindow(WaitDialog, SW_SHOW);
+        if (PumpPendingMessages(nullptr)) {
+            result = MeasureFileFigures(path, DEFAULT_PEAK_SPAN_MS, PumpPendingMessages, nullptr, out);
+        }
+    }
+    RunInProgress = 0;
+    return result;
 }

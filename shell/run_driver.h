@@ -1,11 +1,12 @@
 // The run driver: what the main window calls to measure one file and show
-// how the run ended.
+// how the run ended, and to read the figures of the measured file.
 #ifndef KOV_SHELL_RUN_DRIVER_H
 #define KOV_SHELL_RUN_DRIVER_H
 
 #include <windows.h>
 
 #include "analysis/analysis_run.h"
+#include "analysis/file_figures.h"
 
 const int WAIT_DIALOG_WIDTH = 250;
 const int WAIT_DIALOG_HEIGHT = 60;
@@ -24,7 +25,14 @@ POINT WaitDialogPosition(const RECT& main_window_rect);
 // nothing when the main window is gone.
 void ReportAnalysisResult(HWND main_window, AnalysisResult result, const AnalysisDetails* details = nullptr);
 
-// Nonzero while RunAnalysis is under way (its message box included).
+// Nonzero while RunAnalysis (its message boxes included) or ReadFileFigures
+// is under way.
 int AnalysisRunUnderWay();
+
+// One read of a file's figures, as a run is made: the wait dialog, shown at
+// once, and the pump. ANALYSIS_CANCELLED, with nothing read, when it is
+// refused (a run or read is under way) or a quit stops it; otherwise what
+// MeasureFileFigures returned. Shows no box.
+AnalysisResult ReadFileFigures(HWND main_window, const char* path, FileFigures* out);
 
 #endif

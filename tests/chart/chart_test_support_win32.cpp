@@ -93,6 +93,21 @@ int Canvas::CountColor(COLORREF color) const {
     return count;
 }
 
+std::vector<POINT> Canvas::Differences(const Canvas& other) const {
+    std::vector<POINT> differences;
+    const bool same_size = width_ == other.width_ && height_ == other.height_;
+    GdiFlush();
+    for (int y = 0; y < height_; ++y) {
+        for (int x = 0; x < width_; ++x) {
+            const size_t at = static_cast<size_t>(y) * width_ + x;
+            if (!same_size || bits_ == nullptr || other.bits_ == nullptr || bits_[at] != other.bits_[at]) {
+                differences.push_back(POINT{x, y});
+            }
+        }
+    }
+    return differences;
+}
+
 // ---- GDI counting through the import table ----
 
 namespace {
@@ -369,6 +384,16 @@ void ChartWindow::Resize(int width, int height) {
 void CopyBackBuffer(Canvas& canvas) {
     canvas.Fill(0);
     BitBlt(canvas.dc(), 0, 0, canvas.width(), canvas.height(), BackBufferDC, 0, 0, SRCCOPY);
+    GdiFlush();
+}
+
+void DrawChartSteps(Canvas& canvas) {
+    const RECT rect = canvas.rect();
+    FillBackground(canvas.dc(), BACKGROUND, &rect);
+    DrawGrid(canvas.dc(), 110, 50, &rect);
+    DrawAxesAndAverage(canvas.dc(), &rect);
+    DrawCurves(canvas.dc(), &rect);
+    DrawTicksAndLabels(canvas.dc(), &rect);
     GdiFlush();
 }
 

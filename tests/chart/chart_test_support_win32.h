@@ -40,6 +40,9 @@ public:
     // Columns x with Pixel(x, y) == color, left to right.
     std::vector<int> ColumnsOfColor(int y, COLORREF color, int x_from = 0, int x_to = -1) const;
     int CountColor(COLORREF color) const;
+    // Positions whose pixel differs from `other`'s, top to bottom; every
+    // position when the sizes differ.
+    std::vector<POINT> Differences(const Canvas& other) const;
 
 private:
     int width_;
@@ -94,6 +97,10 @@ private:
 
 // Copies the back buffer into a fresh canvas of the given size.
 void CopyBackBuffer(Canvas& canvas);
+
+// The picture of a redraw as the drawing steps alone give it, for the chart
+// as it stands: background, grid, axes and average, curves, ticks and labels.
+void DrawChartSteps(Canvas& canvas);
 
 }  // namespace chart_test
 

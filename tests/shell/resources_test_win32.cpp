@@ -81,8 +81,9 @@ TEST(KovExeResourcesTest, HoldsExactlyItsResourcesInLanguage2052) {
     const int RT_STRING_ID = 6, RT_MENU_ID = 4, RT_ACCELERATOR_ID = 9, RT_DIALOG_ID = 5, RT_ICON_ID = 3,
               RT_GROUP_ICON_ID = 14, RT_BITMAP_ID = 2, RT_VERSION_ID = 16;
     // Strings 103 and 109 share block 7 (ids 96 to 111), the texts of a
-    // file's ending (120 to 124) block 8; the two icons have one image each,
-    // stored as RT_ICON 1 and 2.
+    // file's ending and the first of the exports' (120 to 127) block 8, the
+    // rest of the exports' (128 to 132) block 9; the two icons have one image
+    // each, stored as RT_ICON 1 and 2.
     const std::set<ResourceId> expected = {
         {RT_BITMAP_ID, IDB_ABOUTLOGO},
         {RT_ICON_ID, 1},
@@ -90,8 +91,10 @@ TEST(KovExeResourcesTest, HoldsExactlyItsResourcesInLanguage2052) {
         {RT_MENU_ID, IDR_MAINMENU},
         {RT_DIALOG_ID, IDD_ABOUTBOX},
         {RT_DIALOG_ID, IDD_WAIT},
+        {RT_DIALOG_ID, IDD_STATISTICS},
         {RT_STRING_ID, 7},
         {RT_STRING_ID, 8},
+        {RT_STRING_ID, 9},
         {RT_ACCELERATOR_ID, IDR_MAINMENU},
         {RT_GROUP_ICON_ID, IDI_MAIN},
         {RT_GROUP_ICON_ID, IDI_SMALL},
@@ -176,6 +179,32 @@ TEST(ResourcesTest, StringTable) {
     EXPECT_STREQ("Quillet", text);
     EXPECT_NE(nullptr,
               FindResourceExA(Self(), MAKEINTRESOURCEA(6), MAKEINTRESOURCEA(IDS_APP_TITLE / 16 + 1), LANGUAGE_2052));
+
+    // The exports' texts; the filters' parts end in '|', turned into NULs
+    // when loaded.
+    struct Text {
+        UINT id;
+        const char* text;
+    };
+    const Text texts[] = {
+        {IDS_EXPORT_CSV_TITLE, "Export CSV"},
+        {IDS_CSV_FILTER, "CSV files (*.csv)|*.csv|All files (*.*)|*.*|"},
+        {IDS_SAVE_CHART_TITLE, "Save Chart As"},
+        {IDS_PNG_FILTER, "PNG pictures (*.png)|*.png|"},
+        {IDS_SAVE_FAILED_CAPTION, "Not saved"},
+        {IDS_SAVE_FAILED, "KOV could not write %1."},
+        {IDS_FILE_CHANGED_CAPTION, "File changed"},
+        {IDS_FILE_CHANGED,
+         "%1 has changed since its chart was drawn, or can no longer be read. Load it again to see its figures."},
+    };
+    for (const Text& t : texts) {
+        SCOPED_TRACE(t.id);
+        char loaded[200] = {};
+        EXPECT_EQ(static_cast<int>(std::strlen(t.text)), LoadStringA(Self(), t.id, loaded, sizeof loaded));
+        EXPECT_STREQ(t.text, loaded);
+        EXPECT_NE(nullptr,
+                  FindResourceExA(Self(), MAKEINTRESOURCEA(6), MAKEINTRESOURCEA(t.id / 16 + 1), LANGUAGE_2052));
+    }
 }
 
 std::string MenuText(HMENU menu, UINT position) {
@@ -184,25 +213,53 @@ std::string MenuText(HMENU menu, UINT position) {
     return text;
 }
 
+bool Grey(HMENU menu, UINT position) { return (GetMenuState(menu, position, MF_BYPOSITION) & MF_GRAYED) != 0; }
+
 TEST(ResourcesTest, MainMenu) {
     HMENU menu = LoadMenuA(Self(), MAKEINTRESOURCEA(IDR_MAINMENU));
     ASSERT_NE(nullptr, menu);
-    ASSERT_EQ(2, GetMenuItemCount(menu));
+    ASSERT_EQ(3, GetMenuItemCount(menu));
     EXPECT_EQ("&File", MenuText(menu, 0));
-    EXPECT_EQ("&Help", MenuText(menu, 1));
+    EXPECT_EQ("&View", MenuText(menu, 1));
+    EXPECT_EQ("&Help", MenuText(menu, 2));
 
-    HMENU file = GetSubMenu(menu, 0);
-    ASSERT_EQ(3, GetMenuItemCount(file));
-    EXPECT_EQ("&LoadFile", MenuText(file, 0));
-    EXPECT_EQ(static_cast<UINT>(IDM_LOADFILE), GetMenuItemID(file, 0));
-    EXPECT_TRUE(GetMenuState(file, 1, MF_BYPOSITION) & MF_SEPARATOR);
-    EXPECT_EQ("E&xit", MenuText(file, 2));
-    EXPECT_EQ(static_cast<UINT>(IDM_EXIT), GetMenuItemID(file, 2));
-
-    HMENU help = GetSubMenu(menu, 1);
-    ASSERT_EQ(1, GetMenuItemCount(help));
-    EXPECT_EQ("&About ...", MenuText(help, 0));
-    EXPECT_EQ(static_cast<UINT>(IDM_ABOUT), GetMenuItemID(help, 0));
+    // The items that need a measured file start grey.
+    struct Item {
+        const char* text;  // null: a separator
+        UINT id;
+        bool grey;
+    };
+    struct Popup {
+        int position;
+        std::vector<Item> items;
+    };
+    const Popup popups[] = {
+        {0,
+         {{"&LoadFile", IDM_LOADFILE, false},
+          {"&Export CSV...", IDM_EXPORTCSV, true},
+          {"Save &Chart As...", IDM_SAVECHART, true},
+          {nullptr, 0, false},
+          {"E&xit", IDM_EXIT, false}}},
+        {1, {{"&Statistics...", IDM_STATISTICS, true}, {"&Keyframes", IDM_KEYFRAMES, true}}},
+        {2, {{"&About ...", IDM_ABOUT, false}}},
+    };
+    for (const Popup& p : popups) {
+        SCOPED_TRACE(MenuText(menu, p.position));
+        HMENU popup = GetSubMenu(menu, p.position);
+        ASSERT_EQ(static_cast<int>(p.items.size()), GetMenuItemCount(popup));
+        for (size_t i = 0; i < p.items.size(); ++i) {
+            const Item& item = p.items[i];
+            const UINT position = static_cast<UINT>(i);
+            if (!item.text) {
+                EXPECT_TRUE(GetMenuState(popup, position, MF_BYPOSITION) & MF_SEPARATOR);
+                continue;
+            }
+            EXPECT_EQ(item.text, MenuText(popup, position));
+            EXPECT_EQ(item.id, GetMenuItemID(popup, static_cast<int>(i)));
+            EXPECT_EQ(item.grey, Grey(popup, position)) << item.text;
+            EXPECT_FALSE(GetMenuState(popup, position, MF_BYPOSITION) & MF_CHECKED) << item.text;
+        }
+    }
     DestroyMenu(menu);
 }
 
@@ -392,6 +449,26 @@ TEST(ResourcesTest, WaitDialogTemplate) {
     ExpectItems(t, {
                        {CHILD | SS_LEFT | WS_GROUP, 14, 9, 106, 8, NO_ID, STATIC, "Analyzing data, please wait ..."},
                    });
+}
+
+// A read-only text that wraps its lines, and one button that closes.
+TEST(ResourcesTest, StatisticsDialogTemplate) {
+    const DialogTemplate t = ReadTemplate(IDD_STATISTICS);
+    ASSERT_TRUE(t.extended);
+    EXPECT_EQ(static_cast<DWORD>(DS_MODALFRAME | DS_SETFONT | DS_CENTER | WS_POPUP | WS_CAPTION | WS_SYSMENU), t.style)
+        << std::hex << t.style;
+    EXPECT_EQ(400, t.cx);
+    EXPECT_EQ(230, t.cy);
+    EXPECT_EQ("Statistics", t.title);
+    EXPECT_EQ(8, t.point_size);
+    EXPECT_EQ("MS Shell Dlg", t.typeface);
+    const int EDIT = 0x81;
+    ExpectItems(
+        t, {
+               {CHILD | WS_BORDER | WS_TABSTOP | ES_LEFT | ES_MULTILINE | ES_READONLY | ES_AUTOVSCROLL | WS_VSCROLL, 7,
+                7, 386, 196, IDC_STATISTICS_TEXT, EDIT, ""},
+               {CHILD | BS_DEFPUSHBUTTON | WS_TABSTOP, 343, 209, 50, 14, IDOK, BUTTON, "Close"},
+           });
 }
 
 // ---------------------------------------------------------------- pictures

@@ -186,6 +186,9 @@ MainWindow::~MainWindow() {
 }
 
 void MainWindowFixture::SetUp() {
+    // The pointer goes to the screen's far corner, off the window: over the
+    // plot, it would show the readout in the chart.
+    SetCursorPos(GetSystemMetrics(SM_CXSCREEN) - 1, GetSystemMetrics(SM_CYSCREEN) - 1);
     window_.reset(new MainWindow(show_command_));
     ASSERT_NE(nullptr, hwnd());
 }

@@ -1,0 +1,112 @@
+// The Save As dialogs of the CSV export and the chart picture, and the files
+// they write.
+#include "shell/file_exports.h"
+
+#include <commdlg.h>
+
+#include <cstdio>
+#include <cstring>
+
+#include "analysis/figures_text.h"
+#include "chart/chart_win32.h"
+#include "shell/measured_file.h"
+#include "shell/message_box.h"
+#include "shell/resource.h"
+#include "shell/run_driver.h"
+#include "shell/shell.h"
+
+namespace {
+
+const int DIALOG_TEXT_SIZE = 160;
+
+// The string table cannot hold the NULs between a filter's parts: they are
+// written there as '|', the last one included.
+void LoadFilter(UINT id, char* out, int size) {
+    if (LoadStringA(AppInstance, id, out, size) <= 0) out[0] = '\0';
+    for (char* c = out; *c; ++c) {
+        if (*c == '|') *c = '\0';
+    }
+}
+
+// Where a path's file name starts: after its last '\\', '/' or drive colon.
+const char* FileNameOf(const char* path) {
+    const char* name = path;
+    for (const char* c = path; *c; ++c) {
+        if (*c == '\\' || *c == '/' || *c == ':') name = c + 1;
+    }
+    return name;
+}
+
+// The Save As dialog, in the measured file's folder and proposing its name
+// with the given extension. True with the chosen path in `path`.
+bool ChooseSavePath(HWND owner, UINT title_id, UINT filter_id, const char* extension, char* path, size_t size) {
+    char title[DIALOG_TEXT_SIZE];
+    char filter[DIALOG_TEXT_SIZE];
+    if (LoadStringA(AppInstance, title_id, title, sizeof title) <= 0) title[0] = '\0';
+    LoadFilter(filter_id, filter, sizeof filter);
+    // The name alone in the name box, the folder as where the dialog starts:
+    // a folder written with '/' does not end up in the box.
+    const char* measured = MeasuredFilePath();
+    const char* name = FileNameOf(measured);
+    char folder[SHELL_PATH_SIZE] = "";
+    const size_t folder_length = size_t(name - measured);
+    if (folder_length < sizeof folder) {
+        std::memcpy(folder, measured, folder_length);
+        folder[folder_length] = '\0';
+    }
+    ReplaceExtension(name, extension, path, size);
+
+    OPENFILENAMEA dialog;
+    std::memset(&dialog, 0, sizeof dialog);
+    dialog.lStructSize = sizeof dialog;
+    dialog.hwndOwner = owner;
+    dialog.lpstrFilter = filter;
+    dialog.nFilterIndex = 1;
+    dialog.lpstrFile = path;
+    dialog.nMaxFile = static_cast<DWORD>(size);
+    dialog.lpstrInitialDir = folder[0] ? folder : nullptr;
+    dialog.lpstrTitle = title;
+    dialog.lpstrDefExt = extension;
+    dialog.Flags = OFN_OVERWRITEPROMPT | OFN_HIDEREADONLY | OFN_PATHMUSTEXIST | OFN_NOCHANGEDIR;
+    return GetSaveFileNameA(&dialog) != 0;
+}
+
+void ShowNotSavedBox(HWND main_window, const char* path) {
+    const char* values[] = {path};
+    ShowStringTableBox(main_window, IDS_SAVE_FAILED, IDS_SAVE_FAILED_CAPTION, MB_ICONWARNING, values, 1);
+}
+
+}  // namespace
+
+void ReplaceExtension(const char* path, const char* extension, char* out, size_t size) {
+    if (size == 0) return;
+    out[0] = '\0';
+    const char* dot = std::strrchr(FileNameOf(path), '.');
+    const size_t kept = dot ? size_t(dot - path) : std::strlen(path);
+    if (kept + 1 + std::strlen(extension) + 1 > size) return;
+    std::memcpy(out, path, kept);
+    out[kept] = '.';
+    std::strcpy(out + kept + 1, extension);
+}
+
+void ExportWindowsCsv(HWND main_window) {
+    const FileFigures* figures = FiguresOfMeasuredFile(main_window);
+    if (!figures) return;
+    char path[SHELL_PATH_SIZE];
+    if (!ChooseSavePath(main_window, IDS_EXPORT_CSV_TITLE, IDS_CSV_FILTER, "csv", path, sizeof path)) return;
+    // Text mode: the rows end in "\r\n", as those of rmrate.exe on Windows.
+    FILE* file = std::fopen(path, "w");
+    bool written = file != nullptr && WriteWindowsCsv(*figures, file);
+    if (file != nullptr && std::fclose(file) != 0) written = false;
+    if (written) return;
+    // Rows cut short would pass for the whole file's.
+    if (file != nullptr) std::remove(path);
+    ShowNotSavedBox(main_window, path);
+}
+
+void SaveChartAs(HWND main_window) {
+    if (!FileMeasured() || AnalysisRunUnderWay()) return;
+    char path[SHELL_PATH_SIZE];
+    if (!ChooseSavePath(main_window, IDS_SAVE_CHART_TITLE, IDS_PNG_FILTER, "png", path, sizeof path)) return;
+    if (!SaveChartPicture(path)) ShowNotSavedBox(main_window, path);
+}
