@@ -151,7 +151,8 @@ TEST_F(ViewMenuTest, StatisticsShowTheFiguresOfTheMeasuredFileAsSelectableText) 
         ASSERT_EQ(1u, watcher.Seen().size());
         EXPECT_EQ("Statistics", watcher.Seen()[0].caption);
         EXPECT_EQ(expected, text);
-        EXPECT_NE(std::string::npos, text.find("\r\nKeyframes: 3, the first at 0.000 s; interval minimum 3.000 s,")) << text;
+        EXPECT_NE(std::string::npos, text.find("\r\nKeyframes: 3, the first at 0.000 s; interval minimum 3.000 s,"))
+            << text;
         EXPECT_TRUE(style & ES_READONLY);
         EXPECT_TRUE(style & ES_MULTILINE);
         EXPECT_EQ(hwnd(), owner);
