@@ -45,8 +45,7 @@ void ShowStatisticsDialog(HWND main_window) {
 }
 
 INT_PTR CALLBACK StatisticsDialogProc(HWND dialog, UINT message, WPARAM wparam, LPARAM lparam) {
-    switch (message) {
-    case WM_INITDIALOG: {
+    if (message == WM_INITDIALOG) {
         HWND text = GetDlgItem(dialog, IDC_STATISTICS_TEXT);
         // A file with many streams makes a text longer than an edit
         // control's default limit.
@@ -54,15 +53,8 @@ INT_PTR CALLBACK StatisticsDialogProc(HWND dialog, UINT message, WPARAM wparam, 
         SetWindowTextA(text, reinterpret_cast<const char*>(lparam));
         return TRUE;
     }
-    case WM_COMMAND:
-        if (LOWORD(wparam) == IDOK || LOWORD(wparam) == IDCANCEL) {
-            EndDialog(dialog, LOWORD(wparam));
-            return TRUE;
-        }
-        return FALSE;
-    default:
-        return FALSE;
-    }
+    // Closed by its button or Esc, as the About box is.
+    return SimpleDialogProc(dialog, message, wparam, lparam);
 }
 
 void ToggleKeyframes(HWND main_window) {
