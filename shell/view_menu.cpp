@@ -51,7 +51,11 @@ INT_PTR CALLBACK StatisticsDialogProc(HWND dialog, UINT message, WPARAM wparam, 
         // control's default limit.
         SendMessageA(text, EM_SETLIMITTEXT, 0, 0);
         SetWindowTextA(text, reinterpret_cast<const char*>(lparam));
-        return TRUE;
+        // The caret at the start, nothing selected: the dialog manager
+        // would select the whole text when it gives the edit the focus.
+        SetFocus(text);
+        SendMessageA(text, EM_SETSEL, 0, 0);
+        return FALSE;
     }
     // Closed by its button or Esc, as the About box is.
     return SimpleDialogProc(dialog, message, wparam, lparam);

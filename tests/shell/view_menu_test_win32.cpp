@@ -138,6 +138,8 @@ TEST_F(ViewMenuTest, StatisticsShowTheFiguresOfTheMeasuredFileAsSelectableText) 
         std::string text;
         LONG style = 0;
         HWND owner = nullptr;
+        DWORD selection_start = 1, selection_end = 0;
+        bool focused = false;
         watcher.OnDialog([&](const SeenDialog& dialog) {
             HWND edit = GetDlgItem(dialog.window, IDC_STATISTICS_TEXT);
             std::vector<char> buffer(GetWindowTextLengthA(edit) + 1);
@@ -145,6 +147,9 @@ TEST_F(ViewMenuTest, StatisticsShowTheFiguresOfTheMeasuredFileAsSelectableText) 
             text = buffer.data();
             style = GetWindowLongA(edit, GWL_STYLE);
             owner = GetWindow(dialog.window, GW_OWNER);
+            SendMessageA(edit, EM_GETSEL, reinterpret_cast<WPARAM>(&selection_start),
+                         reinterpret_cast<LPARAM>(&selection_end));
+            focused = GetFocus() == edit;
         });
         Command(IDM_STATISTICS);
 
@@ -156,6 +161,10 @@ TEST_F(ViewMenuTest, StatisticsShowTheFiguresOfTheMeasuredFileAsSelectableText) 
         EXPECT_TRUE(style & ES_READONLY);
         EXPECT_TRUE(style & ES_MULTILINE);
         EXPECT_EQ(hwnd(), owner);
+        // Ready to select from, nothing selected yet.
+        EXPECT_TRUE(focused);
+        EXPECT_EQ(0u, selection_start);
+        EXPECT_EQ(0u, selection_end);
         EXPECT_FALSE(IsWindow(watcher.Seen()[0].window));
         EXPECT_FALSE(watcher.Stuck());
     }
