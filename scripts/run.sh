@@ -49,6 +49,9 @@ python=$(kov_python_with_pil) || {
 }
 
 echo "No display: running KOV.EXE /$windows_path on a private Xvfb ($DISPLAY)"
+# The pointer to the screen's corner: resting over the plot, it would put the
+# readout of the window under it into the screenshot.
+xdotool mousemove 0 0 || true
 # Started directly, not through the kov_wine function, so that $! is KOV's own
 # process (the wrapper and wine exec): its window is found by that id.
 cmake/wine-run.sh --prefix="$KOV_WINE_PREFIX_DEFAULT" "$kov_exe" "/$windows_path" &
