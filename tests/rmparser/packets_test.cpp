@@ -118,6 +118,24 @@ TEST(PacketReading, DeliversPacketsInFileOrderWithTheirPayloads) {
     EXPECT_EQ(list.back().code, RM_END_OF_DATA);
 }
 
+// Reads stream 0 of `file`, whose video packets at 0, 40 and 80 ms have a
+// skipped packet before each of the last two: both skips are one relative
+// seek of `seek` bytes.
+void ExpectTwoSkipsOf(const Bytes& file, int32_t seek) {
+    Opened f(file);
+    ASSERT_EQ(f.load(), RM_OK);
+    f.io.seeks.clear();
+    const std::vector<Got> list = f.all(0);
+    EXPECT_EQ(timestamps(list), (std::vector<uint32_t>{0, 40, 80}));
+    EXPECT_EQ(list.back().code, RM_END_OF_DATA);
+    ASSERT_EQ(f.io.seeks.size(), 2u);
+    for (const auto& s : f.io.seeks) {
+        EXPECT_EQ(s.origin, RM_SEEK_CUR);
+        EXPECT_EQ(s.offset, seek);
+    }
+    EXPECT_EQ(f.log.count(), 1u);  // only the end of the data
+}
+
 // A packet of another stream is passed over by one relative seek; its length
 // field decides how far.
 TEST(PacketReading, SkipsOtherStreamsByTheirLength) {
@@ -132,19 +150,10 @@ TEST(PacketReading, SkipsOtherStreamsByTheirLength) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
-        Opened f(rmtest::simple_file(VIDEO_AND_AUDIO, {make_packet(0, 0, 4, true), c.skipped, make_packet(0, 40, 6),
-                                                       c.skipped, make_packet(0, 80, 6)}));
-        ASSERT_EQ(f.load(), RM_OK);
-        f.io.seeks.clear();
-        const std::vector<Got> list = f.all(0);
-        EXPECT_EQ(timestamps(list), (std::vector<uint32_t>{0, 40, 80}));
-        EXPECT_EQ(list.back().code, RM_END_OF_DATA);
-        ASSERT_EQ(f.io.seeks.size(), 2u);
-        for (const auto& seek : f.io.seeks) {
-            EXPECT_EQ(seek.origin, RM_SEEK_CUR);
-            EXPECT_EQ(seek.offset, c.seek);
-        }
-        EXPECT_EQ(f.log.count(), 1u);  // only the end of the data
+        ExpectTwoSkipsOf(
+            rmtest::simple_file(VIDEO_AND_AUDIO, {make_packet(0, 0, 4, true), c.skipped, make_packet(0, 40, 6),
+                                                  c.skipped, make_packet(0, 80, 6)}),
+            c.seek);
     }
 }
 
@@ -162,17 +171,7 @@ TEST(PacketReading, ShortSkippedLengthLeadsToTheHeaderInsideIt) {
         w.rmf().prop().mdpr(VIDEO_AND_AUDIO[0]).mdpr(VIDEO_AND_AUDIO[1]).data(data).packet(make_packet(0, 0, 4, true));
         w.raw(Bytes(skipped_head.begin(), skipped_head.begin() + length)).packet(make_packet(0, 40, 6));
         w.raw(Bytes(skipped_head.begin(), skipped_head.begin() + length)).packet(make_packet(0, 80, 6));
-        Opened f(w.bytes());
-        ASSERT_EQ(f.load(), RM_OK);
-        f.io.seeks.clear();
-        const std::vector<Got> list = f.all(0);
-        EXPECT_EQ(timestamps(list), (std::vector<uint32_t>{0, 40, 80}));
-        EXPECT_EQ(list.back().code, RM_END_OF_DATA);
-        ASSERT_EQ(f.io.seeks.size(), 2u);
-        for (const auto& seek : f.io.seeks) {
-            EXPECT_EQ(seek.origin, RM_SEEK_CUR);
-            EXPECT_EQ(seek.offset, int32_t(length) - 12);
-        }
+        ExpectTwoSkipsOf(w.bytes(), int32_t(length) - 12);
     }
 }
 
