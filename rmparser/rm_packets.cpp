@@ -6,16 +6,43 @@
 namespace {
 
 const uint32_t NO_TIMESTAMP = 0xFFFFFFFFu;
-// Declared bytes after the last packet that may be missing from the file.
+// ffmpeg's muxer declares a DATA size 18 bytes beyond its last packet and
+// writes 8 zero bytes of them, so its files end 10 bytes short of the
+// declared end.
 const uint32_t TRAILER_ROOM = 18;
+const uint32_t TRAILER_SIZE = 8;
+
+const char* const MSG_SHORT_HEADER = "Could not read packet header.";
+const char* const MSG_SHORT_DATA = "Could not read packet data.";
+const char* const MSG_BAD_VERSION = "Packet header version is neither 0 nor 1 - possibly a corrupt file.";
+const char* const MSG_SHORT_LENGTH = "Packet length is shorter than its header - possibly a corrupt file.";
+const char* const MSG_PAST_DATA_END = "Packet runs past the end of its DATA chunk - possibly a corrupt file.";
+const char* const MSG_UNKNOWN_STREAM = "Unexpected stream number in packet.";
+const char* const MSG_TOO_LARGE = "Packet is larger than its stream's maximum packet size - possibly a corrupt file.";
+const char* const MSG_DATA_SIZE_SHORT = "The DATA size ends before its packets.";
+const char* const MSG_CHAIN_CUT = "Could not read the next DATA chunk header.";
 
 // The file position as the I/O layer sees it; the position count stands in
 // when no tell callback was attached.
 uint32_t file_position(const rm_reader* reader) {
     if (reader->tell_fn == nullptr) {
-        return reader->position;
+        return uint32_t(reader->position);
     }
     return reader->tell_fn(reader->io_user);
+}
+
+// Moves to any 64-bit offset in relative steps: an absolute seek takes only
+// 32 bits.
+void seek_to(rm_reader* reader, uint64_t target) {
+    while (reader->position != target) {
+        const int64_t distance = int64_t(target - reader->position);
+        const int64_t step = distance > INT32_MAX ? INT32_MAX : distance < -INT32_MAX ? -INT32_MAX : distance;
+        const uint64_t before = reader->position;
+        rm_seek(reader, int32_t(step), RM_SEEK_CUR);
+        if (reader->position == before) {
+            return;  // the I/O layer refused it
+        }
+    }
 }
 
 // Rule flags and rule number of a packet about to be taken, from its header
@@ -57,69 +84,151 @@ void enter_data_chunk(rm_reader* reader, uint64_t offset) {
     // send the reader back over packets it has already delivered.
     const bool forward = reader->data_end != 0 && head.next_data_header >= reader->data_end;
     reader->data_next = forward ? head.next_data_header : 0;
+    reader->data_packets = 0;
 }
 
-// Moves on to the DATA chunk that the current one names, if it really is
-// one. Each step lands beyond the end of the chunk before, so no sequence of
-// heads can make the reader loop.
-bool follow_data_chain(rm_reader* reader) {
+bool all_zero(const uint8_t* bytes, uint32_t count) {
+    for (uint32_t i = 0; i < count; ++i) {
+        if (bytes[i] != 0) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// A chunk's head, or as much of it as the file holds: an id of four
+// printable characters (a packet header starts with a zero byte) and a size
+// that covers the head itself.
+bool looks_like_chunk_head(const uint8_t* bytes, uint32_t count) {
+    for (uint32_t i = 0; i < count && i < 4; ++i) {
+        if (bytes[i] < 0x20 || bytes[i] > 0x7E) {
+            return false;
+        }
+    }
+    return count < 8 || rm_peek_u32(bytes + 4, count - 4) >= RM_CHUNK_HEADER_SIZE;
+}
+
+rm_result report_damage(rm_reader* reader, rm_result code, const char* message) {
+    rm_report(reader, code, message);
+    return code;
+}
+
+// The normal end of the packets, reported as a header read that found
+// nothing, as callers have always seen it.
+rm_result end_of_data(rm_reader* reader) {
+    rm_report(reader, RM_READ_FAILED, MSG_SHORT_HEADER);
+    return RM_END_OF_DATA;
+}
+
+// The file has no more packets for a DATA chunk without a declared end
+// (the end of the file, padding or another chunk at the current position):
+// its head's packet count says whether some were lost.
+rm_result end_without_declared_end(rm_reader* reader) {
+    const uint32_t declared = reader->data_header.packet_count;
+    if (declared != 0 && reader->data_packets < declared) {
+        return report_damage(reader, RM_READ_FAILED, MSG_SHORT_HEADER);
+    }
+    return end_of_data(reader);
+}
+
+// Moves on to the DATA chunk that the current one names. A head that the
+// file cuts off is a cut; one that is no DATA head ends the chain. Each step
+// lands beyond the end of the chunk before, so no sequence of heads can make
+// the reader loop.
+rm_result follow_data_chain(rm_reader* reader) {
     const uint32_t next = reader->data_next;
     reader->data_next = 0;
-    if (next == 0) {
-        return false;
+    seek_to(reader, next);
+    if (rm_read_to_buffer(reader, RM_DATA_HEADER_SIZE, 0) != RM_DATA_HEADER_SIZE) {
+        reader->packet_start = next;
+        return report_damage(reader, RM_READ_FAILED, MSG_CHAIN_CUT);
     }
-    rm_seek(reader, int32_t(next), RM_SEEK_SET);
-    if (rm_read_to_buffer(reader, RM_DATA_HEADER_SIZE, 0) != RM_DATA_HEADER_SIZE ||
-        rm_peek_u32(reader->buffer, reader->buffer_held) != RM_ID_DATA ||
+    if (rm_peek_u32(reader->buffer, reader->buffer_held) != RM_ID_DATA ||
         rm_peek_u32(reader->buffer + 4, reader->buffer_held - 4) < RM_DATA_HEADER_SIZE ||
         rm_decode_data_header(reader) != RM_OK) {
-        return false;
+        return end_of_data(reader);
     }
     enter_data_chunk(reader, next);
-    return true;
+    reader->packet_start = reader->position;
+    return RM_OK;
 }
 
-// Whether a packet header may start at the current position: not once the
-// DATA chunk is used up, unless a further DATA chunk takes over. Whatever
-// follows the packets (an index, another chunk, a trailer) is no packet.
-bool packets_remain(rm_reader* reader) {
-    while (reader->data_end != 0 && reader->position >= reader->data_end) {
-        if (!follow_data_chain(reader)) {
-            return false;
-        }
+// The packets of the DATA chunk being read end at `after`, where the file
+// may hold only another chunk, zero bytes or nothing at all: more packets
+// there mean the DATA size ends before them. RM_OK when a chained DATA chunk
+// takes over; otherwise the end of the data or the damage, reported.
+rm_result leave_data_chunk(rm_reader* reader, uint64_t after) {
+    seek_to(reader, after);
+    const uint32_t got = rm_read_to_buffer(reader, RM_CHUNK_HEADER_SIZE, 0);
+    if (got != 0 && !all_zero(reader->buffer, got) && !looks_like_chunk_head(reader->buffer, got)) {
+        reader->packet_start = after;
+        return report_damage(reader, RM_CORRUPT, MSG_DATA_SIZE_SHORT);
     }
-    return true;
+    // Where the packets stopped: the declared end, whatever was read after it.
+    reader->packet_start = reader->data_end;
+    if (reader->data_next == 0) {
+        return end_of_data(reader);
+    }
+    return follow_data_chain(reader);
 }
 
-// ffmpeg's muxer declares a DATA size 18 bytes beyond its last packet and
-// writes 8 zero bytes of them, so its files end 10 bytes short of the
-// declared end. A header there, read in full (something was appended) or
-// cut short by the end of the file, begins with a zero version and a zero
-// length, which no packet has. Such a trailer ends the chunk's packets; a
-// header cut short anywhere else is damage, as are bytes that could start a
-// packet. Without a declared end, only zeros before the end of the file are
-// a trailer.
-bool header_is_trailer(const rm_reader* reader) {
-    uint32_t inspected = RM_PACKET_HEADER_SIZE;
-    if (reader->data_end != 0) {
-        if (reader->packet_start + TRAILER_ROOM < reader->data_end) {
-            return false;
-        }
-        inspected = 4;  // version and length
+// ffmpeg's trailer, where the last 18 declared bytes of a DATA chunk begin:
+// zeros, at least its version and length (no packet has a length of 0), and
+// all 8 of them when the file holds them.
+bool at_trailer(const rm_reader* reader, uint32_t got) {
+    if (reader->data_end == 0 || reader->packet_start + TRAILER_ROOM != reader->data_end || got < 4) {
+        return false;
     }
-    for (uint32_t i = 0; i < inspected && i < reader->buffer_held && i < reader->buffer_size; ++i) {
-        if (reader->buffer[i] != 0) {
-            return false;
-        }
-    }
-    return true;
+    return all_zero(reader->buffer, got < TRAILER_SIZE ? got : TRAILER_SIZE);
 }
 
-// Moves on to the declared end of the DATA chunk, past a trailer.
-void skip_to_data_end(rm_reader* reader) {
-    if (reader->position < reader->data_end) {
-        rm_seek(reader, int32_t(reader->data_end - reader->position), RM_SEEK_CUR);
+// The MDPR's declaration of a stream number, or null when none declares it.
+// A reader whose streams were set up without a header read knows only the
+// kept streams, and their sizes not at all.
+const rm_declared_stream* declared_stream(const rm_reader* reader, uint32_t number) {
+    static const rm_declared_stream KEPT = {0, 0};
+    if (reader->declared_streams == nullptr) {
+        return rm_stream_index(reader, number) != -1 ? &KEPT : nullptr;
     }
+    uint32_t low = 0;
+    uint32_t high = reader->declared_count;
+    while (low < high) {
+        const uint32_t middle = low + (high - low) / 2;
+        if (reader->declared_streams[middle].stream_number < number) {
+            low = middle + 1;
+        } else {
+            high = middle;
+        }
+    }
+    if (low < reader->declared_count && reader->declared_streams[low].stream_number == number) {
+        return &reader->declared_streams[low];
+    }
+    return nullptr;
+}
+
+// Why the header just read cannot start a packet, or null when it can: the
+// reader believes a header only when it fits everything the file says.
+const char* implausible_header(const rm_reader* reader, const rm_packet_header& header) {
+    if (header.version > 1) {
+        return MSG_BAD_VERSION;
+    }
+    if (header.length < RM_PACKET_HEADER_SIZE) {
+        return MSG_SHORT_LENGTH;
+    }
+    if (reader->data_end != 0 && reader->packet_start + header.length > reader->data_end) {
+        return MSG_PAST_DATA_END;
+    }
+    const rm_declared_stream* stream = declared_stream(reader, header.stream_number);
+    if (stream == nullptr) {
+        return MSG_UNKNOWN_STREAM;
+    }
+    // Encoders write the largest payload of the stream, or more; a version 1
+    // header is a byte longer than the 12 counted here.
+    const uint32_t payload = uint32_t(header.length) - RM_PACKET_HEADER_SIZE;
+    if (stream->max_packet_size != 0 && payload > stream->max_packet_size + header.version) {
+        return MSG_TOO_LARGE;
+    }
+    return nullptr;
 }
 
 }  // namespace
@@ -161,7 +270,7 @@ rm_result rm_fetch_packet_header(rm_reader* reader, rm_packet_header* header) {
         return RM_NULL_ARGUMENT;
     }
     if (rm_read_to_buffer(reader, RM_PACKET_HEADER_SIZE, 0) != RM_PACKET_HEADER_SIZE) {
-        rm_report(reader, RM_READ_FAILED, "Could not read packet header.");
+        rm_report(reader, RM_READ_FAILED, MSG_SHORT_HEADER);
         return RM_READ_FAILED;
     }
     return rm_decode_packet_header(reader, header);
@@ -197,98 +306,102 @@ rm_result rm_locate_packets(rm_reader* reader) {
 
     reader->start_timestamp = NO_TIMESTAMP;
     reader->packet_start = reader->position;
-    if (reader->data_header.packet_count == 0) {
-        return RM_OK;
-    }
-    // A DATA chunk that holds no packet (an index or a trailer follows its
-    // head) has no first packet to take a start time from.
-    if (!packets_remain(reader)) {
+    if (reader->data_header.packet_count == 0 || (reader->data_end != 0 && reader->position >= reader->data_end)) {
         return RM_OK;
     }
 
+    // Only a first packet that can be believed gives the file its start
+    // time. Anything else (a cut, a trailer, damage) is left for the first
+    // packet read to find and report, with where it lies.
+    const uint32_t got = rm_read_to_buffer(reader, RM_PACKET_HEADER_SIZE, 0);
     rm_packet_header first;
-    result = rm_fetch_packet_header(reader, &first);
-    if (result != RM_OK) {
-        // ffmpeg's trailer right after the head: a chunk without packets.
-        return header_is_trailer(reader) ? RM_OK : result;
-    }
-    if (rm_stream_index(reader, first.stream_number) == -1) {
-        return RM_BAD_DATA_CHUNK;
-    }
-    reader->start_timestamp = first.timestamp;
-
-    if (reader->stream_states != nullptr) {
-        for (uint32_t i = 0; i < reader->stream_state_count; ++i) {
-            reader->stream_states[i].last_timestamp = NO_TIMESTAMP;
-            reader->stream_states[i].last_rule = 0;
+    if (got == RM_PACKET_HEADER_SIZE && rm_decode_packet_header(reader, &first) == RM_OK &&
+        implausible_header(reader, first) == nullptr) {
+        if (rm_stream_index(reader, first.stream_number) == -1) {
+            return RM_BAD_DATA_CHUNK;
+        }
+        reader->start_timestamp = first.timestamp;
+        if (reader->stream_states != nullptr) {
+            for (uint32_t i = 0; i < reader->stream_state_count; ++i) {
+                reader->stream_states[i].last_timestamp = NO_TIMESTAMP;
+                reader->stream_states[i].last_rule = 0;
+            }
         }
     }
     // Back to the first packet, so that the first read delivers it. Relative,
     // since a packet just past 4 GiB has no 32-bit offset from the start.
-    rm_seek(reader, -int32_t(RM_PACKET_HEADER_SIZE), RM_SEEK_CUR);
+    rm_seek(reader, -int32_t(got), RM_SEEK_CUR);
     return RM_OK;
 }
 
 namespace {
-
-// Steps over the payload of a packet that is not delivered. The next header
-// starts `length` bytes after this one's start; a length below 12 therefore
-// steps back into this header, yet still at least one byte forward. Only 0
-// would stand still, and moves on to the byte after the header instead.
-void step_over_payload(rm_reader* reader, const rm_packet_header& header) {
-    const int32_t skip = header.length == 0 ? 0 : int32_t(header.length) - int32_t(RM_PACKET_HEADER_SIZE);
-    rm_seek(reader, skip, RM_SEEK_CUR);
-}
 
 bool is_kept_stream(const rm_reader* reader, int32_t index) {
     return index >= 0 && uint32_t(index) < reader->stream_count && uint32_t(index) < reader->stream_state_count &&
            reader->stream_states != nullptr;
 }
 
+// Steps over the payload of a packet that is not read, to its last byte,
+// which is read: a packet the file cuts short must not pass for one that is
+// there (a seek past the end of a file does not fail). False when it is cut.
+bool step_over_payload(rm_reader* reader, const rm_packet_header& header) {
+    const uint32_t payload = uint32_t(header.length) - RM_PACKET_HEADER_SIZE;
+    if (payload == 0) {
+        return true;
+    }
+    rm_seek(reader, int32_t(payload) - 1, RM_SEEK_CUR);
+    uint8_t last = 0;
+    return rm_read_raw(reader, &last, 1) == 1;
+}
+
 // Reads packet headers up to the next packet to deliver: one of stream
 // `selector` (-1: any stream), or with `any_kept` one of any stream that
-// stream selection kept. The payload is left unread.
+// stream selection kept. The payload is left unread. A header is believed
+// only when it fits the file (see implausible_header); anything else where a
+// packet should start is damage there, never a packet to skip.
 rm_result find_packet(rm_reader* reader, rm_packet_header* header, int32_t selector, bool any_kept, int32_t* index) {
-    // Every end of the packets is reported once, as a header read that found
-    // nothing, as callers have always seen it.
-    bool end_reported = false;
     for (;;) {
-        const uint64_t reached = reader->position;
-        if (!packets_remain(reader)) {
-            // Where the packets stopped: the declared end where there is one,
-            // whatever a look for a further chunk read after it.
-            reader->packet_start = reader->data_end != 0 ? reader->data_end : reached;
-            if (!end_reported) {
-                rm_report(reader, RM_READ_FAILED, "Could not read packet header.");
+        if (reader->data_end != 0 && reader->position >= reader->data_end) {
+            const rm_result left = leave_data_chunk(reader, reader->data_end);
+            if (left != RM_OK) {
+                return left;
             }
-            return RM_END_OF_DATA;
-        }
-        reader->packet_start = reader->position;
-        rm_result result = rm_fetch_packet_header(reader, header);
-        if (result != RM_OK) {
-            // rm_fetch_packet_header has reported it.
-            if (!header_is_trailer(reader)) {
-                return result;
-            }
-            if (reader->data_end == 0) {
-                return RM_END_OF_DATA;
-            }
-            end_reported = true;
-        }
-        if (result != RM_OK || (reader->data_end != 0 && header_is_trailer(reader))) {
-            // The chunk's packets end here; a further DATA chunk may follow.
-            skip_to_data_end(reader);
             continue;
         }
+        reader->packet_start = reader->position;
+        const uint32_t got = rm_read_to_buffer(reader, RM_PACKET_HEADER_SIZE, 0);
+        if (at_trailer(reader, got)) {
+            const rm_result left = leave_data_chunk(reader, reader->packet_start + TRAILER_SIZE);
+            if (left != RM_OK) {
+                return left;
+            }
+            continue;
+        }
+        // Without a declared end the packets run until the file, padding or
+        // the next chunk ends them.
+        if (reader->data_end == 0 && (all_zero(reader->buffer, got) ||
+                                      (got == RM_PACKET_HEADER_SIZE && looks_like_chunk_head(reader->buffer, got)))) {
+            return end_without_declared_end(reader);
+        }
+        if (got != RM_PACKET_HEADER_SIZE) {
+            return report_damage(reader, RM_READ_FAILED, MSG_SHORT_HEADER);
+        }
+        rm_decode_packet_header(reader, header);
+        const char* implausible = implausible_header(reader, *header);
+        if (implausible != nullptr) {
+            return report_damage(reader, RM_CORRUPT, implausible);
+        }
+        ++reader->data_packets;
         *index = rm_stream_index(reader, header->stream_number);
         const bool taken = any_kept ? is_kept_stream(reader, *index) : selector == -1 || *index == selector;
         if (!taken) {
-            step_over_payload(reader, *header);
+            if (!step_over_payload(reader, *header)) {
+                return report_damage(reader, RM_READ_FAILED, MSG_SHORT_DATA);
+            }
             continue;
         }
         if (!is_kept_stream(reader, *index)) {
-            rm_report(reader, RM_CORRUPT, "Unexpected stream number in packet.");
-            return RM_CORRUPT;
+            return report_damage(reader, RM_CORRUPT, MSG_UNKNOWN_STREAM);
         }
         return RM_OK;
     }
@@ -350,14 +463,7 @@ rm_result rm_read_packet(rm_reader* reader, rm_packet** out, int32_t selector) {
         return RM_OUT_OF_MEMORY;
     }
     const uint32_t file_offset = file_position(reader);
-
-    // A length below 12 would ask for a payload of nearly 4 GiB, which no
-    // allocator should be made to try; end as that failed allocation would.
-    // The header has been consumed, so the next call moves on.
-    if (header.length < RM_PACKET_HEADER_SIZE) {
-        rm_release(reader, packet);
-        return RM_OUT_OF_MEMORY;
-    }
+    // find_packet believes no length below the header's own.
     const uint32_t payload_length = uint32_t(header.length) - RM_PACKET_HEADER_SIZE;
     uint8_t* payload = nullptr;
     // An empty payload needs no block (an allocator may return null for 0).
@@ -368,7 +474,7 @@ rm_result rm_read_packet(rm_reader* reader, rm_packet** out, int32_t selector) {
             return RM_OUT_OF_MEMORY;
         }
         if (rm_read_raw(reader, payload, payload_length) != payload_length) {
-            rm_report(reader, RM_READ_FAILED, "Could not read packet data.");
+            rm_report(reader, RM_READ_FAILED, MSG_SHORT_DATA);
             rm_release(reader, payload);
             rm_release(reader, packet);
             return RM_READ_FAILED;
@@ -395,29 +501,23 @@ rm_result rm_read_packet_header(rm_reader* reader, rm_packet* out, int32_t check
     }
     const uint32_t file_offset = file_position(reader);
 
-    uint32_t payload_length = 0;
+    const uint32_t payload_length = uint32_t(header.length) - RM_PACKET_HEADER_SIZE;
     if (index == checked_stream) {
-        // Read as rm_read_packet reads it, so that a length below 12 or a cut
-        // payload fails here with the same code.
-        if (header.length < RM_PACKET_HEADER_SIZE) {
-            return RM_OUT_OF_MEMORY;
-        }
-        payload_length = uint32_t(header.length) - RM_PACKET_HEADER_SIZE;
+        // Read as rm_read_packet reads it, so that a cut payload fails here
+        // with the same code.
         uint8_t scratch[4096];
         for (uint32_t left = payload_length; left != 0;) {
             const uint32_t part = left < sizeof scratch ? left : uint32_t(sizeof scratch);
             if (rm_read_raw(reader, scratch, part) != part) {
-                rm_report(reader, RM_READ_FAILED, "Could not read packet data.");
-                return RM_READ_FAILED;
+                return report_damage(reader, RM_READ_FAILED, MSG_SHORT_DATA);
             }
             left -= part;
         }
     } else {
         // Stepped over as a stream selector steps over other streams' packets.
-        if (header.length >= RM_PACKET_HEADER_SIZE) {
-            payload_length = uint32_t(header.length) - RM_PACKET_HEADER_SIZE;
+        if (!step_over_payload(reader, header)) {
+            return report_damage(reader, RM_READ_FAILED, MSG_SHORT_DATA);
         }
-        step_over_payload(reader, header);
     }
 
     fill_packet(out, header, index, asm_flags, asm_rule, payload_length, nullptr, file_offset);
@@ -433,13 +533,28 @@ rm_result rm_index_add(rm_reader* reader, uint32_t stream, uint32_t timestamp, u
         return RM_OK;
     }
     rm_stream_state* state = &reader->stream_states[stream];
-    // The storage was sized once from the durations; it never grows here.
-    if (state->index_entries == nullptr || state->index_count >= state->index_capacity) {
+    if (state->index_count >= state->index_capacity) {
         return RM_FAIL;
     }
     if (state->index_count != 0 &&
         (timestamp <= state->last_entry_time || timestamp - state->last_entry_time <= state->index_spacing)) {
         return RM_FAIL;
+    }
+    // The durations only bound the index; its storage grows with the
+    // keyframes the file really holds.
+    if (state->index_count == state->index_allocated) {
+        const uint64_t doubled = state->index_allocated < 16 ? 32 : uint64_t(state->index_allocated) * 2;
+        const uint32_t grown = doubled < state->index_capacity ? uint32_t(doubled) : state->index_capacity;
+        rm_index_entry* entries = static_cast<rm_index_entry*>(rm_alloc_zeroed(reader, grown, sizeof(rm_index_entry)));
+        if (entries == nullptr) {
+            return RM_OUT_OF_MEMORY;
+        }
+        if (state->index_entries != nullptr) {
+            std::memcpy(entries, state->index_entries, size_t(state->index_count) * sizeof(rm_index_entry));
+            rm_release(reader, state->index_entries);
+        }
+        state->index_entries = entries;
+        state->index_allocated = grown;
     }
     rm_index_entry* entry = &state->index_entries[state->index_count];
     entry->timestamp = timestamp;

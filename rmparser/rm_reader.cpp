@@ -69,6 +69,28 @@ rm_result read_media_props_chunk(rm_reader* reader) {
     return RM_OK;
 }
 
+// Every MDPR's stream, before stream selection drops some: a packet of a
+// dropped stream is skipped, one of a number no MDPR declares is damage. The
+// table is in stream-number order with one record per number.
+rm_result note_declared_streams(rm_reader* reader) {
+    rm_release_and_null(reader, reader->declared_streams);
+    reader->declared_count = 0;
+    if (reader->media_count == 0) {
+        return RM_OK;
+    }
+    reader->declared_streams =
+        static_cast<rm_declared_stream*>(rm_alloc_zeroed(reader, reader->media_count, sizeof(rm_declared_stream)));
+    if (!reader->declared_streams) {
+        return RM_OUT_OF_MEMORY;
+    }
+    for (uint32_t i = 0; i < reader->media_count; ++i) {
+        reader->declared_streams[i].stream_number = reader->media_props[i].stream_number;
+        reader->declared_streams[i].max_packet_size = reader->media_props[i].max_packet_size;
+    }
+    reader->declared_count = reader->media_count;
+    return RM_OK;
+}
+
 rm_result read_properties_chunk(rm_reader* reader) {
     rm_result result = rm_decode_properties(reader);
     if (result != RM_OK) {
@@ -147,6 +169,9 @@ rm_result rm_read_header_chunks(rm_reader* reader) {
         }
     }
     result = order_media_table(reader);
+    if (result == RM_OK) {
+        result = note_declared_streams(reader);
+    }
     if (result != RM_OK) {
         return result;
     }
@@ -182,6 +207,8 @@ void rm_forget_file(rm_reader* reader) {
     rm_drop_stream_map(reader);
     rm_drop_stream_states(reader);
     rm_drop_stream_headers(reader);
+    rm_release_and_null(reader, reader->declared_streams);
+    reader->declared_count = 0;
     reader->rmf_record = rm_file_header();
     reader->prop_record = rm_properties();
     reader->cont_record = rm_content();
@@ -192,6 +219,7 @@ void rm_forget_file(rm_reader* reader) {
     reader->data_end = 0;
     reader->data_next = 0;
     reader->packet_start = 0;
+    reader->data_packets = 0;
 }
 
 rm_result rm_reader_load_headers(rm_reader* reader) {

@@ -173,11 +173,14 @@ struct rm_stream_state {
     uint32_t last_timestamp;
     uint32_t last_rule;
     rm_index_entry* index_entries;
-    uint32_t index_capacity;
+    uint32_t index_capacity;  // the most entries the index may hold
     uint32_t index_count;
     uint32_t last_entry_time;
     uint32_t index_spacing;
     uint8_t class_flags;
+    // Entries allocated so far: the index grows with the keyframes read, so
+    // a duration field alone never buys memory.
+    uint32_t index_allocated;
 };
 
 // ---------------------------------------------------------------- stream headers
@@ -244,6 +247,12 @@ struct rm_packet {
     uint8_t flags;         // the packet header's flags: RM_PACKET_KEYFRAME marks a keyframe
 };
 
+// A stream as its MDPR declares it, whether stream selection keeps it or not.
+struct rm_declared_stream {
+    uint16_t stream_number;
+    uint32_t max_packet_size;  // payload bytes; 0: not declared
+};
+
 // ---------------------------------------------------------------- the handle
 struct rm_reader {
     rm_error_fn error_fn;
@@ -297,6 +306,14 @@ struct rm_reader {
     // File offset of the packet header the packet reader began last; after a
     // failed read, where the packet that could not be read starts.
     uint64_t packet_start;
+    // Packets met in the DATA chunk being read, of every stream: without a
+    // declared end, fewer than its head declares before the file ends is a cut.
+    uint32_t data_packets;
+    // Every stream the file's MDPR chunks declare, kept or not, in ascending
+    // stream-number order: a packet of any other number is damage, and so is
+    // one larger than its stream's declared maximum.
+    rm_declared_stream* declared_streams;
+    uint32_t declared_count;
 };
 
 // ---------------------------------------------------------------- public operations

@@ -144,10 +144,9 @@ rm_result rm_build_stream_tables(rm_reader* reader) {
     for (uint32_t i = 0; i < count; ++i) {
         rm_stream_state& state = reader->stream_states[i];
         state.class_flags = class_of(reader->media_props[i].mime_type);
-        state.index_entries = static_cast<rm_index_entry*>(rm_alloc_zeroed(reader, capacity, sizeof(rm_index_entry)));
-        if (state.index_entries == nullptr) {
-            return RM_OUT_OF_MEMORY;
-        }
+        // Nothing is allocated yet: the entries come with the keyframes read.
+        state.index_entries = nullptr;
+        state.index_allocated = 0;
         state.index_capacity = capacity;
         state.index_spacing = spacing;
         state.index_count = 0;
@@ -171,6 +170,7 @@ void rm_drop_stream_states(rm_reader* reader) {
     for (uint32_t i = 0; i < reader->stream_state_count; ++i) {
         rm_stream_state& state = reader->stream_states[i];
         rm_release_and_null(reader, state.index_entries);
+        state.index_allocated = 0;
         state.index_capacity = 0;
         state.index_count = 0;
     }

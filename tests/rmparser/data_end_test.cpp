@@ -1,6 +1,7 @@
 // Tests of where the packets end: declared DATA ends, DATA chains, files past 4 GiB, reloads, claimed sizes.
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -10,6 +11,8 @@
 namespace {
 
 using namespace rmtest;
+
+const char HEADER_MESSAGE[] = "Could not read packet header.";
 
 // Timestamp and header offset of each packet read until a non-zero result,
 // which lands in `end`; a reader that never stops fails the test.
@@ -44,7 +47,8 @@ TEST(DataEnd, IndexAfterTheDataOfAnySizeIsNoPacket) {
     l.packet(0, 0).packet(1, 10).packet(0, 40);
     const uint64_t indx_offset = l.w.offset();
     MemoryIo io(l.w.indx(4680).bytes());  // 65,540 bytes
-    for (uint32_t size = 8; size <= 65536; ++size) {
+    // A chunk's size covers at least its own head.
+    for (uint32_t size = RM_CHUNK_HEADER_SIZE; size <= 65536; ++size) {
 #ifdef _WIN32
         if (size > 1024 && size % 61 != 0 && (size < 17495 || size > 17497)) continue;
 #endif
@@ -83,8 +87,9 @@ TEST(DataChain, PacketsOfThreeLinkedChunksAreAllRead) {
     }
 }
 
-// A successor that is not wholly after its chunk, lies past the file or is
-// no DATA chunk ends the data there, cleanly, each packet read once.
+// A successor that is not wholly after its chunk or is no DATA chunk ends
+// the data there, cleanly, each packet read once; one past the end of the
+// file is a cut there.
 TEST(DataChain, BadSuccessorsEndTheDataCleanly) {
     DataChunk linked;
     linked.link_next = true;
@@ -108,11 +113,12 @@ TEST(DataChain, BadSuccessorsEndTheDataCleanly) {
         uint32_t next;  // written into the first head
         uint32_t second_size;
         const std::vector<uint64_t>& packets;
+        rm_result end = RM_END_OF_DATA;
     } cases[] = {
         {"a loop back from the second", second, fits, all},
         {"itself", first, fits, two},
         {"inside its own packets", first + 30, fits, two},
-        {"past the file", 0x7FFFFFF0u, fits, two},
+        {"past the file", 0x7FFFFFF0u, fits, two, RM_READ_FAILED},
         {"an INDX chunk", index, fits, two},
         {"a DATA head too small for itself", second, 10, two},
     };
@@ -124,7 +130,106 @@ TEST(DataChain, BadSuccessorsEndTheDataCleanly) {
         ASSERT_EQ(h.load(), RM_OK);
         rm_result end = RM_OK;
         EXPECT_EQ(read_all(h.reader, -1, &end), c.packets);
-        EXPECT_EQ(end, RM_END_OF_DATA);
+        EXPECT_EQ(end, c.end);
+        if (c.end != RM_END_OF_DATA) EXPECT_EQ(rm_reader_packet_offset(h.reader), c.next);
+    }
+}
+
+// What the file says about where its packets end is all that ends them: a
+// DATA size too small for its packets, a head's packet count that the file
+// falls short of when there is no declared end, a chained head the file cuts
+// off. Each is damage where it shows; what may follow packets (an index, no
+// more bytes) is a clean end.
+TEST(DataEnd, DeclaredEndsAndWhatFollowsThem) {
+    const uint32_t data_at = uint32_t(RmWriter().rmf().prop().mdpr(video_mdpr(0)).offset());
+    const uint32_t first = data_at + RM_DATA_HEADER_SIZE;
+    const uint32_t packet = RM_PACKET_HEADER_SIZE + 30;  // every packet here: 30 payload bytes
+    const struct {
+        const char* what;
+        std::optional<uint32_t> size;  // the DATA head's (default: its packets)
+        std::optional<uint32_t> count;
+        uint32_t packets;  // written
+        uint32_t kept;     // bytes of the file after the DATA head (default: all)
+        bool index_after;
+        uint32_t delivered;
+        rm_result end;
+        uint64_t offset;
+        const char* message;
+    } cases[] = {
+        {"whole, an index after", {}, {}, 5, 0, true, 5, RM_END_OF_DATA, first + 5 * packet, HEADER_MESSAGE},
+        {"size ends at a packet boundary",
+         18 + 3 * packet,
+         {},
+         5,
+         0,
+         false,
+         3,
+         RM_CORRUPT,
+         first + 3 * packet,
+         "The DATA size ends before its packets."},
+        {"size ends inside a packet",
+         18 + 3 * packet + 7,
+         {},
+         5,
+         0,
+         false,
+         3,
+         RM_CORRUPT,
+         first + 3 * packet,
+         "Packet runs past the end of its DATA chunk - possibly a corrupt file."},
+        {"no declared end, every declared packet there", 0u, 5u, 5, 0, false, 5, RM_END_OF_DATA, first + 5 * packet,
+         HEADER_MESSAGE},
+        {"no declared end, an index after", 0u, 5u, 5, 0, true, 5, RM_END_OF_DATA, first + 5 * packet, HEADER_MESSAGE},
+        {"no declared end, cut at a packet boundary", 0u, 5u, 5, 3 * packet, false, 3, RM_READ_FAILED,
+         first + 3 * packet, HEADER_MESSAGE},
+        // Without a count there is no evidence of the packets lost.
+        {"no declared end, no count, cut at a boundary", 0u, 0u, 5, 3 * packet, false, 3, RM_END_OF_DATA,
+         first + 3 * packet, HEADER_MESSAGE},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        RmWriter w;
+        DataChunk data;
+        data.size = c.size;
+        data.packet_count = c.count;
+        w.rmf().prop().mdpr(video_mdpr(0)).data(data);
+        for (uint32_t k = 0; k < c.packets; ++k) w.packet(make_packet(0, 100 * k, 30, k == 0));
+        if (c.index_after) w.indx(2);
+        Bytes file = w.bytes();
+        if (c.kept != 0) file.resize(first + c.kept);
+        ReaderFixture h(file);
+        ASSERT_EQ(h.load(), RM_OK);
+        rm_result end = RM_OK;
+        EXPECT_EQ(read_all(h.reader, 0, &end).size(), c.delivered);
+        EXPECT_EQ(end, c.end);
+        EXPECT_EQ(rm_reader_packet_offset(h.reader), c.offset);
+        EXPECT_EQ(h.log.last_message(), c.message);
+    }
+}
+
+// A chained DATA head that the file cuts off, anywhere in its 18 bytes or
+// before it, is a cut there; the packets before it stand.
+TEST(DataChain, NextHeadCutOffIsACut) {
+    DataChunk linked;
+    linked.link_next = true;
+    Layout l;
+    l.w.rmf().prop().mdpr(video_mdpr(0)).data(linked);
+    l.packet(0, 0).packet(0, 40);
+    const uint64_t first_end = l.w.offset();
+    l.w.indx(1);
+    const uint64_t second = l.w.offset();
+    l.w.data();
+    l.packet(0, 80);
+    const Bytes file = l.w.bytes();
+    for (uint64_t cut = first_end; cut < second + RM_DATA_HEADER_SIZE; ++cut) {
+        SCOPED_TRACE(cut);
+        ReaderFixture h(Bytes(file.begin(), file.begin() + std::ptrdiff_t(cut)));
+        ASSERT_EQ(h.load(), RM_OK);
+        rm_result end = RM_OK;
+        EXPECT_EQ(read_all(h.reader, -1, &end), std::vector<uint64_t>(l.video.begin(), l.video.begin() + 2));
+        EXPECT_EQ(end, RM_READ_FAILED);
+        EXPECT_EQ(rm_reader_packet_offset(h.reader), second);
+        EXPECT_EQ(h.log.last_message(), "Could not read the next DATA chunk header.");
     }
 }
 

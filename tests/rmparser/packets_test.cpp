@@ -119,16 +119,16 @@ TEST(PacketReading, DeliversPacketsInFileOrderWithTheirPayloads) {
 }
 
 // Reads stream 0 of `file`, whose video packets at 0, 40 and 80 ms have a
-// skipped packet before each of the last two: both skips are one relative
-// seek of `seek` bytes.
-void ExpectTwoSkipsOf(const Bytes& file, int32_t seek) {
+// skipped packet before each of the last two: each skip with a payload is one
+// relative seek of `seek` bytes to the payload's last byte, which is read.
+void ExpectTwoSkipsOf(const Bytes& file, int32_t seek, size_t seeks) {
     Opened f(file);
     ASSERT_EQ(f.load(), RM_OK);
     f.io.seeks.clear();
     const std::vector<Got> list = f.all(0);
     EXPECT_EQ(timestamps(list), (std::vector<uint32_t>{0, 40, 80}));
     EXPECT_EQ(list.back().code, RM_END_OF_DATA);
-    ASSERT_EQ(f.io.seeks.size(), 2u);
+    ASSERT_EQ(f.io.seeks.size(), seeks);
     for (const auto& s : f.io.seeks) {
         EXPECT_EQ(s.origin, RM_SEEK_CUR);
         EXPECT_EQ(s.offset, seek);
@@ -143,59 +143,107 @@ TEST(PacketReading, SkipsOtherStreamsByTheirLength) {
         const char* what;
         Packet skipped;
         int32_t seek;
+        size_t seeks;
     } cases[] = {
-        {"payload of 20", make_packet(1, 10, 20), 20},
-        {"length 12", make_packet(1, 10, 0), 0},
-        {"length 0", with_length(make_packet(1, 10, 0), 0), 0},
+        {"payload of 20", make_packet(1, 10, 20), 19, 2},
+        {"length 12", make_packet(1, 10, 0), 0, 0},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         ExpectTwoSkipsOf(
             rmtest::simple_file(VIDEO_AND_AUDIO, {make_packet(0, 0, 4, true), c.skipped, make_packet(0, 40, 6),
                                                   c.skipped, make_packet(0, 80, 6)}),
-            c.seek);
+            c.seek, c.seeks);
     }
 }
 
-// A skipped header whose length is 1..11 ends inside itself: the next header
-// starts `length` bytes after its start, sharing its last bytes. Such a
-// header (stream 0x01xx, which no stream has) is written as its first
-// `length` bytes, the rest being the first bytes of the packet after it.
-TEST(PacketReading, ShortSkippedLengthLeadsToTheHeaderInsideIt) {
-    for (uint8_t length = 5; length <= 11; ++length) {
-        SCOPED_TRACE(int(length));
-        const Bytes skipped_head = {0x00, 0x00, 0x00, length, 0x01, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00};
+// A header that cannot start a packet is damage where it stands, whether its
+// packet would be taken or skipped: the reader never guesses its way past it.
+TEST(PacketReading, ImplausibleHeadersAreDamageWhereTheyStand) {
+    Packet bad_version = make_packet(1, 20, 8);
+    bad_version.version = 2;
+    rmtest::DataChunk short_data;
+    short_data.size = 18 + 20 + 20 + 10;  // ends inside the third packet
+    const struct {
+        const char* what;
+        Packet second;
         rmtest::DataChunk data;
-        data.size = 18 + 16 + 2 * (length + 18);  // the raw bytes count too
+        const char* message;
+    } cases[] = {
+        {"version 2", bad_version, {}, "Packet header version is neither 0 nor 1 - possibly a corrupt file."},
+        {"length 0",
+         with_length(make_packet(1, 20, 0), 0),
+         {},
+         "Packet length is shorter than its header - possibly a corrupt file."},
+        {"length 11",
+         with_length(make_packet(1, 20, 0), 11),
+         {},
+         "Packet length is shorter than its header - possibly a corrupt file."},
+        {"a stream no MDPR declares", make_packet(9, 20, 8), {}, STREAM_MESSAGE},
+        {"a packet across the DATA end", make_packet(1, 20, 8), short_data,
+         "Packet runs past the end of its DATA chunk - possibly a corrupt file."},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        const bool crosses = c.data.size.has_value();
         rmtest::RmWriter w;
-        w.rmf().prop().mdpr(VIDEO_AND_AUDIO[0]).mdpr(VIDEO_AND_AUDIO[1]).data(data).packet(make_packet(0, 0, 4, true));
-        w.raw(Bytes(skipped_head.begin(), skipped_head.begin() + length)).packet(make_packet(0, 40, 6));
-        w.raw(Bytes(skipped_head.begin(), skipped_head.begin() + length)).packet(make_packet(0, 80, 6));
-        ExpectTwoSkipsOf(w.bytes(), int32_t(length) - 12);
+        w.rmf().prop().mdpr(VIDEO_AND_AUDIO[0]).mdpr(VIDEO_AND_AUDIO[1]).data(c.data);
+        w.packet(make_packet(0, 0, 8));  // no keyframe: its index would be the one allocation left
+        const uint64_t bad_at = crosses ? w.offset() + 20 : w.offset();
+        if (crosses) w.packet(make_packet(0, 10, 8));
+        w.packet(c.second).packet(make_packet(0, 40, 8));
+        for (int32_t selector : {-1, 0, 1}) {
+            SCOPED_TRACE(selector);
+            Opened f(w.bytes());
+            ASSERT_EQ(f.load(), RM_OK);
+            const size_t live = f.alloc.live();
+            const std::vector<Got> list = f.all(selector);
+            EXPECT_EQ(list.back().code, RM_CORRUPT);
+            EXPECT_EQ(f.alloc.live(), live);
+            EXPECT_EQ(f.log.last_message(), c.message);
+            EXPECT_EQ(f.log.count(), 1u);
+            EXPECT_EQ(rm_reader_packet_offset(f.reader), bad_at);
+            EXPECT_LT(f.alloc.largest_request, 65536u);
+        }
     }
 }
 
-TEST(PacketReading, UnknownStreamNumberIsCorruptOnlyWhenTaken) {
-    const Bytes file = rmtest::simple_file({rmtest::video_mdpr(0)},
-                                           {make_packet(0, 0, 8, true), make_packet(7, 20, 8), make_packet(0, 40, 8)});
-    {
+// A skipped packet the file cuts short is where the file breaks, not a seek
+// past its end followed by a clean end of the data.
+TEST(PacketReading, SkippedPacketCutByTheEndOfTheFileIsACut) {
+    rmtest::RmWriter w;
+    w.rmf().prop().mdpr(VIDEO_AND_AUDIO[0]).mdpr(VIDEO_AND_AUDIO[1]).data();
+    w.packet(make_packet(0, 0, 8, true));
+    const uint64_t audio_at = w.offset();
+    w.packet(make_packet(1, 20, 100));
+    for (size_t cut = 1; cut <= 100; cut += 33) {
+        SCOPED_TRACE(cut);
+        Bytes file = w.bytes();
+        file.resize(file.size() - cut);
         Opened f(file);
         ASSERT_EQ(f.load(), RM_OK);
-        EXPECT_EQ(f.next().code, RM_OK);
+        const std::vector<Got> list = f.all(0);
+        EXPECT_EQ(list.size(), 2u);
+        EXPECT_EQ(list.back().code, RM_READ_FAILED);
+        EXPECT_EQ(f.log.last_message(), DATA_MESSAGE);
+        EXPECT_EQ(rm_reader_packet_offset(f.reader), audio_at);
+    }
+}
+
+TEST(PacketReading, UnknownStreamNumberIsCorruptForEverySelector) {
+    const Bytes file = rmtest::simple_file({rmtest::video_mdpr(0)},
+                                           {make_packet(0, 0, 8, true), make_packet(7, 20, 8), make_packet(0, 40, 8)});
+    for (int32_t selector : {-1, 0}) {
+        SCOPED_TRACE(selector);
+        Opened f(file);
+        ASSERT_EQ(f.load(), RM_OK);
+        EXPECT_EQ(f.next(selector).code, RM_OK);
         const size_t live = f.alloc.live();
-        EXPECT_EQ(f.next().code, RM_CORRUPT);
+        EXPECT_EQ(f.next(selector).code, RM_CORRUPT);
         EXPECT_EQ(f.alloc.live(), live);
         ASSERT_EQ(f.log.count(), 1u);
         EXPECT_EQ(f.log.last_code(), RM_CORRUPT);
         EXPECT_EQ(f.log.last_message(), STREAM_MESSAGE);
-    }
-    {
-        Opened f(file);
-        ASSERT_EQ(f.load(), RM_OK);
-        const std::vector<Got> list = f.all(0);
-        EXPECT_EQ(timestamps(list), (std::vector<uint32_t>{0, 40}));
-        EXPECT_EQ(list.back().code, RM_END_OF_DATA);
-        EXPECT_EQ(f.log.count_of(STREAM_MESSAGE), 0u);
     }
 }
 
@@ -373,8 +421,7 @@ TEST(PacketReading, OvershootingDataSizeEndsCleanlyOnlyAtItsTrailer) {
         {"fewer declared than present", 2u, 3, Bytes(8, 0), RM_END_OF_DATA},
         {"more declared than present", 4u, 3, Bytes(8, 0), RM_END_OF_DATA},
         {"nothing declared", 0u, 3, Bytes(8, 0), RM_END_OF_DATA},
-        {"trailer lost too", {}, 3, {}, RM_END_OF_DATA},
-        {"part of the trailer", {}, 3, Bytes(3, 0), RM_END_OF_DATA},
+        {"half of the trailer", {}, 3, Bytes(4, 0), RM_END_OF_DATA},
         {"an index appended after the trailer",
          {},
          3,
@@ -382,6 +429,9 @@ TEST(PacketReading, OvershootingDataSizeEndsCleanlyOnlyAtItsTrailer) {
          RM_END_OF_DATA},
         {"last packet lost", {}, 2, Bytes(8, 0), RM_READ_FAILED},
         {"last packet lost, fewer declared", 2u, 2, Bytes(8, 0), RM_READ_FAILED},
+        // 18 declared bytes are missing: room for a packet as much as for the trailer.
+        {"trailer lost too", {}, 3, {}, RM_READ_FAILED},
+        {"less of the trailer than its version and length", {}, 3, Bytes(3, 0), RM_READ_FAILED},
         {"a packet header where the trailer was",
          {},
          3,
@@ -446,10 +496,31 @@ TEST(PacketReading, HeaderReadFailsWithoutADataChunkAtTheOffset) {
     EXPECT_EQ(f.log.count(), 0u);
 }
 
-TEST(PacketReading, HeaderReadFailsWhenTheFirstPacketBelongsToNoStream) {
-    Opened f(rmtest::video_file({make_packet(3, 0, 8, true), make_packet(0, 40, 8)}));
-    EXPECT_EQ(f.load(), RM_BAD_DATA_CHUNK);
-    EXPECT_EQ(f.log.count(), 0u);
+// A first packet of a stream that stream selection dropped fails the header
+// read; a first packet that is no packet at all (cut, damaged, of a number no
+// MDPR declares) is damage the first read reports, with where it lies.
+TEST(PacketReading, FirstPacketOfADroppedStreamFailsTheHeaderReadDamageDoesNot) {
+    rmtest::LogicalStream claims;
+    claims.physical_streams = {0};
+    const Bytes dropped_first = rmtest::simple_file(
+        {rmtest::video_mdpr(0), rmtest::logical_mdpr(1, claims, "logical-video/x-pn-realvideo"), rmtest::video_mdpr(2)},
+        {make_packet(0, 0, 8, true), make_packet(2, 0, 8, true)});
+    Opened dropped(dropped_first);
+    EXPECT_EQ(dropped.load(), RM_BAD_DATA_CHUNK);
+    EXPECT_EQ(dropped.log.count(), 0u);
+
+    const Bytes unknown_first = rmtest::video_file({make_packet(3, 0, 8, true), make_packet(0, 40, 8)});
+    Bytes cut_first = rmtest::video_file({make_packet(0, 0, 8, true)});
+    const uint64_t first_at = cut_first.size() - 20;
+    cut_first.resize(cut_first.size() - 15);
+    for (const Bytes& file : {unknown_first, cut_first}) {
+        Opened f(file);
+        ASSERT_EQ(f.load(), RM_OK);
+        EXPECT_EQ(f.reader->start_timestamp, 0xFFFFFFFFu);
+        EXPECT_EQ(f.log.count(), 0u);
+        EXPECT_NE(f.next().code, RM_OK);
+        EXPECT_EQ(rm_reader_packet_offset(f.reader), first_at);
+    }
 }
 
 TEST(PacketReading, KeyframeIndexKeepsItsSpacingAndCapacity) {
@@ -482,10 +553,12 @@ TEST(PacketReading, KeyframeIndexKeepsItsSpacingAndCapacity) {
     const rm_stream_state& state = f.reader->stream_states[0];
     ASSERT_EQ(state.index_spacing, 50u);
     ASSERT_EQ(state.index_capacity, 32u);
+    EXPECT_EQ(state.index_entries, nullptr);  // nothing until a keyframe comes
     const size_t allocations = f.alloc.allocations;
     const std::vector<Got> list = f.all();
     EXPECT_EQ(list.back().code, RM_END_OF_DATA);
-    EXPECT_EQ(f.alloc.allocations - allocations, 2 * (list.size() - 1));  // record and payload, nothing else
+    // Record and payload, and the index once (32 entries at its first keyframe).
+    EXPECT_EQ(f.alloc.allocations - allocations, 2 * (list.size() - 1) + 1);
 
     ASSERT_EQ(state.index_count, expected.size());
     for (size_t i = 0; i < expected.size(); ++i) {
@@ -494,31 +567,6 @@ TEST(PacketReading, KeyframeIndexKeepsItsSpacingAndCapacity) {
         EXPECT_EQ(state.index_entries[i].offset, expected[i].offset);
     }
     EXPECT_EQ(state.last_entry_time, expected.back().timestamp);
-}
-
-TEST(PacketReading, ShortLengthFieldEndsTheCallWithoutAHugeAllocation) {
-    // Three taken packets whose length field is below 12, back to back, then a good one.
-    Opened f(rmtest::video_file({with_length(make_packet(0, 0, 0, true), 5), with_length(make_packet(0, 10, 0), 0),
-                                 with_length(make_packet(0, 20, 0), 11), make_packet(0, 40, 16)}));
-    ASSERT_EQ(f.load(), RM_OK);
-    const std::vector<Got> list = f.all();
-    // The reader stops at the first of them; later calls move on, one header each.
-    ASSERT_EQ(list.size(), 1u);
-    EXPECT_EQ(list[0].code, RM_OUT_OF_MEMORY);
-    for (uint32_t ts : {10u, 20u}) {
-        SCOPED_TRACE(ts);
-        EXPECT_EQ(f.next().code, RM_OUT_OF_MEMORY);
-    }
-    const Got good = f.next();
-    EXPECT_EQ(good.code, RM_OK);
-    EXPECT_EQ(good.timestamp, 40u);
-    EXPECT_EQ(good.data, filler(16));
-    EXPECT_EQ(f.next().code, RM_END_OF_DATA);
-    EXPECT_LT(f.alloc.largest_request, 65536u);
-    EXPECT_EQ(f.log.count(), 1u);  // only the end of the data
-    // The refused packets left the stream state alone: the good one is the
-    // first taken, so it counts as following nothing.
-    EXPECT_EQ(good.asm_flags, 3);
 }
 
 TEST(PacketReading, FailedAllocationsReleaseEverything) {
@@ -533,7 +581,7 @@ TEST(PacketReading, FailedAllocationsReleaseEverything) {
         EXPECT_EQ(f.alloc.live(), live);
         EXPECT_EQ(f.log.count(), 0u);
         // No attempt is made to find the next header: the unread payload
-        // (filler 00 01 02 ...) is taken for one and names no stream.
+        // (filler 00 01 02 ...) is taken for one and does not fit the chunk.
         EXPECT_EQ(f.next().code, RM_CORRUPT);
     }
 }

@@ -112,26 +112,63 @@ TEST(StreamTables, KeyframeIndexSizing) {
             EXPECT_EQ(c.capacity, state.index_capacity);
             EXPECT_EQ(0u, state.index_count);
             EXPECT_EQ(0u, state.last_entry_time);
-            ASSERT_NE(nullptr, state.index_entries);
-            EXPECT_EQ(c.capacity * 8, h.alloc.blocks.at(state.index_entries));
-            EXPECT_EQ(0u, state.index_entries[c.capacity - 1].timestamp);  // zeroed
+            // The capacity only bounds the index: its storage comes with the keyframes.
+            EXPECT_EQ(nullptr, state.index_entries);
+            EXPECT_EQ(0u, state.index_allocated);
         }
     }
 }
 
-TEST(StreamTables, LongDurationBesideShortFirstStream) {
-    // Allowed memory: the bounded index fits; refused: the failure is reported as out of memory.
+// A duration field buys no memory: the index grows with the keyframes added,
+// doubling from 32 entries, up to its capacity.
+TEST(StreamTables, KeyframeIndexGrowsWithItsEntries) {
     Handle h;
     h.set_streams({{0, 1000, "video/x-pn-realvideo"}, {1, 0xFFFFFFFF, "application/x-pn-realevent"}});
     ASSERT_EQ(RM_OK, rm_build_stream_tables(h.reader));
-    EXPECT_LE(h.alloc.largest_request, 65536u * 8u);
+    EXPECT_LE(h.alloc.largest_request, 1024u);
+    const rm_stream_state& state = h.reader->stream_states[0];
+    ASSERT_EQ(65536u, state.index_capacity);
+    for (uint32_t k = 0; k < 100; ++k) {
+        ASSERT_EQ(RM_OK, rm_index_add(h.reader, 0, 100 * k, 1000 + k, RM_PACKET_KEYFRAME));
+        const uint32_t expected = k < 32 ? 32 : k < 64 ? 64 : 128;
+        ASSERT_EQ(expected, state.index_allocated) << k;
+        ASSERT_EQ(expected * 8, h.alloc.blocks.at(state.index_entries));
+    }
+    for (uint32_t k = 0; k < 100; ++k) {
+        EXPECT_EQ(100 * k, state.index_entries[k].timestamp);
+        EXPECT_EQ(1000 + k, state.index_entries[k].offset);
+    }
+    h.alloc.fail_nth(h.alloc.requests + 1);
+    for (uint32_t k = 100; k < 128; ++k) EXPECT_EQ(RM_OK, rm_index_add(h.reader, 0, 100 * k, 0, RM_PACKET_KEYFRAME));
+    EXPECT_EQ(RM_OUT_OF_MEMORY, rm_index_add(h.reader, 0, 100 * 128, 0, RM_PACKET_KEYFRAME));
+    EXPECT_EQ(128u, state.index_count);
+    rm_reader_delete(&h.reader);
+    EXPECT_EQ(0u, h.alloc.live());
+}
 
-    Handle refused;
-    refused.set_streams({{0, 1000, "video/x-pn-realvideo"}, {1, 0xFFFFFFFF, "application/x-pn-realevent"}});
-    refused.alloc.fail_larger_than(64 * 1024);
-    EXPECT_EQ(RM_OUT_OF_MEMORY, rm_build_stream_tables(refused.reader));
-    rm_reader_delete(&refused.reader);
-    EXPECT_EQ(0u, refused.alloc.live());
+// A file of a kilobyte whose sixteen streams claim to last 49 days: reading
+// it whole costs what its bytes justify, not the index its durations would
+// size (8 MiB before the index grew with its entries).
+TEST(StreamTables, AbsurdDurationsBuyNoMemory) {
+    rmtest::RmWriter w;
+    rmtest::PropChunk prop;
+    prop.duration = 0xFFFFFFFFu;
+    w.rmf().prop(prop);
+    for (uint16_t n = 0; n < 16; ++n) {
+        rmtest::MdprChunk mdpr = n == 0 ? rmtest::video_mdpr(0) : rmtest::audio_mdpr(n);
+        mdpr.duration = n == 0 ? 1000 : 0xFFFFFFFFu;
+        w.mdpr(mdpr);
+    }
+    w.data();
+    for (uint32_t t = 0; t < 5000; t += 1000) w.packet(rmtest::make_packet(0, t, 10, true));
+    rmtest::ReaderFixture h(w.bytes());
+    ASSERT_LT(h.io.data.size(), 2048u);
+    ASSERT_EQ(RM_OK, h.load());
+    EXPECT_EQ(65536u, h.reader->stream_states[1].index_capacity);  // what it may grow to
+    for (rm_packet* packet = nullptr; rm_reader_next_packet(h.reader, &packet, -1) == RM_OK;) {
+        rm_reader_release_packet(h.reader, &packet);
+    }
+    EXPECT_LT(h.alloc.peak_live_bytes, 32u * 1024u);
 }
 
 TEST(StreamTables, IndexStorageOfAllStreamsIsBounded) {
@@ -204,8 +241,8 @@ TEST(StreamTables, FailuresAndRebuild) {
         uint32_t nth;  // request number within the build
         rm_result expected;
     };
-    // Requests: map, state array, first index, second index.
-    const Case cases[] = {{1, RM_FAIL}, {2, RM_FAIL}, {3, RM_OUT_OF_MEMORY}, {4, RM_OUT_OF_MEMORY}};
+    // Requests: map, state array (the index waits for keyframes).
+    const Case cases[] = {{1, RM_FAIL}, {2, RM_FAIL}};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.nth);
         Handle h;
