@@ -40,6 +40,7 @@ AnalysisResult MeasureStream(RunResources& run, uint32_t stream_index, AnalysisP
     const int32_t selector = static_cast<uint16_t>(stream_index);
     WindowAccumulator windows = {};
     AnalysisResult result = ANALYSIS_OK;
+    bool started_late = false;
     // Reports made while the headers were read say nothing about the packets.
     report.code = RM_OK;
     report.message[0] = '\0';
@@ -61,7 +62,10 @@ AnalysisResult MeasureStream(RunResources& run, uint32_t stream_index, AnalysisP
             rm_reader_release_packet(run.reader, &run.packet);
             continue;
         }
-        if (step == WINDOW_STARTS_LATE) break;
+        if (step == WINDOW_STARTS_LATE) {
+            started_late = true;
+            break;
+        }
         if (step == WINDOW_GAP) {
             result = ANALYSIS_FRAME_GAP;
             break;
@@ -76,6 +80,7 @@ AnalysisResult MeasureStream(RunResources& run, uint32_t stream_index, AnalysisP
         KeepWindow(BitrateSeries, closed, details);
         rm_reader_release_packet(run.reader, &run.packet);
     }
+    NoteEmptyChart(result, started_late, details);
     return result;
 }
 

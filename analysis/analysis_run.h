@@ -51,6 +51,15 @@ enum DataEnding {
 
 const int READ_MESSAGE_SIZE = 128;
 
+// Why a run that would draw a chart stored no window: every such run says why.
+enum EmptyChart {
+    CHART_NOT_EMPTY = 0,
+    EMPTY_NO_PACKETS,   // the video stream holds no packets
+    EMPTY_STARTS_LATE,  // its first packet lies beyond the first window's limit
+    EMPTY_TOO_SHORT,    // its packets end before the first window closes
+    EMPTY_DAMAGED,      // the data breaks off before the first window closes
+};
+
 // What a run learnt besides the series.
 struct AnalysisDetails {
     int stream_chosen;  // 0 when no RealVideo stream was chosen
@@ -72,6 +81,8 @@ struct AnalysisDetails {
     // Timestamp of the last packet of the measured stream that was read whole.
     int has_last_timestamp;
     uint32_t last_timestamp_ms;
+
+    EmptyChart empty_chart;
 };
 
 // A window's bitrate: bytes x 8 / milliseconds, truncated, in 64 bits so a

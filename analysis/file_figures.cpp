@@ -120,6 +120,7 @@ AnalysisResult ReadPackets(RunResources& pass, bool measuring, uint32_t measured
     KeyframeTracker keyframes;
     uint32_t open_keyframes = 0;  // in the open window
     AnalysisResult result = measuring ? ANALYSIS_OK : ANALYSIS_NO_VIDEO;
+    bool started_late = false;
     // Reports made while the headers were read say nothing about the packets.
     report.code = RM_OK;
     report.message[0] = '\0';
@@ -142,7 +143,10 @@ AnalysisResult ReadPackets(RunResources& pass, bool measuring, uint32_t measured
         const bool new_keyframe = keyframes.IsNewKeyframe(packet);
         BitrateSample closed;
         const WindowStep step = AddPacketToWindow(&windows, packet.timestamp, packet.length, &closed);
-        if (step == WINDOW_STARTS_LATE) break;
+        if (step == WINDOW_STARTS_LATE) {
+            started_late = true;
+            break;
+        }
         if (step == WINDOW_GAP) {
             result = ANALYSIS_FRAME_GAP;
             break;
@@ -166,6 +170,7 @@ AnalysisResult ReadPackets(RunResources& pass, bool measuring, uint32_t measured
             keyframes.Count(packet.timestamp, &out->keyframes);
         }
     }
+    NoteEmptyChart(result, started_late, &details);
     return result;
 }
 

@@ -95,3 +95,15 @@ void NoteEndOfPackets(const rm_reader* reader, rm_result read, const ParserRepor
     const uint64_t offset = rm_reader_packet_offset(reader);
     details->damage_offset = offset < file_size ? offset : file_size;
 }
+
+void NoteEmptyChart(AnalysisResult result, bool started_late, AnalysisDetails* details) {
+    details->empty_chart = CHART_NOT_EMPTY;
+    if (result != ANALYSIS_OK || !details->stream_chosen || details->windows_stored != 0) return;
+    if (started_late) {
+        details->empty_chart = EMPTY_STARTS_LATE;
+    } else if (details->ending == DATA_END_DAMAGED) {
+        details->empty_chart = EMPTY_DAMAGED;
+    } else if (details->ending == DATA_END_CLEAN) {
+        details->empty_chart = details->has_last_timestamp ? EMPTY_TOO_SHORT : EMPTY_NO_PACKETS;
+    }
+}

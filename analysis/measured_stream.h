@@ -85,6 +85,11 @@ const uint32_t RUN_BUFFER_SIZE = 64 * 1024;
 AnalysisResult OpenRunFile(const char* path, RunResources* run, MediaFileBuffer* io, unsigned char* buffer,
                            ParserReport* report, uint64_t* file_size);
 
+// After the packet loop of a run whose result is `result`: why its chart is
+// empty, when it stored no window but would still be drawn. `started_late`:
+// the loop ended at a first packet beyond FIRST_WINDOW_LIMIT_MS.
+void NoteEmptyChart(AnalysisResult result, bool started_late, AnalysisDetails* details);
+
 // The reader said there is no next packet (`read` is its result): the end of
 // the data, or damage at the packet it could not read.
 void NoteEndOfPackets(const rm_reader* reader, rm_result read, const ParserReport& report, uint64_t file_size,

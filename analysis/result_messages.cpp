@@ -44,6 +44,36 @@ const char* AnalysisResultName(AnalysisResult result) {
     return entry ? entry->name : "ANALYSIS_UNKNOWN";
 }
 
+const char* EmptyChartPhrase(EmptyChart reason) {
+    switch (reason) {
+    case EMPTY_NO_PACKETS:
+        return "the video stream holds no packets";
+    case EMPTY_STARTS_LATE:
+        return "the video starts after 0:10; KOV charts videos that start within their first 10 seconds";
+    case EMPTY_TOO_SHORT:
+        return "the video ends before its first window (a little over a second) is complete";
+    case EMPTY_DAMAGED:
+        return "the file breaks off before the video's first window is complete";
+    default:
+        return nullptr;
+    }
+}
+
+const char* EmptyChartName(EmptyChart reason) {
+    switch (reason) {
+    case EMPTY_NO_PACKETS:
+        return "no_packets";
+    case EMPTY_STARTS_LATE:
+        return "starts_late";
+    case EMPTY_TOO_SHORT:
+        return "too_short";
+    case EMPTY_DAMAGED:
+        return "damaged";
+    default:
+        return nullptr;
+    }
+}
+
 void FormatMinutesSeconds(uint32_t ms, char* out, size_t size) {
     const uint32_t seconds = ms / 1000;
     std::snprintf(out, size, "%" PRIu32 ":%02" PRIu32, seconds / 60, seconds % 60);

@@ -21,6 +21,12 @@ const AnalysisResultMessage* FindResultMessage(AnalysisResult result);
 // value that is no result.
 const char* AnalysisResultName(AnalysisResult result);
 
+// Why a chart is empty, as a phrase for a line of text ("the video stream
+// holds no packets"), and as a name for data ("no_packets"); null and
+// nullptr-free: CHART_NOT_EMPTY gives null for both.
+const char* EmptyChartPhrase(EmptyChart reason);
+const char* EmptyChartName(EmptyChart reason);
+
 // The pieces of the texts that say how a file ended. Each writes a terminated
 // text into `out`, cut short if `size` is too small.
 

@@ -4,6 +4,7 @@
 #include <array>
 #include <cinttypes>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <new>
 #include <string>
@@ -421,6 +422,10 @@ void AppendEnding(std::string& out, const Measurement& m) {
         out += ": ";
         AppendPlain(out, DamageMessage(d).c_str());
     }
+    if (d.empty_chart != CHART_NOT_EMPTY) {
+        out += "; nothing charted: ";
+        out += EmptyChartPhrase(d.empty_chart);
+    }
 }
 
 // The statistics block, each line indented under the file's line.
@@ -599,6 +604,8 @@ void PrintFiguresJson(const char* path, const Measurement& m) {
     doc["declared_max_bit_rate"] = d.stream_chosen ? Json(d.declared_max_bit_rate) : Json(nullptr);
     doc["windows_not_stored"] = d.windows_not_stored;
     doc["end"] = EndJson(d);
+    const char* empty = EmptyChartName(d.empty_chart);
+    doc["empty_chart"] = empty ? Json(empty) : Json(nullptr);
     if (m.figures) AddFiguresJson(doc, *m.figures);
     WriteLine(Dump(doc));
 }
@@ -724,14 +731,31 @@ const char FOOTER[] =
     "windows not stored\". --json gives both as \"windows_not_stored\" and \"end\":\n"
     "{\"status\":\"clean\"|\"damaged\",\"result\",\"message\",\"offset\",\n"
     "\"last_timestamp_ms\"}, or null when the packets were not read to an end (no\n"
-    "video, a frame gap); --csv writes them to stderr.\n"
+    "video, a frame gap); --csv writes them to stderr. A chart with no window\n"
+    "says why: \"; nothing charted: ...\" (--json: \"empty_chart\": \"no_packets\",\n"
+    "\"starts_late\", \"too_short\" or \"damaged\", else null).\n"
     "Only regular files are read: a directory, a device (COM1) or a pipe cannot be\n"
     "opened.\n"
     "Exit status: 0 when every file was measured to a clean end (ANALYSIS_OK, not\n"
-    "damaged; with --streams: every header read), 1 when any was not (a file that\n"
-    "cannot be opened included), 2 for a usage error.\n";
+    "damaged, at least one window; with --streams: every header read), 1 when any\n"
+    "was not (a file that cannot be opened included), 2 for a usage error.\n";
 
 const char SHORT_USAGE[] = "usage: rmrate [OPTIONS] FILE...\n";
+
+// A finite number of seconds in range. CLI::Range compares with < and >,
+// which let NaN through.
+const double PEAK_SECONDS_MIN = 0.001;
+const double PEAK_SECONDS_MAX = 86400.0;
+const CLI::Validator PEAK_SECONDS(
+    [](std::string& text) -> std::string {
+        char* end = nullptr;
+        const double value = std::strtod(text.c_str(), &end);
+        if (end == text.c_str() || *end != '\0' || !(value >= PEAK_SECONDS_MIN && value <= PEAK_SECONDS_MAX)) {
+            return "Value " + text + " not in range [0.001 - 86400]";
+        }
+        return std::string();
+    },
+    "FLOAT in [0.001 - 86400]");
 
 // Parses the command line into `options` and `files`. Returns -1 to go on,
 // otherwise the exit status (help printed, or a usage error reported).
@@ -753,7 +777,7 @@ int ParseCommandLine(int argc, char** argv, Options* options, std::vector<std::s
     double peak_seconds = DEFAULT_PEAK_SPAN_MS / 1000.0;
     app.add_option("--peak-window", peak_seconds, "Seconds of the moving average whose peak --stats gives (default 10)")
         ->type_name("S")
-        ->check(CLI::Range(0.001, 86400.0))
+        ->check(PEAK_SECONDS)
         ->needs(stats);
     app.add_option("FILE", *files, "RealMedia files to measure")->type_name("")->required();
     csv->excludes(json)->excludes(streams)->excludes(stats);
@@ -814,7 +838,8 @@ int main(int argc, char** argv) {
             } else {
                 PrintFigures(path, m);
             }
-            if (m.result != ANALYSIS_OK || m.damaged) all_ok = false;
+            // A chart with no window is no measurement either.
+            if (m.result != ANALYSIS_OK || m.damaged || m.details.empty_chart != CHART_NOT_EMPTY) all_ok = false;
         } catch (const std::bad_alloc&) {
             all_ok = false;
             if (!out.AtLineStart()) out += '\n';

@@ -162,10 +162,9 @@ TEST(MeasureFileTest, TellsACleanEndFromDamage) {
         {"in a video packet's header", video_at_2500 + 5, DATA_END_DAMAGED, video_at_2500, 1, 2250, 1},
         {"in a video packet's payload", video_at_2500 + 60, DATA_END_DAMAGED, video_at_2500, 1, 2250, 1},
         {"right after a whole video packet", audio_at_2750, DATA_END_DAMAGED, audio_at_2750, 1, 2500, 2},
-        // The audio packet is skipped: the reader finds the damage at the next
-        // header, past the end, and the run says the file's end.
-        {"in a skipped audio payload", audio_at_2750 + 60, DATA_END_DAMAGED, audio_at_2750 + 60, 1, 2500, 2},
-        {"before any video packet", header_at[0] + 62, DATA_END_DAMAGED, header_at[0] + 62, 0, 0, 0},
+        // A skipped packet the cut runs through is where the file breaks.
+        {"in a skipped audio payload", audio_at_2750 + 60, DATA_END_DAMAGED, audio_at_2750, 1, 2500, 2},
+        {"before any video packet", header_at[0] + 62, DATA_END_DAMAGED, header_at[0], 0, 0, 0},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -256,9 +255,15 @@ TEST(MeasureFileTest, MeasuresOnlyTheFirstRealVideoStream) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        TempFile file(simple_file(c.streams, packets));
+        // Only packets of streams the file declares: any other is damage.
+        std::vector<Packet> declared;
+        for (const Packet& p : packets) {
+            if (p.stream_number < c.streams.size()) declared.push_back(p);
+        }
+        TempFile file(simple_file(c.streams, declared));
         AnalysisDetails details;
         EXPECT_EQ(ANALYSIS_OK, MeasureFile(file.path.c_str(), nullptr, nullptr, &details));
+        EXPECT_EQ(DATA_END_CLEAN, details.ending);
         EXPECT_EQ(c.stream_index, details.stream_index);
         EXPECT_EQ(300u, details.declared_avg_bit_rate);
         EXPECT_EQ(400u, details.declared_max_bit_rate);

@@ -53,8 +53,8 @@ def run(rmrate, *args, timeout=None):
 def expected_cut(stem, cut):
     """What a run over the sample's first `cut` bytes must report: its windows,
     the offset where reading fails and the last video timestamp read whole.
-    A packet of another stream is skipped, not read: when it runs past the
-    cut, the failure lies at the cut (the end of the file)."""
+    The failure lies at the first packet the cut leaves incomplete, whether
+    its stream is measured or skipped."""
     stream = video_stream(stem)
     timeline, offset = [], None
     for s, t, n, header in packets_of(stem):
@@ -63,7 +63,7 @@ def expected_cut(stem, cut):
             if s == stream:
                 timeline.append((t, n))
             continue
-        offset = header if s == stream or header + 12 > cut else cut
+        offset = header
         break
     result, windows = windows_of(timeline)
     return result, windows, offset, timeline[-1][0] if timeline else None
@@ -206,7 +206,8 @@ def check_stats(rmrate, media, tmp):
     code, out, _ = run(rmrate, "--stats", "--json", "--peak-window", "5", path)
     check(code == 0 and json.loads(out)["statistics"]["peak"]["span_ms"] == 5000, "--peak-window 5")
     for args in (["--peak-window", "5", path], ["--stats", "--peak-window", "0", path],
-                 ["--stats", "--peak-window", "ten", path], ["--csv", "--stats", path], ["--no-such", path]):
+                 ["--stats", "--peak-window", "ten", path], ["--stats", "--peak-window", "nan", path],
+                 ["--stats", "--peak-window", "inf", path], ["--csv", "--stats", path], ["--no-such", path]):
         code, out, err = run(rmrate, *args)
         check(code == 2 and out == "" and err.startswith("rmrate: ") and "usage:" in err,
               f"usage error for {args}: {code} {err!r}")
@@ -289,6 +290,40 @@ def check_full_series(rmrate, tmp):
     check(code == 0 and out.endswith(" kbps; series full: 3 windows not stored\n"), f"plain line of a full series: {out!r}")
 
 
+def check_empty_charts(rmrate, tmp):
+    """A chart with no window is no measurement: each says why, and exits 1."""
+    video = (b"video/x-pn-realvideo", b"")
+    cases = [
+        ("no_packets", [video], [], "the video stream holds no packets"),
+        # The first of two video streams is measured, and it holds nothing.
+        ("no_packets", [video, video], [(1, 0, 100), (1, 1200, 100)], "the video stream holds no packets"),
+        ("starts_late", [video], [(0, 10001, 100), (0, 10500, 100)], "the video starts after 0:10"),
+        ("too_short", [video], [(0, 0, 100), (0, 500, 100), (0, 1000, 100)], "the video ends before its first"),
+    ]
+    paths = []
+    for k, (name, streams, packets, phrase) in enumerate(cases):
+        path = os.path.join(tmp, f"empty{k}.rm")
+        write_rm(path, streams, packets)
+        paths.append(path)
+    # Cut inside its second video packet, before the first window closes.
+    cut = os.path.join(tmp, "empty_cut.rm")
+    write_rm(cut, [video], [(0, 0, 100), (0, 500, 100), (0, 1200, 100)])
+    with open(cut, "r+b") as f:
+        f.truncate(os.path.getsize(cut) - 2 * 112 + 40)
+    cases.append(("damaged", None, None, "the file breaks off before"))
+    paths.append(cut)
+    for (name, _, _, phrase), path in zip(cases, paths):
+        code, out, _ = run(rmrate, path)
+        check(code == 1 and out.startswith(f"{path}: 0 windows, ") and f"; nothing charted: {phrase}" in out,
+              f"plain line of an empty chart ({name}): {code} {out!r}")
+        code, out, _ = run(rmrate, "--json", path)
+        doc = json.loads(out)
+        check(code == 1 and doc["result"] == "ANALYSIS_OK" and doc["windows"] == [] and doc["empty_chart"] == name,
+              f"JSON of an empty chart ({name}): {code} {doc.get('empty_chart')}")
+    code, out, _ = run(rmrate, "--json", *paths)
+    check(code == 1 and len(out.splitlines()) == len(paths), "one line per empty chart")
+
+
 def check_not_files(rmrate, tmp):
     """Nothing but a regular file is read, and refusing takes no time: a device
     or a pipe would block a read for ever."""
@@ -337,6 +372,7 @@ def main():
         check(doc["windows"] == windows, f"windows of {path}")
         check(code == (0 if result == "ANALYSIS_OK" else 1), f"exit code for {path}")
         check(doc["windows_not_stored"] == 0, f"windows_not_stored of {path}")
+        check(doc["empty_chart"] is None, f"no empty chart for {path}")
         if result == "ANALYSIS_NO_VIDEO":
             check(doc["end"] is None, f"no end for {path} without video")
         else:
@@ -394,6 +430,7 @@ def main():
     with tempfile.TemporaryDirectory() as tmp:
         check_cut_samples(rmrate, media, tmp)
         check_not_files(rmrate, tmp)
+        check_empty_charts(rmrate, tmp)
         check_big_stream_headers(rmrate, tmp)
         check_full_series(rmrate, tmp)
         check_stats(rmrate, media, tmp)
