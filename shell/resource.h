@@ -26,6 +26,14 @@
 // %1 is the measured file's path.
 #define IDS_FILE_CHANGED_CAPTION 131
 #define IDS_FILE_CHANGED 132
+// A chart without a window, and why: damage before the first window is
+// complete (%1 the last video time read, %2 the byte offset), or no damage.
+#define IDS_DAMAGED_BEFORE_VIDEO 133
+#define IDS_DAMAGED_BEFORE_WINDOW 134
+#define IDS_EMPTY_CHART_CAPTION 135
+#define IDS_NO_VIDEO_PACKETS 136
+#define IDS_VIDEO_STARTS_LATE 137
+#define IDS_VIDEO_TOO_SHORT 138
 
 // Menu and accelerator table of the main window
 #define IDR_MAINMENU 109

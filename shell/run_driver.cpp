@@ -41,9 +41,32 @@ void ShowDamageBox(HWND main_window, const AnalysisDetails& details) {
     FormatThousands(details.damage_offset, offset, sizeof offset);
     const char* values[] = {time, offset};
     // After a full series the chart ends before the damage, and says so in
-    // its own box; this one then only tells where the file breaks.
-    const UINT text_id = details.series_full ? IDS_DAMAGED_BEYOND_CHART : IDS_DAMAGED_FILE;
+    // its own box; this one then only tells where the file breaks. Before the
+    // first window is complete there is no chart to speak of.
+    UINT text_id = details.series_full ? IDS_DAMAGED_BEYOND_CHART : IDS_DAMAGED_FILE;
+    if (details.empty_chart == EMPTY_DAMAGED) {
+        text_id = details.has_last_timestamp ? IDS_DAMAGED_BEFORE_WINDOW : IDS_DAMAGED_BEFORE_VIDEO;
+    }
     ShowStringTableBox(main_window, text_id, IDS_DAMAGED_FILE_CAPTION, MB_ICONWARNING, values, 2);
+}
+
+// Why a chart without damage holds no window.
+void ShowEmptyChartBox(HWND main_window, EmptyChart reason) {
+    UINT text_id = 0;
+    switch (reason) {
+    case EMPTY_NO_PACKETS:
+        text_id = IDS_NO_VIDEO_PACKETS;
+        break;
+    case EMPTY_STARTS_LATE:
+        text_id = IDS_VIDEO_STARTS_LATE;
+        break;
+    case EMPTY_TOO_SHORT:
+        text_id = IDS_VIDEO_TOO_SHORT;
+        break;
+    default:
+        return;  // damage says so in its own box
+    }
+    ShowStringTableBox(main_window, text_id, IDS_EMPTY_CHART_CAPTION, MB_ICONINFORMATION, nullptr, 0);
 }
 
 // The wait dialog of one run: created hidden, centred on the main window,
@@ -101,6 +124,7 @@ void ReportAnalysisResult(HWND main_window, AnalysisResult result, const Analysi
     const AnalysisResultMessage* message = FindResultMessage(result);
     if (message) MessageBoxA(main_window, message->text, message->caption, MB_OK);
     if (charted && details && details->ending == DATA_END_DAMAGED) ShowDamageBox(main_window, *details);
+    if (charted && details) ShowEmptyChartBox(main_window, details->empty_chart);
 }
 
 int AnalysisRunUnderWay() { return RunInProgress; }

@@ -173,6 +173,17 @@ TEST_F(RunDriverTest, EndingBoxesFollowTheChartInFileOrder) {
     full_then_damaged.last_timestamp_ms = 20039u * 1001u;
     AnalysisDetails no_video_packet = damaged;
     no_video_packet.has_last_timestamp = 0;
+    no_video_packet.empty_chart = EMPTY_DAMAGED;
+    AnalysisDetails no_window = damaged;
+    no_window.last_timestamp_ms = 400;
+    no_window.empty_chart = EMPTY_DAMAGED;
+    AnalysisDetails no_packets = {};
+    no_packets.ending = DATA_END_CLEAN;
+    no_packets.empty_chart = EMPTY_NO_PACKETS;
+    AnalysisDetails starts_late = {};
+    starts_late.empty_chart = EMPTY_STARTS_LATE;
+    AnalysisDetails too_short = no_packets;
+    too_short.empty_chart = EMPTY_TOO_SHORT;
 
     const std::string damaged_text =
         "The file is damaged after 2:14 (byte 1,234,567). The chart shows the video up to there.";
@@ -195,8 +206,31 @@ TEST_F(RunDriverTest, EndingBoxesFollowTheChartInFileOrder) {
         {"damaged before any video packet",
          ANALYSIS_OK,
          &no_video_packet,
-         {{"Damaged file", "The file is damaged after 0:00 (byte 1,234,567). The chart shows the video up to there.",
+         {{"Damaged file",
+           "The file is damaged before its first video packet (byte 1,234,567). Nothing could be charted.",
            IDI_WARNING}}},
+        {"damaged before the first window",
+         ANALYSIS_OK,
+         &no_window,
+         {{"Damaged file",
+           "The file is damaged after 0:00 (byte 1,234,567), before its first second of video was complete. Nothing "
+           "could be charted.",
+           IDI_WARNING}}},
+        {"no video packets",
+         ANALYSIS_OK,
+         &no_packets,
+         {{"Nothing to chart", "The video stream holds no packets.", IDI_INFORMATION}}},
+        {"starting late",
+         ANALYSIS_OK,
+         &starts_late,
+         {{"Nothing to chart",
+           "The video starts after 0:10; KOV charts videos that start within their first 10 seconds.",
+           IDI_INFORMATION}}},
+        {"too short",
+         ANALYSIS_OK,
+         &too_short,
+         {{"Nothing to chart", "The video is shorter than the chart's first window (a little over a second).",
+           IDI_INFORMATION}}},
         {"series full", ANALYSIS_OK, &full, {long_box}},
         // The chart ends before the damage, so that box says only where.
         {"full, then damaged",
@@ -265,6 +299,9 @@ TEST_F(RunDriverTest, FilesEndInTheirMessageOrChart) {
     const Bytes damaged_headers = RmWriter().rmf().chunk(RM_ID_PROP, Bytes(10, 0)).bytes();
     const Bytes gap = GapFile();
     const Bytes truncated = TruncatedFile();
+    const Bytes empty = video_file({});
+    const Bytes late = video_file({make_packet(0, 10001, 100), make_packet(0, 10500, 100)});
+    const Bytes first_cut(video.begin(), video.end() - 2 * 112 + 5);  // inside the first packet's header
 
     struct Case {
         const char* name;
@@ -279,6 +316,9 @@ TEST_F(RunDriverTest, FilesEndInTheirMessageOrChart) {
         {"damaged headers", &damaged_headers, "Analysis of failure", false},
         {"frame gap", &gap, "Frame error", true},
         {"truncated", &truncated, "Damaged file", true},
+        {"no video packets", &empty, "Nothing to chart", true},
+        {"starting late", &late, "Nothing to chart", true},
+        {"cut in the first packet's header", &first_cut, "Damaged file", true},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
