@@ -15,6 +15,7 @@
 #include "analysis/figures_text.h"
 #include "analysis/file_figures.h"
 #include "analysis/series_statistics.h"
+#include "rmparser/rm_reader.h"
 
 namespace {
 
@@ -39,6 +40,76 @@ bool WriteInput(int fd, const uint8_t* data, size_t size) {
         done += static_cast<size_t>(wrote);
     }
     return true;
+}
+
+// Where the packets of a file lie, as the reader walks every kept stream's
+// headers: the first packet's start, the end of the last, and whether every
+// packet came from a DATA chunk with a declared end (without one, a cut at a
+// packet boundary leaves no evidence, and zero bytes may be padding).
+struct PacketSpan {
+    bool clean = false;
+    bool declared_ends = true;
+    uint64_t first = 0;
+    uint64_t last_start = 0;
+    uint64_t end = 0;
+    uint64_t packets = 0;
+};
+
+void IgnoreReport(void*, rm_result, const char*) {}
+
+PacketSpan WalkPackets(const std::string& path) {
+    PacketSpan span;
+    FILE* file = std::fopen(path.c_str(), "rb");
+    if (!file) return span;
+    rm_reader* reader = rm_reader_new(nullptr, IgnoreReport);
+    if (reader && rm_reader_attach_stdio(reader, file) == RM_OK && rm_reader_load_headers(reader) == RM_OK) {
+        for (;;) {
+            rm_packet packet = {};
+            const rm_result read = rm_reader_next_packet_header(reader, &packet, -1);
+            if (read != RM_OK) {
+                span.clean = read == RM_END_OF_DATA;
+                break;
+            }
+            const uint64_t start = rm_reader_packet_offset(reader);
+            if (span.packets++ == 0) span.first = start;
+            span.last_start = start;
+            span.end = start + RM_PACKET_HEADER_SIZE + packet.length;
+            if (reader->data_end == 0) span.declared_ends = false;
+        }
+    }
+    rm_reader_delete(&reader);
+    std::fclose(file);
+    return span;
+}
+
+uint64_t Mix(const uint8_t* data, size_t size, uint64_t salt) {
+    uint64_t h = 1469598103934665603ull ^ salt;
+    for (size_t i = 0; i < size; i += 1 + size / 64) h = (h ^ data[i]) * 1099511628211ull;
+    return h;
+}
+
+// A file read to a clean end, cut anywhere inside its packet data, is
+// damaged, and keeps a prefix of the whole file's windows: the verdict's
+// promise, checked on whatever files the fuzzer finds.
+void CheckCutsAreDamage(int fd, const std::string& path, const uint8_t* data, size_t size, const FileFigures& whole) {
+    if (whole.totals_ending != DATA_END_CLEAN) return;
+    const PacketSpan span = WalkPackets(path);
+    if (!span.clean || !span.declared_ends || span.packets == 0 || span.end <= span.first) return;
+    static FileFigures cut_figures;
+    const uint64_t cuts[] = {span.first + Mix(data, size, 1) % (span.end - span.first),
+                             span.last_start + Mix(data, size, 2) % (span.end - span.last_start)};
+    for (uint64_t cut : cuts) {
+        if (cut >= size || !WriteInput(fd, data, size_t(cut))) continue;
+        MeasureFileFigures(path.c_str(), 10000, keep_going, nullptr, &cut_figures);
+        if (cut_figures.totals_ending == DATA_END_CLEAN) __builtin_trap();
+        if (cut_figures.details.windows_stored > whole.details.windows_stored) __builtin_trap();
+        for (uint32_t i = 0; i < cut_figures.details.windows_stored; ++i) {
+            if (cut_figures.windows[i].start_ms != whole.windows[i].start_ms ||
+                cut_figures.windows[i].kbps != whole.windows[i].kbps) {
+                __builtin_trap();
+            }
+        }
+    }
 }
 
 }  // namespace
@@ -83,5 +154,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     static char text[64 * 1024];
     FormatFiguresText(figures, "\n", text, sizeof text);
+
+    CheckCutsAreDamage(fd, path, data, size, figures);
     return 0;
 }
