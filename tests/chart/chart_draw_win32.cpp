@@ -409,19 +409,12 @@ std::vector<Label> ExpectedLabels(const LabelCase& c) {
     return labels;
 }
 
-// The labels in the chart's font (whichever face the machine gives it),
-// white on the background.
+// The labels as the chart writes them, on the background.
 void DrawReference(Canvas& canvas, const std::vector<Label>& labels) {
     canvas.Fill(BACKGROUND);
-    HGDIOBJ previous = SelectObject(canvas.dc(), GetStockObject(SYSTEM_FIXED_FONT));
-    SetBkMode(canvas.dc(), TRANSPARENT);
-    SetTextColor(canvas.dc(), WHITE);
     for (const Label& label : labels) {
-        SetTextAlign(canvas.dc(), label.align);
-        TextOutA(canvas.dc(), label.x, label.y, label.text.c_str(), static_cast<int>(label.text.size()));
+        DrawChartText(canvas, label.x, label.y, label.align, label.text);
     }
-    SelectObject(canvas.dc(), previous);
-    GdiFlush();
 }
 
 class ChartLabels : public ::testing::TestWithParam<LabelCase> {};
