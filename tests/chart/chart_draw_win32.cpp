@@ -327,50 +327,6 @@ TEST(ChartCurves, PointCountOutsideTheTableIsHeldToIt) {
     EXPECT_EQ(0, canvas.CountColor(YELLOW));
 }
 
-// ---- tick marks ----
-
-struct TickCase {
-    int width;
-    int height;
-    std::vector<int> time_ticks;   // x
-    std::vector<int> value_ticks;  // y
-};
-
-class ChartTicks : public ::testing::TestWithParam<TickCase> {};
-
-TEST_P(ChartTicks, TicksAtEveryIntervalThatFits) {
-    const TickCase& c = GetParam();
-    LoadChart(700, 90000, 350, {});
-    Canvas canvas(c.width, c.height);
-    Background(canvas);
-    RECT r = canvas.rect();
-    EXPECT_EQ(1, DrawTicksAndLabels(canvas.dc(), &r));
-
-    const int bottom = c.height - 68;
-    // Time ticks hang 5 pixels below the time axis; the row under it holds
-    // nothing else between the value ticks and the "(mm:ss)" caption.
-    EXPECT_EQ(c.time_ticks, canvas.ColumnsOfColor(bottom + 2, WHITE, 101, c.width - 86));
-    for (int x : c.time_ticks) {
-        EXPECT_EQ(Range(bottom, 1, bottom + 4), canvas.RowsOfColor(x, WHITE, bottom - 1, c.height - 59)) << x;
-    }
-    // Value ticks stick out 4 pixels left of the value axis (the line's end at
-    // x = 105 is not painted).
-    EXPECT_EQ(c.value_ticks, canvas.RowsOfColor(108, WHITE, 45, c.height - 62));
-    for (int y : c.value_ticks) {
-        EXPECT_EQ(Range(106, 1, 110), canvas.ColumnsOfColor(y, WHITE, 101, 111)) << y;
-    }
-}
-
-INSTANTIATE_TEST_SUITE_P(Sizes, ChartTicks,
-                         ::testing::Values(TickCase{904, 400, Range(110, 70, 810), Range(52, 40, 332)},
-                                           // NX = 9.0: ten ticks, the last on the right edge.
-                                           TickCase{834, 400, Range(110, 70, 740), Range(52, 40, 332)},
-                                           // NX = 8.23: nine ticks, none at the right edge (686).
-                                           TickCase{780, 400, Range(110, 70, 670), Range(52, 40, 332)},
-                                           // Narrower than 204: no time ticks; lower than 118: no value ticks.
-                                           TickCase{200, 400, {}, Range(52, 40, 332)},
-                                           TickCase{904, 110, Range(110, 70, 810), {}}, TickCase{150, 100, {}, {}}));
-
 // ---- labels, captions and the legend ----
 
 struct Label {
@@ -409,19 +365,39 @@ std::vector<Label> ExpectedLabels(const LabelCase& c) {
     return labels;
 }
 
-// The labels in the chart's font (whichever face the machine gives it),
-// white on the background.
+// The labels as the chart writes them, over what the canvas holds.
+void DrawLabels(Canvas& canvas, const std::vector<Label>& labels) {
+    for (const Label& label : labels) {
+        DrawChartText(canvas, label.x, label.y, label.align, label.text);
+    }
+}
+
+// The labels alone on the background.
 void DrawReference(Canvas& canvas, const std::vector<Label>& labels) {
     canvas.Fill(BACKGROUND);
-    HGDIOBJ previous = SelectObject(canvas.dc(), GetStockObject(SYSTEM_FIXED_FONT));
-    SetBkMode(canvas.dc(), TRANSPARENT);
-    SetTextColor(canvas.dc(), WHITE);
-    for (const Label& label : labels) {
-        SetTextAlign(canvas.dc(), label.align);
-        TextOutA(canvas.dc(), label.x, label.y, label.text.c_str(), static_cast<int>(label.text.size()));
+    DrawLabels(canvas, labels);
+}
+
+// Positions where two pictures differ, and the first of them, outside the
+// pixels `skip` names.
+struct Mismatches {
+    int count = 0;
+    std::string first;
+};
+
+Mismatches Compare(const Canvas& actual, const Canvas& expected, const std::function<bool(int, int)>& skip = nullptr) {
+    Mismatches m;
+    for (int y = 0; y < actual.height(); ++y) {
+        for (int x = 0; x < actual.width(); ++x) {
+            if ((skip && skip(x, y)) || actual.Pixel(x, y) == expected.Pixel(x, y)) {
+                continue;
+            }
+            if (m.count++ == 0) {
+                m.first = "(" + std::to_string(x) + ", " + std::to_string(y) + ")";
+            }
+        }
     }
-    SelectObject(canvas.dc(), previous);
-    GdiFlush();
+    return m;
 }
 
 class ChartLabels : public ::testing::TestWithParam<LabelCase> {};
@@ -449,21 +425,12 @@ TEST_P(ChartLabels, TextsMatchTheExpectedStringsAndPlaces) {
     // Compare everything except the tick marks' two bands.
     const int w = c.width;
     const int h = c.height;
-    int mismatches = 0;
-    std::string first;
-    for (int y = 0; y < h; ++y) {
-        for (int x = 0; x < w; ++x) {
-            const bool value_tick_band = x >= 104 && x <= 111 && y >= 45 && y <= h - 62;
-            const bool time_tick_band = y >= h - 69 && y <= h - 63 && x >= 104 && x <= w - 93;
-            if (value_tick_band || time_tick_band || actual.Pixel(x, y) == expected.Pixel(x, y)) {
-                continue;
-            }
-            if (mismatches++ == 0) {
-                first = "(" + std::to_string(x) + ", " + std::to_string(y) + ")";
-            }
-        }
-    }
-    EXPECT_EQ(0, mismatches) << "first differing pixel at " << first;
+    const Mismatches m = Compare(actual, expected, [&](int x, int y) {
+        const bool value_tick_band = x >= 104 && x <= 111 && y >= 45 && y <= h - 62;
+        const bool time_tick_band = y >= h - 69 && y <= h - 63 && x >= 104 && x <= w - 93;
+        return value_tick_band || time_tick_band;
+    });
+    EXPECT_EQ(0, m.count) << "first differing pixel at " << m.first;
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, ChartLabels,
@@ -502,6 +469,60 @@ INSTANTIATE_TEST_SUITE_P(Cases, ChartLabels,
                                        {},
                                        {},
                                        "Max Time: 7 s    Max Bitrate: 500 kbps    Average Bitrate: 7 kbps"}));
+
+// ---- tick marks ----
+
+struct TickCase {
+    int width;
+    int height;
+    std::vector<int> time_ticks;   // x
+    std::vector<int> value_ticks;  // y
+};
+
+class ChartTicks : public ::testing::TestWithParam<TickCase> {};
+
+// With every figure 0 the labels are known at any size ("0:0" under each
+// time tick, "0" beside each value tick), so the whole picture is compared:
+// the ticks where the geometry puts them and nothing else but those labels,
+// written as the chart writes them over the ticks.
+TEST_P(ChartTicks, TicksAtEveryIntervalThatFits) {
+    const TickCase& c = GetParam();
+    LoadChart(0, 0, 0, {});
+    Canvas actual(c.width, c.height);
+    Background(actual);
+    RECT r = actual.rect();
+    EXPECT_EQ(1, DrawTicksAndLabels(actual.dc(), &r));
+
+    Canvas expected(c.width, c.height);
+    expected.Fill(BACKGROUND);
+    const int bottom = c.height - 68;
+    // Time ticks run 5 pixels down from the time axis; value ticks stick out
+    // 4 pixels left of the value axis (the line's end at x = 105 is not
+    // painted).
+    for (int x : c.time_ticks) {
+        for (int y = bottom; y <= bottom + 4; ++y) SetPixelV(expected.dc(), x, y, WHITE);
+    }
+    for (int y : c.value_ticks) {
+        for (int x = 106; x <= 110; ++x) SetPixelV(expected.dc(), x, y, WHITE);
+    }
+    DrawLabels(expected, ExpectedLabels({"zeros", c.width, c.height, 0, 0, 0,
+                                         std::vector<std::string>(c.time_ticks.size(), "0:0"),
+                                         std::vector<std::string>(c.value_ticks.size(), "0"),
+                                         "Max Time: 0 s    Max Bitrate: 0 kbps    Average Bitrate: 0 kbps"}));
+
+    const Mismatches m = Compare(actual, expected);
+    EXPECT_EQ(0, m.count) << "first differing pixel at " << m.first;
+}
+
+INSTANTIATE_TEST_SUITE_P(Sizes, ChartTicks,
+                         ::testing::Values(TickCase{904, 400, Range(110, 70, 810), Range(52, 40, 332)},
+                                           // NX = 9.0: ten ticks, the last on the right edge.
+                                           TickCase{834, 400, Range(110, 70, 740), Range(52, 40, 332)},
+                                           // NX = 8.23: nine ticks, none at the right edge (686).
+                                           TickCase{780, 400, Range(110, 70, 670), Range(52, 40, 332)},
+                                           // Narrower than 204: no time ticks; lower than 118: no value ticks.
+                                           TickCase{200, 400, {}, Range(52, 40, 332)},
+                                           TickCase{904, 110, Range(110, 70, 810), {}}, TickCase{150, 100, {}, {}}));
 
 // ---- the whole picture and the DC's state ----
 

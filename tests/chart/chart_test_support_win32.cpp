@@ -397,4 +397,19 @@ void DrawChartSteps(Canvas& canvas) {
     GdiFlush();
 }
 
+SIZE DrawChartText(Canvas& canvas, int x, int y, UINT align, const std::string& text) {
+    HDC dc = canvas.dc();
+    HGDIOBJ previous = SelectObject(dc, GetStockObject(SYSTEM_FIXED_FONT));
+    SetBkMode(dc, TRANSPARENT);
+    SetTextColor(dc, WHITE);
+    SetTextAlign(dc, align);
+    const int length = static_cast<int>(text.size());
+    TextOutA(dc, x, y, text.c_str(), length);
+    SIZE extent = {0, 0};
+    GetTextExtentPoint32A(dc, text.c_str(), length, &extent);
+    SelectObject(dc, previous);
+    GdiFlush();
+    return extent;
+}
+
 }  // namespace chart_test
