@@ -7,6 +7,31 @@
 
 // ---------------------------------------------------------------- public operations
 
+const char* rm_result_name(rm_result code) {
+    switch (code) {
+    case RM_OK:
+        return "RM_OK";
+    case RM_FAIL:
+        return "RM_FAIL";
+    case RM_OUT_OF_MEMORY:
+        return "RM_OUT_OF_MEMORY";
+    case RM_NULL_ARGUMENT:
+        return "RM_NULL_ARGUMENT";
+    case RM_BAD_FILE:
+        return "RM_BAD_FILE";
+    case RM_BAD_DATA_CHUNK:
+        return "RM_BAD_DATA_CHUNK";
+    case RM_CORRUPT:
+        return "RM_CORRUPT";
+    case RM_READ_FAILED:
+        return "RM_READ_FAILED";
+    case RM_END_OF_DATA:
+        return "RM_END_OF_DATA";
+    default:
+        return nullptr;
+    }
+}
+
 int rm_reader_probe(const void* bytes, uint32_t count) {
     // The peek yields 0, never the id, for fewer than 4 bytes.
     return rm_peek_u32(static_cast<const uint8_t*>(bytes), count) == RM_ID_RMF ? 1 : 0;

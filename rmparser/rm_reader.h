@@ -24,6 +24,10 @@ const rm_result RM_READ_FAILED = 0x80040092u;
 // Not a failure (bit 31 clear) but not RM_OK: no further packet.
 const rm_result RM_END_OF_DATA = 0x00040080u;
 
+// The code's own name ("RM_OK", "RM_READ_FAILED", ...), or null for a value
+// that is none of the above.
+const char* rm_result_name(rm_result code);
+
 // ---------------------------------------------------------------- seek origins
 const int RM_SEEK_SET = 0;  // from the start; the offset is an unsigned 32-bit file offset
 const int RM_SEEK_CUR = 1;  // from the current position; the offset is signed

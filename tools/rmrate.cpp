@@ -174,33 +174,8 @@ void WriteLine(const std::string& line) {
 
 // ---------------------------------------------------------------- stream headers
 
-const char* ResultCodeName(rm_result code) {
-    switch (code) {
-    case RM_OK:
-        return "RM_OK";
-    case RM_FAIL:
-        return "RM_FAIL";
-    case RM_OUT_OF_MEMORY:
-        return "RM_OUT_OF_MEMORY";
-    case RM_NULL_ARGUMENT:
-        return "RM_NULL_ARGUMENT";
-    case RM_BAD_FILE:
-        return "RM_BAD_FILE";
-    case RM_BAD_DATA_CHUNK:
-        return "RM_BAD_DATA_CHUNK";
-    case RM_CORRUPT:
-        return "RM_CORRUPT";
-    case RM_READ_FAILED:
-        return "RM_READ_FAILED";
-    case RM_END_OF_DATA:
-        return "RM_END_OF_DATA";
-    default:
-        return nullptr;
-    }
-}
-
 std::string CodeText(rm_result code) {
-    const char* name = ResultCodeName(code);
+    const char* name = rm_result_name(code);
     if (name) return name;
     char hex[16];
     std::snprintf(hex, sizeof hex, "0x%08" PRIX32, code);

@@ -91,6 +91,27 @@ TEST(Probe, RecognisesOnlyTheFileHeaderId) {
     EXPECT_EQ(0, rm_reader_probe(nullptr, 4));
 }
 
+// Every code the reader returns has its name; anything else has none.
+TEST(ResultNames, EveryCodeAndNoOther) {
+    const struct {
+        rm_result code;
+        const char* name;
+    } codes[] = {
+        {RM_OK, "RM_OK"},
+        {RM_FAIL, "RM_FAIL"},
+        {RM_OUT_OF_MEMORY, "RM_OUT_OF_MEMORY"},
+        {RM_NULL_ARGUMENT, "RM_NULL_ARGUMENT"},
+        {RM_BAD_FILE, "RM_BAD_FILE"},
+        {RM_BAD_DATA_CHUNK, "RM_BAD_DATA_CHUNK"},
+        {RM_CORRUPT, "RM_CORRUPT"},
+        {RM_READ_FAILED, "RM_READ_FAILED"},
+        {RM_END_OF_DATA, "RM_END_OF_DATA"},
+    };
+    for (const auto& c : codes) EXPECT_STREQ(c.name, rm_result_name(c.code));
+    EXPECT_EQ(nullptr, rm_result_name(0x80004006u));
+    EXPECT_EQ(nullptr, rm_result_name(1));
+}
+
 TEST(Create, NullAllocateCallbackCallsNothing) {
     TestAllocator alloc;
     ErrorLog log;
