@@ -1,11 +1,9 @@
-// The analysis run's portable core: one RealMedia file in, the bitrate series
-// of its first RealVideo stream out. The Win32 caller (AnalyzeFile) adds the
-// pending flag, the Open dialog, the wait dialog and the message pump.
+// What every run of the analysis shares: the bitrate series KOV's chart is
+// drawn from, the pending flag, a run's result and how its data ended.
 #ifndef KOV_ANALYSIS_ANALYSIS_RUN_H
 #define KOV_ANALYSIS_ANALYSIS_RUN_H
 
 #include <cstdint>
-#include <cstdio>
 
 #include "rmparser/rm_reader.h"
 
@@ -32,12 +30,12 @@ enum AnalysisResult {
     ANALYSIS_CANCELLED = -5,
 };
 
+// The runs whose windows KOV charts: the packet loop ran, to its end or to a
+// gap in the video.
+inline bool ResultIsCharted(AnalysisResult result) { return result == ANALYSIS_OK || result == ANALYSIS_FRAME_GAP; }
+
 // The parser's error callback for runs: parser texts never reach the user.
 void IgnoreParserError(void* user, rm_result code, const char* message);
-
-// Called once per stored window. Returns 0 when the run must stop at once
-// (a quit was requested), nonzero to go on.
-typedef int (*AnalysisPumpFn)(void* context);
 
 // How the reading of the measured stream's packets ended.
 enum DataEnding {
@@ -84,20 +82,5 @@ struct AnalysisDetails {
 
     EmptyChart empty_chart;
 };
-
-// A window's bitrate: bytes x 8 / milliseconds, truncated, in 64 bits so a
-// window of more than 512 MiB cannot wrap; saturates at 0xFFFFFFFF.
-uint32_t WindowKbps(uint64_t bytes, uint32_t duration_ms);
-
-// Opens `path` for reading when it names a regular file; null for anything
-// else (missing, locked, a directory, a device such as COM1, a pipe), since a
-// read from a device or a pipe may wait for ever. `size`, when given, gets the
-// file's size.
-FILE* OpenMediaFile(const char* path, uint64_t* size);
-
-// Clears BitrateSeries, then opens, probes and reads `path` and fills the
-// series. Does not touch AnalysisPending. `pump` may be null; `details` may
-// be null.
-AnalysisResult MeasureFile(const char* path, AnalysisPumpFn pump, void* pump_context, AnalysisDetails* details);
 
 #endif

@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "analysis/result_messages.h"
+#include "analysis/text_escape.h"
 
 namespace {
 
@@ -29,19 +30,13 @@ public:
         if (length > 0) Put(piece, size_t(length) < sizeof piece ? size_t(length) : sizeof piece - 1);
     }
 
-    // Printable ASCII as it is, any other byte as \xNN.
-    void Plain(const char* text, size_t length) {
-        for (size_t i = 0; i < length; ++i) {
-            const unsigned char c = static_cast<unsigned char>(text[i]);
-            if (c >= 0x20 && c < 0x7F) {
-                Put(text + i, 1);
-            } else {
-                Print("\\x%02x", c);
-            }
-        }
-    }
+    void Plain(const char* text, size_t length) { AppendEscaped(*this, text, length); }
     void Plain(const std::string& text) { Plain(text.data(), text.size()); }
     void Text(const char* text) { Put(text, std::strlen(text)); }
+    TextOut& operator+=(char c) {
+        Put(&c, 1);
+        return *this;
+    }
     size_t Needed() const { return needed_; }
 
 private:
@@ -69,7 +64,7 @@ void PrintThousands(TextOut& out, uint64_t value) {
     out.Text(digits);
 }
 
-void PrintWindows(TextOut& out, const FileFigures& f, const char* line_end) {
+void PrintWindows(TextOut& out, const Measurement& f, const char* line_end) {
     const WindowStatistics& s = f.statistics;
     out.Print("Windows: %" PRIu32, f.details.windows_stored);
     if (f.details.series_full)
@@ -106,7 +101,7 @@ void PrintKeyframes(TextOut& out, const KeyframeFigures& k, const char* line_end
     out.Text(line_end);
 }
 
-void PrintDeclaredAgainstMeasured(TextOut& out, const FileFigures& f, const char* line_end) {
+void PrintDeclaredAgainstMeasured(TextOut& out, const Measurement& f, const char* line_end) {
     const AnalysisDetails& d = f.details;
     out.Print("Video stream %" PRIu32 ": declared average %.1f kbps, maximum %.1f kbps; measured average ",
               d.stream_index, d.declared_avg_bit_rate / 1000.0, d.declared_max_bit_rate / 1000.0);
@@ -123,7 +118,7 @@ void PrintDeclaredAgainstMeasured(TextOut& out, const FileFigures& f, const char
     out.Text(line_end);
 }
 
-void PrintEnding(TextOut& out, const FileFigures& f, const char* line_end) {
+void PrintEnding(TextOut& out, const Measurement& f, const char* line_end) {
     const AnalysisDetails& d = f.details;
     out.Text("Ending: ");
     if (d.ending == DATA_END_CLEAN) {
@@ -153,7 +148,7 @@ void PrintEnding(TextOut& out, const FileFigures& f, const char* line_end) {
     out.Text(line_end);
 }
 
-void PrintStreams(TextOut& out, const FileFigures& f, const char* line_end) {
+void PrintStreams(TextOut& out, const Measurement& f, const char* line_end) {
     out.Print("Streams: %u", unsigned(f.streams.size()));
     if (f.totals_ending == DATA_END_DAMAGED) out.Text(" (packets up to the damage)");
     if (f.totals_ending == DATA_END_NOT_REACHED) out.Text(" (packets up to where the measurement stopped)");
@@ -202,7 +197,7 @@ void PrintStreams(TextOut& out, const FileFigures& f, const char* line_end) {
 
 }  // namespace
 
-size_t FormatFiguresText(const FileFigures& figures, const char* line_end, char* out, size_t capacity) {
+size_t FormatFiguresText(const Measurement& figures, const char* line_end, char* out, size_t capacity) {
     TextOut text(out, capacity);
     if (!line_end) line_end = "\n";
     if (figures.details.stream_chosen) {
@@ -217,9 +212,9 @@ size_t FormatFiguresText(const FileFigures& figures, const char* line_end, char*
     return text.Needed();
 }
 
-bool WriteWindowsCsv(const FileFigures& figures, FILE* out) {
+bool WriteWindowsCsv(const Measurement& figures, FILE* out) {
     std::fputs("start_ms,kbps,keyframes\n", out);
-    for (uint32_t i = 0; i < figures.details.windows_stored && i < STORABLE_WINDOWS; ++i) {
+    for (size_t i = 0; i < figures.windows.size() && i < figures.window_keyframes.size(); ++i) {
         std::fprintf(out, "%" PRIu32 ",%" PRIu32 ",%" PRIu32 "\n", figures.windows[i].start_ms, figures.windows[i].kbps,
                      figures.window_keyframes[i]);
     }

@@ -8,17 +8,17 @@
 #include <cstddef>
 #include <cstdio>
 
-#include "analysis/file_figures.h"
+#include "analysis/measurement.h"
 
 // Writes the statistics block into `out` (always terminated, cut short when
 // `capacity` is too small), each line ended by `line_end` ("\n", or "\r\n"
 // for an edit control). Returns the length the whole text needs, without the
 // terminator, as snprintf does. Plain ASCII: other bytes of names and
 // messages are written as \xNN.
-size_t FormatFiguresText(const FileFigures& figures, const char* line_end, char* out, size_t capacity);
+size_t FormatFiguresText(const Measurement& figures, const char* line_end, char* out, size_t capacity);
 
 // "start_ms,kbps,keyframes", then one row per stored window. Returns false
 // when the stream reports a write error.
-bool WriteWindowsCsv(const FileFigures& figures, FILE* out);
+bool WriteWindowsCsv(const Measurement& figures, FILE* out);
 
 #endif

@@ -94,3 +94,17 @@ void ComputeWindowStatistics(const BitrateSample* windows, uint32_t count, uint3
 
     FindPeakAverage(windows, count, series_end_ms, out);
 }
+
+SeriesStatisticsRecord SeriesStatisticsOf(const BitrateSample* windows, uint32_t count) {
+    SeriesStatisticsRecord figures = {0, 0, 0};
+    // At most 20000 sums of 32-bit values: the 64-bit sum cannot wrap and the
+    // quotient fits the signed field.
+    uint64_t sum = 0;
+    for (uint32_t i = 0; i < count; ++i) {
+        sum += windows[i].kbps;
+        if (windows[i].kbps > figures.max_kbps) figures.max_kbps = windows[i].kbps;
+        figures.last_start_ms = windows[i].start_ms;
+    }
+    figures.average_kbps = static_cast<int64_t>(sum / uint64_t(count ? count : 1));
+    return figures;
+}

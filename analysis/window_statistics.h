@@ -9,6 +9,17 @@
 
 const uint32_t DEFAULT_PEAK_SPAN_MS = 10000;
 
+// The three figures of the chart's legend.
+struct SeriesStatisticsRecord {
+    uint32_t max_kbps;
+    uint32_t last_start_ms;
+    int64_t average_kbps;  // the mean of the windows' kbps, truncated
+};
+
+// The legend's figures of `count` windows in time order, as the chart counts
+// them: no window at all is one window of 0 kbps.
+SeriesStatisticsRecord SeriesStatisticsOf(const BitrateSample* windows, uint32_t count);
+
 struct WindowStatistics {
     uint32_t count;  // windows covered; 0: no window, and every figure is 0
     uint32_t min_kbps;

@@ -1,10 +1,9 @@
 // The chart's off-screen picture, its redraw and paint, the chart's share of
 // window creation and the arrow keys.
 #include "analysis/analysis_run.h"
-#include "analysis/charted_windows.h"
-#include "analysis/series_statistics.h"
 #include "chart/chart_model.h"
 #include "chart/chart_win32.h"
+#include "chart/series_statistics.h"
 
 HDC BackBufferDC = nullptr;
 HBITMAP BackBufferBitmap = nullptr;
@@ -46,14 +45,14 @@ RECT ClientRect(HWND window) {
 }
 
 // What the user asked to see over the chart; nothing unless asked.
-void DrawRequestedMarks(const RECT& client) {
-    if (ChartMarks.keyframes) {
-        DrawKeyframeTicks(BackBufferDC, &client);
+void DrawRequestedMarks(const RECT& client, ChartView& view) {
+    if (view.keyframes) {
+        DrawKeyframeTicks(BackBufferDC, &client, view);
     }
-    if (ChartMarks.pointer_in_window) {
-        ChartMarks.readout_window = ReadoutWindowAt(&client, ChartMarks.pointer_x, ChartMarks.pointer_y);
-        if (ChartMarks.readout_window >= 0) {
-            DrawReadout(BackBufferDC, &client, static_cast<uint32_t>(ChartMarks.readout_window));
+    if (view.pointer.in_window) {
+        view.readout_window = ReadoutWindowAt(&client, view, view.pointer.x, view.pointer.y);
+        if (view.readout_window >= 0) {
+            DrawReadout(BackBufferDC, &client, view, static_cast<uint32_t>(view.readout_window));
         }
     }
 }
@@ -90,26 +89,26 @@ int CreateBackBuffer(HWND window) {
     return 1;
 }
 
-void RedrawChart(HWND window) {
+void RedrawChart(HWND window, ChartView& view) {
     const RECT client = ClientRect(window);
     FillBackground(BackBufferDC, BACKGROUND_COLOR, &client);
-    ChartMarks.readout_window = -1;
+    view.readout_window = -1;
     // During a run the picture is only the background, and it waits for the
     // next paint rather than forcing one.
     if (AnalysisPending != 0) {
         return;
     }
     DrawGrid(BackBufferDC, PLOT_GRID_COLUMN_X, PLOT_GRID_ROW_Y, &client);
-    DrawAxesAndAverage(BackBufferDC, &client);
-    DrawCurves(BackBufferDC, &client);
-    DrawTicksAndLabels(BackBufferDC, &client);
-    DrawRequestedMarks(client);
+    DrawAxesAndAverage(BackBufferDC, &client, view);
+    DrawCurves(BackBufferDC, &client, view);
+    DrawTicksAndLabels(BackBufferDC, &client, view);
+    DrawRequestedMarks(client, view);
     InvalidateRect(window, &client, FALSE);
 }
 
-int ResizeChart(HWND window) {
+int ResizeChart(HWND window, ChartView& view) {
     CreateBackBuffer(window);
-    RedrawChart(window);
+    RedrawChart(window, view);
     return 1;
 }
 
@@ -129,14 +128,10 @@ int InitChart(HWND window) {
     ApplyChartCurveSettings(CURVE_VIDEO, VideoCurveSettings);
     SeriesStatistics.max_kbps = 0;
     SeriesStatistics.last_start_ms = 0;
-    // A new window charts nothing yet and draws nothing over its chart.
-    ChartedWindows.count = 0;
-    ChartedWindows.keyframes_known = 0;
-    ChartMarks = NO_CHART_MARKS;
     return 1;
 }
 
-void HandleChartKey(HWND window, WPARAM virtual_key) {
+void HandleChartKey(HWND window, WPARAM virtual_key, ChartView& view) {
     // Each result is stored straight back into the float field, so every press
     // rounds to single precision.
     ChartCurve& video = ChartCurves[CURVE_VIDEO];
@@ -156,5 +151,5 @@ void HandleChartKey(HWND window, WPARAM virtual_key) {
     default:
         return;
     }
-    RedrawChart(window);
+    RedrawChart(window, view);
 }

@@ -5,9 +5,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "analysis/charted_windows.h"
 #include "analysis/result_messages.h"
-#include "analysis/series_statistics.h"
 #include "chart/chart_model.h"
 #include "chart/chart_win32.h"
 #include "chart/gdi_guards_win32.h"
@@ -160,12 +158,12 @@ void DrawTicks(HDC dc, const PlotGeometry& g, const TickIntervals& n) {
 }
 
 // m:s under each time tick, then the unit.
-void DrawTimeLabels(HDC dc, const PlotGeometry& g, double intervals) {
+void DrawTimeLabels(HDC dc, const PlotGeometry& g, double intervals, const SeriesStatisticsRecord& figures) {
     SetTextAlign(dc, TA_CENTER | TA_TOP);
     if (intervals >= 0) {
         // Each label is the step added up k times, not k times the step; the
         // two can differ in the last bit and so in the truncated second.
-        const double seconds_step = SeriesStatistics.last_start_ms / (intervals * 1000.0);
+        const double seconds_step = figures.last_start_ms / (intervals * 1000.0);
         double t = 0.0;
         char text[LABEL_TEXT_SIZE];
         for (int k = 0; k <= intervals; ++k) {
@@ -180,11 +178,11 @@ void DrawTimeLabels(HDC dc, const PlotGeometry& g, double intervals) {
 }
 
 // kbps beside each value tick, then the unit.
-void DrawValueLabels(HDC dc, const PlotGeometry& g, double intervals) {
+void DrawValueLabels(HDC dc, const PlotGeometry& g, double intervals, const SeriesStatisticsRecord& figures) {
     SetTextColor(dc, INK_COLOR);
     SetTextAlign(dc, TA_RIGHT | TA_BOTTOM);
     if (intervals >= 0) {
-        const double kbps_step = SeriesStatistics.max_kbps / intervals;
+        const double kbps_step = figures.max_kbps / intervals;
         double v = 0.0;
         char text[LABEL_TEXT_SIZE];
         for (int k = 0; k <= intervals; ++k) {
@@ -198,14 +196,13 @@ void DrawValueLabels(HDC dc, const PlotGeometry& g, double intervals) {
 }
 
 // The three figures above the plot.
-void DrawLegend(HDC dc, const PlotGeometry& g) {
+void DrawLegend(HDC dc, const PlotGeometry& g, const SeriesStatisticsRecord& figures) {
     SetTextColor(dc, INK_COLOR);
     SetTextAlign(dc, TA_CENTER | TA_TOP);
     char text[LABEL_TEXT_SIZE];
     std::snprintf(text, sizeof text, "Max Time: %d s    Max Bitrate: %d kbps    Average Bitrate: %d kbps",
-                  static_cast<int>(SeriesStatistics.last_start_ms / 1000),
-                  static_cast<int32_t>(SeriesStatistics.max_kbps),
-                  static_cast<int32_t>(static_cast<uint32_t>(SeriesStatistics.average_kbps)));
+                  static_cast<int>(figures.last_start_ms / 1000), static_cast<int32_t>(figures.max_kbps),
+                  static_cast<int32_t>(static_cast<uint32_t>(figures.average_kbps)));
     DrawLabel(dc, PLOT_LEFT + g.plot_width / 2, LEGEND_TOP, text);
 }
 
@@ -229,7 +226,7 @@ int DrawGrid(HDC dc, int first_column_x, int first_row_y, const RECT* rect) {
     return 1;
 }
 
-int DrawAxesAndAverage(HDC dc, const RECT* rect) {
+int DrawAxesAndAverage(HDC dc, const RECT* rect, const ChartView& view) {
     const PlotGeometry g = GeometryOf(rect);
     {
         ScopedSelection pen(dc, SolidPen(1, INK_COLOR), ScopedSelection::OWNED);
@@ -237,23 +234,23 @@ int DrawAxesAndAverage(HDC dc, const RECT* rect) {
         LineTo(dc, PLOT_LEFT, g.bottom);
         LineTo(dc, g.right, g.bottom);
     }
-    const ChartCurve& video = ChartCurves[CURVE_VIDEO];
+    const ChartCurve& video = view.curves[CURVE_VIDEO];
     float range = SingleRange(video);
     // A zero range (a run whose largest bitrate was 0) gets the curves'
     // substitute range, so the line lies with the Video curve it belongs to.
     if (range == 0.0f) {
         range = 1.0f;
     }
-    const int y_avg = MapValueToRow(static_cast<double>(SeriesStatistics.average_kbps), video, range, g.plot_height);
+    const int y_avg = MapValueToRow(static_cast<double>(view.figures->average_kbps), video, range, g.plot_height);
     ScopedSelection pen(dc, SolidPen(1, AVERAGE_COLOR), ScopedSelection::OWNED);
     DrawLine(dc, PLOT_LEFT, y_avg, g.right, y_avg);
     return 1;
 }
 
-int DrawCurves(HDC dc, const RECT* rect) {
+int DrawCurves(HDC dc, const RECT* rect, const ChartView& view) {
     const PlotGeometry g = GeometryOf(rect);
     for (int slot = 0; slot < CURVE_SLOT_COUNT; ++slot) {
-        const ChartCurve& curve = ChartCurves[slot];
+        const ChartCurve& curve = view.curves[slot];
         if (curve.visible == 0) {
             continue;
         }
@@ -289,7 +286,7 @@ int DrawCurves(HDC dc, const RECT* rect) {
     return 1;
 }
 
-int DrawTicksAndLabels(HDC dc, const RECT* rect) {
+int DrawTicksAndLabels(HDC dc, const RECT* rect, const ChartView& view) {
     const PlotGeometry g = GeometryOf(rect);
     const TickIntervals intervals = TickIntervalsOf(g);
     DrawTicks(dc, g, intervals);
@@ -298,15 +295,15 @@ int DrawTicksAndLabels(HDC dc, const RECT* rect) {
     ScopedSelection font(dc, GetStockObject(SYSTEM_FIXED_FONT), ScopedSelection::STOCK);
     SetBkMode(dc, TRANSPARENT);
     SetTextColor(dc, INK_COLOR);
-    DrawTimeLabels(dc, g, intervals.time);
-    DrawValueLabels(dc, g, intervals.value);
-    DrawLegend(dc, g);
+    DrawTimeLabels(dc, g, intervals.time, *view.figures);
+    DrawValueLabels(dc, g, intervals.value, *view.figures);
+    DrawLegend(dc, g, *view.figures);
     return 1;
 }
 
-int DrawKeyframeTicks(HDC dc, const RECT* rect) {
+int DrawKeyframeTicks(HDC dc, const RECT* rect, const ChartView& view) {
     const PlotGeometry g = GeometryOf(rect);
-    if (!ChartedWindows.keyframes_known || g.plot_width <= 0) {
+    if (view.window_keyframes == nullptr || g.plot_width <= 0) {
         return 1;
     }
     // From one row clear of the time ticks down to the time labels' top,
@@ -315,12 +312,12 @@ int DrawKeyframeTicks(HDC dc, const RECT* rect) {
     const int end = g.height - TIME_LABEL_TOP_MARGIN;
     ScopedSelection pen(dc, SolidPen(1, KEYFRAME_COLOR), ScopedSelection::OWNED);
     int last_column = -1;
-    for (uint32_t i = 0; i < ChartedWindows.count; ++i) {
-        if (ChartedWindows.keyframe[i] == 0) {
+    for (uint32_t i = 0; i < view.window_count; ++i) {
+        if (view.window_keyframes[i] == 0) {
             continue;
         }
         // Windows of one bucket share a column: one tick is enough.
-        const int column = ChartedWindowColumn(i, g.plot_width);
+        const int column = ChartedWindowColumn(view, i, g.plot_width);
         if (column != last_column) {
             DrawLine(dc, PLOT_LEFT + column, top, PLOT_LEFT + column, end);
             last_column = column;
@@ -329,20 +326,20 @@ int DrawKeyframeTicks(HDC dc, const RECT* rect) {
     return 1;
 }
 
-void FormatReadout(uint32_t window, char* out, size_t size) {
-    if (window >= ChartedWindows.count) {
+void FormatReadout(const ChartView& view, uint32_t window, char* out, size_t size) {
+    if (window >= view.window_count || view.windows == nullptr) {
         std::snprintf(out, size, "%s", "");
         return;
     }
-    const BitrateSample& sample = ChartedWindows.windows[window];
+    const BitrateSample& sample = view.windows[window];
     char time[32];
     FormatMinutesSeconds(sample.start_ms, time, sizeof time);
     std::snprintf(out, size, "%s  %" PRIu32 " kbps", time, sample.kbps);
 }
 
-int DrawReadout(HDC dc, const RECT* rect, uint32_t window) {
+int DrawReadout(HDC dc, const RECT* rect, const ChartView& view, uint32_t window) {
     char text[LABEL_TEXT_SIZE];
-    FormatReadout(window, text, sizeof text);
+    FormatReadout(view, window, text, sizeof text);
     ScopedSelection font(dc, GetStockObject(SYSTEM_FIXED_FONT), ScopedSelection::STOCK);
     SetBkMode(dc, TRANSPARENT);
     SetTextColor(dc, INK_COLOR);
@@ -351,10 +348,10 @@ int DrawReadout(HDC dc, const RECT* rect, uint32_t window) {
     return 1;
 }
 
-int ReadoutWindowAt(const RECT* rect, int x, int y) {
+int ReadoutWindowAt(const RECT* rect, const ChartView& view, int x, int y) {
     const PlotGeometry g = GeometryOf(rect);
     if (x < PLOT_LEFT || x > g.right || y < PLOT_TOP || y > g.bottom) {
         return -1;
     }
-    return ChartedWindowAtColumn(x - PLOT_LEFT, g.plot_width);
+    return ChartedWindowAtColumn(view, x - PLOT_LEFT, g.plot_width);
 }

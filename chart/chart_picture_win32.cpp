@@ -5,15 +5,13 @@
 #include <wincodec.h>
 #include <wrl/client.h>
 
+#include "analysis/media_file.h"
 #include "chart/chart_win32.h"
 #include "chart/gdi_guards_win32.h"
 
 using Microsoft::WRL::ComPtr;
 
 namespace {
-
-// Paths reach KOV in at most 780 bytes, 260 UTF-16 units.
-const int PICTURE_PATH_SIZE = 1024;
 
 // COM for the length of one save; left alone when the thread already has it
 // in another mode (it is usable then too, and not ours to end).
@@ -121,8 +119,9 @@ bool EncodePng(const PictureRows& rows, const wchar_t* path, bool* created) {
 int SaveChartPicture(const char* path) {
     if (path == nullptr || path[0] == '\0') return 0;
     // The process code page, as the C library reads the paths KOV opens.
-    wchar_t wide_path[PICTURE_PATH_SIZE];
-    if (MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, path, -1, wide_path, PICTURE_PATH_SIZE) <= 0) return 0;
+    // A UTF-8 path of PATH_BUFFER_SIZE bytes takes at most as many UTF-16 units.
+    wchar_t wide_path[PATH_BUFFER_SIZE];
+    if (MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, path, -1, wide_path, PATH_BUFFER_SIZE) <= 0) return 0;
 
     const BackBufferCopy copy;
     if (copy.Rows() == nullptr) return 0;

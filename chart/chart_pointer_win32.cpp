@@ -3,8 +3,6 @@
 #include "analysis/analysis_run.h"
 #include "chart/chart_win32.h"
 
-ChartMarksRecord ChartMarks = NO_CHART_MARKS;
-
 namespace {
 
 RECT ClientRect(HWND window) {
@@ -15,41 +13,43 @@ RECT ClientRect(HWND window) {
 
 }  // namespace
 
-void HandleChartPointer(HWND window, int x, int y) {
+void HandleChartPointer(HWND window, int x, int y, ChartView& view) {
+    ChartPointer& pointer = view.pointer;
     // Asked again after each leave: the system reports one leave per request.
-    if (!ChartMarks.tracking_leave) {
+    if (!pointer.tracking_leave) {
         TRACKMOUSEEVENT track = {sizeof track, TME_LEAVE, window, 0};
-        ChartMarks.tracking_leave = TrackMouseEvent(&track) ? 1 : 0;
+        pointer.tracking_leave = TrackMouseEvent(&track) != 0;
     }
-    ChartMarks.pointer_in_window = 1;
-    ChartMarks.pointer_x = x;
-    ChartMarks.pointer_y = y;
+    pointer.in_window = true;
+    pointer.x = x;
+    pointer.y = y;
     // A run redraws the chart when it ends, with the readout where the
     // pointer is then.
     if (AnalysisPending != 0) return;
     const RECT client = ClientRect(window);
     // Most moves stay over the window already shown: nothing to draw.
-    if (ReadoutWindowAt(&client, x, y) != ChartMarks.readout_window) RedrawChart(window);
+    if (ReadoutWindowAt(&client, view, x, y) != view.readout_window) RedrawChart(window, view);
 }
 
-void HandleChartPointerLeave(HWND window) {
-    ChartMarks.tracking_leave = 0;
-    ChartMarks.pointer_in_window = 0;
-    if (AnalysisPending == 0 && ChartMarks.readout_window >= 0) RedrawChart(window);
+void HandleChartPointerLeave(HWND window, ChartView& view) {
+    view.pointer.tracking_leave = false;
+    view.pointer.in_window = false;
+    if (AnalysisPending == 0 && view.readout_window >= 0) RedrawChart(window, view);
 }
 
-void HandleChartWheel(HWND window, int delta) {
+void HandleChartWheel(HWND window, int delta, ChartView& view) {
+    int& remainder = view.pointer.wheel_remainder;
     // Parts of a notch add up; a turn the other way starts afresh.
-    if ((delta > 0 && ChartMarks.wheel_remainder < 0) || (delta < 0 && ChartMarks.wheel_remainder > 0)) {
-        ChartMarks.wheel_remainder = 0;
+    if ((delta > 0 && remainder < 0) || (delta < 0 && remainder > 0)) {
+        remainder = 0;
     }
-    ChartMarks.wheel_remainder += delta;
-    while (ChartMarks.wheel_remainder >= WHEEL_DELTA) {
-        ChartMarks.wheel_remainder -= WHEEL_DELTA;
-        HandleChartKey(window, VK_RIGHT);
+    remainder += delta;
+    while (remainder >= WHEEL_DELTA) {
+        remainder -= WHEEL_DELTA;
+        HandleChartKey(window, VK_RIGHT, view);
     }
-    while (ChartMarks.wheel_remainder <= -WHEEL_DELTA) {
-        ChartMarks.wheel_remainder += WHEEL_DELTA;
-        HandleChartKey(window, VK_LEFT);
+    while (remainder <= -WHEEL_DELTA) {
+        remainder += WHEEL_DELTA;
+        HandleChartKey(window, VK_LEFT, view);
     }
 }

@@ -9,10 +9,9 @@
 
 #include "analysis/figures_text.h"
 #include "chart/chart_win32.h"
-#include "shell/measured_file.h"
+#include "shell/document.h"
 #include "shell/message_box.h"
 #include "shell/resource.h"
-#include "shell/run_driver.h"
 #include "shell/shell.h"
 
 namespace {
@@ -46,9 +45,9 @@ bool ChooseSavePath(HWND owner, UINT title_id, UINT filter_id, const char* exten
     LoadFilter(filter_id, filter, sizeof filter);
     // The name alone in the name box, the folder as where the dialog starts:
     // a folder written with '/' does not end up in the box.
-    const char* measured = MeasuredFilePath();
+    const char* measured = CurrentDocument.path;
     const char* name = FileNameOf(measured);
-    char folder[SHELL_PATH_SIZE] = "";
+    char folder[PATH_BUFFER_SIZE] = "";
     const size_t folder_length = size_t(name - measured);
     if (folder_length < sizeof folder) {
         std::memcpy(folder, measured, folder_length);
@@ -90,13 +89,12 @@ void ReplaceExtension(const char* path, const char* extension, char* out, size_t
 }
 
 void ExportWindowsCsv(HWND main_window) {
-    const FileFigures* figures = FiguresOfMeasuredFile(main_window);
-    if (!figures) return;
-    char path[SHELL_PATH_SIZE];
+    if (!DocumentReady(CurrentDocument)) return;
+    char path[PATH_BUFFER_SIZE];
     if (!ChooseSavePath(main_window, IDS_EXPORT_CSV_TITLE, IDS_CSV_FILTER, "csv", path, sizeof path)) return;
     // Text mode: the rows end in "\r\n", as those of rmrate.exe on Windows.
     FILE* file = std::fopen(path, "w");
-    bool written = file != nullptr && WriteWindowsCsv(*figures, file);
+    bool written = file != nullptr && WriteWindowsCsv(CurrentDocument.measurement, file);
     if (file != nullptr && std::fclose(file) != 0) written = false;
     if (written) return;
     // Rows cut short would pass for the whole file's.
@@ -105,8 +103,8 @@ void ExportWindowsCsv(HWND main_window) {
 }
 
 void SaveChartAs(HWND main_window) {
-    if (!FileMeasured() || AnalysisRunUnderWay()) return;
-    char path[SHELL_PATH_SIZE];
+    if (!DocumentReady(CurrentDocument)) return;
+    char path[PATH_BUFFER_SIZE];
     if (!ChooseSavePath(main_window, IDS_SAVE_CHART_TITLE, IDS_PNG_FILTER, "png", path, sizeof path)) return;
     if (!SaveChartPicture(path)) ShowNotSavedBox(main_window, path);
 }

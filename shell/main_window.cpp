@@ -8,8 +8,8 @@
 #include <cstring>
 
 #include "chart/chart_win32.h"
+#include "shell/document.h"
 #include "shell/file_exports.h"
-#include "shell/measured_file.h"
 #include "shell/resource.h"
 #include "shell/run_driver.h"
 #include "shell/view_menu.h"
@@ -17,8 +17,8 @@
 HINSTANCE AppInstance = nullptr;
 char WindowTitle[WINDOW_TEXT_SIZE];
 char WindowClassName[WINDOW_TEXT_SIZE];
-char CmdLinePath[SHELL_PATH_SIZE];
-char DroppedFilePath[SHELL_PATH_SIZE];
+char CmdLinePath[PATH_BUFFER_SIZE];
+char DroppedFilePath[PATH_BUFFER_SIZE];
 
 namespace {
 
@@ -35,7 +35,7 @@ LRESULT OnDestroy() {
 }
 
 LRESULT OnSize(HWND window) {
-    ResizeChart(window);
+    ResizeChart(window, CurrentDocument.view);
     return 0;
 }
 
@@ -55,22 +55,22 @@ LRESULT OnGetMinMaxInfo(LPARAM lparam) {
 }
 
 LRESULT OnKeyDown(HWND window, WPARAM virtual_key) {
-    HandleChartKey(window, virtual_key);
+    HandleChartKey(window, virtual_key, CurrentDocument.view);
     return 0;
 }
 
 LRESULT OnMouseMove(HWND window, LPARAM lparam) {
-    HandleChartPointer(window, GET_X_LPARAM(lparam), GET_Y_LPARAM(lparam));
+    HandleChartPointer(window, GET_X_LPARAM(lparam), GET_Y_LPARAM(lparam), CurrentDocument.view);
     return 0;
 }
 
 LRESULT OnMouseLeave(HWND window) {
-    HandleChartPointerLeave(window);
+    HandleChartPointerLeave(window, CurrentDocument.view);
     return 0;
 }
 
 LRESULT OnMouseWheel(HWND window, WPARAM wparam) {
-    HandleChartWheel(window, GET_WHEEL_DELTA_WPARAM(wparam));
+    HandleChartWheel(window, GET_WHEEL_DELTA_WPARAM(wparam), CurrentDocument.view);
     return 0;
 }
 
@@ -108,8 +108,8 @@ LRESULT OnDropFiles(HWND window, WPARAM wparam) {
     // Cleared first: a failed query must not leave the last drop's path, and
     // a conversion that ran out of room may leave the buffer unterminated.
     DroppedFilePath[0] = '\0';
-    DragQueryFileA(drop, 0, DroppedFilePath, SHELL_PATH_SIZE);
-    DroppedFilePath[SHELL_PATH_SIZE - 1] = '\0';
+    DragQueryFileA(drop, 0, DroppedFilePath, PATH_BUFFER_SIZE);
+    DroppedFilePath[PATH_BUFFER_SIZE - 1] = '\0';
     // The path is ours now; the drop's memory goes back before the run, which
     // may take long and dispatch further drops meanwhile.
     DragFinish(drop);
@@ -215,7 +215,7 @@ int TakeCommandLinePath(const char* command_line) {
     if (slash > after_name && slash[-1] == '"') length = std::strcspn(text, "\"");
     // A longer text is cut short; the analysis then reports that it cannot
     // open it.
-    if (length > SHELL_PATH_SIZE - 1) length = SHELL_PATH_SIZE - 1;
+    if (length > PATH_BUFFER_SIZE - 1) length = PATH_BUFFER_SIZE - 1;
     std::memcpy(CmdLinePath, text, length);
     CmdLinePath[length] = '\0';
     return CmdLinePath[0] != '\0';
@@ -223,7 +223,7 @@ int TakeCommandLinePath(const char* command_line) {
 
 int InitMainWindowWithCommandLine(HWND window, const char* command_line) {
     InitChart(window);
-    ForgetMeasuredFile();
+    ResetDocument(CurrentDocument);
     // Posted, not run here: the analysis starts once the message loop runs,
     // after the window has been shown.
     if (TakeCommandLinePath(command_line)) PostMessageA(window, WM_OPENCMDLINEFILE, 0, 0);

@@ -23,9 +23,6 @@
 // %1 is the path that could not be written.
 #define IDS_SAVE_FAILED_CAPTION 129
 #define IDS_SAVE_FAILED 130
-// %1 is the measured file's path.
-#define IDS_FILE_CHANGED_CAPTION 131
-#define IDS_FILE_CHANGED 132
 // A chart without a window, and why: damage before the first window is
 // complete (%1 the last video time read, %2 the byte offset), or no damage.
 #define IDS_DAMAGED_BEFORE_VIDEO 133

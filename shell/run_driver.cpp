@@ -4,28 +4,18 @@
 
 #include <cstring>
 
-#include "analysis/analysis_win32.h"
-#include "analysis/charted_windows.h"
+#include <utility>
+
 #include "analysis/result_messages.h"
-#include "analysis/series_statistics.h"
-#include "analysis/window_statistics.h"
 #include "chart/chart_win32.h"
-#include "shell/measured_file.h"
+#include "chart/series_statistics.h"
+#include "shell/analyze_file.h"
+#include "shell/document.h"
 #include "shell/message_box.h"
 #include "shell/resource.h"
 #include "shell/shell.h"
-#include "shell/view_menu.h"
 
 namespace {
-
-// The pump re-enters the window procedure during a run, so a drop, the menu
-// or the start message can ask for a second run while one is under way. The
-// series, WaitDialog and the parser belong to the run under way: such a
-// request is dropped. A read of the figures counts as a run.
-int RunInProgress = 0;
-
-// Room for any path the shell or the Open dialog hands over.
-const size_t RUN_PATH_SIZE = 1024;
 
 void ShowLongVideoBox(HWND main_window, const AnalysisDetails& details) {
     char charted[32];
@@ -94,8 +84,6 @@ private:
     HWND dialog_;
 };
 
-bool Charted(AnalysisResult result) { return result == ANALYSIS_OK || result == ANALYSIS_FRAME_GAP; }
-
 }  // namespace
 
 POINT WaitDialogPosition(const RECT& main_window_rect) {
@@ -111,13 +99,8 @@ void ReportAnalysisResult(HWND main_window, AnalysisResult result, const Analysi
     if (result == ANALYSIS_CANCELLED) return;
     // Closed during the run: there is no chart to draw and no one to tell.
     if (!IsWindow(main_window)) return;
-    const bool charted = Charted(result);
-    if (charted) {
-        // Kept before the redraw, which reads them for what it draws over
-        // the chart on request.
-        KeepChartedWindows();
-        if (ComputeSeriesStatistics() == 1) RedrawChart(main_window);
-    }
+    const bool charted = ResultIsCharted(result);
+    if (charted && ComputeSeriesStatistics() == 1) RedrawChart(main_window, CurrentDocument.view);
     // The chart first, then the boxes in the order their causes lie in the
     // file: where the chart ends, a gap, the damage.
     if (charted && details && details->series_full) ShowLongVideoBox(main_window, *details);
@@ -127,43 +110,30 @@ void ReportAnalysisResult(HWND main_window, AnalysisResult result, const Analysi
     if (charted && details) ShowEmptyChartBox(main_window, details->empty_chart);
 }
 
-int AnalysisRunUnderWay() { return RunInProgress; }
-
 void RunAnalysis(HWND main_window, const char* path) {
-    if (RunInProgress) return;
-    RunInProgress = 1;
+    Document& document = CurrentDocument;
+    if (document.busy) return;
+    document.busy = true;
     // The pump may rewrite the buffer a dropped path lives in; the measured
-    // file is the one the run was given. A path that does not fit is taken
-    // as no file at all when its figures are asked for.
-    char run_path[RUN_PATH_SIZE] = "";
+    // file is the one the run was given. A path that does not fit names no
+    // file the charted measurement can be said to come from.
+    char run_path[PATH_BUFFER_SIZE] = "";
     if (path && std::strlen(path) < sizeof run_path) std::strcpy(run_path, path);
 
-    AnalysisDetails details;
+    Measurement measurement;
     AnalysisResult result;
     {
         const WaitDialogScope wait(main_window);
-        result = AnalyzeFile(main_window, path, &details);
+        result = AnalyzeFile(main_window, path, &measurement);
     }
 
     // Without a path the Open dialog chose the file, and nothing else writes
-    // its buffer while a run is under way.
-    if (Charted(result) && IsWindow(main_window)) NoteMeasuredFile(main_window, path ? run_path : OpenFilePath);
-    ReportAnalysisResult(main_window, result, &details);
-    RunInProgress = 0;
-    if (Charted(result) && IsWindow(main_window)) ShowKeyframesOfNewFile(main_window);
-}
-
-AnalysisResult ReadFileFigures(HWND main_window, const char* path, FileFigures* out) {
-    if (RunInProgress) return ANALYSIS_CANCELLED;
-    RunInProgress = 1;
-    AnalysisResult result = ANALYSIS_CANCELLED;
-    {
-        const WaitDialogScope wait(main_window);
-        if (WaitDialog) ShowWindow(WaitDialog, SW_SHOW);
-        if (PumpPendingMessages(nullptr)) {
-            result = MeasureFileFigures(path, DEFAULT_PEAK_SPAN_MS, PumpPendingMessages, nullptr, out);
-        }
+    // its buffer while a run is under way. The measurement goes to the
+    // document before the redraw, which draws its windows' marks.
+    const AnalysisDetails details = measurement.details;
+    if (ResultIsCharted(result) && IsWindow(main_window)) {
+        KeepChartedMeasurement(main_window, document, path ? run_path : OpenFilePath, std::move(measurement));
     }
-    RunInProgress = 0;
-    return result;
+    ReportAnalysisResult(main_window, result, &details);
+    document.busy = false;
 }

@@ -6,14 +6,14 @@
 #include <windows.h>
 
 #include "analysis/analysis_run.h"
-#include "analysis/file_figures.h"
 
 const int WAIT_DIALOG_WIDTH = 250;
 const int WAIT_DIALOG_HEIGHT = 60;
 
-// One run: wait dialog around AnalyzeFile, then chart or message box. A
-// request made while a run is under way (the run's own pump delivers drops,
-// menu commands and the start message) is ignored.
+// One run: wait dialog around AnalyzeFile, then chart or message box; a
+// charted file's measurement goes to CurrentDocument. A request made while a
+// run is under way (the run's own pump delivers drops, menu commands and the
+// start message) is ignored.
 void RunAnalysis(HWND main_window, const char* path);
 
 // Where the wait dialog goes: centred on the main window's outer rectangle.
@@ -24,15 +24,5 @@ POINT WaitDialogPosition(const RECT& main_window_rect);
 // not hold the whole video, and one when the file is damaged. Shows and draws
 // nothing when the main window is gone.
 void ReportAnalysisResult(HWND main_window, AnalysisResult result, const AnalysisDetails* details = nullptr);
-
-// Nonzero while RunAnalysis (its message boxes included) or ReadFileFigures
-// is under way.
-int AnalysisRunUnderWay();
-
-// One read of a file's figures, as a run is made: the wait dialog, shown at
-// once, and the pump. ANALYSIS_CANCELLED, with nothing read, when it is
-// refused (a run or read is under way) or a quit stops it; otherwise what
-// MeasureFileFigures returned. Shows no box.
-AnalysisResult ReadFileFigures(HWND main_window, const char* path, FileFigures* out);
 
 #endif

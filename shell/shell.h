@@ -6,10 +6,9 @@
 
 #include <windows.h>
 
+#include "analysis/media_file.h"
+
 const int WINDOW_TEXT_SIZE = 100;
-// Paths arrive in UTF-8 (KOV.EXE declares it as its code page): a path Windows
-// allows, 260 UTF-16 units, takes up to 780 bytes.
-const int SHELL_PATH_SIZE = 780;
 
 // Posted by the shell to its own window when the command line names a file;
 // it starts the analysis of CmdLinePath once the message loop runs.
@@ -23,9 +22,9 @@ extern HINSTANCE AppInstance;
 extern char WindowTitle[WINDOW_TEXT_SIZE];
 extern char WindowClassName[WINDOW_TEXT_SIZE];
 // Text after the first '/' of the command line; empty when there is none.
-extern char CmdLinePath[SHELL_PATH_SIZE];
+extern char CmdLinePath[PATH_BUFFER_SIZE];
 // Path of the first file of the last drop.
-extern char DroppedFilePath[SHELL_PATH_SIZE];
+extern char DroppedFilePath[PATH_BUFFER_SIZE];
 
 void RegisterMainWindowClass(HINSTANCE instance);
 // 1 when the window exists (shown and updated), else 0.
@@ -39,7 +38,7 @@ int InitMainWindow(HWND window);
 int InitMainWindowWithCommandLine(HWND window, const char* command_line);
 // Fills CmdLinePath with everything after the first '/' that follows the
 // program's own name, unchanged (an argument quoted whole, "/path", without
-// its quotes), cut to SHELL_PATH_SIZE - 1 bytes if longer; empty when there
+// its quotes), cut to PATH_BUFFER_SIZE - 1 bytes if longer; empty when there
 // is no '/'. Returns nonzero when CmdLinePath is not empty.
 int TakeCommandLinePath(const char* command_line);
 

@@ -4,12 +4,10 @@
 #include <memory>
 #include <new>
 
-#include "analysis/charted_windows.h"
 #include "analysis/figures_text.h"
 #include "chart/chart_win32.h"
-#include "shell/measured_file.h"
+#include "shell/document.h"
 #include "shell/resource.h"
-#include "shell/run_driver.h"
 #include "shell/shell.h"
 
 namespace {
@@ -24,22 +22,15 @@ void CheckKeyframesItem(HWND main_window, bool checked) {
     CheckMenuItem(GetMenu(main_window), IDM_KEYFRAMES, MF_BYCOMMAND | (checked ? MF_CHECKED : MF_UNCHECKED));
 }
 
-// The charted windows' keyframes, from the figures of the measured file.
-bool KnowKeyframes(HWND main_window) {
-    if (ChartedWindows.keyframes_known) return true;
-    const FileFigures* figures = FiguresOfMeasuredFile(main_window);
-    return figures && NoteChartedKeyframes(figures->window_keyframes, figures->details.windows_stored);
-}
-
 }  // namespace
 
 void ShowStatisticsDialog(HWND main_window) {
-    const FileFigures* figures = FiguresOfMeasuredFile(main_window);
-    if (!figures) return;
-    const size_t needed = FormatFiguresText(*figures, EDIT_LINE_END, nullptr, 0);
+    if (!DocumentReady(CurrentDocument)) return;
+    const Measurement& figures = CurrentDocument.measurement;
+    const size_t needed = FormatFiguresText(figures, EDIT_LINE_END, nullptr, 0);
     std::unique_ptr<char[]> own(new (std::nothrow) char[needed + 1]);
     char* text = own ? own.get() : StatisticsFallback;
-    FormatFiguresText(*figures, EDIT_LINE_END, text, own ? needed + 1 : sizeof StatisticsFallback);
+    FormatFiguresText(figures, EDIT_LINE_END, text, own ? needed + 1 : sizeof StatisticsFallback);
     DialogBoxParamA(AppInstance, MAKEINTRESOURCEA(IDD_STATISTICS), main_window, StatisticsDialogProc,
                     reinterpret_cast<LPARAM>(text));
 }
@@ -62,25 +53,9 @@ INT_PTR CALLBACK StatisticsDialogProc(HWND dialog, UINT message, WPARAM wparam, 
 }
 
 void ToggleKeyframes(HWND main_window) {
-    if (!FileMeasured() || AnalysisRunUnderWay()) return;
-    if (ChartMarks.keyframes) {
-        ChartMarks.keyframes = 0;
-    } else {
-        if (!KnowKeyframes(main_window) || !IsWindow(main_window)) return;
-        ChartMarks.keyframes = 1;
-    }
-    CheckKeyframesItem(main_window, ChartMarks.keyframes != 0);
-    RedrawChart(main_window);
-}
-
-void ShowKeyframesOfNewFile(HWND main_window) {
-    if (!ChartMarks.keyframes) return;
-    const bool known = KnowKeyframes(main_window);
-    if (!IsWindow(main_window)) return;
-    if (known) {
-        RedrawChart(main_window);
-    } else {
-        ChartMarks.keyframes = 0;
-        CheckKeyframesItem(main_window, false);
-    }
+    if (!DocumentReady(CurrentDocument)) return;
+    ChartView& view = CurrentDocument.view;
+    view.keyframes = !view.keyframes;
+    CheckKeyframesItem(main_window, view.keyframes);
+    RedrawChart(main_window, view);
 }

@@ -1,4 +1,4 @@
-// The View menu: the Statistics dialog with the measured file's figures, and
+// The View menu: the Statistics dialog with the charted file's figures, and
 // the Keyframes toggle, which marks the charted windows that hold one.
 #ifndef KOV_SHELL_VIEW_MENU_H
 #define KOV_SHELL_VIEW_MENU_H
@@ -10,11 +10,7 @@
 void ShowStatisticsDialog(HWND main_window);
 INT_PTR CALLBACK StatisticsDialogProc(HWND dialog, UINT message, WPARAM wparam, LPARAM lparam);
 
-// View > Keyframes: turns the ticks on (reading the figures first if need
-// be; the toggle stays off when they cannot be had) or off.
+// View > Keyframes: turns the ticks on or off.
 void ToggleKeyframes(HWND main_window);
-// After a run drew a new chart: with the toggle on, the new file's keyframes
-// are read and marked; if they cannot be had, the toggle goes off.
-void ShowKeyframesOfNewFile(HWND main_window);
 
 #endif

@@ -1,6 +1,10 @@
 // The packet loop over synthetic files: the windows it stores and how each run ends.
 #include "analysis/analysis_run.h"
 
+#include "analysis/measurement.h"
+#include "analysis/media_file.h"
+#include "analysis/window_rule.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -21,6 +25,15 @@
 using namespace rmtest;
 
 namespace {
+
+// KOV's run over `path`, and what it learnt besides the series.
+AnalysisResult MeasureDetails(const char* path, AnalysisDetails* details, AnalysisPumpFn pump = nullptr,
+                              void* context = nullptr) {
+    Measurement measurement;
+    const AnalysisResult result = MeasureFile(path, pump, context, &measurement);
+    *details = measurement.details;
+    return result;
+}
 
 struct Window {
     uint32_t start_ms;
@@ -69,7 +82,7 @@ TEST_P(TimelineTest, StoresTheClosedWindows) {
 
     FillSeriesWithGarbage();
     AnalysisDetails details;
-    EXPECT_EQ(c.result, MeasureFile(file.path.c_str(), nullptr, nullptr, &details));
+    EXPECT_EQ(c.result, MeasureDetails(file.path.c_str(), &details));
     EXPECT_EQ(c.windows, StoredWindows());
     EXPECT_EQ(c.windows.size(), details.windows_stored);
     EXPECT_EQ(1, details.stream_chosen);
@@ -116,7 +129,7 @@ TEST(MeasureFileTest, TruncatedFileKeepsTheWindowsBeforeTheCut) {
     TempFile file(bytes);
 
     AnalysisDetails details;
-    EXPECT_EQ(ANALYSIS_OK, MeasureFile(file.path.c_str(), nullptr, nullptr, &details));
+    EXPECT_EQ(ANALYSIS_OK, MeasureDetails(file.path.c_str(), &details));
     // Windows close at 1250, 2500, 3750 and 5000 ms; the cut drops the open one.
     const std::vector<Window> expected = {{0, 15}, {1250, 12}, {2500, 12}, {3750, 12}};
     EXPECT_EQ(expected, StoredWindows());
@@ -170,7 +183,7 @@ TEST(MeasureFileTest, TellsACleanEndFromDamage) {
         SCOPED_TRACE(c.name);
         TempFile file(Bytes(whole.begin(), whole.begin() + static_cast<std::ptrdiff_t>(c.cut)));
         AnalysisDetails details;
-        EXPECT_EQ(ANALYSIS_OK, MeasureFile(file.path.c_str(), nullptr, nullptr, &details));
+        EXPECT_EQ(ANALYSIS_OK, MeasureDetails(file.path.c_str(), &details));
         EXPECT_EQ(c.ending, details.ending);
         EXPECT_EQ(c.offset, details.damage_offset);
         EXPECT_EQ(c.has_last, details.has_last_timestamp);
@@ -195,7 +208,7 @@ TEST(MeasureFileTest, RunsThatStopBeforeTheEndOfTheDataSayNothingOfIt) {
     for (const Bytes& bytes : {gap, video_file({make_packet(0, 10001, 100), make_packet(0, 10500, 100)})}) {
         TempFile file(bytes);
         AnalysisDetails details;
-        MeasureFile(file.path.c_str(), nullptr, nullptr, &details);
+        MeasureDetails(file.path.c_str(), &details);
         EXPECT_EQ(DATA_END_NOT_REACHED, details.ending);
     }
 }
@@ -228,7 +241,7 @@ TEST(MeasureFileTest, AnythingButARegularFileCannotBeOpened) {
         EXPECT_EQ(nullptr, OpenMediaFile(name.c_str(), &size));
         EXPECT_EQ(0u, size);
         AnalysisDetails details;
-        EXPECT_EQ(ANALYSIS_OPEN_FAILED, MeasureFile(name.c_str(), nullptr, nullptr, &details));
+        EXPECT_EQ(ANALYSIS_OPEN_FAILED, MeasureDetails(name.c_str(), &details));
     }
 #ifndef _WIN32
     std::remove(fifo.c_str());
@@ -262,7 +275,7 @@ TEST(MeasureFileTest, MeasuresOnlyTheFirstRealVideoStream) {
         }
         TempFile file(simple_file(c.streams, declared));
         AnalysisDetails details;
-        EXPECT_EQ(ANALYSIS_OK, MeasureFile(file.path.c_str(), nullptr, nullptr, &details));
+        EXPECT_EQ(ANALYSIS_OK, MeasureDetails(file.path.c_str(), &details));
         EXPECT_EQ(DATA_END_CLEAN, details.ending);
         EXPECT_EQ(c.stream_index, details.stream_index);
         EXPECT_EQ(300u, details.declared_avg_bit_rate);
@@ -306,7 +319,7 @@ TEST(MeasureFileTest, FilesThatCannotBeMeasured) {
         FillSeriesWithGarbage();
         AnalysisDetails details;
         details.stream_chosen = 7;
-        EXPECT_EQ(c.result, MeasureFile(path.c_str(), nullptr, nullptr, &details));
+        EXPECT_EQ(c.result, MeasureDetails(path.c_str(), &details));
         EXPECT_EQ(0, details.stream_chosen);
         // Cleared once a file is chosen, whatever comes next.
         EXPECT_TRUE(StoredWindows().empty());
@@ -353,7 +366,7 @@ TEST(MeasureFileTest, FullTableKeepsItsEndMarkerAndTheRunGoesOn) {
         TempFile file(c.bytes);
         PumpLog pump;
         AnalysisDetails details;
-        EXPECT_EQ(c.result, MeasureFile(file.path.c_str(), PumpLog::Pump, &pump, &details));
+        EXPECT_EQ(c.result, MeasureDetails(file.path.c_str(), &details, PumpLog::Pump, &pump));
         EXPECT_EQ(uint32_t(BITRATE_SERIES_SIZE - 1), details.windows_stored);
         EXPECT_EQ(1, details.series_full);
         EXPECT_EQ(c.not_stored, details.windows_not_stored);
@@ -414,7 +427,7 @@ TEST(MeasureFileTest, WindowOfMoreThan512MiB) {
     std::fclose(f);
 
     AnalysisDetails details;
-    EXPECT_EQ(ANALYSIS_OK, MeasureFile(file.path.c_str(), nullptr, nullptr, &details));
+    EXPECT_EQ(ANALYSIS_OK, MeasureDetails(file.path.c_str(), &details));
     ASSERT_EQ(1u, details.windows_stored);
     const uint64_t bytes = uint64_t(big_packets) * payload;
     EXPECT_GT(bytes * 8, uint64_t(UINT32_MAX));
@@ -439,7 +452,7 @@ TEST(MeasureFileTest, PumpRunsOncePerStoredWindowAndCanStopTheRun) {
 
     PumpLog all;
     AnalysisDetails details;
-    EXPECT_EQ(ANALYSIS_OK, MeasureFile(file.path.c_str(), PumpLog::Pump, &all, &details));
+    EXPECT_EQ(ANALYSIS_OK, MeasureDetails(file.path.c_str(), &details, PumpLog::Pump, &all));
     EXPECT_EQ(10u, details.windows_stored);
     EXPECT_EQ(10, all.calls);
     EXPECT_EQ(0, details.stopped_by_pump);
@@ -452,7 +465,7 @@ TEST(MeasureFileTest, PumpRunsOncePerStoredWindowAndCanStopTheRun) {
     // clean-up.
     PumpLog stop;
     stop.stop_at = 4;
-    EXPECT_EQ(ANALYSIS_CANCELLED, MeasureFile(file.path.c_str(), PumpLog::Pump, &stop, &details));
+    EXPECT_EQ(ANALYSIS_CANCELLED, MeasureDetails(file.path.c_str(), &details, PumpLog::Pump, &stop));
     EXPECT_EQ(4, stop.calls);
     EXPECT_EQ(1, details.stopped_by_pump);
     EXPECT_EQ(3u, details.windows_stored);

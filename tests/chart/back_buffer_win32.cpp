@@ -8,9 +8,9 @@
 #include <vector>
 
 #include "analysis/analysis_run.h"
-#include "analysis/series_statistics.h"
 #include "chart/chart_model.h"
 #include "chart/chart_win32.h"
+#include "chart/series_statistics.h"
 #include "chart_test_support_win32.h"
 
 using namespace chart_test;
@@ -102,7 +102,7 @@ TEST_F(ChartWindowTest, RedrawDrawsTheStepsInOrderAndInvalidatesTheClientArea) {
     ChartWindow window(904, 400, true);
     LoadChart(564, 90000, 282, SIX_POINTS);
     ValidateRect(window.hwnd(), nullptr);
-    RedrawChart(window.hwnd());
+    RedrawChart(window.hwnd(), TestView());
 
     RECT update;
     ASSERT_TRUE(HasUpdate(window.hwnd(), &update));
@@ -115,9 +115,9 @@ TEST_F(ChartWindowTest, RedrawDrawsTheStepsInOrderAndInvalidatesTheClientArea) {
     RECT r = expected.rect();
     FillBackground(expected.dc(), BACKGROUND, &r);
     DrawGrid(expected.dc(), 110, 50, &r);
-    DrawAxesAndAverage(expected.dc(), &r);
-    DrawCurves(expected.dc(), &r);
-    DrawTicksAndLabels(expected.dc(), &r);
+    DrawAxesAndAverage(expected.dc(), &r, ChartView());
+    DrawCurves(expected.dc(), &r, ChartView());
+    DrawTicksAndLabels(expected.dc(), &r, ChartView());
     Canvas actual(904, 400);
     CopyBackBuffer(actual);
     int differing = 0;
@@ -136,7 +136,7 @@ TEST_F(ChartWindowTest, ResizeWhilePendingGivesANewSizeOfPlainBackgroundAndNoInv
     AnalysisPending = 1;
     window.Resize(834, 300);
     ValidateRect(window.hwnd(), nullptr);
-    EXPECT_EQ(1, ResizeChart(window.hwnd()));
+    EXPECT_EQ(1, ResizeChart(window.hwnd(), TestView()));
 
     RECT update;
     EXPECT_FALSE(HasUpdate(window.hwnd(), &update));
@@ -158,7 +158,7 @@ TEST_F(ChartWindowTest, ArrowKeysScaleAndShiftTheVideoCurveInSinglePrecision) {
 
     volatile float expected = 1.0f;
     for (int i = 0; i < 10; ++i) {
-        HandleChartKey(w, VK_LEFT);
+        HandleChartKey(w, VK_LEFT, TestView());
         expected = expected * 0.9f;
     }
     EXPECT_EQ(static_cast<float>(expected), ChartCurves[CURVE_VIDEO].scale);
@@ -167,19 +167,19 @@ TEST_F(ChartWindowTest, ArrowKeysScaleAndShiftTheVideoCurveInSinglePrecision) {
     EXPECT_NE(static_cast<float>(std::pow(0.9, 10)), ChartCurves[CURVE_VIDEO].scale);
 
     for (int i = 0; i < 3; ++i) {
-        HandleChartKey(w, VK_RIGHT);
+        HandleChartKey(w, VK_RIGHT, TestView());
         expected = expected * 1.1f;
     }
     EXPECT_EQ(static_cast<float>(expected), ChartCurves[CURVE_VIDEO].scale);
 
     volatile float offset = 0.0f;
     for (int i = 0; i < 3; ++i) {
-        HandleChartKey(w, VK_UP);
+        HandleChartKey(w, VK_UP, TestView());
         offset = offset + 0.1f;
     }
     EXPECT_EQ(static_cast<float>(offset), ChartCurves[CURVE_VIDEO].offset);
     for (int i = 0; i < 5; ++i) {
-        HandleChartKey(w, VK_DOWN);
+        HandleChartKey(w, VK_DOWN, TestView());
         offset = offset - 0.1f;
     }
     EXPECT_EQ(static_cast<float>(offset), ChartCurves[CURVE_VIDEO].offset);
@@ -201,26 +201,26 @@ TEST_F(ChartWindowTest, ScaleAndOffsetStayWithinBoundsAndNeverStick) {
     // The largest product of 1.1 that stays within 1e30, pressed as the keys do.
     volatile float largest = 1.0f;
     for (volatile float next = largest * 1.1f; next <= 1e30f; next = largest * 1.1f) largest = next;
-    for (int i = 0; i < 1000; ++i) HandleChartKey(w, VK_RIGHT);
+    for (int i = 0; i < 1000; ++i) HandleChartKey(w, VK_RIGHT, TestView());
     EXPECT_EQ(static_cast<float>(largest), video.scale);
     EXPECT_GT(video.scale, 1e29f);
 
-    for (int i = 0; i < 2000; ++i) HandleChartKey(w, VK_LEFT);
+    for (int i = 0; i < 2000; ++i) HandleChartKey(w, VK_LEFT, TestView());
     EXPECT_GE(video.scale, 1e-30f);
     EXPECT_LT(video.scale * 0.9f, 1e-30f);  // the next press would leave the bounds
     EXPECT_EQ(FP_NORMAL, std::fpclassify(video.scale));
     const float smallest = video.scale;
-    HandleChartKey(w, VK_RIGHT);
+    HandleChartKey(w, VK_RIGHT, TestView());
     EXPECT_GT(video.scale, smallest);  // and it moves back at once
 
     // The offset stops at its bound too, and comes back by a step.
     video.offset = 9999.95f;
-    HandleChartKey(w, VK_UP);
+    HandleChartKey(w, VK_UP, TestView());
     EXPECT_EQ(9999.95f, video.offset);
-    HandleChartKey(w, VK_DOWN);
+    HandleChartKey(w, VK_DOWN, TestView());
     EXPECT_LT(video.offset, 9999.95f);
     video.offset = -9999.95f;
-    HandleChartKey(w, VK_DOWN);
+    HandleChartKey(w, VK_DOWN, TestView());
     EXPECT_EQ(-9999.95f, video.offset);
     video.offset = 0.0f;
 
@@ -228,7 +228,7 @@ TEST_F(ChartWindowTest, ScaleAndOffsetStayWithinBoundsAndNeverStick) {
     // all of it but the ten time ticks drawn over it.
     video.scale = smallest;
     AnalysisPending = 0;
-    RedrawChart(w);
+    RedrawChart(w, TestView());
     Canvas canvas(904, 400);
     CopyBackBuffer(canvas);
     EXPECT_EQ(690u, canvas.ColumnsOfColor(332, YELLOW, 110, 809).size());
@@ -241,7 +241,7 @@ TEST_F(ChartWindowTest, ScaleAndOffsetStayWithinBoundsAndNeverStick) {
 TEST_F(ChartWindowTest, PaintCopiesTheWholeClientRectangle) {
     ChartWindow window(904, 400, false);
     LoadChart(564, 90000, 282, SIX_POINTS);
-    RedrawChart(window.hwnd());
+    RedrawChart(window.hwnd(), TestView());
     Canvas back(904, 400);
     CopyBackBuffer(back);
 
@@ -267,7 +267,7 @@ TEST_F(ChartWindowTest, PaintMessageShowsTheBackBufferOnScreen) {
     // Now the picture changes in the back buffer only; a partial paint copies
     // the whole client area and the system clips it to the invalid part.
     AnalysisPending = 1;
-    RedrawChart(window.hwnd());
+    RedrawChart(window.hwnd(), TestView());
     RECT part = {100, 100, 200, 150};
     InvalidateRect(window.hwnd(), &part, FALSE);
     UpdateWindow(window.hwnd());
@@ -290,7 +290,7 @@ TEST_F(ChartWindowTest, ZeroSizedClientAreaThenFullSize) {
     ASSERT_EQ(0, client.right);
     ASSERT_EQ(0, client.bottom);
     LoadChart(564, 90000, 282, SIX_POINTS);
-    EXPECT_EQ(1, ResizeChart(window.hwnd()));
+    EXPECT_EQ(1, ResizeChart(window.hwnd(), TestView()));
     EXPECT_NE(nullptr, BackBufferDC);
     EXPECT_NE(nullptr, BackBufferBitmap);
 
@@ -330,7 +330,7 @@ TEST_F(ChartWindowTest, NoGdiObjectLeaksAcrossAThousandRedrawsAndResizes) {
         GdiCounter counter;
         ASSERT_TRUE(counter.Installed());
         for (int i = 0; i < 1000; ++i) {
-            RedrawChart(window.hwnd());
+            RedrawChart(window.hwnd(), TestView());
         }
         // Per redraw: background brush, grid pen, axis and average pens, the
         // Audio and Video pens, the tick pen.
@@ -343,7 +343,7 @@ TEST_F(ChartWindowTest, NoGdiObjectLeaksAcrossAThousandRedrawsAndResizes) {
         GdiCounter counter;
         ASSERT_TRUE(counter.Installed());
         for (int i = 0; i < 200; ++i) {
-            ResizeChart(window.hwnd());
+            ResizeChart(window.hwnd(), TestView());
         }
         // Only the current back buffer is alive.
         EXPECT_EQ(1u, counter.LiveDCs());

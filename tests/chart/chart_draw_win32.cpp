@@ -9,9 +9,9 @@
 #include <string>
 #include <vector>
 
-#include "analysis/series_statistics.h"
 #include "chart/chart_model.h"
 #include "chart/chart_win32.h"
+#include "chart/series_statistics.h"
 #include "chart_test_support_win32.h"
 
 using namespace chart_test;
@@ -50,9 +50,9 @@ void DrawFullChart(Canvas& canvas) {
     RECT r = canvas.rect();
     FillBackground(canvas.dc(), BACKGROUND, &r);
     DrawGrid(canvas.dc(), 110, 50, &r);
-    DrawAxesAndAverage(canvas.dc(), &r);
-    DrawCurves(canvas.dc(), &r);
-    DrawTicksAndLabels(canvas.dc(), &r);
+    DrawAxesAndAverage(canvas.dc(), &r, ChartView());
+    DrawCurves(canvas.dc(), &r, ChartView());
+    DrawTicksAndLabels(canvas.dc(), &r, ChartView());
 }
 
 // ---- grid ----
@@ -132,7 +132,7 @@ TEST_P(ChartAxesAndAverage, AxesAndTheAverageRow) {
     Canvas canvas(904, 400);  // plot from (110, 50) to (810, 332), PH = 282
     Background(canvas);
     RECT r = canvas.rect();
-    EXPECT_EQ(1, DrawAxesAndAverage(canvas.dc(), &r));
+    EXPECT_EQ(1, DrawAxesAndAverage(canvas.dc(), &r, ChartView()));
 
     // One connected white line down the value axis and along the time axis,
     // except where the red line crosses it.
@@ -185,7 +185,7 @@ TEST_P(ChartCurvePoints, SixPointsSpreadFromTheValueAxisToTheRightEdge) {
     Canvas canvas(c.width, 400);
     Background(canvas);
     RECT r = canvas.rect();
-    EXPECT_EQ(1, DrawCurves(canvas.dc(), &r));
+    EXPECT_EQ(1, DrawCurves(canvas.dc(), &r, ChartView()));
 
     // Every segment is wider than tall, so the column of a point holds just the
     // first pixel of the segment starting there.
@@ -225,7 +225,7 @@ TEST_P(ChartCurveRows, TwoEqualPointsMakeOneRow) {
     Canvas canvas(904, 400);
     Background(canvas);
     RECT r = canvas.rect();
-    DrawCurves(canvas.dc(), &r);
+    DrawCurves(canvas.dc(), &r, ChartView());
     if (c.expected_row == NONE) {
         EXPECT_EQ(0, canvas.CountColor(YELLOW));
     } else {
@@ -256,7 +256,7 @@ TEST(ChartCurves, OnePointIsASinglePixelOnTheValueAxis) {
     Canvas canvas(904, 400);
     Background(canvas);
     RECT r = canvas.rect();
-    EXPECT_EQ(1, DrawCurves(canvas.dc(), &r));
+    EXPECT_EQ(1, DrawCurves(canvas.dc(), &r, ChartView()));
     EXPECT_EQ(1, canvas.CountColor(YELLOW));
     EXPECT_EQ(YELLOW, canvas.Pixel(110, 150));
 }
@@ -267,7 +267,7 @@ TEST(ChartCurves, SegmentToAClampedPointKeepsItsDirection) {
     Canvas canvas(904, 400);
     Background(canvas);
     RECT r = canvas.rect();
-    DrawCurves(canvas.dc(), &r);
+    DrawCurves(canvas.dc(), &r, ChartView());
     // Nearly vertical, straight up from the first point.
     EXPECT_EQ(Range(0, 1, 332), canvas.RowsOfColor(110, YELLOW));
     EXPECT_EQ(333, canvas.CountColor(YELLOW));
@@ -277,7 +277,7 @@ TEST(ChartCurves, SegmentToAClampedPointKeepsItsDirection) {
     ChartCurves[CURVE_VIDEO].top = 0.0f;
     ChartCurves[CURVE_VIDEO].bottom = 564.0f;
     Background(canvas);
-    DrawCurves(canvas.dc(), &r);
+    DrawCurves(canvas.dc(), &r, ChartView());
     EXPECT_EQ(Range(50, 1, 399), canvas.RowsOfColor(110, YELLOW));
     EXPECT_EQ(350, canvas.CountColor(YELLOW));
 }
@@ -303,7 +303,7 @@ TEST(ChartCurves, VisibleSlotsDrawInIndexOrderAndInvisibleOnesNot) {
     Canvas canvas(904, 400);
     Background(canvas);
     RECT r = canvas.rect();
-    DrawCurves(canvas.dc(), &r);
+    DrawCurves(canvas.dc(), &r, ChartView());
     EXPECT_EQ(Range(110, 1, 809), canvas.ColumnsOfColor(332, YELLOW));
     EXPECT_EQ(0, canvas.CountColor(GREEN));
     EXPECT_EQ(Range(110, 1, 809), canvas.ColumnsOfColor(50, BLUE));
@@ -318,12 +318,12 @@ TEST(ChartCurves, PointCountOutsideTheTableIsHeldToIt) {
 
     video.point_count = 5000;  // all 1024 stored points are 0
     Background(canvas);
-    DrawCurves(canvas.dc(), &r);
+    DrawCurves(canvas.dc(), &r, ChartView());
     EXPECT_EQ(Range(110, 1, 809), canvas.ColumnsOfColor(332, YELLOW));
 
     video.point_count = -3;
     Background(canvas);
-    DrawCurves(canvas.dc(), &r);
+    DrawCurves(canvas.dc(), &r, ChartView());
     EXPECT_EQ(0, canvas.CountColor(YELLOW));
 }
 
@@ -409,7 +409,7 @@ TEST_P(ChartLabels, TextsMatchTheExpectedStringsAndPlaces) {
     Canvas actual(c.width, c.height);
     Background(actual);
     RECT r = actual.rect();
-    DrawTicksAndLabels(actual.dc(), &r);
+    DrawTicksAndLabels(actual.dc(), &r, ChartView());
     // Two empty pictures would match: every label of the reference must leave
     // ink of its own. Any font inks a visible string somewhere, but how many
     // pixels come out pure white depends on the face and its smoothing.
@@ -491,7 +491,7 @@ TEST_P(ChartTicks, TicksAtEveryIntervalThatFits) {
     Canvas actual(c.width, c.height);
     Background(actual);
     RECT r = actual.rect();
-    EXPECT_EQ(1, DrawTicksAndLabels(actual.dc(), &r));
+    EXPECT_EQ(1, DrawTicksAndLabels(actual.dc(), &r, ChartView()));
 
     Canvas expected(c.width, c.height);
     expected.Fill(BACKGROUND);
@@ -554,10 +554,10 @@ struct StepCase {
 const StepCase STEPS[] = {
     {"FillBackground", [](HDC dc, const RECT* r) { return FillBackground(dc, BACKGROUND, r); }, 1},
     {"DrawGrid", [](HDC dc, const RECT* r) { return DrawGrid(dc, 110, 50, r); }, 1},
-    {"DrawAxesAndAverage", DrawAxesAndAverage, 2},
+    {"DrawAxesAndAverage", [](HDC dc, const RECT* r) { return DrawAxesAndAverage(dc, r, ChartView()); }, 2},
     // Audio and Video are both visible; Audio's empty curve still makes its pen.
-    {"DrawCurves", DrawCurves, 2},
-    {"DrawTicksAndLabels", DrawTicksAndLabels, 1},
+    {"DrawCurves", [](HDC dc, const RECT* r) { return DrawCurves(dc, r, ChartView()); }, 2},
+    {"DrawTicksAndLabels", [](HDC dc, const RECT* r) { return DrawTicksAndLabels(dc, r, ChartView()); }, 1},
 };
 
 TEST(ChartSteps, EachStepRestoresTheDCAndDeletesWhatItMade) {

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "analysis/analysis_run.h"
-#include "analysis/charted_windows.h"
+#include "chart/chart_view.h"
 #include "chart/chart_win32.h"
 #include "chart_test_support_win32.h"
 
@@ -22,12 +22,11 @@ const COLORREF CYAN = 0x00FFFF00;
 // Charts `count` windows starting every `step` ms (kbps 40 + i), with
 // keyframes in the windows listed.
 void ChartWindows(uint32_t count, uint32_t step, const std::vector<uint32_t>& with_keyframes) {
-    std::memset(BitrateSeries, 0, sizeof BitrateSeries);
-    for (uint32_t i = 0; i < count; ++i) BitrateSeries[i] = {i * step, 40 + i};
-    KeepChartedWindows();
+    std::vector<BitrateSample> windows;
+    for (uint32_t i = 0; i < count; ++i) windows.push_back({i * step, 40 + i});
     std::vector<uint32_t> keyframes(count, 0);
     for (uint32_t i : with_keyframes) keyframes[i] = 1;
-    ASSERT_TRUE(NoteChartedKeyframes(keyframes.data(), count));
+    ChartTestWindows(windows, keyframes);
     LoadChart(40 + count, (count - 1) * step, 40, {});
 }
 
@@ -41,7 +40,7 @@ TEST(ChartKeyframeTicks, LieBetweenTheTimeTicksAndTheirLabelsUnderTheirWindows) 
     Canvas marked(904, 400);
     DrawChartSteps(marked);
     const RECT rect = marked.rect();
-    EXPECT_EQ(1, DrawKeyframeTicks(marked.dc(), &rect));
+    EXPECT_EQ(1, DrawKeyframeTicks(marked.dc(), &rect, TestView()));
 
     // Points 0 and 1 at 0 and 46, 4 and 5 at 186 and 233, 10 and 11 at 466
     // and 513.
@@ -65,7 +64,7 @@ TEST(ChartKeyframeTicks, UnderTheirBucketsInALongSeries) {
     Canvas marked(904, 400);
     DrawChartSteps(marked);
     const RECT rect = marked.rect();
-    DrawKeyframeTicks(marked.dc(), &rect);
+    DrawKeyframeTicks(marked.dc(), &rect, TestView());
     // Buckets 0, 51 (windows 100 and 101 share it), 179 and 1023.
     EXPECT_EQ((std::vector<int>{110, 110 + 34, 110 + 122, 110 + 700}), marked.ColumnsOfColor(340, CYAN));
 }
@@ -75,22 +74,18 @@ TEST(ChartKeyframeTicks, NothingWhileTheKeyframesAreUnknownOrThePlotHasNoWidth) 
     Canvas narrow(200, 400);
     narrow.Fill(BACKGROUND);
     RECT rect = narrow.rect();
-    DrawKeyframeTicks(narrow.dc(), &rect);
+    DrawKeyframeTicks(narrow.dc(), &rect, TestView());
     EXPECT_EQ(0, narrow.CountColor(CYAN));
 
-    KeepChartedWindows();  // a new chart: its keyframes not read yet
+    TestView().window_keyframes = nullptr;  // a view whose keyframes are not known
     Canvas canvas(904, 400);
     rect = canvas.rect();
-    DrawKeyframeTicks(canvas.dc(), &rect);
+    DrawKeyframeTicks(canvas.dc(), &rect, TestView());
     EXPECT_EQ(0, canvas.CountColor(CYAN));
 }
 
 TEST(ChartReadout, TextIsTheWindowsStartAsMinutesAndSecondsAndItsKbps) {
-    std::memset(BitrateSeries, 0, sizeof BitrateSeries);
-    BitrateSeries[0] = {0, 300};
-    BitrateSeries[1] = {65000, 5};
-    BitrateSeries[2] = {20018999, 4294967295u};
-    KeepChartedWindows();
+    ChartTestWindows({{0, 300}, {65000, 5}, {20018999, 4294967295u}});
     struct Case {
         uint32_t window;
         const char* text;
@@ -100,7 +95,7 @@ TEST(ChartReadout, TextIsTheWindowsStartAsMinutesAndSecondsAndItsKbps) {
     };
     for (const Case& c : cases) {
         char text[64];
-        FormatReadout(c.window, text, sizeof text);
+        FormatReadout(TestView(), c.window, text, sizeof text);
         EXPECT_STREQ(c.text, text);
     }
 }
@@ -118,7 +113,7 @@ TEST(ChartReadout, InTheTopRightCornerAboveEverythingElse) {
         Canvas read(width, 400);
         DrawChartSteps(read);
         const RECT rect = read.rect();
-        EXPECT_EQ(1, DrawReadout(read.dc(), &rect, 7));
+        EXPECT_EQ(1, DrawReadout(read.dc(), &rect, TestView(), 7));
 
         Canvas expected(width, 400);
         DrawChartSteps(expected);
@@ -150,10 +145,10 @@ TEST(ChartReadout, WindowUnderThePointerOnlyOverThePlot) {
         {109, 200, -1}, {811, 200, -1}, {460, 49, -1}, {460, 333, -1},
     };
     for (const Case& c : cases) {
-        EXPECT_EQ(c.window, ReadoutWindowAt(&rect, c.x, c.y)) << c.x << ", " << c.y;
+        EXPECT_EQ(c.window, ReadoutWindowAt(&rect, TestView(), c.x, c.y)) << c.x << ", " << c.y;
     }
-    std::memset(&ChartedWindows, 0, sizeof ChartedWindows);
-    EXPECT_EQ(-1, ReadoutWindowAt(&rect, 460, 200));
+    ChartTestWindows({});
+    EXPECT_EQ(-1, ReadoutWindowAt(&rect, TestView(), 460, 200));
 }
 
 }  // namespace

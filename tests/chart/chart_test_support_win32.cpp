@@ -5,9 +5,9 @@
 #include <map>
 
 #include "analysis/analysis_run.h"
-#include "analysis/series_statistics.h"
 #include "chart/chart_model.h"
 #include "chart/chart_win32.h"
+#include "chart/series_statistics.h"
 
 namespace chart_test {
 
@@ -286,6 +286,22 @@ bool GdiCounter::Installed() const { return counting.installed; }
 
 // ---- chart data ----
 
+ChartView& TestView() {
+    static ChartView view;
+    return view;
+}
+
+void ChartTestWindows(const std::vector<BitrateSample>& windows, const std::vector<uint32_t>& keyframes) {
+    static std::vector<BitrateSample> charted;
+    static std::vector<uint32_t> counted;
+    charted = windows;
+    counted = keyframes;
+    ChartView& view = TestView();
+    view.windows = charted.empty() ? nullptr : charted.data();
+    view.window_count = uint32_t(charted.size());
+    view.window_keyframes = counted.empty() ? nullptr : counted.data();
+}
+
 void LoadChart(uint32_t max_kbps, uint32_t last_start_ms, int64_t average_kbps,
                const std::vector<float>& video_points) {
     ResetChartCurves();
@@ -318,7 +334,7 @@ LRESULT CALLBACK TestWindowProc(HWND window, UINT message, WPARAM wparam, LPARAM
         InitChart(window);
         return 0;
     case WM_SIZE:
-        ResizeChart(window);
+        ResizeChart(window, TestView());
         return 0;
     case WM_PAINT: {
         PAINTSTRUCT paint;
@@ -330,7 +346,7 @@ LRESULT CALLBACK TestWindowProc(HWND window, UINT message, WPARAM wparam, LPARAM
     case WM_ERASEBKGND:
         return 0;
     case WM_KEYDOWN:
-        HandleChartKey(window, wparam);
+        HandleChartKey(window, wparam, TestView());
         return 0;
     case WM_DESTROY:
         ReleaseBackBuffer();
@@ -391,9 +407,9 @@ void DrawChartSteps(Canvas& canvas) {
     const RECT rect = canvas.rect();
     FillBackground(canvas.dc(), BACKGROUND, &rect);
     DrawGrid(canvas.dc(), 110, 50, &rect);
-    DrawAxesAndAverage(canvas.dc(), &rect);
-    DrawCurves(canvas.dc(), &rect);
-    DrawTicksAndLabels(canvas.dc(), &rect);
+    DrawAxesAndAverage(canvas.dc(), &rect, ChartView());
+    DrawCurves(canvas.dc(), &rect, ChartView());
+    DrawTicksAndLabels(canvas.dc(), &rect, ChartView());
     GdiFlush();
 }
 

@@ -7,9 +7,11 @@
 #include <windows.h>
 
 #include <cstdint>
+
 #include <set>
 #include <string>
 #include <vector>
+#include "chart/chart_view.h"
 
 namespace chart_test {
 
@@ -73,6 +75,14 @@ public:
     int BadDeletes() const;
     bool Installed() const;
 };
+
+// The view the test window and the tests draw, as the main window draws its
+// document's: the chart's globals, with the windows a test charts.
+ChartView& TestView();
+
+// Charts `windows` in TestView(), with the keyframes counted in each (none
+// given: not known); kept until the next call.
+void ChartTestWindows(const std::vector<BitrateSample>& windows, const std::vector<uint32_t>& keyframes = {});
 
 // Puts the chart into the state of a finished run: the reset and creation
 // settings, the given figures, Video points and a pending flag of 0.

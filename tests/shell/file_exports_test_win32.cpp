@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "analysis/figures_text.h"
-#include "analysis/file_figures.h"
+#include "analysis/measurement.h"
 #include "analysis/window_statistics.h"
 #include "chart/chart_win32.h"
 #include "shell/file_exports.h"
@@ -138,8 +138,8 @@ TEST_F(FileExportsTest, ExportCsvWritesTheRowsOfTheMeasuredFile) {
     EXPECT_EQ("Export CSV", seen[0].caption);
     EXPECT_EQ("demo.csv", proposed);
 
-    static FileFigures figures;
-    ASSERT_EQ(ANALYSIS_OK, MeasureFileFigures(sample.c_str(), DEFAULT_PEAK_SPAN_MS, nullptr, nullptr, &figures));
+    Measurement figures;
+    ASSERT_EQ(ANALYSIS_OK, ::Measure(sample.c_str(), MeasureOptions(), &figures));
     const std::string expected_path = Exported("expected.csv");
     FILE* expected = std::fopen(expected_path.c_str(), "w");
     ASSERT_NE(nullptr, expected);

@@ -8,10 +8,10 @@
 #include <string>
 
 #include "analysis/analysis_run.h"
-#include "analysis/analysis_win32.h"
-#include "analysis/series_statistics.h"
 #include "chart/chart_model.h"
 #include "chart/chart_win32.h"
+#include "chart/series_statistics.h"
+#include "shell/analyze_file.h"
 #include "shell/resource.h"
 #include "shell/run_driver.h"
 #include "shell/shell.h"

@@ -187,15 +187,9 @@ TEST(ResourcesTest, StringTable) {
         const char* text;
     };
     const Text texts[] = {
-        {IDS_EXPORT_CSV_TITLE, "Export CSV"},
-        {IDS_CSV_FILTER, "CSV files (*.csv)|*.csv|All files (*.*)|*.*|"},
-        {IDS_SAVE_CHART_TITLE, "Save Chart As"},
-        {IDS_PNG_FILTER, "PNG pictures (*.png)|*.png|"},
-        {IDS_SAVE_FAILED_CAPTION, "Not saved"},
-        {IDS_SAVE_FAILED, "KOV could not write %1."},
-        {IDS_FILE_CHANGED_CAPTION, "File changed"},
-        {IDS_FILE_CHANGED,
-         "%1 has changed since its chart was drawn, or can no longer be read. Load it again to see its figures."},
+        {IDS_EXPORT_CSV_TITLE, "Export CSV"},    {IDS_CSV_FILTER, "CSV files (*.csv)|*.csv|All files (*.*)|*.*|"},
+        {IDS_SAVE_CHART_TITLE, "Save Chart As"}, {IDS_PNG_FILTER, "PNG pictures (*.png)|*.png|"},
+        {IDS_SAVE_FAILED_CAPTION, "Not saved"},  {IDS_SAVE_FAILED, "KOV could not write %1."},
     };
     for (const Text& t : texts) {
         SCOPED_TRACE(t.id);

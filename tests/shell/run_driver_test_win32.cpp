@@ -9,9 +9,10 @@
 #include <string>
 #include <vector>
 
-#include "analysis/analysis_win32.h"
-#include "analysis/series_statistics.h"
 #include "chart/chart_win32.h"
+#include "chart/series_statistics.h"
+#include "shell/analyze_file.h"
+#include "shell/document.h"
 #include "shell/resource.h"
 #include "shell/run_driver.h"
 #include "shell/shell.h"
@@ -349,7 +350,7 @@ TEST_F(RunDriverTest, FilesEndInTheirMessageOrChart) {
         EXPECT_EQ(c.chart, Redrawn());
         EXPECT_EQ(nullptr, WaitDialog);
         EXPECT_EQ(0, AnalysisPending);
-        EXPECT_EQ(0, AnalysisRunUnderWay());
+        EXPECT_EQ(0, (CurrentDocument.busy ? 1 : 0));
     }
 }
 
@@ -522,7 +523,7 @@ TEST_F(RunDriverTest, SecondRunIsRefusedWhileOneIsUnderWay) {
     ProbeWindow first([&] { dialog_at_start = WaitDialog; });
     ProbeWindow later([&] {
         dialog_later = WaitDialog;
-        under_way = AnalysisRunUnderWay();
+        under_way = (CurrentDocument.busy ? 1 : 0);
     });
     first.Post();
     PostMessageA(hwnd(), WM_OPENCMDLINEFILE, 0, 0);
@@ -546,7 +547,7 @@ TEST_F(RunDriverTest, SecondRunIsRefusedWhileOneIsUnderWay) {
     EXPECT_FALSE(DropStillAllocated(drop));
 
     // Once the run is over, the next request runs.
-    EXPECT_EQ(0, AnalysisRunUnderWay());
+    EXPECT_EQ(0, (CurrentDocument.busy ? 1 : 0));
     SendMessageA(hwnd(), WM_OPENCMDLINEFILE, 0, 0);
     ASSERT_EQ(1u, watcher.Seen().size());
     EXPECT_EQ("Sorry, can not open the file", watcher.Seen()[0].text);
@@ -561,7 +562,7 @@ TEST_F(RunDriverTest, QuitDuringARunIsKeptAndShowsNothing) {
     EXPECT_TRUE(NotDrawn());
     EXPECT_EQ(STATISTICS_SENTINEL, SeriesStatistics.max_kbps);
     EXPECT_EQ(nullptr, WaitDialog);
-    EXPECT_EQ(0, AnalysisRunUnderWay());
+    EXPECT_EQ(0, (CurrentDocument.busy ? 1 : 0));
     MSG message;
     ASSERT_TRUE(PeekMessageA(&message, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE));
     EXPECT_EQ(5u, message.wParam);
@@ -578,7 +579,7 @@ TEST_F(RunDriverTest, WindowClosedDuringARunEndsItQuietly) {
     EXPECT_TRUE(watcher.Seen().empty());
     EXPECT_EQ(nullptr, BackBufferDC);
     EXPECT_EQ(nullptr, WaitDialog);
-    EXPECT_EQ(0, AnalysisRunUnderWay());
+    EXPECT_EQ(0, (CurrentDocument.busy ? 1 : 0));
     MSG message;
     ASSERT_TRUE(PeekMessageA(&message, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE));
     EXPECT_EQ(0u, message.wParam);

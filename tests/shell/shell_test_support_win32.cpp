@@ -6,8 +6,8 @@
 
 #include <cstring>
 
-#include "analysis/analysis_win32.h"
 #include "chart/chart_win32.h"
+#include "shell/analyze_file.h"
 #include "shell/resource.h"
 #include "shell/shell.h"
 

@@ -10,12 +10,13 @@
 #include <vector>
 
 #include "analysis/analysis_run.h"
-#include "analysis/charted_windows.h"
 #include "analysis/figures_text.h"
-#include "analysis/file_figures.h"
+#include "analysis/measurement.h"
 #include "analysis/window_statistics.h"
 #include "chart/chart_model.h"
+#include "chart/chart_view.h"
 #include "chart/chart_win32.h"
+#include "shell/document.h"
 #include "shell/resource.h"
 #include "shell/run_driver.h"
 #include "shell/shell.h"
@@ -53,10 +54,10 @@ Bytes LongKeyframeFile() {
     return video_file(packets);
 }
 
-// What the figures pass gives for a file: what KOV must show of it.
-const FileFigures& FiguresOf(const std::string& path) {
-    static FileFigures figures;
-    MeasureFileFigures(path.c_str(), DEFAULT_PEAK_SPAN_MS, nullptr, nullptr, &figures);
+// The measurement of a file as rmrate takes it: what KOV must show of it.
+const Measurement& FiguresOf(const std::string& path) {
+    static Measurement figures;
+    ::Measure(path.c_str(), MeasureOptions(), &figures);
     return figures;
 }
 
@@ -177,45 +178,48 @@ TEST_F(ViewMenuTest, StatisticsShowTheFiguresOfTheMeasuredFileAsSelectableText) 
     EXPECT_EQ("Statistics", watcher.Seen()[0].caption);
 }
 
-// The file was rewritten (or removed) after its chart was drawn: a box says
-// so, and no figure of the other file is shown under this chart.
-TEST_F(ViewMenuTest, AChangedFileShowsABoxAndNothingStale) {
+// The file was rewritten, then removed, after its chart was drawn: every
+// command still shows the charted file's figures, for none reads the file.
+TEST_F(ViewMenuTest, CommandsShowTheChartedFileWithoutReadingItAgain) {
     TempFile file(KeyframeFile());
     Measure(file.path);
+    char expected[8192];
+    ASSERT_LT(FormatFiguresText(FiguresOf(file.path), "\r\n", expected, sizeof expected), sizeof expected);
     const Bytes other = KeyframeFile(600);
     FILE* rewrite = std::fopen(file.path.c_str(), "wb");
     ASSERT_NE(nullptr, rewrite);
     ASSERT_EQ(other.size(), std::fwrite(other.data(), 1, other.size(), rewrite));
     std::fclose(rewrite);
 
-    for (UINT item : {IDM_STATISTICS, IDM_KEYFRAMES, IDM_EXPORTCSV}) {
-        SCOPED_TRACE(item);
+    for (bool removed : {false, true}) {
+        SCOPED_TRACE(removed);
+        if (removed) std::remove(file.path.c_str());
         DialogWatcher watcher;
-        Command(item);
+        std::string text;
+        watcher.OnDialog([&](const SeenDialog& dialog) {
+            HWND edit = GetDlgItem(dialog.window, IDC_STATISTICS_TEXT);
+            std::vector<char> buffer(GetWindowTextLengthA(edit) + 1);
+            GetWindowTextA(edit, buffer.data(), static_cast<int>(buffer.size()));
+            text = buffer.data();
+        });
+        Command(IDM_STATISTICS);
         ASSERT_EQ(1u, watcher.Seen().size());
-        EXPECT_EQ("File changed", watcher.Seen()[0].caption);
-        EXPECT_EQ(file.path +
-                      " has changed since its chart was drawn, or can no longer be read. Load it again to see its "
-                      "figures.",
-                  watcher.Seen()[0].text);
+        EXPECT_EQ("Statistics", watcher.Seen()[0].caption);
+        EXPECT_EQ(expected, text);
+        Command(IDM_KEYFRAMES);
+        EXPECT_TRUE(Checked(IDM_KEYFRAMES));
+        EXPECT_EQ(3u, TickColumns().size());
+        Command(IDM_KEYFRAMES);
+        EXPECT_TRUE(DifferencesFromSteps().empty());
     }
-    EXPECT_FALSE(Checked(IDM_KEYFRAMES));
-    EXPECT_TRUE(DifferencesFromSteps().empty());
-
-    std::remove(file.path.c_str());
-    DialogWatcher watcher;
-    Command(IDM_STATISTICS);
-    ASSERT_EQ(1u, watcher.Seen().size());
-    EXPECT_EQ("Sorry, can not open the file", watcher.Seen()[0].text);
 }
 
 TEST_F(ViewMenuTest, KeyframeTicksLandUnderTheirWindows) {
     TempFile file(KeyframeFile());
     Measure(file.path);
-    const FileFigures& figures = FiguresOf(file.path);
+    const Measurement& figures = FiguresOf(file.path);
     ASSERT_EQ(8u, figures.details.windows_stored);
-    ASSERT_EQ((std::vector<uint32_t>{1, 0, 1, 0, 0, 1, 0, 0}),
-              std::vector<uint32_t>(figures.window_keyframes, figures.window_keyframes + 8));
+    ASSERT_EQ((std::vector<uint32_t>{1, 0, 1, 0, 0, 1, 0, 0}), figures.window_keyframes);
 
     DialogWatcher watcher;
     Command(IDM_KEYFRAMES);
@@ -243,7 +247,7 @@ TEST_F(ViewMenuTest, KeyframeTicksFollowTheMeasuredFileInALongSeries) {
     Command(IDM_KEYFRAMES);
     ASSERT_EQ(3u, TickColumns().size());
 
-    // The toggle stays on: the next file's keyframes are read and marked.
+    // The toggle stays on: the next file's keyframes are marked.
     TempFile second(LongKeyframeFile());
     Measure(second.path);
     EXPECT_TRUE(Checked(IDM_KEYFRAMES));
@@ -272,7 +276,8 @@ TEST_F(ViewMenuTest, ReadoutShowsTheWindowUnderThePointerAndGoesWhenItLeaves) {
         const RECT client = Client();
         const int pw = client.right - 204;
         const int y = (50 + client.bottom - 68) / 2;
-        const uint32_t n = ChartedWindows.count;
+        const ChartView& view = CurrentDocument.view;
+        const uint32_t n = view.window_count;
         ASSERT_GT(n, 30u);
 
         // Expected independently: the nearest of the 2n points, or, beyond
@@ -281,9 +286,8 @@ TEST_F(ViewMenuTest, ReadoutShowsTheWindowUnderThePointerAndGoesWhenItLeaves) {
             int best = 0;
             double best_distance = 1e300;
             for (uint32_t i = 0; i < (n <= 512 ? 2 * n : n); ++i) {
-                const double at =
-                    n <= 512 ? double(int64_t(i) * pw / (2 * n - 1))
-                             : double(ChartedWindows.windows[i].start_ms) * pw / ChartedWindows.windows[n - 1].start_ms;
+                const double at = n <= 512 ? double(int64_t(i) * pw / (2 * n - 1))
+                                           : double(view.windows[i].start_ms) * pw / view.windows[n - 1].start_ms;
                 const double distance = at > column ? at - column : column - at;
                 if (distance < best_distance) {
                     best_distance = distance;
@@ -303,22 +307,22 @@ TEST_F(ViewMenuTest, ReadoutShowsTheWindowUnderThePointerAndGoesWhenItLeaves) {
              {Position{110, 0}, Position{110 + pw, static_cast<int>(n) - 1}, Position{110 + pw / 2, middle}}) {
             SCOPED_TRACE(p.x);
             SendMessageA(hwnd(), WM_MOUSEMOVE, 0, MAKELPARAM(p.x, y));
-            ASSERT_EQ(p.window, ChartMarks.readout_window);
+            ASSERT_EQ(p.window, view.readout_window);
             chart_test::Canvas expected(client.right, client.bottom);
             chart_test::DrawChartSteps(expected);
             const RECT rect = expected.rect();
-            DrawReadout(expected.dc(), &rect, static_cast<uint32_t>(p.window));
+            DrawReadout(expected.dc(), &rect, view, static_cast<uint32_t>(p.window));
             chart_test::Canvas chart(client.right, client.bottom);
             chart_test::CopyBackBuffer(chart);
             EXPECT_TRUE(chart.Differences(expected).empty());
             EXPECT_FALSE(DifferencesFromSteps().empty());
         }
         char text[64];
-        FormatReadout(n - 1, text, sizeof text);
+        FormatReadout(view, n - 1, text, sizeof text);
         char minutes[16];
-        const uint32_t last_start = ChartedWindows.windows[n - 1].start_ms / 1000;
+        const uint32_t last_start = view.windows[n - 1].start_ms / 1000;
         std::snprintf(minutes, sizeof minutes, "%u:%02u  ", last_start / 60, last_start % 60);
-        EXPECT_EQ(std::string(minutes) + std::to_string(ChartedWindows.windows[n - 1].kbps) + " kbps", text);
+        EXPECT_EQ(std::string(minutes) + std::to_string(view.windows[n - 1].kbps) + " kbps", text);
 
         // Off the plot, and out of the window: the chart as it was.
         SendMessageA(hwnd(), WM_MOUSEMOVE, 0, MAKELPARAM(60, y));
@@ -337,15 +341,15 @@ TEST_F(ViewMenuTest, ThePointerLeavingTheWindowErasesTheReadout) {
     ClientToScreen(hwnd(), &over);
     SetCursorPos(over.x, over.y);
     SendMessageA(hwnd(), WM_MOUSEMOVE, 0, MAKELPARAM(300, 300));
-    ASSERT_GE(ChartMarks.readout_window, 0);
+    ASSERT_GE(CurrentDocument.view.readout_window, 0);
     RECT frame;
     GetWindowRect(hwnd(), &frame);
     SetCursorPos(frame.right + 20, frame.bottom + 20);
-    for (int tries = 0; tries < 100 && ChartMarks.readout_window >= 0; ++tries) {
+    for (int tries = 0; tries < 100 && CurrentDocument.view.readout_window >= 0; ++tries) {
         DrainMessages();
         Sleep(20);
     }
-    EXPECT_EQ(-1, ChartMarks.readout_window);
+    EXPECT_EQ(-1, CurrentDocument.view.readout_window);
     EXPECT_TRUE(DifferencesFromSteps().empty());
 }
 
@@ -412,26 +416,24 @@ TEST_F(ViewMenuTest, TheChartStaysAsTheStepsDrawItUntilSomethingIsShownOverIt) {
     EXPECT_EQ(MARKER, MarginPixel());
 }
 
-// A request that the read's own pump delivers is refused, as during a run.
-TEST_F(ViewMenuTest, RequestsDuringAReadAreRefused) {
+// The commands that read the charted measurement are refused while a run is
+// under way: its pump delivers them, and the measurement is about to change.
+TEST_F(ViewMenuTest, CommandsDuringARunAreRefused) {
     TempFile file(KeyframeFile());
     Measure(file.path);
-    std::strcpy(CmdLinePath, "Z:\\no\\such\\command-line.rm");
-    int under_way = 0;
-    ProbeWindow probe([&] { under_way = AnalysisRunUnderWay(); });
+    bool busy = false;
+    ProbeWindow probe([&] { busy = CurrentDocument.busy; });
     probe.Post();
     PostMessageA(hwnd(), WM_COMMAND, IDM_STATISTICS, 0);
     PostMessageA(hwnd(), WM_COMMAND, IDM_KEYFRAMES, 0);
-    PostMessageA(hwnd(), WM_OPENCMDLINEFILE, 0, 0);
 
     DialogWatcher watcher;
-    Command(IDM_STATISTICS);
+    RunAnalysis(hwnd(), file.path.c_str());
     ASSERT_EQ(1, probe.Count());
-    EXPECT_EQ(1, under_way);
-    ASSERT_EQ(1u, watcher.Seen().size());
-    EXPECT_EQ("Statistics", watcher.Seen()[0].caption);
+    EXPECT_TRUE(busy);
+    EXPECT_TRUE(watcher.Seen().empty());
     EXPECT_FALSE(Checked(IDM_KEYFRAMES));
-    EXPECT_EQ(0, AnalysisRunUnderWay());
+    EXPECT_FALSE(CurrentDocument.busy);
 }
 
 }  // namespace

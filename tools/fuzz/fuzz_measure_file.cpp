@@ -13,8 +13,8 @@
 
 #include "analysis/analysis_run.h"
 #include "analysis/figures_text.h"
-#include "analysis/file_figures.h"
-#include "analysis/series_statistics.h"
+#include "analysis/measurement.h"
+#include "chart/series_statistics.h"
 #include "rmparser/rm_reader.h"
 
 namespace {
@@ -91,16 +91,18 @@ uint64_t Mix(const uint8_t* data, size_t size, uint64_t salt) {
 // A file read to a clean end, cut anywhere inside its packet data, is
 // damaged, and keeps a prefix of the whole file's windows: the verdict's
 // promise, checked on whatever files the fuzzer finds.
-void CheckCutsAreDamage(int fd, const std::string& path, const uint8_t* data, size_t size, const FileFigures& whole) {
+void CheckCutsAreDamage(int fd, const std::string& path, const uint8_t* data, size_t size, const Measurement& whole) {
     if (whole.totals_ending != DATA_END_CLEAN) return;
     const PacketSpan span = WalkPackets(path);
     if (!span.clean || !span.declared_ends || span.packets == 0 || span.end <= span.first) return;
-    static FileFigures cut_figures;
+    Measurement cut_figures;
+    MeasureOptions options;
+    options.pump = keep_going;
     const uint64_t cuts[] = {span.first + Mix(data, size, 1) % (span.end - span.first),
                              span.last_start + Mix(data, size, 2) % (span.end - span.last_start)};
     for (uint64_t cut : cuts) {
         if (cut >= size || !WriteInput(fd, data, size_t(cut))) continue;
-        MeasureFileFigures(path.c_str(), 10000, keep_going, nullptr, &cut_figures);
+        Measure(path.c_str(), options, &cut_figures);
         if (cut_figures.totals_ending == DATA_END_CLEAN) __builtin_trap();
         if (cut_figures.details.windows_stored > whole.details.windows_stored) __builtin_trap();
         for (uint32_t i = 0; i < cut_figures.details.windows_stored; ++i) {
@@ -124,9 +126,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // Opening the descriptor's /proc name gives the run its own file
     // position, as a fresh open of a file on disk would.
     const std::string path = "/proc/self/fd/" + std::to_string(fd);
-    AnalysisDetails details;
-    const AnalysisResult result = MeasureFile(path.c_str(), keep_going, nullptr, &details);
-    if (result == ANALYSIS_OK || result == ANALYSIS_FRAME_GAP) {
+    Measurement measurement;
+    const AnalysisResult result = MeasureFile(path.c_str(), keep_going, nullptr, &measurement);
+    if (ResultIsCharted(result)) {
         ComputeSeriesStatistics();
     }
     // The end marker of the series must survive every file.
@@ -134,27 +136,25 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         __builtin_trap();
     }
     // Damage is found within the file, and only while a stream is read.
+    const AnalysisDetails& details = measurement.details;
     if (details.ending == DATA_END_DAMAGED && (details.damage_offset > size || !details.stream_chosen)) {
         __builtin_trap();
     }
-
-    // The figures pass over the same file: the same windows and ending, and
-    // its text and rows written whatever the file holds.
-    static FileFigures figures;
-    if (MeasureFileFigures(path.c_str(), 10000, keep_going, nullptr, &figures) != result ||
-        figures.details.windows_stored != details.windows_stored || figures.details.ending != details.ending ||
-        figures.details.damage_offset != details.damage_offset) {
+    // The series is the measurement's windows, every one of them.
+    if (measurement.windows.size() != details.windows_stored ||
+        measurement.window_keyframes.size() != details.windows_stored) {
         __builtin_trap();
     }
     for (uint32_t i = 0; i < details.windows_stored; ++i) {
-        if (figures.windows[i].start_ms != BitrateSeries[i].start_ms ||
-            figures.windows[i].kbps != BitrateSeries[i].kbps) {
+        if (measurement.windows[i].start_ms != BitrateSeries[i].start_ms ||
+            measurement.windows[i].kbps != BitrateSeries[i].kbps) {
             __builtin_trap();
         }
     }
+    // Its text, whatever the file holds.
     static char text[64 * 1024];
-    FormatFiguresText(figures, "\n", text, sizeof text);
+    FormatFiguresText(measurement, "\n", text, sizeof text);
 
-    CheckCutsAreDamage(fd, path, data, size, figures);
+    CheckCutsAreDamage(fd, path, data, size, measurement);
     return 0;
 }

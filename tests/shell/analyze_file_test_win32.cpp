@@ -1,6 +1,6 @@
 // The analysis run's Win32 side under Wine: the pending flag, the wait
 // dialog, the message pump and the Open dialog.
-#include "analysis/analysis_win32.h"
+#include "shell/analyze_file.h"
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,5 @@
 // The series reduced to the legend's figures and the Video curve's points.
-#include "analysis/series_statistics.h"
+#include "chart/series_statistics.h"
 
 #include "analysis/analysis_run.h"
 #include "chart/chart_model.h"
@@ -56,25 +56,13 @@ uint32_t VideoCurveBucket(uint32_t start_ms, uint32_t largest_start_ms) {
 
 int ComputeSeriesStatistics() {
     const int n = CountVisitedSamples();
-
-    uint32_t max_kbps = 0;
-    uint64_t sum = 0;
+    SeriesStatistics = SeriesStatisticsOf(BitrateSeries, uint32_t(n));
     uint32_t largest_start = 0;
-    uint32_t last_start = 0;
     for (int i = 0; i < n; ++i) {
-        const BitrateSample& sample = BitrateSeries[i];
-        sum += sample.kbps;
-        if (sample.kbps > max_kbps) max_kbps = sample.kbps;
-        if (sample.start_ms > largest_start) largest_start = sample.start_ms;
-        last_start = sample.start_ms;
+        if (BitrateSeries[i].start_ms > largest_start) largest_start = BitrateSeries[i].start_ms;
     }
-    SeriesStatistics.max_kbps = max_kbps;
-    SeriesStatistics.last_start_ms = last_start;
-    // At most 20000 sums of 32-bit values: the 64-bit sum cannot wrap and the
-    // quotient fits the signed field.
-    SeriesStatistics.average_kbps = static_cast<int64_t>(sum / uint64_t(n));
 
-    const float top = static_cast<float>(max_kbps);
+    const float top = static_cast<float>(SeriesStatistics.max_kbps);
     ChartCurves[CURVE_AUDIO].top = top;
     ChartCurves[CURVE_AUDIO].bottom = 0.0f;
     ChartCurves[CURVE_VIDEO].top = top;

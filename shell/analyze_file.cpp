@@ -1,25 +1,23 @@
-// The analysis run's Win32 side: the Open dialog, the pending flag and the message pump.
-#include "analysis/analysis_win32.h"
+// The window's side of a run: the Open dialog, the pending flag and the message pump.
+#include "shell/analyze_file.h"
 
 #include <commdlg.h>
 
 #include <cstring>
 
-char OpenFilePath[OPEN_FILE_PATH_SIZE];
+char OpenFilePath[PATH_BUFFER_SIZE];
 HWND WaitDialog;
 
 namespace {
 
 const char MEDIA_FILE_FILTER[] = "Real Media files(*.RM;*.RMVB)\0*.RM;*.RMVB\0\0";
-// Room for any path the shell or the Open dialog hands us.
-const size_t RUN_PATH_SIZE = 1024;
 
 }  // namespace
 
 int ChooseMediaFile(HWND owner) {
     // A failed dialog may leave its error data in the file buffer (a path too
     // long for it puts the needed size there); the last good path must stay.
-    char previous[OPEN_FILE_PATH_SIZE];
+    char previous[PATH_BUFFER_SIZE];
     std::memcpy(previous, OpenFilePath, sizeof previous);
 
     OPENFILENAMEA dialog;
@@ -30,7 +28,7 @@ int ChooseMediaFile(HWND owner) {
     dialog.lpstrCustomFilter = nullptr;
     dialog.nFilterIndex = 1;
     dialog.lpstrFile = OpenFilePath;
-    dialog.nMaxFile = OPEN_FILE_PATH_SIZE;
+    dialog.nMaxFile = PATH_BUFFER_SIZE;
     dialog.lpstrFileTitle = nullptr;
     dialog.lpstrInitialDir = nullptr;
     dialog.lpstrTitle = "Open a Media file.";
@@ -56,9 +54,9 @@ int PumpPendingMessages(void*) {
     return 1;
 }
 
-AnalysisResult AnalyzeFile(HWND main_window, const char* path, AnalysisDetails* details) {
+AnalysisResult AnalyzeFile(HWND main_window, const char* path, Measurement* measurement) {
     AnalysisPending = 1;
-    if (details) std::memset(details, 0, sizeof *details);
+    if (measurement) *measurement = Measurement();
     if (!path) {
         if (!ChooseMediaFile(main_window)) {
             AnalysisPending = 0;
@@ -69,7 +67,7 @@ AnalysisResult AnalyzeFile(HWND main_window, const char* path, AnalysisDetails* 
 
     // The pump below may deliver a drop or a menu command that rewrites the
     // buffer the path lives in; the run keeps the file it was given.
-    char run_path[RUN_PATH_SIZE];
+    char run_path[PATH_BUFFER_SIZE];
     const size_t length = std::strlen(path);
     if (length < sizeof run_path) {
         std::memcpy(run_path, path, length + 1);
@@ -78,7 +76,7 @@ AnalysisResult AnalyzeFile(HWND main_window, const char* path, AnalysisDetails* 
 
     if (WaitDialog) ShowWindow(WaitDialog, SW_SHOW);
     AnalysisResult result = ANALYSIS_CANCELLED;
-    if (PumpPendingMessages(nullptr)) result = MeasureFile(path, PumpPendingMessages, nullptr, details);
+    if (PumpPendingMessages(nullptr)) result = MeasureFile(path, PumpPendingMessages, nullptr, measurement);
     AnalysisPending = 0;
     return result;
 }

@@ -1,7 +1,7 @@
-// The figures pass: KOV's windows and ending exactly as MeasureFile gives
-// them, statistics worked out by hand, keyframes of a writer-made file, and
-// every stream's totals on the samples against their packet lists.
-#include "analysis/file_figures.h"
+// The measurement: KOV's series and ending exactly as its value gives them,
+// statistics worked out by hand, keyframes of a writer-made file, and every
+// stream's totals on the samples against their packet lists.
+#include "analysis/measurement.h"
 
 #include <gtest/gtest.h>
 
@@ -21,10 +21,20 @@ using namespace rmtest;
 
 namespace {
 
-// Large: one for the whole test program.
-FileFigures& Figures() {
-    static std::unique_ptr<FileFigures> figures(new FileFigures());
-    return *figures;
+// One for the whole test program, as rmrate keeps one per file.
+Measurement& Figures() {
+    static Measurement figures;
+    return figures;
+}
+
+// The measurement of `path` with a moving average of `peak_span_ms`.
+AnalysisResult MeasureFigures(const char* path, uint32_t peak_span_ms, AnalysisPumpFn pump, void* context,
+                              Measurement* out) {
+    MeasureOptions options;
+    options.peak_span_ms = peak_span_ms;
+    options.pump = pump;
+    options.pump_context = context;
+    return Measure(path, options, out);
 }
 
 std::vector<BitrateSample> Series(const std::vector<std::pair<uint32_t, uint32_t>>& windows) {
@@ -147,16 +157,18 @@ TEST(WindowStatisticsTest, PercentilesAtTheEnds) {
     EXPECT_EQ(0.0, InterpolatedPercentile(sorted, 0, 50.0));
 }
 
-// ---------------------------------------------------------------- the same windows as MeasureFile
+// ---------------------------------------------------------------- KOV's series is the measurement's
 
+// KOV's run (the series it leaves) and the value rmrate prints agree.
 void ExpectSameAsMeasureFile(const Bytes& bytes, const char* what) {
     SCOPED_TRACE(what);
     TempFile file(bytes);
     ASSERT_FALSE(file.path.empty());
-    AnalysisDetails details;
-    const AnalysisResult result = MeasureFile(file.path.c_str(), nullptr, nullptr, &details);
-    FileFigures& f = Figures();
-    EXPECT_EQ(result, MeasureFileFigures(file.path.c_str(), DEFAULT_PEAK_SPAN_MS, nullptr, nullptr, &f));
+    Measurement run;
+    const AnalysisResult result = MeasureFile(file.path.c_str(), nullptr, nullptr, &run);
+    const AnalysisDetails details = run.details;
+    Measurement& f = Figures();
+    EXPECT_EQ(result, MeasureFigures(file.path.c_str(), DEFAULT_PEAK_SPAN_MS, nullptr, nullptr, &f));
     EXPECT_EQ(result, f.result);
     EXPECT_EQ(0, std::memcmp(&details, &f.details, sizeof details)) << "the details differ";
     EXPECT_EQ(details.ending, f.details.ending);
@@ -170,7 +182,7 @@ void ExpectSameAsMeasureFile(const Bytes& bytes, const char* what) {
     EXPECT_EQ(details.windows_stored, f.statistics.count);
 }
 
-TEST(FileFiguresTest, SameWindowsAndEndingAsMeasureFile) {
+TEST(MeasurementTest, SameWindowsAndEndingAsMeasureFile) {
     auto timeline = [](const std::vector<std::pair<uint32_t, uint32_t>>& packets) {
         std::vector<Packet> list;
         for (const auto& p : packets) list.push_back(make_packet(0, p.first, p.second));
@@ -199,7 +211,7 @@ TEST(FileFiguresTest, SameWindowsAndEndingAsMeasureFile) {
     ExpectSameAsMeasureFile(whole, "intact");
 }
 
-TEST(FileFiguresTest, FullSeriesAndPumpStopAsMeasureFile) {
+TEST(MeasurementTest, FullSeriesAndPumpStopAsMeasureFile) {
     std::vector<Packet> packets;
     for (uint32_t i = 0; i <= BITRATE_SERIES_SIZE + 1; ++i) packets.push_back(make_packet(0, i * 1001, 1, i % 3 == 0));
     const Bytes bytes = video_file(packets);
@@ -213,7 +225,7 @@ TEST(FileFiguresTest, FullSeriesAndPumpStopAsMeasureFile) {
         int calls = 0;
         static int Pump(void* context) { return ++static_cast<Stop*>(context)->calls < 2; }
     } stop;
-    EXPECT_EQ(ANALYSIS_CANCELLED, MeasureFileFigures(file.path.c_str(), 10000, Stop::Pump, &stop, &Figures()));
+    EXPECT_EQ(ANALYSIS_CANCELLED, MeasureFigures(file.path.c_str(), 10000, Stop::Pump, &stop, &Figures()));
     EXPECT_EQ(2, stop.calls);
     EXPECT_EQ(1u, Figures().details.windows_stored);
     EXPECT_EQ(1, Figures().details.stopped_by_pump);
@@ -222,7 +234,7 @@ TEST(FileFiguresTest, FullSeriesAndPumpStopAsMeasureFile) {
 
 // ---------------------------------------------------------------- keyframes
 
-TEST(FileFiguresTest, KeyframesOfAWriterMadeFile) {
+TEST(MeasurementTest, KeyframesOfAWriterMadeFile) {
     // Video every 250 ms; keyframes at 0 (a frame split over two packets),
     // 2000, 3500, 5000 (which closes a window) and 7000.
     std::vector<Packet> packets;
@@ -233,8 +245,8 @@ TEST(FileFiguresTest, KeyframesOfAWriterMadeFile) {
         packets.push_back(make_packet(1, t, 20, true));  // audio keys are not the video's
     }
     TempFile file(simple_file({video_mdpr(0), audio_mdpr(1)}, packets));
-    FileFigures& f = Figures();
-    ASSERT_EQ(ANALYSIS_OK, MeasureFileFigures(file.path.c_str(), 2500, nullptr, nullptr, &f));
+    Measurement& f = Figures();
+    ASSERT_EQ(ANALYSIS_OK, MeasureFigures(file.path.c_str(), 2500, nullptr, nullptr, &f));
     // Windows start at 0, 1250, 2500, 3750, 5000, 6250; the one from 7500 stays open.
     ASSERT_EQ(6u, f.details.windows_stored);
     const uint32_t per_window[] = {1, 1, 1, 0, 1, 1};
@@ -250,7 +262,7 @@ TEST(FileFiguresTest, KeyframesOfAWriterMadeFile) {
 
     // One keyframe: no interval.
     TempFile one(video_file({make_packet(0, 300, 10, true), make_packet(0, 1300, 10)}));
-    ASSERT_EQ(ANALYSIS_OK, MeasureFileFigures(one.path.c_str(), 10000, nullptr, nullptr, &f));
+    ASSERT_EQ(ANALYSIS_OK, MeasureFigures(one.path.c_str(), 10000, nullptr, nullptr, &f));
     EXPECT_EQ(1u, f.keyframes.count);
     EXPECT_EQ(300u, f.keyframes.first_ms);
     EXPECT_EQ(0u, f.keyframes.intervals);
@@ -283,7 +295,7 @@ std::vector<Totals> CountPacketList(const std::string& stem) {
     return totals;
 }
 
-TEST(FileFiguresTest, EveryStreamOfTheSamplesAgainstItsPacketList) {
+TEST(MeasurementTest, EveryStreamOfTheSamplesAgainstItsPacketList) {
     struct Sample {
         const char* file;
         const char* stem;
@@ -297,8 +309,8 @@ TEST(FileFiguresTest, EveryStreamOfTheSamplesAgainstItsPacketList) {
     for (const Sample& s : samples) {
         SCOPED_TRACE(s.file);
         const std::string path = std::string(KOV_SOURCE_DIR) + "/samples/" + s.file;
-        FileFigures& f = Figures();
-        MeasureFileFigures(path.c_str(), 10000, nullptr, nullptr, &f);
+        Measurement& f = Figures();
+        MeasureFigures(path.c_str(), 10000, nullptr, nullptr, &f);
         const std::vector<Totals> expected = CountPacketList(s.stem);
         ASSERT_EQ(expected.size(), f.streams.size());
         ASSERT_EQ(s.fourccs.size(), f.streams.size());
@@ -318,7 +330,7 @@ TEST(FileFiguresTest, EveryStreamOfTheSamplesAgainstItsPacketList) {
     }
 }
 
-TEST(FileFiguresTest, CodecCodeOnlyWhereTheOpaqueDataCarriesOne) {
+TEST(MeasurementTest, CodecCodeOnlyWhereTheOpaqueDataCarriesOne) {
     Bytes video = {0, 0, 0, 0x22, 'V', 'I', 'D', 'O', 'R', 'V', '4', '0', 0, 0};
     Bytes audio(66, 0);
     std::memcpy(audio.data(), ".ra\xfd\x00\x04", 6);
@@ -362,8 +374,8 @@ TEST(FiguresTextTest, StatisticsBlockAndCsvRows) {
     std::vector<Packet> packets;
     for (uint32_t t = 0; t <= 3000; t += 500) packets.push_back(make_packet(0, t, 250, t % 1000 == 0));
     TempFile file(simple_file({video_mdpr(0, 8000, 16000)}, packets));
-    FileFigures& f = Figures();
-    ASSERT_EQ(ANALYSIS_OK, MeasureFileFigures(file.path.c_str(), 10000, nullptr, nullptr, &f));
+    Measurement& f = Figures();
+    ASSERT_EQ(ANALYSIS_OK, MeasureFigures(file.path.c_str(), 10000, nullptr, nullptr, &f));
     // Windows [0,1500) and [1500,3000): 1000 bytes over 1500 ms, then 750.
     char text[4096];
     const size_t length = FormatFiguresText(f, "\r\n", text, sizeof text);
@@ -403,8 +415,8 @@ TEST(FiguresTextTest, NamesAreWrittenInPlainAscii) {
     MdprChunk video = video_mdpr(0);
     video.stream_name = "caf\xc3\xa9\n\x01";
     TempFile file(simple_file({video}, {make_packet(0, 0, 10), make_packet(0, 1200, 10)}));
-    FileFigures& f = Figures();
-    ASSERT_EQ(ANALYSIS_OK, MeasureFileFigures(file.path.c_str(), 10000, nullptr, nullptr, &f));
+    Measurement& f = Figures();
+    ASSERT_EQ(ANALYSIS_OK, MeasureFigures(file.path.c_str(), 10000, nullptr, nullptr, &f));
     char text[4096];
     FormatFiguresText(f, "\n", text, sizeof text);
     EXPECT_NE(nullptr, std::strstr(text, "\"caf\\xc3\\xa9\\x0a\\x01\""));

@@ -1,14 +1,11 @@
-// Reduces the bitrate series to the legend's figures and the Video curve.
-#ifndef KOV_ANALYSIS_SERIES_STATISTICS_H
-#define KOV_ANALYSIS_SERIES_STATISTICS_H
+// The series reduced to the legend's figures and the Video curve: what the
+// chart draws of a run, filled from the bitrate series the run left.
+#ifndef KOV_CHART_SERIES_STATISTICS_H
+#define KOV_CHART_SERIES_STATISTICS_H
 
 #include <cstdint>
 
-struct SeriesStatisticsRecord {
-    uint32_t max_kbps;
-    uint32_t last_start_ms;
-    int64_t average_kbps;
-};
+#include "analysis/window_statistics.h"
 
 extern SeriesStatisticsRecord SeriesStatistics;
 

@@ -1,5 +1,5 @@
 // The legend's figures and the Video curve's points from known series.
-#include "analysis/series_statistics.h"
+#include "chart/series_statistics.h"
 
 #include <gtest/gtest.h>
 

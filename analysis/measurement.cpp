@@ -1,11 +1,11 @@
-// The figures pass: one read of a file for windows, keyframes and every stream's totals.
-#include "analysis/file_figures.h"
+// The one pass over a file: every kept stream's packets counted, the first RealVideo stream's windowed.
+#include "analysis/measurement.h"
 
-#include "analysis/media_file_buffer.h"
-
-#include <cstdio>
 #include <cstring>
 #include <new>
+
+#include "analysis/media_file.h"
+#include "analysis/window_rule.h"
 
 namespace {
 
@@ -18,8 +18,6 @@ const uint32_t VIDEO_FOURCC_OFFSET = 8;
 const uint32_t AUDIO_VERSION_OFFSET = 4;
 const uint32_t AUDIO_V4_INTERLEAVER_OFFSET = 56;
 
-// Everything the pass holds; released in the order packet header (none:
-// the records are the caller's), stream header, parser, file.
 // Printable ASCII only: anything else is no code, whatever the file says.
 bool CopyFourcc(const uint8_t* bytes, char fourcc[5]) {
     for (int i = 0; i < 4; ++i) {
@@ -30,28 +28,15 @@ bool CopyFourcc(const uint8_t* bytes, char fourcc[5]) {
     return true;
 }
 
-void ResetFigures(FileFigures* out) {
-    out->result = ANALYSIS_NO_VIDEO;
-    std::memset(&out->details, 0, sizeof out->details);
-    out->series_end_ms = 0;
-    std::memset(&out->statistics, 0, sizeof out->statistics);
-    std::memset(&out->keyframes, 0, sizeof out->keyframes);
-    out->streams.clear();
-    out->totals_ending = DATA_END_NOT_REACHED;
-    out->file_bytes = 0;
-    out->has_file_span = 0;
-    out->file_first_ms = 0;
-    out->file_last_ms = 0;
-}
-
 // Header figures of every stream, in index order, up to the first header
 // that cannot be fetched. The measured stream is the first RealVideo one
-// among them, as MeasureFile chooses it.
-bool ReadStreamHeaders(RunResources& pass, FileFigures* out, uint32_t* measured) {
+// among them: only the first in index order is measured, and a failed fetch
+// ends the search, even if a later stream would have been video.
+bool ReadStreamHeaders(RunResources& run, Measurement* out, uint32_t* measured) {
     bool found = false;
     for (uint32_t i = 0; i < out->streams.size(); ++i) {
-        if (rm_reader_fetch_stream_header(pass.reader, i, &pass.header) != RM_OK || !pass.header) break;
-        const rm_stream_header& h = *pass.header;
+        if (rm_reader_fetch_stream_header(run.reader, i, &run.header) != RM_OK || !run.header) break;
+        const rm_stream_header& h = *run.header;
         StreamFigures& stream = out->streams[i];
         stream.header_read = 1;
         stream.mime_type = h.mime_type ? h.mime_type : "";
@@ -59,18 +44,18 @@ bool ReadStreamHeaders(RunResources& pass, FileFigures* out, uint32_t* measured)
         if (!FindCodecFourcc(h.opaque_data, h.opaque_length, stream.fourcc)) stream.fourcc[0] = '\0';
         stream.declared_avg_bit_rate = h.avg_bit_rate;
         stream.declared_max_bit_rate = h.max_bit_rate;
-        if (!found && rm_stream_header_is_video(pass.header)) {
+        if (!found && rm_stream_header_is_video(run.header)) {
             found = true;
             *measured = i;
             out->details.declared_avg_bit_rate = h.avg_bit_rate;
             out->details.declared_max_bit_rate = h.max_bit_rate;
         }
-        rm_reader_release_stream_header(pass.reader, &pass.header);
+        rm_reader_release_stream_header(run.reader, &run.header);
     }
     return found;
 }
 
-void CountPacket(const rm_packet& packet, FileFigures* out) {
+void CountPacket(const rm_packet& packet, Measurement* out) {
     StreamFigures& stream = out->streams[packet.stream];
     if (stream.packets == 0 || packet.timestamp < stream.first_ms) stream.first_ms = packet.timestamp;
     if (stream.packets == 0 || packet.timestamp > stream.last_ms) stream.last_ms = packet.timestamp;
@@ -110,27 +95,58 @@ struct KeyframeTracker {
     }
 };
 
-// The packet loop: every kept stream's packets counted, the measured
-// stream's (when there is one) windowed as MeasureFile windows them.
-AnalysisResult ReadPackets(RunResources& pass, bool measuring, uint32_t measured, AnalysisPumpFn pump,
-                           void* pump_context, ParserReport& report, uint64_t file_size, FileFigures* out) {
+// Stores a closed window, or, once STORABLE_WINDOWS are stored, counts it as
+// not stored: the rest of the file is still read, so a later gap or damage
+// is still found, but its windows have no room.
+bool KeepWindow(const BitrateSample& window, uint32_t keyframes, Measurement* out) {
     AnalysisDetails& details = out->details;
-    const int32_t checked = measuring ? int32_t(static_cast<uint16_t>(measured)) : -1;
+    if (details.windows_stored < STORABLE_WINDOWS) {
+        out->windows.push_back(window);
+        out->window_keyframes.push_back(keyframes);
+        ++details.windows_stored;
+        return true;
+    }
+    if (!details.series_full) details.charted_until_ms = window.start_ms;
+    details.series_full = 1;
+    ++details.windows_not_stored;
+    return false;
+}
+
+// Why a run that stored no window would still be drawn shows nothing.
+void NoteEmptyChart(bool started_late, Measurement* out) {
+    AnalysisDetails& details = out->details;
+    details.empty_chart = CHART_NOT_EMPTY;
+    if (out->result != ANALYSIS_OK || !details.stream_chosen || details.windows_stored != 0) return;
+    if (started_late) {
+        details.empty_chart = EMPTY_STARTS_LATE;
+    } else if (details.ending == DATA_END_DAMAGED) {
+        details.empty_chart = EMPTY_DAMAGED;
+    } else if (details.ending == DATA_END_CLEAN) {
+        details.empty_chart = details.has_last_timestamp ? EMPTY_TOO_SHORT : EMPTY_NO_PACKETS;
+    }
+}
+
+// The packet loop: every kept stream's packets counted, the measured stream's
+// (when there is one) windowed, up to the end of the data, the damage, or
+// where the measured stream stops the measurement (a gap, a late start, a
+// stop request). Only the packets' lengths are needed: no payload is copied.
+AnalysisResult ReadPackets(RunResources& run, bool measuring, uint32_t measured, const MeasureOptions& options,
+                           ParserReport& report, uint64_t file_size, Measurement* out, bool* started_late) {
+    AnalysisDetails& details = out->details;
     WindowAccumulator windows = {};
     KeyframeTracker keyframes;
     uint32_t open_keyframes = 0;  // in the open window
     AnalysisResult result = measuring ? ANALYSIS_OK : ANALYSIS_NO_VIDEO;
-    bool started_late = false;
     // Reports made while the headers were read say nothing about the packets.
     report.code = RM_OK;
     report.message[0] = '\0';
 
     for (;;) {
         rm_packet packet;
-        const rm_result read = rm_reader_next_packet_header(pass.reader, &packet, checked);
+        const rm_result read = rm_reader_next_packet_header(run.reader, &packet, -1);
         if (read != RM_OK) {
             AnalysisDetails ending = {};
-            NoteEndOfPackets(pass.reader, read, report, file_size, measuring ? &details : &ending);
+            NoteEndOfPackets(run.reader, read, report, file_size, measuring ? &details : &ending);
             out->totals_ending = measuring ? details.ending : ending.ending;
             break;
         }
@@ -144,7 +160,7 @@ AnalysisResult ReadPackets(RunResources& pass, bool measuring, uint32_t measured
         BitrateSample closed;
         const WindowStep step = AddPacketToWindow(&windows, packet.timestamp, packet.length, &closed);
         if (step == WINDOW_STARTS_LATE) {
-            started_late = true;
+            *started_late = true;
             break;
         }
         if (step == WINDOW_GAP) {
@@ -152,16 +168,14 @@ AnalysisResult ReadPackets(RunResources& pass, bool measuring, uint32_t measured
             break;
         }
         if (step == WINDOW_CLOSED) {
-            if (pump && !pump(pump_context)) {
+            // Once per closed window, stored or not, so the window stays
+            // alive through files longer than the series.
+            if (options.pump && !options.pump(options.pump_context)) {
                 details.stopped_by_pump = 1;
                 result = ANALYSIS_CANCELLED;
                 break;
             }
-            const uint32_t index = details.windows_stored;
-            if (KeepWindow(out->windows, closed, &details)) {
-                out->window_keyframes[index] = open_keyframes;
-                out->series_end_ms = packet.timestamp;
-            }
+            if (KeepWindow(closed, open_keyframes, out)) out->series_end_ms = packet.timestamp;
             // A keyframe that closes a window lies at the next one's start.
             open_keyframes = 0;
         }
@@ -170,38 +184,75 @@ AnalysisResult ReadPackets(RunResources& pass, bool measuring, uint32_t measured
             keyframes.Count(packet.timestamp, &out->keyframes);
         }
     }
-    NoteEmptyChart(result, started_late, &details);
     return result;
 }
 
-AnalysisResult RunPass(const char* path, uint32_t peak_span_ms, AnalysisPumpFn pump, void* pump_context,
-                       FileFigures* out) {
-    // Declared before the pass's resources, so they outlive the parser.
+AnalysisResult RunMeasurement(const char* path, const MeasureOptions& options, Measurement* out, bool* started_late) {
+    // Declared before the run's resources, so they outlive the parser.
     unsigned char buffer[RUN_BUFFER_SIZE];
     MediaFileBuffer io;
     ParserReport report = {RM_OK, ""};
-    RunResources pass;
+    RunResources run;
     uint64_t file_size = 0;
-    const AnalysisResult opened = OpenRunFile(path, &pass, &io, buffer, &report, &file_size);
+    const AnalysisResult opened = OpenRunFile(path, &run, &io, buffer, &report, &file_size);
     if (opened != ANALYSIS_OK) return opened;
 
-    const uint32_t count = rm_reader_stream_count(pass.reader);
+    const uint32_t count = rm_reader_stream_count(run.reader);
     if (count == 0) return ANALYSIS_NO_VIDEO;
     // One record per kept stream: the file's own MDPR chunks back each.
     out->streams.resize(count, StreamFigures());
     uint32_t measured = 0;
-    const bool measuring = ReadStreamHeaders(pass, out, &measured);
+    const bool measuring = ReadStreamHeaders(run, out, &measured);
     if (measuring) {
         out->details.stream_chosen = 1;
         out->details.stream_index = measured;
     }
-    const AnalysisResult result = ReadPackets(pass, measuring, measured, pump, pump_context, report, file_size, out);
-    ComputeWindowStatistics(out->windows, out->details.windows_stored, out->series_end_ms, peak_span_ms,
-                            out->sorted_kbps, &out->statistics);
-    return result;
+    return ReadPackets(run, measuring, measured, options, report, file_size, out, started_late);
+}
+
+// What the windows add up to, once they are all read.
+void ComputeFigures(uint32_t peak_span_ms, Measurement* out) {
+    const uint32_t count = out->details.windows_stored;
+    out->figures = SeriesStatisticsOf(out->windows.data(), count);
+    std::vector<uint32_t> sorted(count);
+    ComputeWindowStatistics(out->windows.data(), count, out->series_end_ms, peak_span_ms, sorted.data(),
+                            &out->statistics);
 }
 
 }  // namespace
+
+AnalysisResult Measure(const char* path, const MeasureOptions& options, Measurement* out) {
+    *out = Measurement();
+    const uint32_t peak_span_ms = options.peak_span_ms ? options.peak_span_ms : 1;
+    out->statistics.peak_span_ms = peak_span_ms;
+    // The windows and stream records are the measurement's only allocations;
+    // no exception leaves it, so a window procedure may call it.
+    try {
+        bool started_late = false;
+        out->result = RunMeasurement(path, options, out, &started_late);
+        NoteEmptyChart(started_late, out);
+        ComputeFigures(peak_span_ms, out);
+    } catch (const std::bad_alloc&) {
+        *out = Measurement();
+        out->statistics.peak_span_ms = peak_span_ms;
+        out->result = ANALYSIS_PARSER_FAILED;
+    }
+    return out->result;
+}
+
+AnalysisResult MeasureFile(const char* path, AnalysisPumpFn pump, void* pump_context, Measurement* out) {
+    std::memset(BitrateSeries, 0, sizeof BitrateSeries);
+    Measurement local;
+    if (!out) out = &local;
+    MeasureOptions options;
+    options.pump = pump;
+    options.pump_context = pump_context;
+    const AnalysisResult result = Measure(path, options, out);
+    if (!out->windows.empty()) {
+        std::memcpy(BitrateSeries, out->windows.data(), out->windows.size() * sizeof(BitrateSample));
+    }
+    return result;
+}
 
 bool MeasuredKbps(uint64_t bytes, uint32_t first_ms, uint32_t last_ms, double* kbps) {
     if (last_ms <= first_ms) return false;
@@ -221,19 +272,4 @@ bool FindCodecFourcc(const uint8_t* opaque, uint32_t length, char fourcc[5]) {
         if (length >= codec_at + 1 + 4 && opaque[codec_at] == 4) return CopyFourcc(opaque + codec_at + 1, fourcc);
     }
     return false;
-}
-
-AnalysisResult MeasureFileFigures(const char* path, uint32_t peak_span_ms, AnalysisPumpFn pump, void* pump_context,
-                                  FileFigures* out) {
-    ResetFigures(out);
-    // The stream records are the pass's only allocations; no exception
-    // leaves it, so a window procedure may call it.
-    try {
-        out->result = RunPass(path, peak_span_ms, pump, pump_context, out);
-    } catch (const std::bad_alloc&) {
-        out->streams.clear();
-        out->result = ANALYSIS_PARSER_FAILED;
-    }
-    if (out->statistics.peak_span_ms == 0) out->statistics.peak_span_ms = peak_span_ms ? peak_span_ms : 1;
-    return out->result;
 }

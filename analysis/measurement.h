@@ -1,0 +1,103 @@
+// A measurement: everything one read of a RealMedia file learns, as a value.
+// The windows of its first RealVideo stream (the chart's series) with the
+// keyframes in each, how its data ended, the window and keyframe figures and
+// every kept stream's totals. KOV keeps the measurement of the charted file;
+// rmrate prints one per file.
+#ifndef KOV_ANALYSIS_MEASUREMENT_H
+#define KOV_ANALYSIS_MEASUREMENT_H
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "analysis/analysis_run.h"
+#include "analysis/window_statistics.h"
+
+struct KeyframeFigures {
+    // Keyframes of the measured stream up to where the measurement stopped:
+    // packets the header flags key. The packets of one frame share its
+    // timestamp, so a key packet with the timestamp of the keyframe before
+    // it belongs to that keyframe.
+    uint32_t count;
+    uint32_t first_ms;  // count > 0
+    // Between consecutive keyframes, over the `intervals` pairs whose later
+    // keyframe has the larger timestamp (count > 1 and intervals > 0).
+    uint32_t intervals;
+    uint32_t min_interval_ms;
+    uint32_t max_interval_ms;
+    double mean_interval_ms;
+};
+
+struct StreamFigures {
+    int header_read;  // 0: its header could not be fetched, only the totals below are known
+    std::string mime_type;
+    std::string stream_name;
+    char fourcc[5];                  // the codec's four-character code; "" when its opaque data carries none
+    uint32_t declared_avg_bit_rate;  // bits per second
+    uint32_t declared_max_bit_rate;
+    // What was read of its packets.
+    uint64_t packets;
+    uint64_t bytes;     // payload
+    uint32_t first_ms;  // smallest and largest timestamp, when packets > 0
+    uint32_t last_ms;
+};
+
+struct Measurement {
+    AnalysisResult result = ANALYSIS_NO_VIDEO;
+    AnalysisDetails details = {};
+
+    // The stored windows (details.windows_stored of them) in time order, the
+    // keyframes whose timestamps fall in each (from its start to the next
+    // window's), and where the last stored one ends.
+    std::vector<BitrateSample> windows;
+    std::vector<uint32_t> window_keyframes;
+    uint32_t series_end_ms = 0;
+
+    // The chart's three figures, as its legend gives them (a series without
+    // a stored window counts as one window of 0 kbps).
+    SeriesStatisticsRecord figures = {};
+    WindowStatistics statistics = {};
+    KeyframeFigures keyframes = {};
+
+    // Every stream the reader kept, in index order. The packets are counted
+    // as far as the measurement goes (to the end of the data, the damage, or
+    // the point where the measured stream stopped it); without a measured
+    // stream, to the end of the data or the damage. totals_ending says which.
+    std::vector<StreamFigures> streams;
+    DataEnding totals_ending = DATA_END_NOT_REACHED;
+    uint64_t file_bytes = 0;  // payload of every kept stream
+    int has_file_span = 0;
+    uint32_t file_first_ms = 0;
+    uint32_t file_last_ms = 0;
+};
+
+// Called once per closed window. Returns 0 when the measurement must stop at
+// once (a quit was requested), nonzero to go on.
+typedef int (*AnalysisPumpFn)(void* context);
+
+struct MeasureOptions {
+    uint32_t peak_span_ms = DEFAULT_PEAK_SPAN_MS;  // the moving average whose peak the statistics give
+    AnalysisPumpFn pump = nullptr;
+    void* pump_context = nullptr;
+};
+
+// Reads `path` once, every kept stream's packets in file order, and fills
+// `out`. Returns out->result: ANALYSIS_OK when the video's packets were read
+// to their end (clean or damaged), ANALYSIS_FRAME_GAP at a gap in them, the
+// failure otherwise; ANALYSIS_PARSER_FAILED as well when memory for the
+// measurement runs out.
+AnalysisResult Measure(const char* path, const MeasureOptions& options, Measurement* out);
+
+// KOV's run: BitrateSeries cleared, the file measured, and the series filled
+// from its windows. `out` may be null.
+AnalysisResult MeasureFile(const char* path, AnalysisPumpFn pump, void* pump_context, Measurement* out);
+
+// Measured average of `bytes` over first_ms..last_ms in kbps; false when the
+// span is empty.
+bool MeasuredKbps(uint64_t bytes, uint32_t first_ms, uint32_t last_ms, double* kbps);
+
+// The codec's four-character code from a stream's opaque data, as RealVideo
+// and RealAudio (version 4) headers carry it; false for anything else.
+bool FindCodecFourcc(const uint8_t* opaque, uint32_t length, char fourcc[5]);
+
+#endif

@@ -1,0 +1,79 @@
+// Which charted window lies under which column of the plot, and where each one's mark goes.
+#include "chart/chart_view.h"
+
+namespace {
+
+// The column of point j of a curve of `point_count` points, as the curve is
+// drawn: 64-bit product, truncated.
+int PointColumn(int64_t j, int64_t point_count, int plot_width) {
+    if (point_count < 2) return 0;
+    return static_cast<int>(j * plot_width / (point_count - 1));
+}
+
+bool TwoPointsPerWindow(const ChartView& view) { return view.window_count <= uint32_t(TWO_POINTS_PER_WINDOW_LIMIT); }
+
+uint32_t LastStart(const ChartView& view) { return view.windows[view.window_count - 1].start_ms; }
+
+// The nearest of the 2n points; of two equally near, the left one.
+int32_t WindowOfNearestPoint(const ChartView& view, int column, int plot_width) {
+    const int64_t point_count = 2 * int64_t(view.window_count);
+    // The point the column would hold if columns were not truncated; the
+    // truncated ones lie at most one point away from it.
+    const int64_t guess = (2 * int64_t(column) * (point_count - 1) + plot_width) / (2 * int64_t(plot_width));
+    int64_t best = -1;
+    int best_distance = 0;
+    for (int64_t j = guess - 1; j <= guess + 1; ++j) {
+        if (j < 0 || j >= point_count) continue;
+        int distance = PointColumn(j, point_count, plot_width) - column;
+        if (distance < 0) distance = -distance;
+        if (best < 0 || distance < best_distance) {
+            best = j;
+            best_distance = distance;
+        }
+    }
+    return static_cast<int32_t>(best / 2);
+}
+
+// The window whose start lies nearest the column's time; of two equally
+// near, the earlier.
+int32_t WindowOfNearestStart(const ChartView& view, int column, int plot_width) {
+    const double time = double(column) * LastStart(view) / plot_width;
+    // The first window that starts at or after that time.
+    uint32_t low = 0;
+    uint32_t high = view.window_count - 1;
+    while (low < high) {
+        const uint32_t middle = low + (high - low) / 2;
+        if (view.windows[middle].start_ms < time) {
+            low = middle + 1;
+        } else {
+            high = middle;
+        }
+    }
+    if (low > 0 && time - view.windows[low - 1].start_ms <= view.windows[low].start_ms - time) {
+        return static_cast<int32_t>(low - 1);
+    }
+    return static_cast<int32_t>(low);
+}
+
+}  // namespace
+
+int32_t ChartedWindowAtColumn(const ChartView& view, int column, int plot_width) {
+    if (view.window_count == 0 || view.windows == nullptr || plot_width <= 0) return -1;
+    if (column < 0) column = 0;
+    if (column > plot_width) column = plot_width;
+    if (TwoPointsPerWindow(view)) return WindowOfNearestPoint(view, column, plot_width);
+    return WindowOfNearestStart(view, column, plot_width);
+}
+
+int ChartedWindowColumn(const ChartView& view, uint32_t index, int plot_width) {
+    if (index >= view.window_count || view.windows == nullptr || plot_width <= 0) return 0;
+    if (TwoPointsPerWindow(view)) {
+        const int64_t point_count = 2 * int64_t(view.window_count);
+        return (PointColumn(2 * int64_t(index), point_count, plot_width) +
+                PointColumn(2 * int64_t(index) + 1, point_count, plot_width)) /
+               2;
+    }
+    const uint32_t last = LastStart(view);
+    const int64_t point_count = int64_t(VideoCurveBucket(last, last)) + 1;
+    return PointColumn(VideoCurveBucket(view.windows[index].start_ms, last), point_count, plot_width);
+}

@@ -1,0 +1,42 @@
+// The charted file as the window holds it: its measurement and path, the
+// view the chart draws, and the one flag that says a run is under way.
+#ifndef KOV_SHELL_DOCUMENT_H
+#define KOV_SHELL_DOCUMENT_H
+
+#include <windows.h>
+
+#include "analysis/measurement.h"
+#include "analysis/media_file.h"
+#include "chart/chart_view.h"
+
+struct Document {
+    // The measurement of the file the chart shows, kept until another run
+    // draws a chart: Statistics, Keyframes and Export CSV read it, never the
+    // file again.
+    Measurement measurement;
+    char path[PATH_BUFFER_SIZE] = "";  // empty when it did not fit
+    bool measured = false;             // a run has drawn a chart in this window
+    ChartView view;
+    // A run, with its boxes, is under way. Its pump re-enters the window
+    // procedure, so a drop, the menu or the start message can ask for more
+    // while it is: such a request is refused, as the series, WaitDialog and
+    // the parser belong to the run under way.
+    bool busy = false;
+};
+
+// The one window's document.
+extern Document CurrentDocument;
+
+// A new window: nothing charted, nothing drawn over the chart, no run.
+void ResetDocument(Document& document);
+
+// A run drew the chart of `path`: its measurement replaces the last one, the
+// view shows its windows, and the menu items that need a measured file are
+// enabled.
+void KeepChartedMeasurement(HWND main_window, Document& document, const char* path, Measurement&& measurement);
+
+// Whether the commands that read the charted file can run: a chart is drawn
+// and no run is under way.
+bool DocumentReady(const Document& document);
+
+#endif

@@ -1,0 +1,206 @@
+// rmrate's JSON: one object per file with its windows, figures and ending, and the text rules every JSON string
+// follows.
+#include <cstring>
+#include <string>
+
+#include "analysis/result_messages.h"
+#include "tools/rmrate/rmrate.h"
+
+namespace {
+
+// Length of a well-formed UTF-8 sequence starting at text[i] and its code
+// point, or 0 when the bytes there are not one.
+size_t DecodeUtf8(const unsigned char* text, size_t length, size_t i, uint32_t* code_point) {
+    const unsigned char lead = text[i];
+    size_t count;
+    uint32_t value;
+    uint32_t smallest;
+    if (lead >= 0xC2 && lead <= 0xDF) {
+        count = 2, value = lead & 0x1Fu, smallest = 0x80;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+        count = 3, value = lead & 0x0Fu, smallest = 0x800;
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+        count = 4, value = lead & 0x07u, smallest = 0x10000;
+    } else {
+        return 0;
+    }
+    if (length - i < count) return 0;
+    for (size_t k = 1; k < count; ++k) {
+        if ((text[i + k] & 0xC0) != 0x80) return 0;
+        value = (value << 6) | (text[i + k] & 0x3Fu);
+    }
+    if (value < smallest || value > 0x10FFFF || (value >= 0xD800 && value <= 0xDFFF)) return 0;
+    *code_point = value;
+    return count;
+}
+
+}  // namespace
+
+// The writer escapes everything beyond ASCII.
+
+std::string JsonText(const char* text, size_t length) {
+    const unsigned char* bytes = reinterpret_cast<const unsigned char*>(text);
+    std::string utf8;
+    utf8.reserve(length);
+    for (size_t i = 0; i < length;) {
+        uint32_t code_point = 0;
+        const size_t used = bytes[i] >= 0x80 ? DecodeUtf8(bytes, length, i, &code_point) : 0;
+        if (used > 0) {
+            utf8.append(text + i, used);
+            i += used;
+        } else if (bytes[i] < 0x80) {
+            utf8 += text[i++];
+        } else {
+            utf8 += static_cast<char>(0xC0 | (bytes[i] >> 6));
+            utf8 += static_cast<char>(0x80 | (bytes[i] & 0x3F));
+            ++i;
+        }
+    }
+    return utf8;
+}
+
+// A JSON string, or null for no text.
+Json JsonString(const char* text) { return text ? Json(JsonText(text, std::strlen(text))) : Json(nullptr); }
+
+std::string Dump(const Json& value) { return value.dump(-1, ' ', true); }
+
+namespace {
+
+// "end": how the data ended, or null when the packets were not read to an
+// end (no stream measured, a frame gap, a stream starting too late).
+Json EndJson(const AnalysisDetails& d) {
+    if (d.ending == DATA_END_NOT_REACHED) return nullptr;
+    const bool damaged = d.ending == DATA_END_DAMAGED;
+    Json end = {{"status", damaged ? "damaged" : "clean"},
+                {"result", damaged ? CodeText(d.read_result) : CodeText(RM_END_OF_DATA)},
+                {"message", JsonString(damaged && d.read_message[0] != '\0' ? d.read_message : nullptr)},
+                {"offset", nullptr},
+                {"last_timestamp_ms", nullptr}};
+    if (damaged) end["offset"] = d.damage_offset;
+    if (d.has_last_timestamp) end["last_timestamp_ms"] = d.last_timestamp_ms;
+    return end;
+}
+
+// A measured average in kbps, or null for a span of no length.
+Json KbpsJson(uint64_t bytes, uint32_t first_ms, uint32_t last_ms) {
+    double kbps = 0.0;
+    if (!MeasuredKbps(bytes, first_ms, last_ms, &kbps)) return nullptr;
+    return kbps;
+}
+
+const char* EndingName(DataEnding ending) {
+    switch (ending) {
+    case DATA_END_CLEAN:
+        return "clean";
+    case DATA_END_DAMAGED:
+        return "damaged";
+    default:
+        return "not_reached";
+    }
+}
+
+// What --stats adds to a file's object; every key new, none of the others
+// changed.
+void AddFiguresJson(Json& doc, const Measurement& f) {
+    const WindowStatistics& s = f.statistics;
+    Json keyframes_per_window = Json::array();
+    for (uint32_t keyframes : f.window_keyframes) keyframes_per_window.push_back(keyframes);
+    doc["window_keyframes"] = std::move(keyframes_per_window);
+    doc["series_end_ms"] = f.details.windows_stored ? Json(f.series_end_ms) : Json(nullptr);
+    if (s.count > 0) {
+        doc["statistics"] = {{"windows", s.count},
+                             {"min_kbps", s.min_kbps},
+                             {"median_kbps", s.median_kbps},
+                             {"p90_kbps", s.p90_kbps},
+                             {"p95_kbps", s.p95_kbps},
+                             {"p99_kbps", s.p99_kbps},
+                             {"max_kbps", s.max_kbps},
+                             {"mean_kbps", s.mean_kbps},
+                             {"stddev_kbps", s.stddev_kbps},
+                             {"peak",
+                              {{"span_ms", s.peak_span_ms},
+                               {"average_kbps", s.peak_average_kbps},
+                               {"start_ms", s.peak_start_ms},
+                               {"end_ms", s.peak_end_ms},
+                               {"whole_series", s.peak_is_whole_series != 0}}}};
+    } else {
+        doc["statistics"] = nullptr;
+    }
+    const KeyframeFigures& k = f.keyframes;
+    Json keyframes = {{"count", k.count},
+                      {"first_ms", nullptr},
+                      {"min_interval_ms", nullptr},
+                      {"mean_interval_ms", nullptr},
+                      {"max_interval_ms", nullptr}};
+    if (k.count > 0) keyframes["first_ms"] = k.first_ms;
+    if (k.intervals > 0) {
+        keyframes["min_interval_ms"] = k.min_interval_ms;
+        keyframes["mean_interval_ms"] = k.mean_interval_ms;
+        keyframes["max_interval_ms"] = k.max_interval_ms;
+    }
+    doc["keyframes"] = f.details.stream_chosen ? keyframes : Json(nullptr);
+    const StreamFigures* video = f.details.stream_chosen && f.details.stream_index < f.streams.size()
+                                     ? &f.streams[f.details.stream_index]
+                                     : nullptr;
+    doc["measured_avg_kbps"] = video ? KbpsJson(video->bytes, video->first_ms, video->last_ms) : Json(nullptr);
+
+    Json streams = Json::array();
+    for (size_t i = 0; i < f.streams.size(); ++i) {
+        const StreamFigures& st = f.streams[i];
+        Json stream = {{"index", i}};
+        if (st.header_read) {
+            stream["mime_type"] = JsonText(st.mime_type.data(), st.mime_type.size());
+            stream["stream_name"] = JsonText(st.stream_name.data(), st.stream_name.size());
+            stream["fourcc"] = st.fourcc[0] ? Json(JsonText(st.fourcc, std::strlen(st.fourcc))) : Json(nullptr);
+            stream["declared_avg_bit_rate"] = st.declared_avg_bit_rate;
+            stream["declared_max_bit_rate"] = st.declared_max_bit_rate;
+        } else {
+            stream["mime_type"] = nullptr;
+            stream["stream_name"] = nullptr;
+            stream["fourcc"] = nullptr;
+            stream["declared_avg_bit_rate"] = nullptr;
+            stream["declared_max_bit_rate"] = nullptr;
+        }
+        stream["packets"] = st.packets;
+        stream["bytes"] = st.bytes;
+        stream["first_ms"] = st.packets ? Json(st.first_ms) : Json(nullptr);
+        stream["last_ms"] = st.packets ? Json(st.last_ms) : Json(nullptr);
+        stream["measured_kbps"] = KbpsJson(st.bytes, st.first_ms, st.last_ms);
+        streams.push_back(std::move(stream));
+    }
+    doc["streams"] = std::move(streams);
+    doc["totals_end"] = EndingName(f.totals_ending);
+    doc["file_bytes"] = f.file_bytes;
+    doc["file_first_ms"] = f.has_file_span ? Json(f.file_first_ms) : Json(nullptr);
+    doc["file_last_ms"] = f.has_file_span ? Json(f.file_last_ms) : Json(nullptr);
+    doc["file_measured_kbps"] = KbpsJson(f.file_bytes, f.file_first_ms, f.file_last_ms);
+}
+
+}  // namespace
+
+void PrintFiguresJson(const char* path, const FileResult& r) {
+    const Measurement& m = *r.measurement;
+    const AnalysisResultMessage* message = FindResultMessage(m.result);
+    const AnalysisDetails& d = m.details;
+    Json doc = {{"file", JsonString(path)},
+                {"result", AnalysisResultName(m.result)},
+                {"code", static_cast<int>(m.result)},
+                {"message", JsonString(message ? message->text : nullptr)},
+                {"stream_index", d.stream_chosen ? Json(d.stream_index) : Json(nullptr)}};
+    Json windows = Json::array();
+    for (const BitrateSample& window : m.windows) windows.push_back({window.start_ms, window.kbps});
+    doc["windows"] = std::move(windows);
+    // Figures only where KOV would show them.
+    doc["max_time_s"] = r.has_figures ? Json(m.figures.last_start_ms / 1000) : Json(nullptr);
+    doc["last_start_ms"] = r.has_figures ? Json(m.figures.last_start_ms) : Json(nullptr);
+    doc["max_kbps"] = r.has_figures ? Json(m.figures.max_kbps) : Json(nullptr);
+    doc["average_kbps"] = r.has_figures ? Json(m.figures.average_kbps) : Json(nullptr);
+    doc["declared_avg_bit_rate"] = d.stream_chosen ? Json(d.declared_avg_bit_rate) : Json(nullptr);
+    doc["declared_max_bit_rate"] = d.stream_chosen ? Json(d.declared_max_bit_rate) : Json(nullptr);
+    doc["windows_not_stored"] = d.windows_not_stored;
+    doc["end"] = EndJson(d);
+    const char* empty = EmptyChartName(d.empty_chart);
+    doc["empty_chart"] = empty ? Json(empty) : Json(nullptr);
+    if (r.with_stats) AddFiguresJson(doc, m);
+    WriteLine(Dump(doc));
+}

@@ -1,0 +1,211 @@
+// rmrate: KOV's measurement without the window. Reads each file once, as KOV
+// does, and prints the chart's figures, the windows as JSON or CSV, the
+// statistics, or the stream headers the reader hands out.
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <new>
+#include <string>
+#include <vector>
+
+#include <CLI/CLI.hpp>
+
+#include "analysis/text_escape.h"
+#include "tools/rmrate/rmrate.h"
+
+std::string CodeText(rm_result code) {
+    const char* name = rm_result_name(code);
+    if (name) return name;
+    char hex[16];
+    std::snprintf(hex, sizeof hex, "0x%08" PRIX32, code);
+    return hex;
+}
+
+void WriteLine(const std::string& line) {
+    std::fwrite(line.data(), 1, line.size(), stdout);
+    std::fputc('\n', stdout);
+}
+
+StdoutSink& StdoutSink::operator+=(char c) {
+    if (used_ == sizeof buffer_) Flush();
+    buffer_[used_++] = c;
+    at_line_start_ = c == '\n';
+    return *this;
+}
+
+StdoutSink& StdoutSink::operator+=(const char* text) {
+    while (*text) *this += *text++;
+    return *this;
+}
+
+StdoutSink& StdoutSink::operator+=(const std::string& text) {
+    for (char c : text) *this += c;
+    return *this;
+}
+
+void StdoutSink::Flush() {
+    std::fwrite(buffer_, 1, used_, stdout);
+    used_ = 0;
+}
+
+namespace {
+
+const int EXIT_ALL_OK = 0;
+const int EXIT_SOME_FAILED = 1;
+const int EXIT_USAGE = 2;
+
+const char DESCRIPTION[] =
+    "Measures the bitrate of the first RealVideo stream of each RealMedia file (.rm, .rmvb) as KOV does: "
+    "windows of a little more than one second of media time, with the chart's figures.";
+
+const char FOOTER[] =
+    "Output:\n"
+    "  plain     one line per file: windows, max time, max and average bitrate, or KOV's message\n"
+    "  --json    one JSON object per line and file, with every window as [start_ms, kbps]\n"
+    "  --csv     start_ms,kbps,keyframes rows of one file's windows\n"
+    "  --streams every stream header with its properties (plain, or JSON with --json)\n"
+    "  --stats   adds the figures of one more pass: window statistics (minimum, median, 90th/95th/99th\n"
+    "            percentiles by linear interpolation between closest ranks, population standard\n"
+    "            deviation), the peak of the --peak-window moving average (time-weighted over whole\n"
+    "            consecutive windows spanning at least that long; a shorter series gives its whole\n"
+    "            average), keyframes (count, first, intervals; per window in JSON), and every stream's\n"
+    "            MIME type, name, codec, declared rates and measured bytes and kbps\n"
+    "How the data ended: a file whose packets break off is damaged; its windows up\n"
+    "to there are still given, and the line adds \"; damaged at byte N after T s:\n"
+    "MESSAGE\" (N: where the unreadable packet starts; T: the last video packet\n"
+    "read whole). A video longer than the series holds adds \"; series full: N\n"
+    "windows not stored\". --json gives both as \"windows_not_stored\" and \"end\":\n"
+    "{\"status\":\"clean\"|\"damaged\",\"result\",\"message\",\"offset\",\n"
+    "\"last_timestamp_ms\"}, or null when the packets were not read to an end (no\n"
+    "video, a frame gap); --csv writes them to stderr. A chart with no window\n"
+    "says why: \"; nothing charted: ...\" (--json: \"empty_chart\": \"no_packets\",\n"
+    "\"starts_late\", \"too_short\" or \"damaged\", else null).\n"
+    "Only regular files are read: a directory, a device (COM1) or a pipe cannot be\n"
+    "opened.\n"
+    "Exit status: 0 when every file was measured to a clean end (ANALYSIS_OK, not\n"
+    "damaged, at least one window; with --streams: every header read), 1 when any\n"
+    "was not (a file that cannot be opened included), 2 for a usage error.\n";
+
+const char SHORT_USAGE[] = "usage: rmrate [OPTIONS] FILE...\n";
+
+// A finite number of seconds in range. CLI::Range compares with < and >,
+// which let NaN through.
+const double PEAK_SECONDS_MIN = 0.001;
+const double PEAK_SECONDS_MAX = 86400.0;
+const CLI::Validator PEAK_SECONDS(
+    [](std::string& text) -> std::string {
+        char* end = nullptr;
+        const double value = std::strtod(text.c_str(), &end);
+        if (end == text.c_str() || *end != '\0' || !(value >= PEAK_SECONDS_MIN && value <= PEAK_SECONDS_MAX)) {
+            return "Value " + text + " not in range [0.001 - 86400]";
+        }
+        return std::string();
+    },
+    "FLOAT in [0.001 - 86400]");
+
+// Parses the command line into `options` and `files`. Returns -1 to go on,
+// otherwise the exit status (help printed, or a usage error reported).
+int ParseCommandLine(int argc, char** argv, Options* options, std::vector<std::string>* files) {
+    CLI::App app(DESCRIPTION, "rmrate");
+    app.get_formatter()->label("Usage", "usage");
+    app.get_formatter()->column_width(22);
+    app.set_help_flag("-h,--help", "Print this help and exit");
+    // A path may start with '/' (Wine hands Unix paths through), and has
+    // always been a file, never an option, on Windows too.
+    app.allow_windows_style_options(false);
+    app.footer(FOOTER);
+    CLI::Option* json =
+        app.add_flag("--json", options->json, "One JSON object per file (with --streams: per header list)");
+    CLI::Option* csv = app.add_flag("--csv", options->csv, "The windows of one file as start_ms,kbps,keyframes rows");
+    CLI::Option* streams = app.add_flag("--streams", options->streams, "Every stream header with its properties");
+    CLI::Option* stats =
+        app.add_flag("--stats", options->stats, "Add statistics, keyframes and every stream's figures");
+    double peak_seconds = DEFAULT_PEAK_SPAN_MS / 1000.0;
+    app.add_option("--peak-window", peak_seconds, "Seconds of the moving average whose peak --stats gives (default 10)")
+        ->type_name("S")
+        ->check(PEAK_SECONDS)
+        ->needs(stats);
+    app.add_option("FILE", *files, "RealMedia files to measure")->type_name("")->required();
+    csv->excludes(json)->excludes(streams)->excludes(stats);
+    streams->excludes(stats);
+
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::CallForHelp&) {
+        std::fputs(app.help().c_str(), stdout);
+        return EXIT_ALL_OK;
+    } catch (const CLI::ParseError& error) {
+        std::string problem;
+        AppendEscaped(problem, error.what());
+        std::fprintf(stderr, "rmrate: %s\n%sTry 'rmrate --help' for more information.\n", problem.c_str(), SHORT_USAGE);
+        return EXIT_USAGE;
+    }
+    if (options->csv && files->size() != 1) {
+        std::fprintf(stderr, "rmrate: --csv takes exactly one file\n%sTry 'rmrate --help' for more information.\n",
+                     SHORT_USAGE);
+        return EXIT_USAGE;
+    }
+    options->peak_span_ms = static_cast<uint32_t>(peak_seconds * 1000.0 + 0.5);
+    return -1;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    Options options;
+    std::vector<std::string> files;
+    // CLI11 reports through exceptions; memory running out while it parses
+    // is reported like any other failure.
+    int parsed;
+    try {
+        parsed = ParseCommandLine(argc, argv, &options, &files);
+    } catch (const std::exception&) {
+        std::fputs("rmrate: could not read the command line\n", stderr);
+        return EXIT_USAGE;
+    }
+    if (parsed >= 0) return parsed;
+
+    bool all_ok = true;
+    StdoutSink out;
+    for (const std::string& name : files) {
+        const char* path = name.c_str();
+        // Running out of memory fails this file only; the next ones go on.
+        try {
+            if (options.streams) {
+                all_ok = PrintStreams(path, options.json, out) && all_ok;
+                out.Flush();
+                continue;
+            }
+            MeasureOptions measure;
+            measure.peak_span_ms = options.peak_span_ms;
+            Measurement m;
+            Measure(path, measure, &m);
+            const FileResult r = {&m, ResultIsCharted(m.result), m.details.ending == DATA_END_DAMAGED, options.stats};
+            if (options.csv) {
+                PrintCsv(path, r);
+            } else if (options.json) {
+                PrintFiguresJson(path, r);
+            } else {
+                PrintFigures(path, r);
+            }
+            // A chart with no window is no measurement either.
+            if (m.result != ANALYSIS_OK || r.damaged || m.details.empty_chart != CHART_NOT_EMPTY) all_ok = false;
+        } catch (const std::bad_alloc&) {
+            all_ok = false;
+            if (!out.AtLineStart()) out += '\n';
+            out.Flush();
+            std::fputs("rmrate: out of memory on ", stderr);
+            for (const char* c = path; *c; ++c) {
+                const unsigned char byte = static_cast<unsigned char>(*c);
+                std::fputc(byte >= 0x20 && byte < 0x7F ? byte : '?', stderr);
+            }
+            std::fputc('\n', stderr);
+        }
+    }
+    out.Flush();
+    if (std::fflush(stdout) != 0) {
+        std::fprintf(stderr, "rmrate: could not write the output\n");
+        return EXIT_SOME_FAILED;
+    }
+    return all_ok ? EXIT_ALL_OK : EXIT_SOME_FAILED;
+}

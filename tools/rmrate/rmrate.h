@@ -1,0 +1,101 @@
+// rmrate's pieces: what main hands each output mode, and the helpers they share.
+#ifndef KOV_TOOLS_RMRATE_RMRATE_H
+#define KOV_TOOLS_RMRATE_RMRATE_H
+
+#include <cinttypes>
+#include <cstdint>
+#include <cstdio>
+#include <string>
+
+#include <nlohmann/json.hpp>
+
+#include "analysis/measurement.h"
+#include "analysis/window_statistics.h"
+#include "rmparser/rm_reader.h"
+
+struct Options {
+    bool json = false;
+    bool csv = false;
+    bool streams = false;
+    bool stats = false;
+    uint32_t peak_span_ms = DEFAULT_PEAK_SPAN_MS;
+};
+
+// One file's measurement and what the outputs need to know of it.
+struct FileResult {
+    const Measurement* measurement;
+    bool has_figures;  // the chart would show this file's figures
+    bool damaged;      // the data broke off: the figures cover only what came before
+    bool with_stats;   // --stats: the statistics follow the figures
+};
+
+// ---------------------------------------------------------------- text pieces
+
+template <typename Out>
+void AppendNumber(Out& out, uint64_t value) {
+    char digits[24];
+    std::snprintf(digits, sizeof digits, "%" PRIu64, value);
+    out += digits;
+}
+
+template <typename Out>
+void AppendSigned(Out& out, int64_t value) {
+    char digits[24];
+    std::snprintf(digits, sizeof digits, "%" PRId64, value);
+    out += digits;
+}
+
+// A result code's name, or its value in hex when it has none.
+std::string CodeText(rm_result code);
+
+// One line of output, and its end.
+void WriteLine(const std::string& line);
+
+// Writes to stdout through a fixed buffer, for output that may be large: a
+// file's stream headers can carry megabytes of properties, which are never
+// held whole.
+class StdoutSink {
+public:
+    StdoutSink() = default;
+    StdoutSink(const StdoutSink&) = delete;
+    StdoutSink& operator=(const StdoutSink&) = delete;
+    ~StdoutSink() { Flush(); }
+
+    StdoutSink& operator+=(char c);
+    StdoutSink& operator+=(const char* text);
+    StdoutSink& operator+=(const std::string& text);
+    void Flush();
+    bool AtLineStart() const { return at_line_start_; }
+
+private:
+    char buffer_[16 * 1024];
+    size_t used_ = 0;
+    bool at_line_start_ = true;
+};
+
+// ---------------------------------------------------------------- JSON
+
+// Keys in the order they are added, as the output has always listed them.
+using Json = nlohmann::ordered_json;
+
+// Text for a JSON string: well-formed UTF-8 keeps its characters, any other
+// byte is taken as Latin-1, so no path or file makes the output invalid.
+std::string JsonText(const char* text, size_t length);
+// A JSON string, or null for no text.
+Json JsonString(const char* text);
+// One compact line of ASCII.
+std::string Dump(const Json& value);
+
+// ---------------------------------------------------------------- the modes
+
+// The plain line (and with --stats the statistics block under it).
+void PrintFigures(const char* path, const FileResult& r);
+// One JSON object per file.
+void PrintFiguresJson(const char* path, const FileResult& r);
+// start_ms,kbps,keyframes rows; what went wrong or is left out goes to stderr.
+void PrintCsv(const char* path, const FileResult& r);
+// Every stream header with its properties, plain or JSON. True when every
+// header could be read.
+bool PrintStreams(const char* path, bool json, StdoutSink& out);
+
+#endif
