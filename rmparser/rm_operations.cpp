@@ -1,4 +1,4 @@
-// The header read, and the public operations that hand out stream headers and packets.
+// The header read, and the public operations that hand out stream headers and packets and delete the handle.
 #include <algorithm>
 #include <cstring>
 
