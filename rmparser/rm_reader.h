@@ -65,6 +65,9 @@ const uint32_t RM_PROPERTIES_SIZE = 50;
 const uint32_t RM_DATA_HEADER_SIZE = 18;
 const uint32_t RM_INDX_HEADER_SIZE = 20;
 const uint32_t RM_PACKET_HEADER_SIZE = 12;
+// A version 1 packet header: a 16-bit ASM rule number and an 8-bit ASM flags
+// byte where version 0 has its group and flags bytes.
+const uint32_t RM_PACKET_HEADER_V1_SIZE = 13;
 // The least of an MDPR and of a CONT that their decoders take: up to the
 // stream name's length, up to the title's length.
 const uint32_t RM_MEDIA_PROPS_MIN_SIZE = 41;
@@ -228,11 +231,12 @@ struct rm_data_header {
 
 struct rm_packet_header {
     uint16_t version;
-    uint16_t length;  // whole packet, these 12 bytes included
+    uint16_t length;  // whole packet, its header (12 bytes, 13 for version 1) included
     uint16_t stream_number;
     uint32_t timestamp;
-    uint8_t group;
-    uint8_t flags;
+    uint8_t group;      // version 0 only
+    uint8_t flags;      // version 0: the flags; version 1: the ASM flags
+    uint16_t asm_rule;  // version 1 only: the ASM rule number
 };
 
 struct rm_packet {
@@ -245,6 +249,9 @@ struct rm_packet {
     uint8_t* data;
     uint32_t file_offset;  // of the payload's first byte
     uint8_t flags;         // the packet header's flags: RM_PACKET_KEYFRAME marks a keyframe
+    // The rule number whole: a version 1 header's own, which asm_rule holds
+    // only up to 255 (larger ones read 255 there); otherwise asm_rule.
+    uint16_t asm_rule_number;
 };
 
 // A stream as its MDPR declares it, whether stream selection keeps it or not.

@@ -36,6 +36,8 @@ size_t cont_length(const ContChunk& c) {
 
 size_t payload_length(const Packet& p) { return p.payload_size ? *p.payload_size : p.payload.size(); }
 
+size_t packet_header_length(const Packet& p) { return p.asm_rule ? RM_PACKET_HEADER_V1_SIZE : RM_PACKET_HEADER_SIZE; }
+
 void put_chunk_head(Bytes& out, uint32_t id, uint32_t size, uint16_t version) {
     put_u32(out, id);
     put_u32(out, size);
@@ -217,7 +219,7 @@ RmWriter& RmWriter::data(const DataChunk& c) {
 }
 
 RmWriter& RmWriter::packet(const Packet& p) {
-    Item item = make_item(Kind::Packet, RM_PACKET_HEADER_SIZE + payload_length(p));
+    Item item = make_item(Kind::Packet, packet_header_length(p) + payload_length(p));
     item.packet = p;
     return add(std::move(item));
 }
@@ -361,10 +363,14 @@ Bytes RmWriter::bytes() const {
             const Packet& p = item.packet;
             const size_t n = payload_length(p);
             put_u16(out, p.version);
-            put_u16(out, p.length ? *p.length : fitting<uint16_t>(RM_PACKET_HEADER_SIZE + n, "packet length"));
+            put_u16(out, p.length ? *p.length : fitting<uint16_t>(packet_header_length(p) + n, "packet length"));
             put_u16(out, p.stream_number);
             put_u32(out, p.timestamp);
-            put_u8(out, p.group);
+            if (p.asm_rule) {
+                put_u16(out, *p.asm_rule);
+            } else {
+                put_u8(out, p.group);
+            }
             put_u8(out, p.flags);
             for (size_t k = 0; k < n; ++k) out.push_back(k < p.payload.size() ? p.payload[k] : uint8_t(k));
             break;
@@ -436,6 +442,13 @@ Packet make_packet(uint16_t stream_number, uint32_t timestamp, uint32_t payload_
     p.timestamp = timestamp;
     p.flags = keyframe ? 0x02 : 0x00;
     p.payload_size = payload_size;
+    return p;
+}
+
+Packet make_v1_packet(uint16_t stream_number, uint32_t timestamp, uint32_t payload_size, uint16_t rule, bool keyframe) {
+    Packet p = make_packet(stream_number, timestamp, payload_size, keyframe);
+    p.version = 1;
+    p.asm_rule = rule;
     return p;
 }
 

@@ -94,7 +94,7 @@ struct DataChunk {  // DATA head, 18 bytes; the packet() calls after it belong t
     bool link_next = false;
 };
 
-struct Packet {  // 12-byte header + payload
+struct Packet {  // 12-byte header (13 with asm_rule) + payload
     Packet(uint16_t version_ = 0, uint16_t stream_number_ = 0, uint32_t timestamp_ = 0, uint8_t group_ = 0,
            uint8_t flags_ = 0, Bytes payload_ = {}, std::optional<uint32_t> payload_size_ = {},
            std::optional<uint16_t> length_ = {})
@@ -115,7 +115,11 @@ struct Packet {  // 12-byte header + payload
     // When set, exactly this many payload bytes are written: `payload` first,
     // then filler (byte k of the payload is uint8_t(k)), or `payload` cut.
     std::optional<uint32_t> payload_size;
-    std::optional<uint16_t> length;  // default 12 + payload bytes (must fit 16 bits)
+    std::optional<uint16_t> length;  // default header + payload bytes (must fit 16 bits)
+    // When set, the header is laid out as version 1 lays it out, whatever
+    // `version` says: this 16-bit rule number where the group byte is, then
+    // `flags` as its ASM flags byte, 13 bytes in all; `group` is unused.
+    std::optional<uint16_t> asm_rule;
 };
 
 // ---------------------------------------------------------------- logical streams
@@ -216,6 +220,10 @@ MdprChunk logical_mdpr(uint16_t stream_number, const LogicalStream& header,
 
 // A packet of `payload_size` filler bytes.
 Packet make_packet(uint16_t stream_number, uint32_t timestamp, uint32_t payload_size, bool keyframe = false);
+// The same with a version 1 header carrying `rule`; a keyframe's ASM flags
+// are 0x02, as a version 0 keyframe's flags are.
+Packet make_v1_packet(uint16_t stream_number, uint32_t timestamp, uint32_t payload_size, uint16_t rule,
+                      bool keyframe = false);
 
 // The common file: ".RMF" (given file version), PROP, one MDPR per entry,
 // DATA with the packets. The writer is returned so a test can append more

@@ -534,3 +534,20 @@ TEST(TestIo, FilesHoldTheBytes) {
     }
     EXPECT_EQ(std::fopen(path.c_str(), "rb"), nullptr);  // removed with its owner
 }
+
+TEST(WriterBytes, VersionOnePacketHeader) {
+    Bytes b = RmWriter().packet(make_v1_packet(0x0203, 0xA1B2C3D4, 3, 0x1234, true)).bytes();
+    ASSERT_EQ(b.size(), 13u + 3);
+    expect_fields(b, 0,
+                  {{"version", 0, 2, 1},
+                   {"length", 2, 2, 16},
+                   {"stream number", 4, 2, 0x0203},
+                   {"timestamp", 6, 4, 0xA1B2C3D4},
+                   {"rule", 10, 2, 0x1234},
+                   {"ASM flags", 12, 1, 0x02},
+                   {"filler 0", 13, 1, 0},
+                   {"filler 2", 15, 1, 2}});
+    Packet given = make_v1_packet(1, 0, 4, 7);
+    given.length = 9;
+    EXPECT_EQ(RmWriter().packet(given).bytes().size(), 13u + 4);
+}
