@@ -160,6 +160,21 @@ struct rm_logical_stream {
     uint16_t* rule_map;
     uint16_t name_value_count;
     rm_name_value* name_values;
+    // The logical MDPR's own stream number and MIME type; the type is kept
+    // (owned) only when every physical stream is kept, null otherwise.
+    uint16_t stream_number;
+    char* mime_type;
+};
+
+// What a kept stream is in a multi-rate file (see rm_reader_stream_rate).
+struct rm_stream_rate {
+    int claimed;                     // 1 when a logical stream groups it
+    const char* logical_mime_type;   // that logical MDPR's MIME type (the handle's); null when unclaimed
+    uint16_t logical_stream_number;  // that logical MDPR's own stream number
+    uint16_t rate;                   // its place among the logical stream's physical streams, from 1
+    uint16_t rate_count;             // how many physical streams the logical stream groups
+    uint16_t rule_count;             // rules of the logical stream's rule map that name it
+    uint32_t average_bandwidth;      // bits per second its rule book names for it; 0: none
 };
 
 // ---------------------------------------------------------------- stream state
@@ -321,6 +336,11 @@ struct rm_reader {
     // one larger than its stream's declared maximum.
     rm_declared_stream* declared_streams;
     uint32_t declared_count;
+    // Set by rm_reader_keep_every_stream; a load leaves it as it is.
+    uint8_t keep_every_stream;
+    // With every stream kept: one record per kept stream.
+    rm_stream_rate* stream_rates;
+    uint32_t stream_rate_count;
 };
 
 // ---------------------------------------------------------------- public operations
@@ -358,6 +378,18 @@ rm_result rm_reader_next_packet_header(rm_reader* reader, rm_packet* out, int32_
 // handle.
 uint64_t rm_reader_packet_offset(const rm_reader* reader);
 void rm_reader_delete(rm_reader** reader);
+
+// Called before rm_reader_load_headers, a non-zero `keep` makes stream
+// selection keep every physical stream of a multi-rate file (every MDPR that
+// is not logical), in stream-number order, instead of only those an ordinary
+// player reads. 0, the default, selects as ever. The setting holds for every
+// later load of the handle.
+rm_result rm_reader_keep_every_stream(rm_reader* reader, int keep);
+// What kept stream `index` is: whether a logical stream groups it, which
+// one, its place among that one's physical streams and the bandwidth its
+// rule book names. Unclaimed (all zero) for every stream of the default
+// selection. The MIME type stays valid until the next load or the delete.
+rm_result rm_reader_stream_rate(const rm_reader* reader, uint32_t index, rm_stream_rate* out);
 
 // ---------------------------------------------------------------- default callbacks
 void* rm_default_alloc(void* memory_user, uint32_t size);
