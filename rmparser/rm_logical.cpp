@@ -451,6 +451,46 @@ rm_result rm_note_stream_rates(rm_reader* reader) {
     return RM_OK;
 }
 
+rm_result rm_note_named_data_offsets(rm_reader* reader) {
+    if (reader == nullptr) {
+        return RM_FAIL;
+    }
+    rm_release_and_null(reader, reader->named_data_offsets);
+    reader->named_data_count = 0;
+    uint64_t named = 0;
+    for (uint32_t l = 0; l < reader->logical_count && reader->logical_streams != nullptr; ++l) {
+        if (reader->logical_streams[l].data_offsets != nullptr) {
+            named += reader->logical_streams[l].physical_count;
+        }
+    }
+    if (named == 0) {
+        return RM_OK;
+    }
+    uint32_t* offsets = static_cast<uint32_t*>(rm_alloc_zeroed(reader, named, sizeof(uint32_t)));
+    if (offsets == nullptr) {
+        return RM_OUT_OF_MEMORY;
+    }
+    uint32_t count = 0;
+    for (uint32_t l = 0; l < reader->logical_count; ++l) {
+        const rm_logical_stream& logical = reader->logical_streams[l];
+        for (uint32_t p = 0; p < logical.physical_count && logical.data_offsets != nullptr; ++p) {
+            // 0 names nothing: the file's own header is there.
+            if (logical.data_offsets[p] != 0) {
+                offsets[count++] = logical.data_offsets[p];
+            }
+        }
+    }
+    std::sort(offsets, offsets + count);
+    count = uint32_t(std::unique(offsets, offsets + count) - offsets);
+    if (count == 0) {
+        rm_release(reader, offsets);
+        return RM_OK;
+    }
+    reader->named_data_offsets = offsets;
+    reader->named_data_count = count;
+    return RM_OK;
+}
+
 void rm_drop_name_value(rm_reader* reader, rm_name_value* record) {
     if (reader == nullptr || record == nullptr) {
         return;

@@ -1,4 +1,5 @@
 // The DATA chunk: the first packet, packet headers, the next-packet operation and the keyframe index.
+#include <algorithm>
 #include <cstring>
 
 #include "rm_internal.h"
@@ -11,6 +12,7 @@ const uint32_t NO_TIMESTAMP = 0xFFFFFFFFu;
 // declared end.
 const uint32_t TRAILER_ROOM = 18;
 const uint32_t TRAILER_SIZE = 8;
+const uint8_t DATA_ID[4] = {'D', 'A', 'T', 'A'};
 
 const char* const MSG_SHORT_HEADER = "Could not read packet header.";
 const char* const MSG_SHORT_DATA = "Could not read packet data.";
@@ -126,23 +128,11 @@ rm_result end_of_data(rm_reader* reader) {
     return RM_END_OF_DATA;
 }
 
-// The file has no more packets for a DATA chunk without a declared end
-// (the end of the file, padding or another chunk at the current position):
-// its head's packet count says whether some were lost.
-rm_result end_without_declared_end(rm_reader* reader) {
-    const uint32_t declared = reader->data_header.packet_count;
-    if (declared != 0 && reader->data_packets < declared) {
-        return report_damage(reader, RM_READ_FAILED, MSG_SHORT_HEADER);
-    }
-    return end_of_data(reader);
-}
-
-// Moves on to the DATA chunk that the current one names. A head that the
-// file cuts off is a cut; one that is no DATA head ends the chain. Each step
-// lands beyond the end of the chunk before, so no sequence of heads can make
-// the reader loop.
-rm_result follow_data_chain(rm_reader* reader) {
-    const uint32_t next = reader->data_next;
+// Moves on to the DATA chunk at `next`, which the current one names or which
+// takes over from it. A head that the file cuts off is a cut; one that is no
+// DATA head ends the chain. Each step lands beyond the packets read so far,
+// so no sequence of heads can make the reader loop.
+rm_result follow_data_chain(rm_reader* reader, uint64_t next) {
     reader->data_next = 0;
     seek_to(reader, next);
     if (rm_read_to_buffer(reader, RM_DATA_HEADER_SIZE, 0) != RM_DATA_HEADER_SIZE) {
@@ -159,6 +149,41 @@ rm_result follow_data_chain(rm_reader* reader) {
     return RM_OK;
 }
 
+// With every stream kept, where the packets go on when no chain names the
+// next DATA chunk: one that starts at `after`, where the packets just read
+// end (`bytes` holds the `got` bytes there: as much of a head as the file
+// has, so a head cut off within its id is still seen), or else the nearest
+// that a logical stream header names at or beyond `after`. 0: none, as
+// always in the default selection.
+uint64_t unchained_successor(const rm_reader* reader, uint64_t after, const uint8_t* bytes, uint32_t got) {
+    if (!reader->keep_every_stream) {
+        return 0;
+    }
+    if (got != 0 && memcmp(bytes, DATA_ID, got < sizeof DATA_ID ? got : sizeof DATA_ID) == 0) {
+        return after;
+    }
+    const uint32_t* first = reader->named_data_offsets;
+    if (first == nullptr) {
+        return 0;
+    }
+    const uint32_t* last = first + reader->named_data_count;
+    const uint32_t* named = std::lower_bound(first, last, after, [](uint32_t a, uint64_t b) { return a < b; });
+    return named != last ? *named : 0;
+}
+
+// The file has no more packets for a DATA chunk without a declared end
+// (the end of the file, padding or another chunk at the current position,
+// whose `got` bytes the buffer holds): its head's packet count says whether
+// some were lost. RM_OK when another DATA chunk takes over.
+rm_result end_without_declared_end(rm_reader* reader, uint32_t got) {
+    const uint32_t declared = reader->data_header.packet_count;
+    if (declared != 0 && reader->data_packets < declared) {
+        return report_damage(reader, RM_READ_FAILED, MSG_SHORT_HEADER);
+    }
+    const uint64_t next = unchained_successor(reader, reader->packet_start, reader->buffer, got);
+    return next != 0 ? follow_data_chain(reader, next) : end_of_data(reader);
+}
+
 // The packets of the DATA chunk being read end at `after`, where the file
 // may hold only another chunk, zero bytes or nothing at all: more packets
 // there mean the DATA size ends before them. RM_OK when a chained DATA chunk
@@ -172,10 +197,12 @@ rm_result leave_data_chunk(rm_reader* reader, uint64_t after) {
     }
     // Where the packets stopped: the declared end, whatever was read after it.
     reader->packet_start = reader->data_end;
-    if (reader->data_next == 0) {
+    const uint64_t next =
+        reader->data_next != 0 ? reader->data_next : unchained_successor(reader, after, reader->buffer, got);
+    if (next == 0) {
         return end_of_data(reader);
     }
-    return follow_data_chain(reader);
+    return follow_data_chain(reader, next);
 }
 
 // ffmpeg's trailer, where the last 18 declared bytes of a DATA chunk begin:
@@ -399,7 +426,11 @@ rm_result find_packet(rm_reader* reader, rm_packet_header* header, int32_t selec
         // the next chunk ends them.
         if (reader->data_end == 0 && (all_zero(reader->buffer, got) ||
                                       (got == RM_PACKET_HEADER_SIZE && looks_like_chunk_head(reader->buffer, got)))) {
-            return end_without_declared_end(reader);
+            const rm_result left = end_without_declared_end(reader, got);
+            if (left != RM_OK) {
+                return left;
+            }
+            continue;
         }
         if (got != RM_PACKET_HEADER_SIZE) {
             return report_damage(reader, RM_READ_FAILED, MSG_SHORT_HEADER);

@@ -190,6 +190,9 @@ rm_result rm_read_header_chunks(rm_reader* reader) {
     result = rm_build_stream_tables(reader);
     if (result == RM_OK && every) {
         result = rm_note_stream_rates(reader);
+        if (result == RM_OK) {
+            result = rm_note_named_data_offsets(reader);
+        }
     }
     if (result != RM_OK) {
         return result;
@@ -216,6 +219,8 @@ void rm_forget_file(rm_reader* reader) {
     reader->declared_count = 0;
     rm_release_and_null(reader, reader->stream_rates);
     reader->stream_rate_count = 0;
+    rm_release_and_null(reader, reader->named_data_offsets);
+    reader->named_data_count = 0;
     reader->rmf_record = rm_file_header();
     reader->prop_record = rm_properties();
     reader->cont_record = rm_content();

@@ -338,9 +338,12 @@ struct rm_reader {
     uint32_t declared_count;
     // Set by rm_reader_keep_every_stream; a load leaves it as it is.
     uint8_t keep_every_stream;
-    // With every stream kept: one record per kept stream.
+    // With every stream kept: one record per kept stream, and the DATA
+    // offsets that the logical stream headers name, ascending, each once.
     rm_stream_rate* stream_rates;
     uint32_t stream_rate_count;
+    uint32_t* named_data_offsets;
+    uint32_t named_data_count;
 };
 
 // ---------------------------------------------------------------- public operations
@@ -382,8 +385,10 @@ void rm_reader_delete(rm_reader** reader);
 // Called before rm_reader_load_headers, a non-zero `keep` makes stream
 // selection keep every physical stream of a multi-rate file (every MDPR that
 // is not logical), in stream-number order, instead of only those an ordinary
-// player reads. 0, the default, selects as ever. The setting holds for every
-// later load of the handle.
+// player reads; the packets of every DATA chunk are then read: the chained
+// ones, one that starts where the packets of the one before end, and one
+// that a logical stream header names beyond them. 0, the default, selects
+// as ever. The setting holds for every later load of the handle.
 rm_result rm_reader_keep_every_stream(rm_reader* reader, int keep);
 // What kept stream `index` is: whether a logical stream groups it, which
 // one, its place among that one's physical streams and the bandwidth its

@@ -1,6 +1,7 @@
 // Multi-rate files with every physical stream kept: selection, what each stream is, every DATA chunk's packets.
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -9,6 +10,49 @@
 namespace {
 
 using namespace rmtest;
+
+const char HEADER_MESSAGE[] = "Could not read packet header.";
+const char CHAIN_MESSAGE[] = "Could not read the next DATA chunk header.";
+
+// One packet as the reader delivered it, or as the writer says it wrote it.
+struct Seen {
+    uint16_t stream = 0;
+    uint32_t timestamp = 0;
+    uint8_t flags = 0;
+    uint16_t rule = 0;        // compared for version 1 packets only
+    bool has_rule = false;    // on the writer's side: a version 1 packet
+    uint64_t header_at = 0;   // rm_reader_packet_offset
+    uint32_t payload_at = 0;  // file_offset
+    uint32_t length = 0;
+    Bytes payload;  // empty when read without payloads
+};
+
+// Every packet up to a non-zero result, which lands in `end`: with payloads
+// through a selector, or (selector -2) every kept stream's headers alone.
+std::vector<Seen> read_all(rm_reader* reader, int32_t selector, rm_result* end) {
+    std::vector<Seen> list;
+    for (int guard = 0; guard < 10000; ++guard) {
+        Seen seen;
+        rm_packet header = {};
+        rm_packet* packet = &header;
+        *end = selector == -2 ? rm_reader_next_packet_header(reader, &header, -1)
+                              : rm_reader_next_packet(reader, &packet, selector);
+        if (*end != RM_OK) return list;
+        seen.stream = packet->stream;
+        seen.timestamp = packet->timestamp;
+        seen.flags = packet->flags;
+        seen.rule = packet->asm_rule_number;
+        EXPECT_EQ(packet->asm_rule, packet->asm_rule_number < 256 ? packet->asm_rule_number : 255);
+        seen.header_at = rm_reader_packet_offset(reader);
+        seen.payload_at = packet->file_offset;
+        seen.length = packet->length;
+        if (packet->data) seen.payload.assign(packet->data, packet->data + packet->length);
+        if (selector != -2) rm_reader_release_packet(reader, &packet);
+        list.push_back(seen);
+    }
+    ADD_FAILURE() << "the reader never stopped";
+    return list;
+}
 
 // How rule books and rule maps are read: the bandwidth of each stream is the
 // largest that its rules name; a map entry past the physical streams, or a
@@ -83,6 +127,73 @@ TEST(MultiRate, RuleBooksNameEachStreamsBandwidth) {
             EXPECT_EQ(got.rule_count, rates[i].rules);
             EXPECT_EQ(got.average_bandwidth, rates[i].bandwidth);
         }
+    }
+}
+
+// With every stream kept, the DATA chunks that no chain names: one right
+// after a chunk without a declared end, one that a logical stream header
+// names beyond an index, a named one the file no longer holds, a head cut
+// within its id. The default selection, which keeps stream 0 alone, enters
+// none of them.
+TEST(MultiRate, UnchainedDataChunks) {
+    enum class After { NOTHING, INDEX, CUT_HEAD };
+    const struct {
+        const char* what;
+        bool every;
+        std::optional<uint32_t> first_size;  // the first DATA head's (default: its packets)
+        After between;
+        int named;         // what the logical header names: 0 none, 1 the second chunk, 2 past the file, 3 the index
+        size_t delivered;  // of the four packets
+        rm_result end;
+        int stopped;  // where: 1 the first chunk's end, 2 the second's, 3 the named offset
+        const char* message;
+    } cases[] = {
+        {"back to back", true, {}, After::NOTHING, 0, 4, RM_END_OF_DATA, 2, HEADER_MESSAGE},
+        {"back to back, default", false, {}, After::NOTHING, 1, 2, RM_END_OF_DATA, 1, HEADER_MESSAGE},
+        {"after no declared end", true, 0u, After::NOTHING, 0, 4, RM_END_OF_DATA, 2, HEADER_MESSAGE},
+        {"named beyond an index", true, {}, After::INDEX, 1, 4, RM_END_OF_DATA, 2, HEADER_MESSAGE},
+        {"beyond an index, unnamed", true, {}, After::INDEX, 0, 2, RM_END_OF_DATA, 1, HEADER_MESSAGE},
+        {"named beyond an index, default", false, {}, After::INDEX, 1, 2, RM_END_OF_DATA, 1, HEADER_MESSAGE},
+        {"named in the index", true, {}, After::INDEX, 3, 2, RM_END_OF_DATA, 1, HEADER_MESSAGE},
+        {"named past the file", true, {}, After::INDEX, 2, 2, RM_READ_FAILED, 3, CHAIN_MESSAGE},
+        {"a head cut within its id", true, {}, After::CUT_HEAD, 0, 2, RM_READ_FAILED, 1, CHAIN_MESSAGE},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        Bytes file;
+        size_t first_end = 0, second = 0, index = 0;
+        for (int pass = 0; pass < 2; ++pass) {
+            LogicalStream ls;
+            ls.physical_streams = {1};
+            const uint32_t named = c.named == 1 ? uint32_t(second) : c.named == 2 ? 100000u : uint32_t(index + 4);
+            ls.data_offsets = {c.named == 0 ? 0u : named};
+            RmWriter w;
+            w.rmf()
+                .prop()
+                .mdpr(video_mdpr(0))
+                .mdpr(video_mdpr(1))
+                .mdpr(logical_mdpr(2, ls, "logical-video/x-pn-realvideo"));
+            w.data(DataChunk(0, {}, 0, c.first_size));
+            w.packet(make_v1_packet(0, 0, 30, 1, true)).packet(make_v1_packet(0, 100, 20, 2));
+            first_end = w.offset();
+            index = w.offset();
+            if (c.between == After::INDEX) w.indx(2);
+            second = w.offset();
+            w.data().packet(make_v1_packet(1, 0, 40, 1, true)).packet(make_v1_packet(1, 100, 25, 2));
+            file = w.bytes();
+        }
+        if (c.between == After::CUT_HEAD) file.resize(second + 2);
+        ReaderFixture h(file);
+        ASSERT_EQ(rm_reader_keep_every_stream(h.reader, c.every ? 1 : 0), RM_OK);
+        ASSERT_EQ(h.load(), RM_OK);
+        rm_result end = RM_OK;
+        const std::vector<Seen> seen = read_all(h.reader, -1, &end);
+        EXPECT_EQ(seen.size(), c.delivered);
+        if (seen.size() == 4) EXPECT_EQ(seen[2].header_at, second + 18);
+        EXPECT_EQ(end, c.end);
+        EXPECT_EQ(h.log.last_message(), c.message);
+        const uint64_t stopped = c.stopped == 1 ? first_end : c.stopped == 2 ? file.size() : 100000u;
+        EXPECT_EQ(rm_reader_packet_offset(h.reader), c.between == After::CUT_HEAD ? second : stopped);
     }
 }
 
