@@ -13,6 +13,8 @@ using namespace rmtest;
 
 const char HEADER_MESSAGE[] = "Could not read packet header.";
 const char CHAIN_MESSAGE[] = "Could not read the next DATA chunk header.";
+const char* const LAYOUT_NAMES[] = {"chained", "back to back", "mixed"};
+const DataLayout LAYOUTS[] = {DataLayout::CHAINED, DataLayout::BACK_TO_BACK, DataLayout::MIXED};
 
 // One packet as the reader delivered it, or as the writer says it wrote it.
 struct Seen {
@@ -26,6 +28,50 @@ struct Seen {
     uint32_t length = 0;
     Bytes payload;  // empty when read without payloads
 };
+
+bool operator==(const Seen& a, const Seen& b) {
+    return a.stream == b.stream && a.timestamp == b.timestamp && a.flags == b.flags &&
+           (!(a.has_rule || b.has_rule) || a.rule == b.rule) && a.header_at == b.header_at &&
+           a.payload_at == b.payload_at && a.length == b.length &&
+           (a.payload.empty() || b.payload.empty() || a.payload == b.payload);
+}
+
+std::ostream& operator<<(std::ostream& os, const Seen& s) {
+    return os << "{s" << s.stream << " t" << s.timestamp << " f" << int(s.flags) << " r" << s.rule << " @"
+              << s.header_at << " n" << s.length << "}";
+}
+
+// What the writer wrote, in file order: chunk after chunk, each stream's
+// packets, for the streams `keep` holds (as stream index -> written stream).
+std::vector<Seen> written(const MultiRate& m, const std::vector<size_t>& keep, int32_t only = -1) {
+    std::vector<Seen> list;
+    for (size_t at : m.data_offsets) {
+        for (size_t index = 0; index < keep.size(); ++index) {
+            const WrittenStream& s = m.streams[keep[index]];
+            if (s.data_offset != at || (only != -1 && size_t(only) != index)) continue;
+            for (const WrittenPacket& p : s.packets) {
+                Seen seen;
+                seen.stream = uint16_t(index);
+                seen.timestamp = p.timestamp;
+                seen.flags = p.keyframe ? RM_PACKET_KEYFRAME : 0;
+                seen.has_rule = p.version == 1;
+                seen.rule = p.rule;
+                seen.header_at = p.offset;
+                seen.payload_at = uint32_t(p.offset + (p.version == 1 ? 13 : 12));
+                seen.length = uint32_t(p.payload.size());
+                seen.payload = p.payload;
+                list.push_back(seen);
+            }
+        }
+    }
+    return list;
+}
+
+std::vector<size_t> every_stream(const MultiRate& m) {
+    std::vector<size_t> keep;
+    for (size_t i = 0; i < m.streams.size(); ++i) keep.push_back(i);
+    return keep;
+}
 
 // Every packet up to a non-zero result, which lands in `end`: with payloads
 // through a selector, or (selector -2) every kept stream's headers alone.
@@ -52,6 +98,129 @@ std::vector<Seen> read_all(rm_reader* reader, int32_t selector, rm_result* end) 
     }
     ADD_FAILURE() << "the reader never stopped";
     return list;
+}
+
+size_t chunk_end(const Bytes& file, size_t at) { return at + get_u32(file, at + 4); }
+
+TEST(MultiRate, EveryStreamKeptReadsEveryPacketOfEveryDataChunk) {
+    for (size_t l = 0; l < 3; ++l) {
+        for (bool compatible : {false, true}) {
+            SCOPED_TRACE(testing::Message() << LAYOUT_NAMES[l] << (compatible ? ", compatible stream" : ""));
+            MultiRateSpec spec;
+            spec.layout = LAYOUTS[l];
+            spec.compatible_stream = compatible;
+            const MultiRate m = multi_rate_writer(spec);
+            const Bytes file = m.writer.bytes();
+            const std::vector<size_t> keep = every_stream(m);
+            for (int32_t selector : {-1, -2, 1, int32_t(keep.size()) - 1}) {
+                SCOPED_TRACE(selector);
+                ReaderFixture h(file);
+                ASSERT_EQ(rm_reader_keep_every_stream(h.reader, 1), RM_OK);
+                ASSERT_EQ(h.load(), RM_OK);
+                ASSERT_EQ(rm_reader_stream_count(h.reader), keep.size());
+                for (uint32_t i = 0; i < keep.size(); ++i) {
+                    rm_stream_header* header = nullptr;
+                    ASSERT_EQ(rm_reader_fetch_stream_header(h.reader, i, &header), RM_OK);
+                    EXPECT_EQ(rm_stream_header_get_mime_type(header), m.streams[i].mime_type);
+                    EXPECT_EQ(rm_stream_header_get_max_packet_size(header), m.streams[i].max_packet_size);
+                    rm_reader_release_stream_header(h.reader, &header);
+                }
+                rm_result end = RM_OK;
+                std::vector<Seen> expected = written(m, keep, selector < 0 ? -1 : selector);
+                if (selector == -2) {
+                    for (Seen& s : expected) s.payload.clear();
+                }
+                EXPECT_EQ(read_all(h.reader, selector, &end), expected);
+                EXPECT_EQ(end, RM_END_OF_DATA);
+                EXPECT_EQ(rm_reader_packet_offset(h.reader), chunk_end(file, m.data_offsets.back()));
+                EXPECT_EQ(h.log.last_message(), HEADER_MESSAGE);
+            }
+        }
+    }
+}
+
+// Without the call: the backwards-compatible stream alone, its packets, and
+// only the DATA chunks a chain reaches. (Read by its selector or as every
+// kept stream's headers: with selector -1 a dropped stream's packet is
+// damage, as ever.)
+TEST(MultiRate, DefaultSelectionIsAsEver) {
+    for (size_t l = 0; l < 3; ++l) {
+        SCOPED_TRACE(LAYOUT_NAMES[l]);
+        MultiRateSpec spec;
+        spec.layout = LAYOUTS[l];
+        spec.compatible_stream = true;
+        const MultiRate m = multi_rate_writer(spec);
+        const Bytes file = m.writer.bytes();
+        for (int32_t selector : {0, -2}) {
+            SCOPED_TRACE(selector);
+            ReaderFixture h(file);
+            if (selector == 0) ASSERT_EQ(rm_reader_keep_every_stream(h.reader, 0), RM_OK);
+            ASSERT_EQ(h.load(), RM_OK);
+            ASSERT_EQ(rm_reader_stream_count(h.reader), 1u);
+            rm_stream_rate rate;
+            ASSERT_EQ(rm_reader_stream_rate(h.reader, 0, &rate), RM_OK);
+            EXPECT_EQ(rate.claimed, 0);
+            EXPECT_EQ(rate.logical_mime_type, nullptr);
+            rm_result end = RM_OK;
+            std::vector<Seen> expected = written(m, {m.streams.size() - 1});
+            if (selector == -2) {
+                for (Seen& s : expected) s.payload.clear();
+            }
+            EXPECT_EQ(read_all(h.reader, selector, &end), expected);
+            EXPECT_EQ(end, RM_END_OF_DATA);
+            // The chain ends after the last chunk, the second (the first
+            // chained to it) or the first: the chunk after is not entered.
+            const size_t last = LAYOUTS[l] == DataLayout::CHAINED ? m.data_offsets.size() - 1
+                                : LAYOUTS[l] == DataLayout::MIXED ? 1
+                                                                  : 0;
+            EXPECT_EQ(rm_reader_packet_offset(h.reader), chunk_end(file, m.data_offsets[last]));
+        }
+    }
+    ReaderFixture h(multi_rate_writer().writer.bytes());
+    EXPECT_EQ(h.load(), RM_BAD_FILE);
+    EXPECT_EQ(h.log.last_message(), "Unsupported file (SureStream file with no backwards-compatible streams)");
+}
+
+TEST(MultiRate, StreamRatesSayWhatEachStreamIs) {
+    MultiRateSpec spec;
+    spec.compatible_stream = true;
+    const MultiRate m = multi_rate_writer(spec);
+    ReaderFixture h(m.writer.bytes());
+    ASSERT_EQ(rm_reader_keep_every_stream(h.reader, 1), RM_OK);
+    ASSERT_EQ(h.load(), RM_OK);
+    ASSERT_EQ(rm_reader_stream_count(h.reader), 6u);
+    for (uint32_t i = 0; i < m.streams.size(); ++i) {
+        const WrittenStream& s = m.streams[i];
+        SCOPED_TRACE(s.stream_number);
+        rm_stream_rate rate;
+        ASSERT_EQ(rm_reader_stream_rate(h.reader, i, &rate), RM_OK);
+        EXPECT_EQ(rate.claimed, s.logical_mime_type.empty() ? 0 : 1);
+        EXPECT_EQ(rate.logical_mime_type ? std::string(rate.logical_mime_type) : "", s.logical_mime_type);
+        EXPECT_EQ(rate.logical_stream_number, s.logical_stream_number);
+        EXPECT_EQ(rate.rate, s.rate);
+        EXPECT_EQ(rate.rate_count, s.rate_count);
+        EXPECT_EQ(rate.rule_count, s.rule_count);
+        EXPECT_EQ(rate.average_bandwidth, s.logical_mime_type.empty() ? 0 : s.average_bandwidth);
+    }
+    rm_stream_rate rate;
+    EXPECT_EQ(rm_reader_stream_rate(h.reader, 6, &rate), RM_FAIL);
+    EXPECT_EQ(rm_reader_stream_rate(h.reader, 0, nullptr), RM_FAIL);
+    EXPECT_EQ(rm_reader_stream_rate(nullptr, 0, &rate), RM_FAIL);
+    EXPECT_EQ(rm_reader_keep_every_stream(nullptr, 1), RM_FAIL);
+
+    // The setting holds for the next load; a file without logical streams
+    // then has every stream unclaimed, and the MIME types of the last are gone.
+    h.attach(simple_file({video_mdpr(0), audio_mdpr(1)}, {make_packet(0, 0, 10, true)}));
+    ASSERT_EQ(h.load(), RM_OK);
+    ASSERT_EQ(rm_reader_stream_count(h.reader), 2u);
+    ASSERT_EQ(rm_reader_stream_rate(h.reader, 1, &rate), RM_OK);
+    EXPECT_EQ(rate.claimed, 0);
+    // A file with nothing but logical MDPRs has no stream to keep.
+    LogicalStream claims;
+    claims.physical_streams = {0};
+    h.attach(simple_file({logical_mdpr(0, claims, "logical-video/x-pn-realvideo"), logical_mdpr(1, {})}, {}));
+    EXPECT_EQ(h.load(), RM_BAD_FILE);
+    EXPECT_EQ(h.log.last_message(), "Unsupported file (no stream besides logical ones)");
 }
 
 // How rule books and rule maps are read: the bandwidth of each stream is the
@@ -194,6 +363,31 @@ TEST(MultiRate, UnchainedDataChunks) {
         EXPECT_EQ(h.log.last_message(), c.message);
         const uint64_t stopped = c.stopped == 1 ? first_end : c.stopped == 2 ? file.size() : 100000u;
         EXPECT_EQ(rm_reader_packet_offset(h.reader), c.between == After::CUT_HEAD ? second : stopped);
+    }
+}
+
+// Every allocation of a load with every stream kept refused in turn: none
+// leaves anything behind (the fixture counts the blocks).
+TEST(MultiRate, RefusedAllocationsLeakNothing) {
+    const Bytes file = multi_rate_writer().writer.bytes();
+    for (uint32_t n = 1;; ++n) {
+        SCOPED_TRACE(n);
+        ReaderFixture h(file);
+        ASSERT_EQ(rm_reader_keep_every_stream(h.reader, 1), RM_OK);
+        h.alloc.fail_nth(h.alloc.requests + n);
+        const rm_result result = h.load();
+        if (h.alloc.failures == 0) {
+            EXPECT_EQ(result, RM_OK);
+            break;
+        }
+        // Only the advisory property lists may come out short; whatever
+        // tells streams apart is there whole or the load fails.
+        if (result == RM_OK) {
+            rm_stream_rate rate;
+            ASSERT_EQ(rm_reader_stream_count(h.reader), 5u);
+            ASSERT_EQ(rm_reader_stream_rate(h.reader, 4, &rate), RM_OK);
+            EXPECT_STREQ(rate.logical_mime_type, "logical-audio/x-pn-realaudio");
+        }
     }
 }
 
