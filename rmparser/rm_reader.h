@@ -174,7 +174,7 @@ struct rm_stream_rate {
     uint16_t rate;                   // its place among the logical stream's physical streams, from 1
     uint16_t rate_count;             // how many physical streams the logical stream groups
     uint16_t rule_count;             // rules of the logical stream's rule map that name it
-    uint32_t average_bandwidth;      // bits per second its rule book names for it; 0: none
+    uint32_t average_bandwidth;      // bits per second: the largest AverageBandwidth its rules name; 0: none
 };
 
 // ---------------------------------------------------------------- stream state
