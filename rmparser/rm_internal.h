@@ -74,6 +74,12 @@ rm_result rm_decode_name_value(rm_reader* reader, rm_name_value* out, const uint
 rm_result rm_decode_logical_stream(rm_reader* reader, const rm_media_props* source, rm_logical_stream* out);
 rm_result rm_load_logical_streams(rm_reader* reader);
 rm_result rm_keep_compatible_streams(rm_reader* reader);
+rm_result rm_keep_physical_streams(rm_reader* reader);
+// After rm_keep_physical_streams and the stream tables: what each kept
+// stream is (claimed or not, its place, its rules' bandwidth), and the DATA
+// offsets that the logical stream headers name.
+rm_result rm_note_stream_rates(rm_reader* reader);
+rm_result rm_note_named_data_offsets(rm_reader* reader);
 void rm_drop_name_value(rm_reader* reader, rm_name_value* record);
 void rm_drop_name_values(rm_reader* reader, rm_logical_stream* record);
 void rm_drop_logical_stream(rm_reader* reader, rm_logical_stream* record);

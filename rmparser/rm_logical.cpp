@@ -1,4 +1,5 @@
-// Logical (multi-rate) stream headers, and the selection of the streams an ordinary player can read.
+// Logical (multi-rate) stream headers, the selection of the streams to read, and what each kept one is.
+#include <algorithm>
 #include <cstring>
 
 #include "rm_internal.h"
@@ -20,6 +21,147 @@ uint32_t media_slots(const rm_reader* reader) {
         return 0;
     }
     return reader->media_count < reader->media_capacity ? reader->media_count : reader->media_capacity;
+}
+
+bool is_logical(const char* mime) { return rm_mime_is_logical_stream(mime) || rm_mime_is_logical_fileinfo(mime); }
+
+// Makes the table the slots whose flag is set (the flags become the list of
+// kept slots, in table order), then forgets the logical table unless asked
+// to keep it. Nothing left is a bad file.
+rm_result keep_flagged(rm_reader* reader, uint32_t* keep, uint32_t slots, bool keep_logical_table) {
+    uint32_t kept = 0;
+    for (uint32_t i = 0; i < slots; ++i) {
+        if (keep[i]) {
+            keep[kept++] = i;
+        }
+    }
+    const rm_result result = kept == 0 ? RM_BAD_FILE : rm_compact_media_table(reader, keep, kept);
+    rm_release(reader, keep);
+    if (result != RM_OK) {
+        return result;
+    }
+    if (!keep_logical_table) {
+        rm_drop_logical_table(reader);
+    }
+    reader->stream_count = kept;
+    return RM_OK;
+}
+
+// ---------------------------------------------------------------- rule books
+// A rule book is rules separated by ';', each of fields separated by ','
+// (a condition "#(...)" or name=value), neither separator counting inside
+// quotes. Nothing here allocates: the text is walked where it lies.
+
+const char RULE_BOOK_NAME[] = "ASMRuleBook";
+const char AVERAGE_BANDWIDTH[] = "AverageBandwidth";
+const uint32_t AVERAGE_BANDWIDTH_LENGTH = sizeof(AVERAGE_BANDWIDTH) - 1;
+
+bool is_blank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
+
+// Where the piece starting at `at` ends: at the next `separator` outside
+// quotes, or at `end`.
+uint32_t piece_end(const char* text, uint32_t at, uint32_t end, char separator) {
+    bool quoted = false;
+    for (; at < end; ++at) {
+        if (text[at] == '"') {
+            quoted = !quoted;
+        } else if (!quoted && text[at] == separator) {
+            return at;
+        }
+    }
+    return end;
+}
+
+uint32_t skip_blanks(const char* text, uint32_t at, uint32_t end) {
+    while (at < end && is_blank(text[at])) {
+        ++at;
+    }
+    return at;
+}
+
+// The AverageBandwidth that the rule in [begin, end) names (quoted or not,
+// any case, as encoders write either), 0 when it names none.
+uint32_t rule_average_bandwidth(const char* text, uint32_t begin, uint32_t end) {
+    for (uint32_t field = begin; field < end;) {
+        const uint32_t field_end = piece_end(text, field, end, ',');
+        uint32_t at = skip_blanks(text, field, field_end);
+        if (field_end - at > AVERAGE_BANDWIDTH_LENGTH &&
+            rm_compare_nocase_n(text + at, AVERAGE_BANDWIDTH, AVERAGE_BANDWIDTH_LENGTH) == 0) {
+            at = skip_blanks(text, at + AVERAGE_BANDWIDTH_LENGTH, field_end);
+            if (at < field_end && text[at] == '=') {
+                at = skip_blanks(text, at + 1, field_end);
+                if (at < field_end && text[at] == '"') {
+                    ++at;
+                }
+                uint64_t value = 0;
+                for (; at < field_end && text[at] >= '0' && text[at] <= '9'; ++at) {
+                    value = std::min<uint64_t>(value * 10 + uint64_t(text[at] - '0'), UINT32_MAX);
+                }
+                return uint32_t(value);
+            }
+        }
+        field = field_end + 1;
+    }
+    return 0;
+}
+
+// The "ASMRuleBook" text among a logical stream's properties, up to its
+// terminator; false when it has none.
+bool find_rule_book(const rm_logical_stream& logical, const char** text, uint32_t* length) {
+    for (uint32_t i = 0; i < logical.name_value_count && logical.name_values != nullptr; ++i) {
+        const rm_name_value& property = logical.name_values[i];
+        if (property.value == nullptr || (property.type != RM_PROPERTY_STRING && property.type != RM_PROPERTY_BUFFER) ||
+            rm_compare_nocase(property.name, RULE_BOOK_NAME) != 0) {
+            continue;
+        }
+        const void* terminator = memchr(property.value, 0, property.value_length);
+        *text = reinterpret_cast<const char*>(property.value);
+        *length = terminator != nullptr ? uint32_t(static_cast<const uint8_t*>(terminator) - property.value)
+                                        : property.value_length;
+        return true;
+    }
+    return false;
+}
+
+// Counts each rule of the logical stream's rule map against the kept stream
+// it names (a place among its physical streams) and takes the bandwidth of
+// its rule in the book. A stream's bandwidth is the largest its rules name:
+// of the rules one rate carries, the keyframe rule names the rate's average,
+// the dependent non-keyframe rule 0, a thinning rule (keyframes only, for
+// connections below the lowest rate) none, and rules for other connection
+// bandwidths are alternatives, never delivered together, so a sum would
+// count the rate twice.
+void note_rules(rm_reader* reader, const rm_logical_stream& logical) {
+    if (logical.rule_map == nullptr || logical.physical_streams == nullptr) {
+        return;
+    }
+    const char* book = nullptr;
+    uint32_t length = 0;
+    const bool has_book = find_rule_book(logical, &book, &length);
+    uint32_t at = 0;  // where the next rule of the book starts
+    for (uint32_t rule = 0; rule < logical.rule_count; ++rule) {
+        uint32_t bandwidth = 0;
+        if (has_book && at < length) {
+            const uint32_t rule_end = piece_end(book, at, length, ';');
+            bandwidth = rule_average_bandwidth(book, at, rule_end);
+            at = rule_end + 1;
+        }
+        const uint16_t place = logical.rule_map[rule];
+        if (place >= logical.physical_count) {
+            continue;
+        }
+        const int32_t index = rm_stream_index(reader, logical.physical_streams[place]);
+        if (index < 0 || uint32_t(index) >= reader->stream_rate_count) {
+            continue;
+        }
+        rm_stream_rate& rate = reader->stream_rates[index];
+        // A stream that another logical stream claimed first is that one's.
+        if (!rate.claimed || rate.logical_stream_number != logical.stream_number) {
+            continue;
+        }
+        ++rate.rule_count;  // at most the rule count, a 16-bit number
+        rate.average_bandwidth = std::max(rate.average_bandwidth, bandwidth);
+    }
 }
 
 }  // namespace
@@ -165,6 +307,7 @@ rm_result rm_load_logical_streams(rm_reader* reader) {
                 rm_report(reader, result, "Failed to parse logical stream header.");
                 return result;
             }
+            reader->logical_streams[next].stream_number = reader->media_props[i].stream_number;
             ++next;
         }
     }
@@ -234,27 +377,117 @@ rm_result rm_keep_compatible_streams(rm_reader* reader) {
     }
 
     for (uint32_t i = 0; i < slots; ++i) {
-        const char* mime = reader->media_props[i].mime_type;
-        if (rm_mime_is_logical_stream(mime) || rm_mime_is_logical_fileinfo(mime)) {
+        if (is_logical(reader->media_props[i].mime_type)) {
             keep[i] = 0;
             rm_drop_media_props(reader, &reader->media_props[i]);
         }
     }
+    return keep_flagged(reader, keep, slots, false);
+}
 
-    // The flags become the list of kept slots, in table order.
-    uint32_t kept = 0;
+// Keeps every physical stream: every MDPR that is not logical, claimed or
+// not. The logical table stays, each record taking its MDPR's MIME type, so
+// that rm_note_stream_rates can tell what each kept stream is.
+rm_result rm_keep_physical_streams(rm_reader* reader) {
+    if (reader == nullptr) {
+        return RM_BAD_FILE;
+    }
+    const uint32_t slots = media_slots(reader);
+    if (slots == 0) {
+        return RM_BAD_FILE;
+    }
+    uint32_t* keep = static_cast<uint32_t*>(rm_alloc_zeroed(reader, slots, sizeof(uint32_t)));
+    if (keep == nullptr) {
+        return RM_BAD_FILE;
+    }
+    // Logical records were decoded in table order, one per logical MDPR.
+    uint32_t next_logical = 0;
     for (uint32_t i = 0; i < slots; ++i) {
-        if (keep[i]) {
-            keep[kept++] = i;
+        rm_media_props& media = reader->media_props[i];
+        keep[i] = is_logical(media.mime_type) ? 0 : 1;
+        if (rm_mime_is_logical_stream(media.mime_type) && next_logical < reader->logical_count &&
+            reader->logical_streams != nullptr) {
+            rm_logical_stream& logical = reader->logical_streams[next_logical++];
+            rm_release_and_null(reader, logical.mime_type);
+            logical.mime_type = media.mime_type;  // moved: the record below is dropped
+            media.mime_type = nullptr;
         }
     }
-    const rm_result result = kept == 0 ? RM_BAD_FILE : rm_compact_media_table(reader, keep, kept);
-    rm_release(reader, keep);
-    if (result != RM_OK) {
-        return result;
+    return keep_flagged(reader, keep, slots, true);
+}
+
+rm_result rm_note_stream_rates(rm_reader* reader) {
+    if (reader == nullptr) {
+        return RM_FAIL;
     }
-    rm_drop_logical_table(reader);
-    reader->stream_count = kept;
+    rm_release_and_null(reader, reader->stream_rates);
+    reader->stream_rate_count = 0;
+    if (reader->stream_count == 0) {
+        return RM_OK;
+    }
+    reader->stream_rates =
+        static_cast<rm_stream_rate*>(rm_alloc_zeroed(reader, reader->stream_count, sizeof(rm_stream_rate)));
+    if (reader->stream_rates == nullptr) {
+        return RM_OUT_OF_MEMORY;
+    }
+    reader->stream_rate_count = reader->stream_count;
+    for (uint32_t l = 0; l < reader->logical_count && reader->logical_streams != nullptr; ++l) {
+        const rm_logical_stream& logical = reader->logical_streams[l];
+        for (uint32_t place = 0; place < logical.physical_count && logical.physical_streams != nullptr; ++place) {
+            const int32_t index = rm_stream_index(reader, logical.physical_streams[place]);
+            // The first claim of a stream holds, within a logical stream too.
+            if (index < 0 || uint32_t(index) >= reader->stream_rate_count || reader->stream_rates[index].claimed) {
+                continue;
+            }
+            rm_stream_rate& rate = reader->stream_rates[index];
+            rate.claimed = 1;
+            rate.logical_mime_type = logical.mime_type;
+            rate.logical_stream_number = logical.stream_number;
+            rate.rate = uint16_t(place + 1);  // place < a 16-bit count
+            rate.rate_count = logical.physical_count;
+        }
+        note_rules(reader, logical);
+    }
+    return RM_OK;
+}
+
+rm_result rm_note_named_data_offsets(rm_reader* reader) {
+    if (reader == nullptr) {
+        return RM_FAIL;
+    }
+    rm_release_and_null(reader, reader->named_data_offsets);
+    reader->named_data_count = 0;
+    uint64_t named = 0;
+    for (uint32_t l = 0; l < reader->logical_count && reader->logical_streams != nullptr; ++l) {
+        if (reader->logical_streams[l].data_offsets != nullptr) {
+            named += reader->logical_streams[l].physical_count;
+        }
+    }
+    if (named == 0) {
+        return RM_OK;
+    }
+    uint32_t* offsets = static_cast<uint32_t*>(rm_alloc_zeroed(reader, named, sizeof(uint32_t)));
+    if (offsets == nullptr) {
+        return RM_OUT_OF_MEMORY;
+    }
+    uint32_t count = 0;
+    for (uint32_t l = 0; l < reader->logical_count; ++l) {
+        const rm_logical_stream& logical = reader->logical_streams[l];
+        for (uint32_t p = 0; p < logical.physical_count && logical.data_offsets != nullptr; ++p) {
+            // 0 names nothing: the file's own header is there.
+            if (logical.data_offsets[p] != 0) {
+                offsets[count++] = logical.data_offsets[p];
+            }
+        }
+    }
+    std::sort(offsets, offsets + count);
+    count = uint32_t(std::unique(offsets, offsets + count) - offsets);
+    if (count == 0) {
+        rm_release(reader, offsets);
+        return RM_OK;
+    }
+    reader->named_data_offsets = offsets;
+    reader->named_data_count = count;
     return RM_OK;
 }
 
@@ -286,6 +519,7 @@ void rm_drop_logical_stream(rm_reader* reader, rm_logical_stream* record) {
     rm_release_and_null(reader, record->physical_streams);
     rm_release_and_null(reader, record->data_offsets);
     rm_release_and_null(reader, record->rule_map);
+    rm_release_and_null(reader, record->mime_type);
     rm_drop_name_values(reader, record);
 }
 

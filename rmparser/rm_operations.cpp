@@ -12,6 +12,7 @@ const char* const MSG_BAD_CONTENT = "Failed to parse content header - possibly a
 const char* const MSG_BAD_MEDIA_PROPS = "Failed to parse media props header - possibly a corrupt file.";
 const char* const MSG_ILLEGAL_STREAM = "Illegal stream number - possibly a corrupt file.";
 const char* const MSG_NO_COMPATIBLE = "Unsupported file (SureStream file with no backwards-compatible streams)";
+const char* const MSG_NO_PHYSICAL = "Unsupported file (no stream besides logical ones)";
 
 // MDPR records are kept in file order as they arrive. Once the chunk loop
 // is done they are put in stream-number order, which is what a file with
@@ -180,12 +181,19 @@ rm_result rm_read_header_chunks(rm_reader* reader) {
     if (result != RM_OK) {
         return result;
     }
-    if (rm_keep_compatible_streams(reader) != RM_OK) {
-        rm_report(reader, RM_BAD_FILE, MSG_NO_COMPATIBLE);
+    const bool every = reader->keep_every_stream != 0;
+    if ((every ? rm_keep_physical_streams(reader) : rm_keep_compatible_streams(reader)) != RM_OK) {
+        rm_report(reader, RM_BAD_FILE, every ? MSG_NO_PHYSICAL : MSG_NO_COMPATIBLE);
         return RM_BAD_FILE;
     }
 
     result = rm_build_stream_tables(reader);
+    if (result == RM_OK && every) {
+        result = rm_note_stream_rates(reader);
+        if (result == RM_OK) {
+            result = rm_note_named_data_offsets(reader);
+        }
+    }
     if (result != RM_OK) {
         return result;
     }
@@ -209,6 +217,10 @@ void rm_forget_file(rm_reader* reader) {
     rm_drop_stream_headers(reader);
     rm_release_and_null(reader, reader->declared_streams);
     reader->declared_count = 0;
+    rm_release_and_null(reader, reader->stream_rates);
+    reader->stream_rate_count = 0;
+    rm_release_and_null(reader, reader->named_data_offsets);
+    reader->named_data_count = 0;
     reader->rmf_record = rm_file_header();
     reader->prop_record = rm_properties();
     reader->cont_record = rm_content();
@@ -238,6 +250,25 @@ rm_result rm_reader_load_headers(rm_reader* reader) {
 }
 
 uint32_t rm_reader_stream_count(const rm_reader* reader) { return reader ? reader->stream_count : 0; }
+
+rm_result rm_reader_keep_every_stream(rm_reader* reader, int keep) {
+    if (!reader) {
+        return RM_FAIL;
+    }
+    reader->keep_every_stream = keep != 0 ? 1 : 0;
+    return RM_OK;
+}
+
+rm_result rm_reader_stream_rate(const rm_reader* reader, uint32_t index, rm_stream_rate* out) {
+    if (!reader || !out || index >= reader->stream_count) {
+        return RM_FAIL;
+    }
+    *out = rm_stream_rate();
+    if (reader->stream_rates && index < reader->stream_rate_count) {
+        *out = reader->stream_rates[index];
+    }
+    return RM_OK;
+}
 
 rm_result rm_reader_fetch_stream_header(rm_reader* reader, uint32_t index, rm_stream_header** out) {
     if (!reader || !out || !reader->allocate_fn) {

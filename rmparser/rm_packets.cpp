@@ -1,4 +1,5 @@
 // The DATA chunk: the first packet, packet headers, the next-packet operation and the keyframe index.
+#include <algorithm>
 #include <cstring>
 
 #include "rm_internal.h"
@@ -11,6 +12,7 @@ const uint32_t NO_TIMESTAMP = 0xFFFFFFFFu;
 // declared end.
 const uint32_t TRAILER_ROOM = 18;
 const uint32_t TRAILER_SIZE = 8;
+const uint8_t DATA_ID[4] = {'D', 'A', 'T', 'A'};
 
 const char* const MSG_SHORT_HEADER = "Could not read packet header.";
 const char* const MSG_SHORT_DATA = "Could not read packet data.";
@@ -45,10 +47,16 @@ void seek_to(rm_reader* reader, uint64_t target) {
     }
 }
 
-// Rule flags and rule number of a packet about to be taken, from its header
-// and what the previous packet of the same stream left behind.
+// Rule flags and rule number of a packet about to be taken: a version 1
+// header's own; for version 0, from its header and what the previous packet
+// of the same stream left behind.
 void packet_rule(const rm_reader* reader, const rm_stream_state* state, const rm_packet_header* header,
-                 uint16_t* asm_flags, uint8_t* asm_rule) {
+                 uint16_t* asm_flags, uint16_t* asm_rule) {
+    if (header->version == 1) {
+        *asm_flags = header->flags;
+        *asm_rule = header->asm_rule;
+        return;
+    }
     const bool keyframe = (header->flags & RM_PACKET_KEYFRAME) != 0;
     *asm_rule = keyframe ? 0 : 1;
     switch (state->class_flags) {
@@ -120,23 +128,11 @@ rm_result end_of_data(rm_reader* reader) {
     return RM_END_OF_DATA;
 }
 
-// The file has no more packets for a DATA chunk without a declared end
-// (the end of the file, padding or another chunk at the current position):
-// its head's packet count says whether some were lost.
-rm_result end_without_declared_end(rm_reader* reader) {
-    const uint32_t declared = reader->data_header.packet_count;
-    if (declared != 0 && reader->data_packets < declared) {
-        return report_damage(reader, RM_READ_FAILED, MSG_SHORT_HEADER);
-    }
-    return end_of_data(reader);
-}
-
-// Moves on to the DATA chunk that the current one names. A head that the
-// file cuts off is a cut; one that is no DATA head ends the chain. Each step
-// lands beyond the end of the chunk before, so no sequence of heads can make
-// the reader loop.
-rm_result follow_data_chain(rm_reader* reader) {
-    const uint32_t next = reader->data_next;
+// Moves on to the DATA chunk at `next`, which the current one names or which
+// takes over from it. A head that the file cuts off is a cut; one that is no
+// DATA head ends the chain. Each step lands beyond the packets read so far,
+// so no sequence of heads can make the reader loop.
+rm_result follow_data_chain(rm_reader* reader, uint64_t next) {
     reader->data_next = 0;
     seek_to(reader, next);
     if (rm_read_to_buffer(reader, RM_DATA_HEADER_SIZE, 0) != RM_DATA_HEADER_SIZE) {
@@ -153,6 +149,41 @@ rm_result follow_data_chain(rm_reader* reader) {
     return RM_OK;
 }
 
+// With every stream kept, where the packets go on when no chain names the
+// next DATA chunk: one that starts at `after`, where the packets just read
+// end (`bytes` holds the `got` bytes there: as much of a head as the file
+// has, so a head cut off within its id is still seen), or else the nearest
+// that a logical stream header names at or beyond `after`. 0: none, as
+// always in the default selection.
+uint64_t unchained_successor(const rm_reader* reader, uint64_t after, const uint8_t* bytes, uint32_t got) {
+    if (!reader->keep_every_stream) {
+        return 0;
+    }
+    if (got != 0 && memcmp(bytes, DATA_ID, got < sizeof DATA_ID ? got : sizeof DATA_ID) == 0) {
+        return after;
+    }
+    const uint32_t* first = reader->named_data_offsets;
+    if (first == nullptr) {
+        return 0;
+    }
+    const uint32_t* last = first + reader->named_data_count;
+    const uint32_t* named = std::lower_bound(first, last, after, [](uint32_t a, uint64_t b) { return a < b; });
+    return named != last ? *named : 0;
+}
+
+// The file has no more packets for a DATA chunk without a declared end
+// (the end of the file, padding or another chunk at the current position,
+// whose `got` bytes the buffer holds): its head's packet count says whether
+// some were lost. RM_OK when another DATA chunk takes over.
+rm_result end_without_declared_end(rm_reader* reader, uint32_t got) {
+    const uint32_t declared = reader->data_header.packet_count;
+    if (declared != 0 && reader->data_packets < declared) {
+        return report_damage(reader, RM_READ_FAILED, MSG_SHORT_HEADER);
+    }
+    const uint64_t next = unchained_successor(reader, reader->packet_start, reader->buffer, got);
+    return next != 0 ? follow_data_chain(reader, next) : end_of_data(reader);
+}
+
 // The packets of the DATA chunk being read end at `after`, where the file
 // may hold only another chunk, zero bytes or nothing at all: more packets
 // there mean the DATA size ends before them. RM_OK when a chained DATA chunk
@@ -166,10 +197,12 @@ rm_result leave_data_chunk(rm_reader* reader, uint64_t after) {
     }
     // Where the packets stopped: the declared end, whatever was read after it.
     reader->packet_start = reader->data_end;
-    if (reader->data_next == 0) {
+    const uint64_t next =
+        reader->data_next != 0 ? reader->data_next : unchained_successor(reader, after, reader->buffer, got);
+    if (next == 0) {
         return end_of_data(reader);
     }
-    return follow_data_chain(reader);
+    return follow_data_chain(reader, next);
 }
 
 // ffmpeg's trailer, where the last 18 declared bytes of a DATA chunk begin:
@@ -206,13 +239,19 @@ const rm_declared_stream* declared_stream(const rm_reader* reader, uint32_t numb
     return nullptr;
 }
 
+// A version 1 header holds a 16-bit rule number and a flags byte where
+// version 0 holds two bytes; its length counts the whole packet all the same.
+uint32_t header_size(const rm_packet_header& header) {
+    return header.version == 1 ? RM_PACKET_HEADER_V1_SIZE : RM_PACKET_HEADER_SIZE;
+}
+
 // Why the header just read cannot start a packet, or null when it can: the
 // reader believes a header only when it fits everything the file says.
 const char* implausible_header(const rm_reader* reader, const rm_packet_header& header) {
     if (header.version > 1) {
         return MSG_BAD_VERSION;
     }
-    if (header.length < RM_PACKET_HEADER_SIZE) {
+    if (header.length < header_size(header)) {
         return MSG_SHORT_LENGTH;
     }
     if (reader->data_end != 0 && reader->packet_start + header.length > reader->data_end) {
@@ -222,10 +261,9 @@ const char* implausible_header(const rm_reader* reader, const rm_packet_header& 
     if (stream == nullptr) {
         return MSG_UNKNOWN_STREAM;
     }
-    // Encoders write the largest payload of the stream, or more; a version 1
-    // header is a byte longer than the 12 counted here.
-    const uint32_t payload = uint32_t(header.length) - RM_PACKET_HEADER_SIZE;
-    if (stream->max_packet_size != 0 && payload > stream->max_packet_size + header.version) {
+    // Encoders write the largest payload of the stream, or more.
+    const uint32_t payload = uint32_t(header.length) - header_size(header);
+    if (stream->max_packet_size != 0 && payload > stream->max_packet_size) {
         return MSG_TOO_LARGE;
     }
     return nullptr;
@@ -260,6 +298,13 @@ rm_result rm_decode_packet_header(rm_reader* reader, rm_packet_header* header) {
     header->stream_number = rm_get_u16(&cursor, &remaining);
     header->timestamp = rm_get_u32(&cursor, &remaining);
     const uint16_t group_and_flags = rm_get_u16(&cursor, &remaining);
+    if (header->version == 1) {
+        header->asm_rule = group_and_flags;
+        header->group = 0;
+        header->flags = rm_get_u8(&cursor, &remaining);  // 0 until the 13th byte is held
+        return RM_OK;
+    }
+    header->asm_rule = 0;
     header->group = uint8_t(group_and_flags >> 8);
     header->flags = uint8_t(group_and_flags & 0xFF);
     return RM_OK;
@@ -345,7 +390,7 @@ bool is_kept_stream(const rm_reader* reader, int32_t index) {
 // which is read: a packet the file cuts short must not pass for one that is
 // there (a seek past the end of a file does not fail). False when it is cut.
 bool step_over_payload(rm_reader* reader, const rm_packet_header& header) {
-    const uint32_t payload = uint32_t(header.length) - RM_PACKET_HEADER_SIZE;
+    const uint32_t payload = uint32_t(header.length) - header_size(header);
     if (payload == 0) {
         return true;
     }
@@ -381,7 +426,11 @@ rm_result find_packet(rm_reader* reader, rm_packet_header* header, int32_t selec
         // the next chunk ends them.
         if (reader->data_end == 0 && (all_zero(reader->buffer, got) ||
                                       (got == RM_PACKET_HEADER_SIZE && looks_like_chunk_head(reader->buffer, got)))) {
-            return end_without_declared_end(reader);
+            const rm_result left = end_without_declared_end(reader, got);
+            if (left != RM_OK) {
+                return left;
+            }
+            continue;
         }
         if (got != RM_PACKET_HEADER_SIZE) {
             return report_damage(reader, RM_READ_FAILED, MSG_SHORT_HEADER);
@@ -390,6 +439,12 @@ rm_result find_packet(rm_reader* reader, rm_packet_header* header, int32_t selec
         const char* implausible = implausible_header(reader, *header);
         if (implausible != nullptr) {
             return report_damage(reader, RM_CORRUPT, implausible);
+        }
+        if (header->version == 1) {
+            if (rm_read_to_buffer(reader, 1, RM_PACKET_HEADER_SIZE) != 1) {
+                return report_damage(reader, RM_READ_FAILED, MSG_SHORT_HEADER);
+            }
+            rm_decode_packet_header(reader, header);
         }
         ++reader->data_packets;
         *index = rm_stream_index(reader, header->stream_number);
@@ -410,7 +465,7 @@ rm_result find_packet(rm_reader* reader, rm_packet_header* header, int32_t selec
 // The next packet to deliver (see find_packet) with the rule flags and rule
 // number its stream's state gives it.
 rm_result next_packet(rm_reader* reader, int32_t selector, bool any_kept, rm_packet_header* header, int32_t* index,
-                      uint16_t* asm_flags, uint8_t* asm_rule) {
+                      uint16_t* asm_flags, uint16_t* asm_rule) {
     const rm_result found = find_packet(reader, header, selector, any_kept, index);
     if (found != RM_OK) {
         return found;
@@ -420,12 +475,13 @@ rm_result next_packet(rm_reader* reader, int32_t selector, bool any_kept, rm_pac
 }
 
 // The record handed to the caller; `data` may be null (no payload, or none read).
-void fill_packet(rm_packet* out, const rm_packet_header& header, int32_t index, uint16_t asm_flags, uint8_t asm_rule,
+void fill_packet(rm_packet* out, const rm_packet_header& header, int32_t index, uint16_t asm_flags, uint16_t asm_rule,
                  uint32_t payload_length, uint8_t* data, uint32_t file_offset) {
     out->timestamp = header.timestamp;
     out->stream = uint16_t(index);
     out->asm_flags = asm_flags;
-    out->asm_rule = asm_rule;
+    out->asm_rule = asm_rule > 0xFF ? 0xFF : uint8_t(asm_rule);
+    out->asm_rule_number = asm_rule;
     out->reserved = 0;
     out->length = uint16_t(payload_length);
     out->data = data;
@@ -435,7 +491,7 @@ void fill_packet(rm_packet* out, const rm_packet_header& header, int32_t index, 
 
 // What the stream remembers of a packet once it has been read whole.
 void note_packet(rm_reader* reader, rm_stream_state* state, const rm_packet_header& header, int32_t index,
-                 uint8_t asm_rule) {
+                 uint16_t asm_rule) {
     state->last_timestamp = header.timestamp;
     state->last_rule = asm_rule;
     // Index entries hold 32-bit offsets, as the format's own index does.
@@ -452,7 +508,7 @@ rm_result rm_read_packet(rm_reader* reader, rm_packet** out, int32_t selector) {
     rm_packet_header header;
     int32_t index = -1;
     uint16_t asm_flags = 0;
-    uint8_t asm_rule = 0;
+    uint16_t asm_rule = 0;
     const rm_result found = next_packet(reader, selector, false, &header, &index, &asm_flags, &asm_rule);
     if (found != RM_OK) {
         return found;
@@ -464,7 +520,7 @@ rm_result rm_read_packet(rm_reader* reader, rm_packet** out, int32_t selector) {
     }
     const uint32_t file_offset = file_position(reader);
     // find_packet believes no length below the header's own.
-    const uint32_t payload_length = uint32_t(header.length) - RM_PACKET_HEADER_SIZE;
+    const uint32_t payload_length = uint32_t(header.length) - header_size(header);
     uint8_t* payload = nullptr;
     // An empty payload needs no block (an allocator may return null for 0).
     if (payload_length != 0) {
@@ -494,14 +550,14 @@ rm_result rm_read_packet_header(rm_reader* reader, rm_packet* out, int32_t check
     rm_packet_header header;
     int32_t index = -1;
     uint16_t asm_flags = 0;
-    uint8_t asm_rule = 0;
+    uint16_t asm_rule = 0;
     const rm_result found = next_packet(reader, -1, true, &header, &index, &asm_flags, &asm_rule);
     if (found != RM_OK) {
         return found;
     }
     const uint32_t file_offset = file_position(reader);
 
-    const uint32_t payload_length = uint32_t(header.length) - RM_PACKET_HEADER_SIZE;
+    const uint32_t payload_length = uint32_t(header.length) - header_size(header);
     if (index == checked_stream) {
         // Read as rm_read_packet reads it, so that a cut payload fails here
         // with the same code.

@@ -69,6 +69,9 @@ const uint32_t RM_PROPERTIES_SIZE = 50;
 const uint32_t RM_DATA_HEADER_SIZE = 18;
 const uint32_t RM_INDX_HEADER_SIZE = 20;
 const uint32_t RM_PACKET_HEADER_SIZE = 12;
+// A version 1 packet header: a 16-bit ASM rule number and an 8-bit ASM flags
+// byte where version 0 has its group and flags bytes.
+const uint32_t RM_PACKET_HEADER_V1_SIZE = 13;
 // The least of an MDPR and of a CONT that their decoders take: up to the
 // stream name's length, up to the title's length.
 const uint32_t RM_MEDIA_PROPS_MIN_SIZE = 41;
@@ -161,6 +164,21 @@ struct rm_logical_stream {
     uint16_t* rule_map;
     uint16_t name_value_count;
     rm_name_value* name_values;
+    // The logical MDPR's own stream number and MIME type; the type is kept
+    // (owned) only when every physical stream is kept, null otherwise.
+    uint16_t stream_number;
+    char* mime_type;
+};
+
+// What a kept stream is in a multi-rate file (see rm_reader_stream_rate).
+struct rm_stream_rate {
+    int claimed;                     // 1 when a logical stream groups it
+    const char* logical_mime_type;   // that logical MDPR's MIME type (the handle's); null when unclaimed
+    uint16_t logical_stream_number;  // that logical MDPR's own stream number
+    uint16_t rate;                   // its place among the logical stream's physical streams, from 1
+    uint16_t rate_count;             // how many physical streams the logical stream groups
+    uint16_t rule_count;             // rules of the logical stream's rule map that name it
+    uint32_t average_bandwidth;      // bits per second: the largest AverageBandwidth its rules name; 0: none
 };
 
 // ---------------------------------------------------------------- stream state
@@ -232,11 +250,12 @@ struct rm_data_header {
 
 struct rm_packet_header {
     uint16_t version;
-    uint16_t length;  // whole packet, these 12 bytes included
+    uint16_t length;  // whole packet, its header (12 bytes, 13 for version 1) included
     uint16_t stream_number;
     uint32_t timestamp;
-    uint8_t group;
-    uint8_t flags;
+    uint8_t group;      // version 0 only
+    uint8_t flags;      // version 0: the flags; version 1: the ASM flags
+    uint16_t asm_rule;  // version 1 only: the ASM rule number
 };
 
 struct rm_packet {
@@ -249,6 +268,9 @@ struct rm_packet {
     uint8_t* data;
     uint32_t file_offset;  // of the payload's first byte
     uint8_t flags;         // the packet header's flags: RM_PACKET_KEYFRAME marks a keyframe
+    // The rule number whole: a version 1 header's own, which asm_rule holds
+    // only up to 255 (larger ones read 255 there); otherwise asm_rule.
+    uint16_t asm_rule_number;
 };
 
 // A stream as its MDPR declares it, whether stream selection keeps it or not.
@@ -318,6 +340,14 @@ struct rm_reader {
     // one larger than its stream's declared maximum.
     rm_declared_stream* declared_streams;
     uint32_t declared_count;
+    // Set by rm_reader_keep_every_stream; a load leaves it as it is.
+    uint8_t keep_every_stream;
+    // With every stream kept: one record per kept stream, and the DATA
+    // offsets that the logical stream headers name, ascending, each once.
+    rm_stream_rate* stream_rates;
+    uint32_t stream_rate_count;
+    uint32_t* named_data_offsets;
+    uint32_t named_data_count;
 };
 
 // ---------------------------------------------------------------- public operations
@@ -355,6 +385,20 @@ rm_result rm_reader_next_packet_header(rm_reader* reader, rm_packet* out, int32_
 // handle.
 uint64_t rm_reader_packet_offset(const rm_reader* reader);
 void rm_reader_delete(rm_reader** reader);
+
+// Called before rm_reader_load_headers, a non-zero `keep` makes stream
+// selection keep every physical stream of a multi-rate file (every MDPR that
+// is not logical), in stream-number order, instead of only those an ordinary
+// player reads; the packets of every DATA chunk are then read: the chained
+// ones, one that starts where the packets of the one before end, and one
+// that a logical stream header names beyond them. 0, the default, selects
+// as ever. The setting holds for every later load of the handle.
+rm_result rm_reader_keep_every_stream(rm_reader* reader, int keep);
+// What kept stream `index` is: whether a logical stream groups it, which
+// one, its place among that one's physical streams and the bandwidth its
+// rule book names. Unclaimed (all zero) for every stream of the default
+// selection. The MIME type stays valid until the next load or the delete.
+rm_result rm_reader_stream_rate(const rm_reader* reader, uint32_t index, rm_stream_rate* out);
 
 // ---------------------------------------------------------------- default callbacks
 void* rm_default_alloc(void* memory_user, uint32_t size);

@@ -347,6 +347,83 @@ TEST(PacketReading, RuleFlagsFollowTheStreamClass) {
     }
 }
 
+// Version 1 headers: 13 bytes, the rule number and ASM flags from the file,
+// the length counting the whole packet; whatever cannot be believed of one is
+// damage where it starts, read with payloads or without.
+TEST(PacketReading, VersionOneHeaders) {
+    rmtest::MdprChunk video = rmtest::video_mdpr(0);
+    video.max_packet_size = 10;
+    const struct {
+        const char* what;
+        Packet second;
+        size_t kept;  // bytes of the file kept from the second packet on (0: all)
+        rm_result end;
+        const char* message;
+    } cases[] = {
+        {"a rule past 255", rmtest::make_v1_packet(0, 40, 10, 300, true), 0, RM_END_OF_DATA, HEADER_MESSAGE},
+        {"the declared largest payload", rmtest::make_v1_packet(0, 40, 10, 7), 0, RM_END_OF_DATA, HEADER_MESSAGE},
+        {"one byte more", rmtest::make_v1_packet(0, 40, 11, 7), 0, RM_CORRUPT,
+         "Packet is larger than its stream's maximum packet size - possibly a corrupt file."},
+        {"a length of 12", with_length(rmtest::make_v1_packet(0, 40, 0, 7), 12), 0, RM_CORRUPT,
+         "Packet length is shorter than its header - possibly a corrupt file."},
+        {"the file ends after 12 of its 13 bytes", rmtest::make_v1_packet(0, 80, 4, 1), 12, RM_READ_FAILED,
+         HEADER_MESSAGE},
+    };
+    for (const auto& c : cases) {
+        for (bool payloads : {true, false}) {
+            SCOPED_TRACE(testing::Message() << c.what << (payloads ? "" : ", headers only"));
+            rmtest::RmWriter w;
+            w.rmf().prop().mdpr(video).data();
+            const size_t first = w.offset();
+            w.packet(rmtest::make_v1_packet(0, 0, 3, 5, true));
+            const size_t second = w.offset();
+            w.packet(c.second);
+            Bytes file = w.bytes();
+            if (c.kept != 0) file.resize(second + c.kept);
+            Opened f(file);
+            ASSERT_EQ(f.load(), RM_OK);
+            std::vector<rm_packet> got;  // the records, their payloads checked and released
+            rm_result end = RM_OK;
+            for (int guard = 0; guard < 4 && end == RM_OK; ++guard) {
+                rm_packet record = {};
+                if (payloads) {
+                    rm_packet* packet = nullptr;
+                    end = rm_reader_next_packet(f.reader, &packet, -1);
+                    if (end != RM_OK) break;
+                    record = *packet;
+                    EXPECT_EQ(Bytes(packet->data, packet->data + packet->length), filler(packet->length));
+                    record.data = nullptr;
+                    rm_reader_release_packet(f.reader, &packet);
+                } else {
+                    end = rm_reader_next_packet_header(f.reader, &record, -1);
+                    if (end != RM_OK) break;
+                }
+                got.push_back(record);
+            }
+            EXPECT_EQ(end, c.end);
+            EXPECT_EQ(f.log.last_message(), c.message);
+            ASSERT_GE(got.size(), 1u);
+            EXPECT_EQ(got[0].asm_rule, 5);
+            EXPECT_EQ(got[0].asm_rule_number, 5);
+            EXPECT_EQ(got[0].asm_flags, RM_PACKET_KEYFRAME);
+            EXPECT_EQ(got[0].flags, RM_PACKET_KEYFRAME);
+            EXPECT_EQ(got[0].length, 3);
+            EXPECT_EQ(got[0].file_offset, first + 13);
+            if (c.end != RM_END_OF_DATA) {
+                EXPECT_EQ(got.size(), 1u);
+                EXPECT_EQ(rm_reader_packet_offset(f.reader), second);
+                continue;
+            }
+            ASSERT_EQ(got.size(), 2u);
+            EXPECT_EQ(got[1].asm_rule_number, *c.second.asm_rule);
+            EXPECT_EQ(got[1].asm_rule, *c.second.asm_rule > 255 ? 255 : *c.second.asm_rule);
+            EXPECT_EQ(got[1].flags, c.second.flags);
+            EXPECT_EQ(got[1].length, *c.second.payload_size);
+            EXPECT_EQ(got[1].file_offset, second + 13);
+        }
+    }
+}
+
 TEST(PacketReading, EndOfDataIsReportedOncePerCall) {
     Opened f(rmtest::video_file({make_packet(0, 0, 8, true), make_packet(0, 40, 8)}));
     ASSERT_EQ(f.load(), RM_OK);

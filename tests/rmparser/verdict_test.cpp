@@ -78,8 +78,8 @@ struct Patch {
     uint16_t value = 0;
 };
 
-Walk walk(const Bytes& file, uint64_t cut, Path path, int32_t video, const Patch& patch, uint64_t first_packet = 0,
-          uint64_t from = 0) {
+Walk walk(const Bytes& file, uint64_t cut, Path path, int32_t video, bool every, const Patch& patch,
+          uint64_t first_packet = 0, uint64_t from = 0) {
     CutIo io;
     io.data = &file;
     io.cut = cut;
@@ -94,6 +94,7 @@ Walk walk(const Bytes& file, uint64_t cut, Path path, int32_t video, const Patch
     rm_reader* reader = rm_reader_new(nullptr, IgnoreReports);
     Walk w;
     w.end = rm_reader_attach_io(reader, &CutIo::read, &CutIo::seek, &CutIo::tell, &io);
+    if (w.end == RM_OK) w.end = rm_reader_keep_every_stream(reader, every ? 1 : 0);
     if (w.end == RM_OK) w.end = rm_reader_load_headers(reader);
     for (size_t guard = 0; w.end == RM_OK && guard < 100000; ++guard) {
         if (path == Path::VIDEO_SELECTOR) {
@@ -112,11 +113,13 @@ Walk walk(const Bytes& file, uint64_t cut, Path path, int32_t video, const Patch
 }
 
 // A file with what its intact reading gives: every packet's start and end,
-// and the chained DATA heads, each a stretch where a cut lands on the head.
+// and the DATA heads after the first, each a stretch where a cut lands on
+// the head. `every`: read with every stream kept.
 struct Subject {
     std::string name;
     Bytes file;
     int32_t video = 0;
+    bool every = false;
     std::vector<uint64_t> starts, ends;  // every packet, file order
     std::vector<uint64_t> video_starts;
     struct Head {
@@ -147,26 +150,28 @@ struct Subject {
     // otherwise from the first.
     Walk read(uint64_t cut, const Patch& patch, Path path, size_t* from) const {
         if (!heads.empty()) *from = 0;
-        if (*from == 0) return walk(file, cut, path, video, patch);
-        return walk(file, cut, path, video, patch, starts.front(), starts[*from]);
+        if (*from == 0) return walk(file, cut, path, video, every, patch);
+        return walk(file, cut, path, video, every, patch, starts.front(), starts[*from]);
     }
 };
 
 // Learns a file's packets from its intact header walk (the samples' own
 // packet lists check that walk against ffprobe elsewhere).
-Subject learn(const std::string& name, Bytes file, int32_t video) {
+Subject learn(const std::string& name, Bytes file, int32_t video, bool every = false) {
     Subject s;
     s.name = name;
     s.file = std::move(file);
     s.video = video;
+    s.every = every;
     ReaderFixture h(s.file);
+    EXPECT_EQ(RM_OK, rm_reader_keep_every_stream(h.reader, every ? 1 : 0));
     EXPECT_EQ(RM_OK, h.load()) << name;
     for (;;) {
         rm_packet packet = {};
         if (rm_reader_next_packet_header(h.reader, &packet, -1) != RM_OK) break;
         const uint64_t start = rm_reader_packet_offset(h.reader);
         s.starts.push_back(start);
-        s.ends.push_back(start + RM_PACKET_HEADER_SIZE + packet.length);
+        s.ends.push_back(packet.file_offset + packet.length);  // past a header of either version
         if (packet.stream == uint16_t(video)) s.video_starts.push_back(start);
     }
     return s;
@@ -222,6 +227,24 @@ Subject chained_chunks() {
     return s;
 }
 
+// A multi-rate file, every stream kept: five rates with version 1 headers,
+// each in a DATA chunk of its own; small, since each cut reads it whole.
+Subject multi_rate(DataLayout layout, const char* name) {
+    MultiRateSpec spec;
+    spec.video_rates = {8000, 16000, 24000};
+    spec.audio_rates = {2000, 4000};
+    spec.packets = 4;
+    spec.layout = layout;
+    spec.compatible_stream = layout == DataLayout::MIXED;
+    const MultiRate m = multi_rate_writer(spec);
+    Subject s = learn(name, m.writer.bytes(), 1, true);
+    for (size_t c = 1; c < m.data_offsets.size(); ++c) {
+        const uint64_t before_end = m.data_offsets[c - 1] + get_u32(s.file, m.data_offsets[c - 1] + 4);
+        s.heads.push_back({before_end, m.data_offsets[c]});
+    }
+    return s;
+}
+
 Bytes read_sample(const std::string& name) {
     std::ifstream in(std::string(KOV_SOURCE_DIR) + "/samples/" + name, std::ios::binary);
     return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
@@ -267,6 +290,18 @@ TEST(Verdict, EveryCutInWriterMadeFilesIsDamageWhereItLies) {
     sweep_cuts(chained_chunks(), 1);
 }
 
+// Back to back, a cut at a chunk's end is damage too: the logical stream
+// headers name the chunk that the file no longer holds.
+TEST(Verdict, EveryCutInMultiRateFilesIsDamageWhereItLies) {
+#ifdef _WIN32
+    const uint64_t step = 7;  // emulated Wine: a spread of the same cuts
+#else
+    const uint64_t step = 1;
+#endif
+    sweep_cuts(multi_rate(DataLayout::BACK_TO_BACK, "multi-rate, back to back"), step);
+    sweep_cuts(multi_rate(DataLayout::MIXED, "multi-rate, chained and back to back"), step);
+}
+
 TEST(Verdict, EveryNinetySeventhCutInEverySampleIsDamage) {
 #ifdef _WIN32
     const uint64_t step = 97 * 7;  // emulated Wine: a spread of the same cuts
@@ -305,6 +340,11 @@ void sweep_lengths(const Subject& s, size_t every) {
 TEST(Verdict, EveryWrongLengthInWriterMadeFilesIsDamage) {
     sweep_lengths(single_chunk(), 1);
     sweep_lengths(chained_chunks(), 1);
+}
+
+TEST(Verdict, EveryWrongLengthInMultiRateFilesIsDamage) {
+    sweep_lengths(multi_rate(DataLayout::BACK_TO_BACK, "multi-rate, back to back"), 1);
+    sweep_lengths(multi_rate(DataLayout::MIXED, "multi-rate, chained and back to back"), 1);
 }
 
 TEST(Verdict, EveryWrongLengthInEverySampleIsDamage) {

@@ -1,6 +1,7 @@
 // The test file writer: RealMedia files built in memory, chunk by chunk and packet by packet.
 #include "rm_writer.h"
 
+#include <algorithm>
 #include <stdexcept>
 
 #include "rmparser/rm_reader.h"
@@ -35,6 +36,8 @@ size_t cont_length(const ContChunk& c) {
 }
 
 size_t payload_length(const Packet& p) { return p.payload_size ? *p.payload_size : p.payload.size(); }
+
+size_t packet_header_length(const Packet& p) { return p.asm_rule ? RM_PACKET_HEADER_V1_SIZE : RM_PACKET_HEADER_SIZE; }
 
 void put_chunk_head(Bytes& out, uint32_t id, uint32_t size, uint16_t version) {
     put_u32(out, id);
@@ -217,7 +220,7 @@ RmWriter& RmWriter::data(const DataChunk& c) {
 }
 
 RmWriter& RmWriter::packet(const Packet& p) {
-    Item item = make_item(Kind::Packet, RM_PACKET_HEADER_SIZE + payload_length(p));
+    Item item = make_item(Kind::Packet, packet_header_length(p) + payload_length(p));
     item.packet = p;
     return add(std::move(item));
 }
@@ -361,10 +364,14 @@ Bytes RmWriter::bytes() const {
             const Packet& p = item.packet;
             const size_t n = payload_length(p);
             put_u16(out, p.version);
-            put_u16(out, p.length ? *p.length : fitting<uint16_t>(RM_PACKET_HEADER_SIZE + n, "packet length"));
+            put_u16(out, p.length ? *p.length : fitting<uint16_t>(packet_header_length(p) + n, "packet length"));
             put_u16(out, p.stream_number);
             put_u32(out, p.timestamp);
-            put_u8(out, p.group);
+            if (p.asm_rule) {
+                put_u16(out, *p.asm_rule);
+            } else {
+                put_u8(out, p.group);
+            }
             put_u8(out, p.flags);
             for (size_t k = 0; k < n; ++k) out.push_back(k < p.payload.size() ? p.payload[k] : uint8_t(k));
             break;
@@ -439,6 +446,13 @@ Packet make_packet(uint16_t stream_number, uint32_t timestamp, uint32_t payload_
     return p;
 }
 
+Packet make_v1_packet(uint16_t stream_number, uint32_t timestamp, uint32_t payload_size, uint16_t rule, bool keyframe) {
+    Packet p = make_packet(stream_number, timestamp, payload_size, keyframe);
+    p.version = 1;
+    p.asm_rule = rule;
+    return p;
+}
+
 RmWriter simple_writer(const std::vector<MdprChunk>& streams, const std::vector<Packet>& packets,
                        uint32_t file_version) {
     RmWriter w;
@@ -459,5 +473,198 @@ Bytes simple_file(const std::vector<MdprChunk>& streams, const std::vector<Packe
 }
 
 Bytes video_file(const std::vector<Packet>& packets) { return simple_file({video_mdpr(0)}, packets); }
+
+// ---------------------------------------------------------------- multi-rate files
+
+namespace {
+
+const char* const LOGICAL_VIDEO_MIME = "logical-video/x-pn-realvideo";
+const char* const LOGICAL_AUDIO_MIME = "logical-audio/x-pn-realaudio";
+
+// One rate's condition: from its own bandwidth up to the next rate's.
+std::string rate_condition(const std::vector<uint32_t>& rates, size_t i) {
+    std::string condition = "#($Bandwidth >= " + std::to_string(rates[i]) + ")";
+    if (i + 1 < rates.size()) condition += " && ($Bandwidth < " + std::to_string(rates[i + 1]) + ")";
+    return condition;
+}
+
+// The rule book and rule map of one logical stream; `thinning` puts the
+// video's keyframes-only rule for the slowest connections first. Rule
+// numbers of rate i: its keyframe rule, then its dependent rule.
+struct RuleBook {
+    std::string text;
+    std::vector<uint16_t> rule_map;
+    std::vector<uint16_t> keyframe_rule;  // per rate
+};
+
+RuleBook rule_book(const std::vector<uint32_t>& rates, bool thinning) {
+    RuleBook book;
+    if (thinning && !rates.empty()) {
+        book.text += "#($Bandwidth < " + std::to_string(rates[0]) + "),TimestampDelivery=T,DropByN=T,priority=9;";
+        book.rule_map.push_back(0);
+    }
+    for (size_t i = 0; i < rates.size(); ++i) {
+        const uint16_t keyframe_rule = uint16_t(book.rule_map.size());
+        book.keyframe_rule.push_back(keyframe_rule);
+        const std::string condition = rate_condition(rates, i);
+        book.text +=
+            condition + ",AverageBandwidth=" + std::to_string(rates[i]) + ",Priority=" + (thinning ? "9" : "5") + ";";
+        book.text += condition + ",AverageBandwidth=0,Priority=5,OnDepend=\"" + std::to_string(keyframe_rule) +
+                     "\",OffDepend=\"" + std::to_string(keyframe_rule) + "\";";
+        book.rule_map.push_back(uint16_t(i));
+        book.rule_map.push_back(uint16_t(i));
+    }
+    return book;
+}
+
+// Payload bytes that tell packets apart: the stream number, the packet's
+// number, then a ramp.
+Bytes payload_of(uint16_t stream_number, uint32_t k, uint32_t size) {
+    Bytes payload(size);
+    for (uint32_t j = 0; j < size; ++j) payload[j] = uint8_t(j * 7 + stream_number);
+    if (size > 0) payload[0] = uint8_t(stream_number);
+    if (size > 1) payload[1] = uint8_t(k);
+    return payload;
+}
+
+}  // namespace
+
+MultiRate multi_rate_writer(const MultiRateSpec& spec) {
+    MultiRate m;
+    const uint16_t video_count = fitting<uint16_t>(spec.video_rates.size(), "video rates");
+    const uint16_t audio_count = fitting<uint16_t>(spec.audio_rates.size(), "audio rates");
+    const RuleBook video_book = rule_book(spec.video_rates, true);
+    const RuleBook audio_book = rule_book(spec.audio_rates, false);
+    m.video_rule_book = video_book.text;
+    m.audio_rule_book = audio_book.text;
+
+    // The physical streams and their packets, in stream-number order.
+    uint16_t next_number = 0;
+    for (size_t i = 0; i < size_t(video_count) + audio_count; ++i) {
+        const bool video = i < video_count;
+        const size_t r = video ? i : i - video_count;
+        const std::vector<uint32_t>& rates = video ? spec.video_rates : spec.audio_rates;
+        const RuleBook& book = video ? video_book : audio_book;
+        WrittenStream s;
+        s.stream_number = next_number++;
+        s.mime_type = video ? REAL_VIDEO_MIME : REAL_AUDIO_MIME;
+        s.logical_mime_type = video ? LOGICAL_VIDEO_MIME : LOGICAL_AUDIO_MIME;
+        s.rate = uint16_t(r + 1);
+        s.rate_count = video ? video_count : audio_count;
+        s.rule_count = uint16_t(std::count(book.rule_map.begin(), book.rule_map.end(), uint16_t(r)));
+        s.average_bandwidth = rates[r];
+        for (uint32_t k = 0; k < spec.packets; ++k) {
+            WrittenPacket p;
+            // Video frames of every rate at one cadence; audio at its own.
+            p.timestamp = video ? 100 * k : 93 * k;
+            p.keyframe = video ? k % 4 == 0 : k % 2 == 0;
+            p.rule = uint16_t(book.keyframe_rule[r] + (p.keyframe ? 0 : 1));
+            // About 100 ms of the rate, varied from packet to packet.
+            p.payload = payload_of(s.stream_number, k, rates[r] / 80 + (k * 37) % 60);
+            s.max_packet_size = std::max(s.max_packet_size, uint32_t(p.payload.size()));
+            s.packets.push_back(p);
+        }
+        m.streams.push_back(s);
+    }
+    if (spec.compatible_stream) {
+        WrittenStream s;
+        s.stream_number = next_number++;
+        s.mime_type = REAL_VIDEO_MIME;
+        for (uint32_t k = 0; k < spec.packets; ++k) {
+            WrittenPacket p;
+            p.version = 0;
+            p.timestamp = 100 * k;
+            p.keyframe = k % 4 == 0;
+            p.payload = payload_of(s.stream_number, k, 200 + (k * 29) % 50);
+            s.max_packet_size = std::max(s.max_packet_size, uint32_t(p.payload.size()));
+            s.packets.push_back(p);
+        }
+        m.streams.push_back(s);
+    }
+    const uint16_t logical_video = video_count != 0 ? next_number++ : 0;
+    const uint16_t logical_audio = audio_count != 0 ? next_number++ : 0;
+    const uint16_t fileinfo = next_number++;
+    for (WrittenStream& s : m.streams) {
+        if (!s.logical_mime_type.empty()) {
+            s.logical_stream_number = s.logical_mime_type == LOGICAL_VIDEO_MIME ? logical_video : logical_audio;
+        }
+    }
+    // The compatible stream's chunk first: an ordinary player starts there.
+    std::vector<size_t> chunk_order;
+    if (spec.compatible_stream) chunk_order.push_back(m.streams.size() - 1);
+    for (size_t i = 0; i + (spec.compatible_stream ? 1 : 0) < m.streams.size(); ++i) chunk_order.push_back(i);
+
+    // Laid out twice: the logical headers name the DATA offsets, which only
+    // the first layout tells (no offset depends on their values).
+    for (int pass = 0; pass < 2; ++pass) {
+        RmWriter w;
+        uint32_t max_rate = 0, packets = 0, duration = 0;
+        for (const WrittenStream& s : m.streams) {
+            max_rate += s.average_bandwidth;
+            packets += uint32_t(s.packets.size());
+            if (!s.packets.empty()) duration = std::max(duration, s.packets.back().timestamp + 100);
+        }
+        PropChunk prop;
+        prop.max_bit_rate = prop.avg_bit_rate = max_rate;
+        prop.packet_count = packets;
+        prop.duration = duration;
+        prop.preroll = 1000;
+        w.rmf().prop(prop);
+        for (const WrittenStream& s : m.streams) {
+            MdprChunk c = s.mime_type == REAL_VIDEO_MIME
+                              ? video_mdpr(s.stream_number, s.average_bandwidth, s.average_bandwidth)
+                              : audio_mdpr(s.stream_number, s.average_bandwidth, s.average_bandwidth);
+            c.max_packet_size = s.max_packet_size;
+            c.duration = duration;
+            c.preroll = 1000;
+            w.mdpr(c);
+        }
+        for (int audio = 0; audio < 2; ++audio) {
+            if ((audio ? audio_count : video_count) == 0) continue;
+            LogicalStream ls;
+            for (const WrittenStream& s : m.streams) {
+                if (s.logical_mime_type != (audio ? LOGICAL_AUDIO_MIME : LOGICAL_VIDEO_MIME)) continue;
+                ls.physical_streams.push_back(s.stream_number);
+                ls.data_offsets.push_back(fitting<uint32_t>(s.data_offset, "DATA offset"));
+            }
+            const RuleBook& book = audio ? audio_book : video_book;
+            ls.rule_map = book.rule_map;
+            ls.properties = {nv_string("ASMRuleBook", book.text)};
+            MdprChunk c = logical_mdpr(audio ? logical_audio : logical_video, ls,
+                                       audio ? LOGICAL_AUDIO_MIME : LOGICAL_VIDEO_MIME);
+            c.duration = duration;
+            w.mdpr(c);
+        }
+        LogicalStream info;
+        info.properties = {nv_string("Audiences", "56K Modem;256K DSL/Cable;"), nv_int("Indexable", 1),
+                           nv_string("Generated By", "rmtest multi_rate_writer")};
+        w.mdpr(logical_mdpr(fileinfo, info, FILEINFO_MIME));
+
+        m.data_offsets.clear();
+        for (size_t c = 0; c < chunk_order.size(); ++c) {
+            WrittenStream& s = m.streams[chunk_order[c]];
+            const bool last = c + 1 == chunk_order.size();
+            const bool chained =
+                !last && (spec.layout == DataLayout::CHAINED || (spec.layout == DataLayout::MIXED && c % 2 == 0));
+            s.data_offset = w.offset();
+            m.data_offsets.push_back(s.data_offset);
+            DataChunk head;
+            head.link_next = chained;
+            w.data(head);
+            for (WrittenPacket& p : s.packets) {
+                p.offset = w.offset();
+                Packet packet = p.version == 1 ? make_v1_packet(s.stream_number, p.timestamp, 0, p.rule, p.keyframe)
+                                               : make_packet(s.stream_number, p.timestamp, 0, p.keyframe);
+                packet.payload = p.payload;
+                packet.payload_size.reset();
+                w.packet(packet);
+            }
+            if (chained && spec.layout == DataLayout::MIXED) w.indx(1);
+        }
+        w.indx(2);
+        m.writer = w;
+    }
+    return m;
+}
 
 }  // namespace rmtest

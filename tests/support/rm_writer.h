@@ -94,7 +94,7 @@ struct DataChunk {  // DATA head, 18 bytes; the packet() calls after it belong t
     bool link_next = false;
 };
 
-struct Packet {  // 12-byte header + payload
+struct Packet {  // 12-byte header (13 with asm_rule) + payload
     Packet(uint16_t version_ = 0, uint16_t stream_number_ = 0, uint32_t timestamp_ = 0, uint8_t group_ = 0,
            uint8_t flags_ = 0, Bytes payload_ = {}, std::optional<uint32_t> payload_size_ = {},
            std::optional<uint16_t> length_ = {})
@@ -115,7 +115,11 @@ struct Packet {  // 12-byte header + payload
     // When set, exactly this many payload bytes are written: `payload` first,
     // then filler (byte k of the payload is uint8_t(k)), or `payload` cut.
     std::optional<uint32_t> payload_size;
-    std::optional<uint16_t> length;  // default 12 + payload bytes (must fit 16 bits)
+    std::optional<uint16_t> length;  // default header + payload bytes (must fit 16 bits)
+    // When set, the header is laid out as version 1 lays it out, whatever
+    // `version` says: this 16-bit rule number where the group byte is, then
+    // `flags` as its ASM flags byte, 13 bytes in all; `group` is unused.
+    std::optional<uint16_t> asm_rule;
 };
 
 // ---------------------------------------------------------------- logical streams
@@ -216,6 +220,10 @@ MdprChunk logical_mdpr(uint16_t stream_number, const LogicalStream& header,
 
 // A packet of `payload_size` filler bytes.
 Packet make_packet(uint16_t stream_number, uint32_t timestamp, uint32_t payload_size, bool keyframe = false);
+// The same with a version 1 header carrying `rule`; a keyframe's ASM flags
+// are 0x02, as a version 0 keyframe's flags are.
+Packet make_v1_packet(uint16_t stream_number, uint32_t timestamp, uint32_t payload_size, uint16_t rule,
+                      bool keyframe = false);
 
 // The common file: ".RMF" (given file version), PROP, one MDPR per entry,
 // DATA with the packets. The writer is returned so a test can append more
@@ -225,6 +233,61 @@ RmWriter simple_writer(const std::vector<MdprChunk>& streams, const std::vector<
 Bytes simple_file(const std::vector<MdprChunk>& streams, const std::vector<Packet>& packets, uint32_t file_version = 0);
 // One RealVideo stream at number 0 holding the packets.
 Bytes video_file(const std::vector<Packet>& packets);
+
+// ---------------------------------------------------------------- multi-rate files
+// How the DATA chunks of a multi-rate file follow one another: each naming
+// the next, back to back naming none, or the two in turn (a chained pair
+// with an index between them, then one back to back, ...).
+enum class DataLayout { CHAINED, BACK_TO_BACK, MIXED };
+
+struct MultiRateSpec {
+    std::vector<uint32_t> video_rates = {34000, 80000, 150000};  // bits per second, ascending: one stream each
+    std::vector<uint32_t> audio_rates = {8000, 20000};
+    uint32_t packets = 10;  // per physical stream
+    DataLayout layout = DataLayout::CHAINED;
+    // A version 0 video stream that no logical stream claims, what an
+    // ordinary player reads; its DATA chunk comes first.
+    bool compatible_stream = false;
+};
+
+struct WrittenPacket {
+    size_t offset = 0;  // of its header
+    uint16_t version = 1;
+    uint32_t timestamp = 0;
+    uint16_t rule = 0;  // version 1 only
+    bool keyframe = false;
+    Bytes payload;
+};
+
+struct WrittenStream {
+    uint16_t stream_number = 0;
+    std::string mime_type;
+    std::string logical_mime_type;  // "" when no logical stream claims it
+    uint16_t logical_stream_number = 0;
+    uint16_t rate = 0, rate_count = 0;  // its place (from 1) among its logical stream's physical streams
+    uint16_t rule_count = 0;            // rules of the rule map that name it
+    uint32_t average_bandwidth = 0;     // its rules' AverageBandwidth: the keyframe rule's
+    uint32_t max_packet_size = 0;       // as its MDPR declares it: its largest payload
+    size_t data_offset = 0;             // its DATA chunk
+    std::vector<WrittenPacket> packets;
+};
+
+struct MultiRate {
+    RmWriter writer;                     // to append more before bytes()
+    std::vector<WrittenStream> streams;  // the physical ones, in stream-number order
+    std::vector<size_t> data_offsets;    // every DATA chunk, in file order
+    std::string video_rule_book, audio_rule_book;
+};
+
+// A multi-rate file as the usual encoder writes one: ".RMF", PROP, one MDPR
+// per rate (video then audio, numbered from 0; the compatible stream after
+// them), a logical-video and a logical-audio MDPR naming their rates, the
+// DATA offsets and a rule book (video: a thinning rule, then per rate a
+// keyframe rule with its AverageBandwidth and a dependent rule naming 0;
+// audio: the same pair per rate), a logical-fileinfo MDPR; then each
+// physical stream's packets (version 1, with the rule numbers) in a DATA
+// chunk of its own, in stream-number order, and an index.
+MultiRate multi_rate_writer(const MultiRateSpec& spec = {});
 
 // ---------------------------------------------------------------- byte helpers
 uint32_t fourcc(const char (&s)[5]);

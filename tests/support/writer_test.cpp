@@ -1,6 +1,7 @@
 // Tests of the test file writer, the oracle of every reader test: its bytes against the format's field tables.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <stdexcept>
 
@@ -533,4 +534,171 @@ TEST(TestIo, FilesHoldTheBytes) {
         std::fclose(g);
     }
     EXPECT_EQ(std::fopen(path.c_str(), "rb"), nullptr);  // removed with its owner
+}
+
+TEST(WriterBytes, VersionOnePacketHeader) {
+    Bytes b = RmWriter().packet(make_v1_packet(0x0203, 0xA1B2C3D4, 3, 0x1234, true)).bytes();
+    ASSERT_EQ(b.size(), 13u + 3);
+    expect_fields(b, 0,
+                  {{"version", 0, 2, 1},
+                   {"length", 2, 2, 16},
+                   {"stream number", 4, 2, 0x0203},
+                   {"timestamp", 6, 4, 0xA1B2C3D4},
+                   {"rule", 10, 2, 0x1234},
+                   {"ASM flags", 12, 1, 0x02},
+                   {"filler 0", 13, 1, 0},
+                   {"filler 2", 15, 1, 2}});
+    Packet given = make_v1_packet(1, 0, 4, 7);
+    given.length = 9;
+    EXPECT_EQ(RmWriter().packet(given).bytes().size(), 13u + 4);
+}
+
+namespace {
+
+// The writer's multi-rate files read back here with nothing of its own:
+// chunk by chunk, every field taken from the bytes.
+struct ReadBack {
+    struct Chunk {
+        uint32_t id;
+        size_t offset, size;
+    };
+    struct Logical {
+        std::string mime;
+        uint16_t number;
+        std::vector<uint16_t> physical, rule_map;
+        std::vector<uint32_t> offsets;
+        std::string rule_book;
+    };
+    std::vector<Chunk> chunks;
+    std::vector<Logical> logical;
+    std::vector<uint16_t> physical_numbers;
+};
+
+ReadBack read_back(const Bytes& b) {
+    ReadBack r;
+    for (size_t at = 0; at + 10 <= b.size();) {
+        const ReadBack::Chunk c = {get_u32(b, at), at, get_u32(b, at + 4)};
+        r.chunks.push_back(c);
+        if (c.id == ID_MDPR) {
+            const size_t name_length = get_u8(b, at + 40);
+            const size_t mime_at = at + 41 + name_length + 1;
+            const std::string mime = text_at(b, mime_at, get_u8(b, mime_at - 1));
+            size_t t = mime_at + mime.size() + 4;  // the type-specific bytes
+            if (mime.compare(0, 8, "logical-") != 0) {
+                r.physical_numbers.push_back(get_u16(b, at + 10));
+            } else if (mime != "logical-fileinfo") {
+                ReadBack::Logical l;
+                l.mime = mime;
+                l.number = get_u16(b, at + 10);
+                const uint16_t n = get_u16(b, t + 6);
+                for (uint16_t k = 0; k < n; ++k) l.physical.push_back(get_u16(b, t + 8 + 2 * k));
+                for (uint16_t k = 0; k < n; ++k) l.offsets.push_back(get_u32(b, t + 8 + 2 * n + 4 * k));
+                t += 8 + 6 * n;
+                const uint16_t rules = get_u16(b, t);
+                for (uint16_t k = 0; k < rules; ++k) l.rule_map.push_back(get_u16(b, t + 2 + 2 * k));
+                t += 2 + 2 * rules;
+                EXPECT_EQ(get_u16(b, t), 1) << "one property: the rule book";
+                const size_t name_at = t + 2 + 4 + 2 + 1;
+                EXPECT_EQ(text_at(b, name_at, get_u8(b, name_at - 1)), "ASMRuleBook");
+                const size_t value_at = name_at + 11 + 4 + 2;
+                EXPECT_EQ(get_u32(b, value_at - 6), 2u) << "a string";
+                l.rule_book = text_at(b, value_at, get_u16(b, value_at - 2) - 1u);
+                r.logical.push_back(l);
+            }
+        }
+        at += c.size;
+    }
+    return r;
+}
+
+}  // namespace
+
+// Every chunk where the writer says, each DATA chunk holding one stream's
+// packets as told, the chain or the adjacency its layout asks for, and the
+// logical headers naming those streams, offsets and rules.
+TEST(WriterMultiRate, EveryPieceIsWhereItSays) {
+    for (DataLayout layout : {DataLayout::CHAINED, DataLayout::BACK_TO_BACK, DataLayout::MIXED}) {
+        for (bool compatible : {false, true}) {
+            SCOPED_TRACE(testing::Message() << "layout " << int(layout) << (compatible ? ", compatible" : ""));
+            MultiRateSpec spec;
+            spec.layout = layout;
+            spec.compatible_stream = compatible;
+            const MultiRate m = multi_rate_writer(spec);
+            const Bytes b = m.writer.bytes();
+            const ReadBack r = read_back(b);
+            ASSERT_EQ(m.streams.size(), compatible ? 6u : 5u);
+
+            std::vector<size_t> data;
+            for (const ReadBack::Chunk& c : r.chunks) {
+                if (c.id == ID_DATA) data.push_back(c.offset);
+            }
+            ASSERT_EQ(data, m.data_offsets);
+            EXPECT_EQ(r.chunks.back().id, ID_INDX);
+            EXPECT_EQ(r.chunks.back().offset + r.chunks.back().size, b.size());
+            EXPECT_EQ(get_u32(b, 18 + 10 + 4 * 8), data[0]) << "PROP's data offset";
+            for (size_t c = 0; c < data.size(); ++c) {
+                const size_t end = data[c] + get_u32(b, data[c] + 4);
+                const bool chained = c + 1 < data.size() &&
+                                     (layout == DataLayout::CHAINED || (layout == DataLayout::MIXED && c % 2 == 0));
+                EXPECT_EQ(get_u32(b, data[c] + 14), chained ? data[c + 1] : 0u) << "chunk " << c;
+                if (c + 1 < data.size() && !chained) EXPECT_EQ(end, data[c + 1]) << "back to back";
+                if (chained && layout == DataLayout::MIXED) EXPECT_EQ(get_u32(b, end), ID_INDX);
+            }
+
+            std::vector<uint16_t> numbers;
+            for (const WrittenStream& s : m.streams) {
+                SCOPED_TRACE(s.stream_number);
+                numbers.push_back(s.stream_number);
+                // Its own chunk, packet after packet, nothing else in it.
+                ASSERT_EQ(std::count(data.begin(), data.end(), s.data_offset), 1);
+                EXPECT_EQ(get_u32(b, s.data_offset + 10), s.packets.size());
+                size_t at = s.data_offset + 18;
+                for (const WrittenPacket& p : s.packets) {
+                    const size_t header = p.version == 1 ? 13 : 12;
+                    ASSERT_EQ(at, p.offset);
+                    EXPECT_EQ(get_u16(b, at), p.version);
+                    EXPECT_EQ(get_u16(b, at + 2), header + p.payload.size());
+                    EXPECT_EQ(get_u16(b, at + 4), s.stream_number);
+                    EXPECT_EQ(get_u32(b, at + 6), p.timestamp);
+                    if (p.version == 1) EXPECT_EQ(get_u16(b, at + 10), p.rule);
+                    EXPECT_EQ(get_u8(b, at + header - 1), p.keyframe ? 2 : 0);
+                    EXPECT_EQ(Bytes(b.begin() + std::ptrdiff_t(at + header),
+                                    b.begin() + std::ptrdiff_t(at + header + p.payload.size())),
+                              p.payload);
+                    EXPECT_LE(p.payload.size(), s.max_packet_size);
+                    at += header + p.payload.size();
+                }
+                EXPECT_EQ(at, s.data_offset + get_u32(b, s.data_offset + 4));
+                if (s.logical_mime_type.empty()) continue;
+
+                const auto logical = std::find_if(r.logical.begin(), r.logical.end(), [&](const ReadBack::Logical& l) {
+                    return l.mime == s.logical_mime_type;
+                });
+                ASSERT_NE(logical, r.logical.end());
+                EXPECT_EQ(logical->number, s.logical_stream_number);
+                ASSERT_EQ(logical->physical.size(), s.rate_count);
+                EXPECT_EQ(logical->physical[s.rate - 1u], s.stream_number);
+                EXPECT_EQ(logical->offsets[s.rate - 1u], s.data_offset);
+                EXPECT_EQ(std::count(logical->rule_map.begin(), logical->rule_map.end(), s.rate - 1u), s.rule_count);
+                // One rule per ';', and each packet's rule names its stream:
+                // a keyframe's the stream's bandwidth, the others' 0.
+                const std::string& book = logical->rule_book;
+                ASSERT_EQ(size_t(std::count(book.begin(), book.end(), ';')), logical->rule_map.size());
+                for (const WrittenPacket& p : s.packets) {
+                    ASSERT_LT(p.rule, logical->rule_map.size());
+                    EXPECT_EQ(logical->rule_map[p.rule], s.rate - 1u);
+                    size_t from = 0;
+                    for (uint16_t k = 0; k < p.rule; ++k) from = book.find(';', from) + 1;
+                    const std::string rule = book.substr(from, book.find(';', from) - from);
+                    const std::string named =
+                        "AverageBandwidth=" + std::to_string(p.keyframe ? s.average_bandwidth : 0) + ",";
+                    EXPECT_NE(rule.find(named), std::string::npos) << rule;
+                }
+            }
+            EXPECT_TRUE(std::is_sorted(numbers.begin(), numbers.end()));
+            EXPECT_EQ(r.physical_numbers, numbers);
+            EXPECT_EQ(r.logical.size(), 2u);
+            EXPECT_EQ(m.video_rule_book, r.logical[0].rule_book);
+        }
+    }
 }

@@ -36,19 +36,27 @@ size_t ReadPackets(rm_reader* reader, int32_t selector, size_t size, rm_result* 
 
 // One pass as the analysis makes it (and, for every stream at once, a
 // second load through the same handle): probe, new, attach, load, fetch every
-// stream header, read every packet for `selector`, release, delete.
-void ReadOnce(const uint8_t* data, size_t size, int32_t selector, uint32_t* stream_count) {
+// stream header, read every packet for `selector`, release, delete. With
+// `every`, every physical stream kept and what each one is asked for.
+void ReadOnce(const uint8_t* data, size_t size, int32_t selector, uint32_t* stream_count, bool every) {
     FILE* file = file_over(data, size);
     if (!file) {
         return;
     }
     rm_reader* reader = rm_reader_new(nullptr, ignore_error);
-    if (reader && rm_reader_attach_stdio(reader, file) == RM_OK && rm_reader_load_headers(reader) == RM_OK) {
+    if (reader && rm_reader_attach_stdio(reader, file) == RM_OK &&
+        rm_reader_keep_every_stream(reader, every) == RM_OK && rm_reader_load_headers(reader) == RM_OK) {
         const uint32_t count = rm_reader_stream_count(reader);
         if (stream_count) {
             *stream_count = count;
         }
         for (uint32_t i = 0; i < count; ++i) {
+            rm_stream_rate rate;
+            if (rm_reader_stream_rate(reader, i, &rate) != RM_OK ||
+                (rate.claimed &&
+                 (rate.logical_mime_type == nullptr || rate.rate == 0 || rate.rate > rate.rate_count))) {
+                __builtin_trap();  // a kept stream that says nothing true of itself
+            }
             rm_stream_header* header = nullptr;
             if (rm_reader_fetch_stream_header(reader, i, &header) == RM_OK) {
                 uint32_t value = 0;
@@ -85,9 +93,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     rm_reader_probe(data, static_cast<uint32_t>(size < 16 ? size : 16));
     uint32_t stream_count = 0;
-    ReadOnce(data, size, -1, &stream_count);
+    ReadOnce(data, size, -1, &stream_count, false);
     for (uint32_t i = 0; i <= stream_count && i < MAX_SELECTORS_TRIED; ++i) {
-        ReadOnce(data, size, static_cast<int32_t>(i), nullptr);
+        ReadOnce(data, size, static_cast<int32_t>(i), nullptr, false);
     }
+    ReadOnce(data, size, -1, nullptr, true);
     return 0;
 }

@@ -109,5 +109,15 @@ int main(int argc, char** argv) {
     trailer.raw(Bytes(8, 0));
     ok &= WriteSeed(dir, "ffmpeg_trailer.rm", trailer.bytes());
 
+    // A multi-rate file as the usual encoder writes one: version 1 packets,
+    // a DATA chunk per rate, chained and back to back.
+    MultiRateSpec rates;
+    rates.video_rates = {8000, 16000};
+    rates.audio_rates = {2000, 4000};
+    rates.packets = 3;
+    rates.layout = DataLayout::MIXED;
+    rates.compatible_stream = true;
+    ok &= WriteSeed(dir, "multi_rate.rm", multi_rate_writer(rates).writer.bytes());
+
     return ok ? 0 : 1;
 }
