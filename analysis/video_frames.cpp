@@ -1,7 +1,9 @@
-// RealVideo frames from packets: the sub-packets of a payload, the parts that make a frame, picture types.
+// RealVideo frames from packets: the sub-packets of a payload, the parts that make a frame, picture types,
+// GOPs and the running figures.
 #include "analysis/video_frames.h"
 
 #include <cstdint>
+#include <limits>
 #include <utility>
 
 namespace {
@@ -44,6 +46,17 @@ bool ReadField(const uint8_t* payload, uint32_t length, uint32_t* pos, uint32_t*
     *value = ReadU32(payload + *pos) & LONG_FIELD_MASK;
     *pos += 4;
     return true;
+}
+
+int TypeIndex(char type) {
+    for (int i = 0; i < VIDEO_FRAME_TYPE_COUNT - 1; ++i) {
+        if (VIDEO_FRAME_TYPES[i] == type) return i;
+    }
+    return VIDEO_FRAME_TYPE_COUNT - 1;
+}
+
+uint32_t ClampToU32(uint64_t value) {
+    return value > std::numeric_limits<uint32_t>::max() ? std::numeric_limits<uint32_t>::max() : uint32_t(value);
 }
 
 }  // namespace
@@ -230,3 +243,129 @@ void VideoFrameAssembler::CountPacket() {
 }
 
 void VideoFrameAssembler::Finish() { DropFrame(); }
+
+// ---------------------------------------------------------------- clock
+
+void VideoFrameClock::Timing::Add(uint32_t span, uint32_t frames_shown) {
+    const double per_frame = double(span) / frames_shown;
+    if (frames == 0 || per_frame < shortest_ms) shortest_ms = per_frame;
+    if (frames == 0 || per_frame > longest_ms) longest_ms = per_frame;
+    frames += frames_shown;
+    span_ms += span;
+}
+
+void VideoFrameClock::Add(const VideoFrame& frame) {
+    if (frame.type == 'B') {
+        ++b_frames_after_reference_;
+        return;
+    }
+    if (span_open_) closed_.Add(open_span_ms_, 1 + b_frames_after_reference_);
+    // B-frames after the first reference frame show in a span whose start the stream does not hold.
+    span_open_ = have_reference_;
+    open_span_ms_ = frame.timestamp_ms > last_reference_ms_ ? frame.timestamp_ms - last_reference_ms_ : 0;
+    have_reference_ = true;
+    last_reference_ms_ = frame.timestamp_ms;
+    b_frames_after_reference_ = 0;
+}
+
+VideoFrameClock::Timing VideoFrameClock::Current() const {
+    Timing timing = closed_;
+    if (span_open_) timing.Add(open_span_ms_, 1 + b_frames_after_reference_);
+    return timing;
+}
+
+double VideoFrameClock::MeanIntervalMs() const {
+    const Timing timing = Current();
+    return timing.frames == 0 ? 0 : double(timing.span_ms) / timing.frames;
+}
+
+double VideoFrameClock::ShortestIntervalMs() const { return Current().shortest_ms; }
+
+double VideoFrameClock::LongestIntervalMs() const { return Current().longest_ms; }
+
+bool VideoFrameClock::EndMs(uint64_t* end_ms) const {
+    if (!have_reference_) return false;
+    *end_ms = last_reference_ms_ + uint64_t(MeanIntervalMs() + 0.5);
+    return true;
+}
+
+// ---------------------------------------------------------------- GOPs
+
+VideoGopBuilder::VideoGopBuilder(VideoGopSink sink) : sink_(std::move(sink)) {}
+
+void VideoGopBuilder::Add(const VideoFrame& frame) {
+    if (open_ && frame.keyframe) Close(frame.timestamp_ms);
+    if (!open_) {
+        open_ = true;
+        gop_ = VideoGop{frame.timestamp_ms, 0, 0, 0, 0};
+    }
+    ++gop_.frames;
+    gop_.bytes += frame.bytes;
+    clock_.Add(frame);
+}
+
+void VideoGopBuilder::Finish() {
+    if (!open_) return;
+    uint64_t end_ms = 0;
+    if (!clock_.EndMs(&end_ms)) end_ms = gop_.start_ms;  // only B-frames: nothing tells how long they show
+    Close(end_ms);
+}
+
+void VideoGopBuilder::Close(uint64_t end_ms) {
+    open_ = false;
+    gop_.duration_ms = end_ms > gop_.start_ms ? ClampToU32(end_ms - gop_.start_ms) : 0;
+    gop_.kbps = gop_.duration_ms == 0 ? 0 : double(gop_.bytes) * 8 / gop_.duration_ms;
+    if (sink_) sink_(gop_);
+}
+
+// ---------------------------------------------------------------- statistics
+
+VideoFrameStatisticsAccumulator::VideoFrameStatisticsAccumulator()
+    : gops_([this](const VideoGop& gop) { AddGop(gop); }) {
+    statistics_.largest_type = '?';
+}
+
+void VideoFrameStatisticsAccumulator::Add(const VideoFrame& frame) {
+    VideoFrameStatistics& s = statistics_;
+    ++s.frames;
+    s.bytes += frame.bytes;
+    VideoTypeFigures& type = s.types[TypeIndex(frame.type)];
+    ++type.count;
+    type.bytes += frame.bytes;
+    if (frame.bytes > type.largest_bytes) type.largest_bytes = frame.bytes;
+    if (s.frames == 1 || frame.bytes > s.largest_bytes) {
+        s.largest_type = frame.type;
+        s.largest_bytes = frame.bytes;
+        s.largest_timestamp_ms = frame.timestamp_ms;
+        s.largest_offset = frame.offset;
+    }
+    clock_.Add(frame);
+    gops_.Add(frame);
+}
+
+void VideoFrameStatisticsAccumulator::AddGop(const VideoGop& gop) {
+    VideoFrameStatistics& s = statistics_;
+    ++s.gops;
+    if (s.gops == 1 || gop.frames < s.shortest_gop_frames) s.shortest_gop_frames = gop.frames;
+    if (gop.frames > s.longest_gop_frames) s.longest_gop_frames = gop.frames;
+    if (s.gops == 1 || gop.duration_ms < s.shortest_gop_ms) s.shortest_gop_ms = gop.duration_ms;
+    if (gop.duration_ms > s.longest_gop_ms) s.longest_gop_ms = gop.duration_ms;
+    gop_frames_ += gop.frames;
+    gop_ms_ += gop.duration_ms;
+}
+
+void VideoFrameStatisticsAccumulator::Finish(uint64_t misfit_packets) {
+    gops_.Finish();
+    VideoFrameStatistics& s = statistics_;
+    for (VideoTypeFigures& type : s.types) {
+        type.mean_bytes = type.count == 0 ? 0 : double(type.bytes) / type.count;
+        type.share = s.bytes == 0 ? 0 : double(type.bytes) / double(s.bytes);
+    }
+    const double interval = clock_.MeanIntervalMs();
+    s.mean_fps = interval > 0 ? 1000 / interval : 0;
+    s.shortest_interval_ms = clock_.ShortestIntervalMs();
+    s.longest_interval_ms = clock_.LongestIntervalMs();
+    s.mean_gop_frames = s.gops == 0 ? 0 : double(gop_frames_) / s.gops;
+    s.mean_gop_ms = s.gops == 0 ? 0 : double(gop_ms_) / s.gops;
+    s.misfit_packets = misfit_packets;
+}

@@ -1,4 +1,5 @@
-// The frames of a RealVideo stream put together from its packets, and each frame's picture type.
+// The frames of a RealVideo stream put together from its packets, each frame's picture type, the groups of
+// pictures (GOPs) from keyframe to keyframe, and figures over them all, computed as the frames go by.
 //
 // C and C++ standard library only. Nothing here throws on bad bytes or reads outside what it is given:
 // damaged packing ends up in a count of packets that do not fit, never in a frame of guessed bytes.
@@ -82,6 +83,143 @@ private:
     uint32_t frame_counted_packets_ = 0;  // of its packets, those already counted as not fitting
     uint8_t frame_head_ = 0;              // its first byte, which holds the picture type
     bool frame_head_known_ = false;
+};
+
+// A group of pictures: a keyframe and the frames up to the next one. Frames before the stream's first
+// keyframe (a file cut at its start) make a group of their own, starting at the first of them.
+struct VideoGop {
+    uint32_t start_ms;  // timestamp of its first frame
+    uint32_t frames;
+    uint64_t bytes;
+    // To the next group's start; for the last group, to one mean frame interval after the stream's last
+    // reference frame (the last frame not a B-frame, whose timestamp is its own), since that is when the
+    // last picture stops showing. 0 when the next start lies before this one (damaged timestamps).
+    uint32_t duration_ms;
+    double kbps;  // bytes x 8 / duration_ms; 0 when the duration is 0
+};
+
+using VideoGopSink = std::function<void(const VideoGop&)>;
+
+// Keeps the timing of a stream's frames as they go by. A B-frame carries the time of the reference frame
+// before it in the file plus 1 ms (decode order), but shows before that frame, after the reference frame
+// before that one. So only the other frames are timed, and the span between two consecutive ones is shared evenly by
+// the frames that show in it, the later one and the B-frames that follow it in the file. That is the true frame
+// interval when frames come at a steady rate, and the plain interval between frames without B-frames.
+// A '?' frame counts as a reference frame.
+class VideoFrameClock {
+public:
+    void Add(const VideoFrame& frame);
+
+    // The spans between reference frames added up, over the frames shown in them (those after the first
+    // reference frame); 0 when nothing is timed.
+    double MeanIntervalMs() const;
+    // The shortest and longest interval per frame between two consecutive reference frames; 0 when nothing
+    // is timed. A reference frame earlier than the one before it gives an interval of 0.
+    double ShortestIntervalMs() const;
+    double LongestIntervalMs() const;
+    // Where the stream's pictures stop showing: the last reference timestamp plus the mean interval
+    // (rounded to ms); false until a reference frame came.
+    bool EndMs(uint64_t* end_ms) const;
+
+private:
+    struct Timing {
+        uint32_t frames = 0;
+        uint64_t span_ms = 0;
+        double shortest_ms = 0;
+        double longest_ms = 0;
+        void Add(uint32_t span, uint32_t frames_shown);
+    };
+    // The spans closed so far and the one still open: the B-frames after the last reference frame count in
+    // it until the next reference frame comes.
+    Timing Current() const;
+
+    Timing closed_;
+    bool have_reference_ = false;
+    uint32_t last_reference_ms_ = 0;
+    bool span_open_ = false;
+    uint32_t open_span_ms_ = 0;
+    uint32_t b_frames_after_reference_ = 0;
+};
+
+// Makes the GOPs of frames fed in file order, each passed to the sink once the next keyframe (or Finish)
+// closes it.
+class VideoGopBuilder {
+public:
+    explicit VideoGopBuilder(VideoGopSink sink);
+
+    void Add(const VideoFrame& frame);
+    // Closes the last group, if any.
+    void Finish();
+
+private:
+    void Close(uint64_t end_ms);
+
+    VideoGopSink sink_;
+    VideoFrameClock clock_;
+    bool open_ = false;
+    VideoGop gop_{};
+};
+
+// Frame types in the order of VideoFrameStatistics::types.
+const char VIDEO_FRAME_TYPES[] = "IPB?";
+const int VIDEO_FRAME_TYPE_COUNT = 4;
+
+struct VideoTypeFigures {
+    uint32_t count;
+    uint64_t bytes;
+    double mean_bytes;  // 0 when count is 0
+    uint32_t largest_bytes;
+    double share;  // of all frames' bytes, 0 to 1; 0 when there are no bytes
+};
+
+struct VideoFrameStatistics {
+    uint32_t frames;
+    uint64_t bytes;
+    // Timing as VideoFrameClock measures it: the interval per frame between reference frames, so that
+    // decode-order B-frame timestamps give neither 1 ms intervals nor double ones. All 0 when fewer than
+    // two reference frames came.
+    double mean_fps;
+    double shortest_interval_ms;
+    double longest_interval_ms;
+    VideoTypeFigures types[VIDEO_FRAME_TYPE_COUNT];  // I, P, B, ? as VIDEO_FRAME_TYPES orders them
+    // The largest frame, the first of equals (frames > 0).
+    char largest_type;
+    uint32_t largest_bytes;
+    uint32_t largest_timestamp_ms;
+    uint64_t largest_offset;
+    // Every GOP VideoGopBuilder makes, the first and last ones too, though a cut may have shortened them.
+    uint32_t gops;
+    uint32_t shortest_gop_frames;
+    double mean_gop_frames;
+    uint32_t longest_gop_frames;
+    uint32_t shortest_gop_ms;
+    double mean_gop_ms;
+    uint32_t longest_gop_ms;
+    uint64_t misfit_packets;  // as the assembler counted them
+};
+
+// The figures of frames fed in file order, kept as running sums: no list of frames is held.
+class VideoFrameStatisticsAccumulator {
+public:
+    VideoFrameStatisticsAccumulator();
+    // Its GOP builder calls back into it.
+    VideoFrameStatisticsAccumulator(const VideoFrameStatisticsAccumulator&) = delete;
+    VideoFrameStatisticsAccumulator& operator=(const VideoFrameStatisticsAccumulator&) = delete;
+
+    void Add(const VideoFrame& frame);
+    // After the last frame: closes the last GOP and completes the figures. Add nothing after it.
+    void Finish(uint64_t misfit_packets);
+
+    const VideoFrameStatistics& Statistics() const { return statistics_; }
+
+private:
+    void AddGop(const VideoGop& gop);
+
+    VideoFrameStatistics statistics_{};
+    VideoFrameClock clock_;
+    VideoGopBuilder gops_;
+    uint64_t gop_frames_ = 0;
+    uint64_t gop_ms_ = 0;
 };
 
 #endif
