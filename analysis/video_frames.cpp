@@ -255,22 +255,34 @@ void VideoFrameClock::Timing::Add(uint32_t span, uint32_t frames_shown) {
 }
 
 void VideoFrameClock::Add(const VideoFrame& frame) {
-    if (frame.type == 'B') {
-        ++b_frames_after_reference_;
+    const bool own_time = !(have_frame_ && frame.timestamp_ms == last_frame_ms_);
+    have_frame_ = true;
+    last_frame_ms_ = frame.timestamp_ms;
+    if (!have_timed_) {  // nothing to time a frame against yet; B-frames here show before it
+        if (frame.type == 'B') return;
+        have_timed_ = true;
+        last_timed_ms_ = frame.timestamp_ms;
         return;
     }
-    if (span_open_) closed_.Add(open_span_ms_, 1 + b_frames_after_reference_);
-    // B-frames after the first reference frame show in a span whose start the stream does not hold.
-    span_open_ = have_reference_;
-    open_span_ms_ = frame.timestamp_ms > last_reference_ms_ ? frame.timestamp_ms - last_reference_ms_ : 0;
-    have_reference_ = true;
-    last_reference_ms_ = frame.timestamp_ms;
-    b_frames_after_reference_ = 0;
+    if (frame.type == 'B' && carried_frames_ == 0) {
+        if (span_open_) ++open_frames_;
+        return;
+    }
+    if (frame.type == 'B' || !own_time) {
+        ++carried_frames_;
+        return;
+    }
+    if (span_open_) closed_.Add(open_span_ms_, open_frames_);
+    span_open_ = true;
+    open_span_ms_ = frame.timestamp_ms > last_timed_ms_ ? frame.timestamp_ms - last_timed_ms_ : 0;
+    open_frames_ = 1 + carried_frames_;
+    carried_frames_ = 0;
+    last_timed_ms_ = frame.timestamp_ms;
 }
 
 VideoFrameClock::Timing VideoFrameClock::Current() const {
     Timing timing = closed_;
-    if (span_open_) timing.Add(open_span_ms_, 1 + b_frames_after_reference_);
+    if (span_open_) timing.Add(open_span_ms_, open_frames_);
     return timing;
 }
 
@@ -284,8 +296,8 @@ double VideoFrameClock::ShortestIntervalMs() const { return Current().shortest_m
 double VideoFrameClock::LongestIntervalMs() const { return Current().longest_ms; }
 
 bool VideoFrameClock::EndMs(uint64_t* end_ms) const {
-    if (!have_reference_) return false;
-    *end_ms = last_reference_ms_ + uint64_t(MeanIntervalMs() + 0.5);
+    if (!have_timed_) return false;
+    *end_ms = last_timed_ms_ + uint64_t(MeanIntervalMs() * (1 + carried_frames_) + 0.5);
     return true;
 }
 
@@ -307,7 +319,7 @@ void VideoGopBuilder::Add(const VideoFrame& frame) {
 void VideoGopBuilder::Finish() {
     if (!open_) return;
     uint64_t end_ms = 0;
-    if (!clock_.EndMs(&end_ms)) end_ms = gop_.start_ms;  // only B-frames: nothing tells how long they show
+    if (!clock_.EndMs(&end_ms)) end_ms = gop_.start_ms;  // no frame was timed: nothing tells how long they show
     Close(end_ms);
 }
 

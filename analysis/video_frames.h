@@ -91,34 +91,37 @@ struct VideoGop {
     uint32_t start_ms;  // timestamp of its first frame
     uint32_t frames;
     uint64_t bytes;
-    // To the next group's start; for the last group, to one mean frame interval after the stream's last
-    // reference frame (the last frame not a B-frame, whose timestamp is its own), since that is when the
-    // last picture stops showing. 0 when the next start lies before this one (damaged timestamps).
+    // To the next group's start; for the last group, to where VideoFrameClock says the stream's pictures
+    // stop showing: one mean frame interval after the last frame to show, not after the last timestamp,
+    // which may be a B-frame's. 0 when the end lies before the start (damaged timestamps).
     uint32_t duration_ms;
     double kbps;  // bytes x 8 / duration_ms; 0 when the duration is 0
 };
 
 using VideoGopSink = std::function<void(const VideoGop&)>;
 
-// Keeps the timing of a stream's frames as they go by. A B-frame carries the time of the reference frame
-// before it in the file plus 1 ms (decode order), but shows before that frame, after the reference frame
-// before that one. So only the other frames are timed, and the span between two consecutive ones is shared evenly by
-// the frames that show in it, the later one and the B-frames that follow it in the file. That is the true frame
-// interval when frames come at a steady rate, and the plain interval between frames without B-frames.
-// A '?' frame counts as a reference frame.
+// Keeps the timing of a stream's frames as they go by. Not every frame carries a time of its own: a B-frame
+// carries that of the reference frame before it in the file plus 1 ms (decode order), though it shows before
+// that frame, after the reference frame before that one; and a frame behind another in the same packet
+// carries the packet's time, the time of the frame before it. So only reference frames (not B) whose time
+// differs from the frame before them are timed, and the span from one to the next is shared evenly by the
+// frames that show in it: the later one, the B-frames after it in the file, and the untimed reference
+// frames since the earlier one with the B-frames after those. That is the true frame interval when frames
+// come at a steady rate, and the plain interval between frames when every frame has a time and none is a
+// B-frame. A '?' frame counts as a reference frame.
 class VideoFrameClock {
 public:
     void Add(const VideoFrame& frame);
 
-    // The spans between reference frames added up, over the frames shown in them (those after the first
-    // reference frame); 0 when nothing is timed.
+    // The spans between timed frames added up, over the frames shown in them; 0 when nothing is timed.
     double MeanIntervalMs() const;
-    // The shortest and longest interval per frame between two consecutive reference frames; 0 when nothing
-    // is timed. A reference frame earlier than the one before it gives an interval of 0.
+    // The shortest and longest interval per frame in one span; 0 when nothing is timed. A timed frame
+    // earlier than the one before it gives an interval of 0.
     double ShortestIntervalMs() const;
     double LongestIntervalMs() const;
-    // Where the stream's pictures stop showing: the last reference timestamp plus the mean interval
-    // (rounded to ms); false until a reference frame came.
+    // Where the stream's pictures stop showing: one mean interval after the last frame to show, which is the
+    // last timed frame or the untimed reference frames after it (rounded to ms); false until a frame was
+    // timed.
     bool EndMs(uint64_t* end_ms) const;
 
 private:
@@ -129,16 +132,19 @@ private:
         double longest_ms = 0;
         void Add(uint32_t span, uint32_t frames_shown);
     };
-    // The spans closed so far and the one still open: the B-frames after the last reference frame count in
-    // it until the next reference frame comes.
+    // The spans closed so far and the one still open, which B-frames after the last timed frame join.
     Timing Current() const;
 
     Timing closed_;
-    bool have_reference_ = false;
-    uint32_t last_reference_ms_ = 0;
+    bool have_frame_ = false;
+    uint32_t last_frame_ms_ = 0;
+    bool have_timed_ = false;
+    uint32_t last_timed_ms_ = 0;
     bool span_open_ = false;
     uint32_t open_span_ms_ = 0;
-    uint32_t b_frames_after_reference_ = 0;
+    uint32_t open_frames_ = 0;
+    // Frames after the last timed one that show after it: they join the next span.
+    uint32_t carried_frames_ = 0;
 };
 
 // Makes the GOPs of frames fed in file order, each passed to the sink once the next keyframe (or Finish)
@@ -175,9 +181,9 @@ struct VideoTypeFigures {
 struct VideoFrameStatistics {
     uint32_t frames;
     uint64_t bytes;
-    // Timing as VideoFrameClock measures it: the interval per frame between reference frames, so that
-    // decode-order B-frame timestamps give neither 1 ms intervals nor double ones. All 0 when fewer than
-    // two reference frames came.
+    // Timing as VideoFrameClock measures it: the interval per frame between timed reference frames, so
+    // that decode-order B-frame timestamps, and frames that share a packet's, give neither intervals of
+    // 0 or 1 ms nor double ones. All 0 when fewer than two frames were timed.
     double mean_fps;
     double shortest_interval_ms;
     double longest_interval_ms;

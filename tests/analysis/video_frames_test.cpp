@@ -293,11 +293,12 @@ VideoFrame F(uint32_t timestamp, uint32_t bytes, char type, bool key = false) {
     return VideoFrame{timestamp * 10u, timestamp, bytes, 1, key, type};
 }
 
-// In decode order, as the RV40 samples have them: each B-frame after the reference frame it shows before,
-// at its time + 1 ms. A P-frame comes first, as in a file cut at its start.
+// In decode order, as the samples have them: a B-frame after the reference frame it shows before, at that
+// frame's time + 1 ms, and the second frame of a packet at the packet's time (its own would be 500). A
+// P-frame comes first, as in a file cut at its start.
 const std::vector<VideoFrame> FRAMES = {
-    F(0, 500, 'P'),   F(100, 4000, 'I', true), F(300, 1000, 'P'),       F(301, 400, 'B'), F(400, 1200, 'P'),
-    F(600, 900, 'P'), F(601, 300, 'B'),        F(700, 4000, 'I', true), F(800, 600, '?'), F(801, 200, 'B'),
+    F(0, 500, 'P'),   F(100, 4000, 'I', true), F(300, 1000, 'P'), F(301, 400, 'B'),        F(400, 1200, 'P'),
+    F(400, 700, 'P'), F(401, 300, 'B'),        F(600, 900, 'P'),  F(700, 4000, 'I', true), F(800, 600, '?'),
 };
 
 TEST(VideoGopBuilder, FromKeyframeToKeyframe) {
@@ -307,11 +308,11 @@ TEST(VideoGopBuilder, FromKeyframeToKeyframe) {
     EXPECT_TRUE(gops.empty());
     for (const VideoFrame& f : FRAMES) builder.Add(f);
     builder.Finish();
-    // The spans between reference frames, 0-100, 100-300, 300-400, 400-600, 600-700 and 700-800, show 1, 2,
-    // 1, 2, 1 and 2 frames: 800 ms over 9 frames. The last group ends 89 ms after the last reference frame.
+    // The spans between timed frames, 0-100, 100-300, 300-400, 400-600, 600-700 and 700-800, show 1, 2, 1,
+    // 3, 1 and 1 frames: 800 ms over 9. The last group ends 89 ms after the last reference frame.
     ASSERT_EQ(gops.size(), 3u);
-    const uint32_t starts[] = {0, 100, 700}, frames[] = {1, 6, 3}, durations[] = {100, 600, 189};
-    const uint64_t bytes[] = {500, 7800, 4800};
+    const uint32_t starts[] = {0, 100, 700}, frames[] = {1, 7, 2}, durations[] = {100, 600, 189};
+    const uint64_t bytes[] = {500, 8500, 4600};
     for (size_t i = 0; i < 3; ++i) {
         EXPECT_EQ(gops[i].start_ms, starts[i]) << i;
         EXPECT_EQ(gops[i].frames, frames[i]) << i;
@@ -321,16 +322,20 @@ TEST(VideoGopBuilder, FromKeyframeToKeyframe) {
     }
 }
 
-// The flag starts a group, whatever the type says; a group of one frame has no duration.
-TEST(VideoGopBuilder, KeyframeFlagsStartGroups) {
+// The flag starts a group, whatever the type says; the last group lasts past a frame that has no time of
+// its own; a group of one frame has no duration.
+TEST(VideoGopBuilder, EdgesOfGroups) {
     std::vector<VideoGop> gops;
     VideoGopBuilder builder([&](const VideoGop& g) { gops.push_back(g); });
-    for (const VideoFrame& f : {F(0, 100, 'I', true), F(40, 100, 'I'), F(80, 100, '?', true)}) builder.Add(f);
+    for (const VideoFrame& f : {F(0, 100, 'I', true), F(40, 100, 'I'), F(80, 100, '?', true), F(80, 1, 'P')}) {
+        builder.Add(f);
+    }
     builder.Finish();
     ASSERT_EQ(gops.size(), 2u);
     EXPECT_EQ(gops[0].frames, 2u);
+    EXPECT_EQ(gops[0].duration_ms, 80u);
     EXPECT_EQ(gops[1].start_ms, 80u);
-    EXPECT_EQ(gops[1].duration_ms, 40u);
+    EXPECT_EQ(gops[1].duration_ms, 80u);
     VideoGopBuilder alone([&](const VideoGop& g) { gops.push_back(g); });
     alone.Add(F(500, 100, 'I', true));
     alone.Finish();
@@ -345,18 +350,18 @@ TEST(VideoFrameStatistics, OfAKnownFrameList) {
     accumulator.Finish(4);
     const VideoFrameStatistics& s = accumulator.Statistics();
     EXPECT_EQ(s.frames, 10u);
-    EXPECT_EQ(s.bytes, 13100u);
-    EXPECT_DOUBLE_EQ(s.mean_fps, 9 * 1000.0 / 800);
-    EXPECT_DOUBLE_EQ(s.shortest_interval_ms, 50);
+    EXPECT_EQ(s.bytes, 13600u);
+    EXPECT_DOUBLE_EQ(s.mean_fps, 11.25);
+    EXPECT_DOUBLE_EQ(s.shortest_interval_ms, 200 / 3.0);
     EXPECT_DOUBLE_EQ(s.longest_interval_ms, 100);
-    const uint32_t counts[] = {2, 4, 3, 1}, largest[] = {4000, 1200, 400, 600};
-    const uint64_t bytes[] = {8000, 3600, 900, 600};
+    const uint32_t counts[] = {2, 5, 2, 1}, largest[] = {4000, 1200, 400, 600};
+    const uint64_t bytes[] = {8000, 4300, 700, 600};
     for (int i = 0; i < VIDEO_FRAME_TYPE_COUNT; ++i) {
         EXPECT_EQ(s.types[i].count, counts[i]) << VIDEO_FRAME_TYPES[i];
         EXPECT_EQ(s.types[i].bytes, bytes[i]) << VIDEO_FRAME_TYPES[i];
         EXPECT_DOUBLE_EQ(s.types[i].mean_bytes, double(bytes[i]) / counts[i]) << VIDEO_FRAME_TYPES[i];
         EXPECT_EQ(s.types[i].largest_bytes, largest[i]) << VIDEO_FRAME_TYPES[i];
-        EXPECT_DOUBLE_EQ(s.types[i].share, bytes[i] / 13100.0) << VIDEO_FRAME_TYPES[i];
+        EXPECT_DOUBLE_EQ(s.types[i].share, bytes[i] / 13600.0) << VIDEO_FRAME_TYPES[i];
     }
     EXPECT_EQ(s.largest_type, 'I');
     EXPECT_EQ(s.largest_bytes, 4000u);
@@ -365,7 +370,7 @@ TEST(VideoFrameStatistics, OfAKnownFrameList) {
     EXPECT_EQ(s.gops, 3u);
     EXPECT_EQ(s.shortest_gop_frames, 1u);
     EXPECT_DOUBLE_EQ(s.mean_gop_frames, 10 / 3.0);
-    EXPECT_EQ(s.longest_gop_frames, 6u);
+    EXPECT_EQ(s.longest_gop_frames, 7u);
     EXPECT_EQ(s.shortest_gop_ms, 100u);
     EXPECT_DOUBLE_EQ(s.mean_gop_ms, 889 / 3.0);
     EXPECT_EQ(s.longest_gop_ms, 600u);
