@@ -94,10 +94,9 @@ struct Assembled {
 
 // Packet i sits at offset 1000 x i + 100 with timestamp 40 x i. Each payload is copied into a block of
 // exactly its size, so that a read past it is an AddressSanitizer report.
-Assembled Assemble(const std::vector<Bytes>& payloads, RealVideoCodec codec = RealVideoCodec::RV40,
-                   uint8_t version_of_packet_1 = 0) {
+Assembled Assemble(const std::vector<Bytes>& payloads, uint8_t version_of_packet_1 = 0) {
     Assembled out;
-    VideoFrameAssembler assembler(codec, [&](const VideoFrame& f) { out.frames.push_back(f); });
+    VideoFrameAssembler assembler(RealVideoCodec::RV40, [&](const VideoFrame& f) { out.frames.push_back(f); });
     for (size_t i = 0; i < payloads.size(); ++i) {
         std::unique_ptr<uint8_t[]> block(payloads[i].empty() ? nullptr : new uint8_t[payloads[i].size()]);
         std::copy(payloads[i].begin(), payloads[i].end(), block.get());
@@ -206,7 +205,7 @@ TEST(VideoFrameAssembler, PackingThatDoesNotFit) {
 
 // Version 1 packets are counted and passed over, whatever they hold.
 TEST(VideoFrameAssembler, PacketsOfHeaderVersion1) {
-    const Assembled a = Assemble({A[0], W, A[1], A[2]}, RealVideoCodec::RV40, 1);
+    const Assembled a = Assemble({A[0], W, A[1], A[2]}, 1);
     EXPECT_EQ(Describe(a.frames), "300x3P@0");
     EXPECT_EQ(a.misfits, 1u);
 }
@@ -442,8 +441,10 @@ TEST(VideoFrameAssembler, FramesOfTheSamples) {
         rm_result read = RM_OK;
         while ((read = rm_reader_next_packet(reader, &packet, video)) == RM_OK) {
             const uint64_t offset = rm_reader_packet_offset(reader);
-            assembler.AddPacket(offset, packet->timestamp, uint8_t(packet->file_offset - offset - 12),
-                                (packet->flags & RM_PACKET_KEYFRAME) != 0, packet->data, packet->length);
+            // A version 1 header is a byte longer: the payload's offset tells the version.
+            const uint8_t version = uint8_t(packet->file_offset - offset - RM_PACKET_HEADER_SIZE);
+            assembler.AddPacket(offset, packet->timestamp, version, (packet->flags & RM_PACKET_KEYFRAME) != 0,
+                                packet->data, packet->length);
             rm_reader_release_packet(reader, &packet);
         }
         EXPECT_EQ(read, RM_END_OF_DATA);
@@ -461,7 +462,7 @@ TEST(VideoFrameAssembler, FramesOfTheSamples) {
         for (size_t i = 0; i < frames.size(); ++i) {
             const VideoFrame& f = frames[i];
             const ListedPacket& p = listed[i];
-            EXPECT_EQ(f.offset, p.offset - 12) << i;
+            EXPECT_EQ(f.offset, p.offset - RM_PACKET_HEADER_SIZE) << i;
             EXPECT_EQ(f.timestamp_ms, p.timestamp) << i;
             EXPECT_EQ(f.bytes + 1 + 8 * f.packets, p.ffprobe_size) << i;
             EXPECT_EQ(f.keyframe, p.key) << i;
