@@ -92,15 +92,15 @@ struct Assembled {
     uint64_t misfits;
 };
 
-// Packet i sits at offset 1000 x i + 100 with timestamp 40 x i. Each payload is copied into a block of
-// exactly its size, so that a read past it is an AddressSanitizer report.
+// Packet i sits at offset 1000 x i + 100 with timestamp 40 x i, keyed when i is even. Each payload is copied
+// into a block of exactly its size, so that a read past it is an AddressSanitizer report.
 Assembled Assemble(const std::vector<Bytes>& payloads, uint8_t version_of_packet_1 = 0) {
     Assembled out;
     VideoFrameAssembler assembler(RealVideoCodec::RV40, [&](const VideoFrame& f) { out.frames.push_back(f); });
     for (size_t i = 0; i < payloads.size(); ++i) {
         std::unique_ptr<uint8_t[]> block(payloads[i].empty() ? nullptr : new uint8_t[payloads[i].size()]);
         std::copy(payloads[i].begin(), payloads[i].end(), block.get());
-        assembler.AddPacket(1000 * i + 100, uint32_t(40 * i), i == 1 ? version_of_packet_1 : 0, false, block.get(),
+        assembler.AddPacket(1000 * i + 100, uint32_t(40 * i), i == 1 ? version_of_packet_1 : 0, i % 2 == 0, block.get(),
                             uint32_t(payloads[i].size()));
     }
     assembler.Finish();
@@ -108,14 +108,18 @@ Assembled Assemble(const std::vector<Bytes>& payloads, uint8_t version_of_packet
     return out;
 }
 
-// "bytes x packets, type @ index of the first packet", the frames apart by blanks.
+// "bytes x packets, type @ index of the first packet", the frames apart by blanks; "(moved)" when the
+// offset, time or keyframe flag is not the first packet's.
 std::string Describe(const std::vector<VideoFrame>& frames) {
     std::string text;
     for (const VideoFrame& f : frames) {
         if (!text.empty()) text += ' ';
         text += std::to_string(f.bytes) + "x" + std::to_string(f.packets) + f.type + "@" +
                 std::to_string((f.offset - 100) / 1000);
-        if ((f.offset - 100) % 1000 != 0 || f.timestamp_ms != (f.offset - 100) / 1000 * 40) text += "(moved)";
+        const uint64_t first = (f.offset - 100) / 1000;
+        if ((f.offset - 100) % 1000 != 0 || f.timestamp_ms != first * 40 || f.keyframe != (first % 2 == 0)) {
+            text += "(moved)";
+        }
     }
     return text;
 }
@@ -210,20 +214,6 @@ TEST(VideoFrameAssembler, PacketsOfHeaderVersion1) {
     EXPECT_EQ(a.misfits, 1u);
 }
 
-// A frame takes its offset, timestamp and keyframe flag from its first packet.
-TEST(VideoFrameAssembler, FrameCarriesItsFirstPacket) {
-    std::vector<VideoFrame> frames;
-    VideoFrameAssembler assembler(RealVideoCodec::RV20, [&](const VideoFrame& f) { frames.push_back(f); });
-    const std::vector<Bytes> parts = Split(Frame(300, 0x40), {200, 100}, 0);
-    assembler.AddPacket(5000000000u, 777, 0, true, parts[0].data(), uint32_t(parts[0].size()));
-    assembler.AddPacket(5000001000u, 900, 0, false, parts[1].data(), uint32_t(parts[1].size()));
-    ASSERT_EQ(frames.size(), 1u);
-    EXPECT_EQ(frames[0].offset, 5000000000u);
-    EXPECT_EQ(frames[0].timestamp_ms, 777u);
-    EXPECT_TRUE(frames[0].keyframe);
-    EXPECT_EQ(frames[0].type, 'I');
-}
-
 // Whatever the bytes: no read outside them, and every frame made of packets that were given.
 TEST(VideoFrameAssembler, Garbage) {
     std::vector<Bytes> payloads;
@@ -278,69 +268,47 @@ TEST(PictureType, FromTheFirstBits) {
 }
 
 TEST(CodecOfFourcc, NamesTheFourRealVideoCodes) {
-    EXPECT_EQ(CodecOfFourcc("RV10"), RealVideoCodec::RV10);
-    EXPECT_EQ(CodecOfFourcc("RV20"), RealVideoCodec::RV20);
-    EXPECT_EQ(CodecOfFourcc("RV30"), RealVideoCodec::RV30);
-    EXPECT_EQ(CodecOfFourcc("RV40"), RealVideoCodec::RV40);
-    for (const char* other : {"RV41", "rv40", "RV4", "", "RV 0", "cook"}) {
-        EXPECT_EQ(CodecOfFourcc(other), RealVideoCodec::UNKNOWN) << other;
-    }
-    EXPECT_EQ(CodecOfFourcc(nullptr), RealVideoCodec::UNKNOWN);
+    const std::pair<const char*, RealVideoCodec> cases[] = {
+        {"RV10", RealVideoCodec::RV10},   {"RV20", RealVideoCodec::RV20},    {"RV30", RealVideoCodec::RV30},
+        {"RV40", RealVideoCodec::RV40},   {"RV41", RealVideoCodec::UNKNOWN}, {"rv40", RealVideoCodec::UNKNOWN},
+        {"RV4", RealVideoCodec::UNKNOWN}, {"", RealVideoCodec::UNKNOWN},     {nullptr, RealVideoCodec::UNKNOWN}};
+    for (const auto& c : cases) EXPECT_EQ(CodecOfFourcc(c.first), c.second) << (c.first ? c.first : "null");
 }
 
 VideoFrame F(uint32_t timestamp, uint32_t bytes, char type, bool key = false) {
     return VideoFrame{timestamp * 10u, timestamp, bytes, 1, key, type};
 }
 
+// "start+duration: frames/bytes" per group, checking each one's kbps on the way.
+std::string Gops(const std::vector<VideoFrame>& frames) {
+    std::string text;
+    VideoGopBuilder builder([&](const VideoGop& g) {
+        text += (text.empty() ? "" : " ") + std::to_string(g.start_ms) + "+" + std::to_string(g.duration_ms) + ": " +
+                std::to_string(g.frames) + "/" + std::to_string(g.bytes);
+        EXPECT_DOUBLE_EQ(g.kbps, g.duration_ms == 0 ? 0 : g.bytes * 8.0 / g.duration_ms) << text;
+    });
+    for (const VideoFrame& f : frames) builder.Add(f);
+    builder.Finish();
+    return text;
+}
+
 // In decode order, as the samples have them: a B-frame after the reference frame it shows before, at that
 // frame's time + 1 ms, and the second frame of a packet at the packet's time (its own would be 500). A
-// P-frame comes first, as in a file cut at its start.
+// P-frame comes first, as in a file cut at its start. The spans between timed frames, 0-100, 100-300,
+// 300-400, 400-600, 600-700 and 700-800, show 1, 2, 1, 3, 1 and 1 frames: 800 ms over 9.
 const std::vector<VideoFrame> FRAMES = {
     F(0, 500, 'P'),   F(100, 4000, 'I', true), F(300, 1000, 'P'), F(301, 400, 'B'),        F(400, 1200, 'P'),
     F(400, 700, 'P'), F(401, 300, 'B'),        F(600, 900, 'P'),  F(700, 4000, 'I', true), F(800, 600, '?'),
 };
 
 TEST(VideoGopBuilder, FromKeyframeToKeyframe) {
-    std::vector<VideoGop> gops;
-    VideoGopBuilder builder([&](const VideoGop& g) { gops.push_back(g); });
-    builder.Finish();
-    EXPECT_TRUE(gops.empty());
-    for (const VideoFrame& f : FRAMES) builder.Add(f);
-    builder.Finish();
-    // The spans between timed frames, 0-100, 100-300, 300-400, 400-600, 600-700 and 700-800, show 1, 2, 1,
-    // 3, 1 and 1 frames: 800 ms over 9. The last group ends 89 ms after the last reference frame.
-    ASSERT_EQ(gops.size(), 3u);
-    const uint32_t starts[] = {0, 100, 700}, frames[] = {1, 7, 2}, durations[] = {100, 600, 189};
-    const uint64_t bytes[] = {500, 8500, 4600};
-    for (size_t i = 0; i < 3; ++i) {
-        EXPECT_EQ(gops[i].start_ms, starts[i]) << i;
-        EXPECT_EQ(gops[i].frames, frames[i]) << i;
-        EXPECT_EQ(gops[i].bytes, bytes[i]) << i;
-        EXPECT_EQ(gops[i].duration_ms, durations[i]) << i;
-        EXPECT_DOUBLE_EQ(gops[i].kbps, bytes[i] * 8.0 / durations[i]) << i;
-    }
-}
-
-// The flag starts a group, whatever the type says; the last group lasts past a frame that has no time of
-// its own; a group of one frame has no duration.
-TEST(VideoGopBuilder, EdgesOfGroups) {
-    std::vector<VideoGop> gops;
-    VideoGopBuilder builder([&](const VideoGop& g) { gops.push_back(g); });
-    for (const VideoFrame& f : {F(0, 100, 'I', true), F(40, 100, 'I'), F(80, 100, '?', true), F(80, 1, 'P')}) {
-        builder.Add(f);
-    }
-    builder.Finish();
-    ASSERT_EQ(gops.size(), 2u);
-    EXPECT_EQ(gops[0].frames, 2u);
-    EXPECT_EQ(gops[0].duration_ms, 80u);
-    EXPECT_EQ(gops[1].start_ms, 80u);
-    EXPECT_EQ(gops[1].duration_ms, 80u);
-    VideoGopBuilder alone([&](const VideoGop& g) { gops.push_back(g); });
-    alone.Add(F(500, 100, 'I', true));
-    alone.Finish();
-    ASSERT_EQ(gops.size(), 3u);
-    EXPECT_EQ(gops[2].duration_ms, 0u);
-    EXPECT_EQ(gops[2].kbps, 0.0);
+    EXPECT_EQ(Gops({}), "");
+    // The last group lasts to 89 ms (the mean interval) after its last frame.
+    EXPECT_EQ(Gops(FRAMES), "0+100: 1/500 100+600: 7/8500 700+189: 2/4600");
+    // The flag starts a group, whatever the type says; the last one lasts past a frame without a time of
+    // its own; a frame alone shows for no time.
+    EXPECT_EQ(Gops({F(0, 1, 'I', true), F(40, 1, 'I'), F(80, 1, '?', true), F(80, 1, 'P')}), "0+80: 2/2 80+80: 2/2");
+    EXPECT_EQ(Gops({F(500, 1, 'I', true)}), "500+0: 1/1");
 }
 
 TEST(VideoFrameStatistics, OfAKnownFrameList) {
@@ -356,16 +324,17 @@ TEST(VideoFrameStatistics, OfAKnownFrameList) {
     const uint32_t counts[] = {2, 5, 2, 1}, largest[] = {4000, 1200, 400, 600};
     const uint64_t bytes[] = {8000, 4300, 700, 600};
     for (int i = 0; i < VIDEO_FRAME_TYPE_COUNT; ++i) {
-        EXPECT_EQ(s.types[i].count, counts[i]) << VIDEO_FRAME_TYPES[i];
-        EXPECT_EQ(s.types[i].bytes, bytes[i]) << VIDEO_FRAME_TYPES[i];
-        EXPECT_DOUBLE_EQ(s.types[i].mean_bytes, double(bytes[i]) / counts[i]) << VIDEO_FRAME_TYPES[i];
-        EXPECT_EQ(s.types[i].largest_bytes, largest[i]) << VIDEO_FRAME_TYPES[i];
-        EXPECT_DOUBLE_EQ(s.types[i].share, bytes[i] / 13600.0) << VIDEO_FRAME_TYPES[i];
+        SCOPED_TRACE(VIDEO_FRAME_TYPES[i]);
+        EXPECT_EQ(s.types[i].count, counts[i]);
+        EXPECT_EQ(s.types[i].bytes, bytes[i]);
+        EXPECT_DOUBLE_EQ(s.types[i].mean_bytes, double(bytes[i]) / counts[i]);
+        EXPECT_EQ(s.types[i].largest_bytes, largest[i]);
+        EXPECT_DOUBLE_EQ(s.types[i].share, bytes[i] / 13600.0);
     }
-    EXPECT_EQ(s.largest_type, 'I');
-    EXPECT_EQ(s.largest_bytes, 4000u);
-    EXPECT_EQ(s.largest_timestamp_ms, 100u);
-    EXPECT_EQ(s.largest_offset, 1000u);
+    // The first of the two largest.
+    EXPECT_EQ(std::string(1, s.largest_type) + " " + std::to_string(s.largest_bytes) + " " +
+                  std::to_string(s.largest_timestamp_ms) + " " + std::to_string(s.largest_offset),
+              "I 4000 100 1000");
     EXPECT_EQ(s.gops, 3u);
     EXPECT_EQ(s.shortest_gop_frames, 1u);
     EXPECT_DOUBLE_EQ(s.mean_gop_frames, 10 / 3.0);
@@ -377,20 +346,20 @@ TEST(VideoFrameStatistics, OfAKnownFrameList) {
 
     VideoFrameStatisticsAccumulator empty;
     empty.Finish(0);
-    EXPECT_EQ(empty.Statistics().frames, 0u);
-    EXPECT_EQ(empty.Statistics().gops, 0u);
+    EXPECT_EQ(empty.Statistics().frames + empty.Statistics().gops, 0u);
     EXPECT_EQ(empty.Statistics().mean_fps, 0.0);
 }
 
 // ---------------------------------------------------------------- the samples
 
+// The video stream's lines of samples/<name>.packets.txt: stream timestamp key size offset crc32
+// ffprobe_size, in file order, '#' lines aside.
 struct ListedPacket {
-    uint32_t stream, timestamp, offset, ffprobe_size;
+    uint32_t timestamp, offset, ffprobe_size;
     bool key;
 };
 
-// samples/<name>.packets.txt: stream timestamp key size offset crc32 ffprobe_size, '#' lines aside.
-std::vector<ListedPacket> ReadPacketList(const std::string& path) {
+std::vector<ListedPacket> ReadPacketList(const std::string& path, uint32_t video) {
     std::vector<ListedPacket> packets;
     std::ifstream in(path.c_str());
     std::string line, crc;
@@ -398,27 +367,24 @@ std::vector<ListedPacket> ReadPacketList(const std::string& path) {
         if (line.empty() || line[0] == '#' || line[0] == '\r') continue;
         std::istringstream fields(line);
         ListedPacket p{};
-        uint32_t size = 0;
-        fields >> p.stream >> p.timestamp >> p.key >> size >> p.offset >> crc >> p.ffprobe_size;
+        uint32_t stream = 0, size = 0;
+        fields >> stream >> p.timestamp >> p.key >> size >> p.offset >> crc >> p.ffprobe_size;
         EXPECT_FALSE(fields.fail()) << path << ": " << line;
-        packets.push_back(p);
+        if (stream == video) packets.push_back(p);
     }
     return packets;
 }
 
+// Through the reader as rmrate reads them: the first RealVideo stream, its codec from the type-specific data.
 TEST(VideoFrameAssembler, FramesOfTheSamples) {
-    const struct {
-        const char* file;
-        uint32_t frames;
-    } SAMPLES[] = {{"demo.rm", 432},
-                   {"rv10_ra144.rm", 90},
-                   {"rv20_ac3.rm", 75},
-                   {"rv20_vbr_long.rm", 600},
-                   {"rv20_video.rmvb", 96}};
+    const std::pair<const char*, uint32_t> SAMPLES[] = {{"demo.rm", 432},
+                                                        {"rv10_ra144.rm", 90},
+                                                        {"rv20_ac3.rm", 75},
+                                                        {"rv20_vbr_long.rm", 600},
+                                                        {"rv20_video.rmvb", 96}};
     for (const auto& sample : SAMPLES) {
-        SCOPED_TRACE(sample.file);
-        const std::string path = std::string(KOV_SOURCE_DIR) + "/samples/" + sample.file;
-        const std::string stem = path.substr(0, path.rfind('.'));
+        SCOPED_TRACE(sample.first);
+        const std::string path = std::string(KOV_SOURCE_DIR) + "/samples/" + sample.first;
         FILE* file = std::fopen(path.c_str(), "rb");
         ASSERT_NE(file, nullptr);
         rm_reader* reader = rm_reader_new(nullptr, [](void*, rm_result, const char*) {});
@@ -434,12 +400,11 @@ TEST(VideoFrameAssembler, FramesOfTheSamples) {
             }
             rm_reader_release_stream_header(reader, &h);
         }
-        ASSERT_GE(video, 0);
         std::vector<VideoFrame> frames;
         VideoFrameAssembler assembler(CodecOfFourcc(fourcc), [&](const VideoFrame& f) { frames.push_back(f); });
         rm_packet* packet = nullptr;
         rm_result read = RM_OK;
-        while ((read = rm_reader_next_packet(reader, &packet, video)) == RM_OK) {
+        while (video >= 0 && (read = rm_reader_next_packet(reader, &packet, video)) == RM_OK) {
             const uint64_t offset = rm_reader_packet_offset(reader);
             // A version 1 header is a byte longer: the payload's offset tells the version.
             const uint8_t version = uint8_t(packet->file_offset - offset - RM_PACKET_HEADER_SIZE);
@@ -447,26 +412,26 @@ TEST(VideoFrameAssembler, FramesOfTheSamples) {
                                 packet->data, packet->length);
             rm_reader_release_packet(reader, &packet);
         }
-        EXPECT_EQ(read, RM_END_OF_DATA);
         assembler.Finish();
         rm_reader_delete(&reader);
         std::fclose(file);
-
-        std::vector<ListedPacket> listed;
-        for (const ListedPacket& p : ReadPacketList(stem + ".packets.txt")) {
-            if (p.stream == uint32_t(video)) listed.push_back(p);
-        }
+        ASSERT_GE(video, 0);
+        EXPECT_EQ(read, RM_END_OF_DATA);
         EXPECT_EQ(assembler.MisfitPackets(), 0u);
-        ASSERT_EQ(listed.size(), sample.frames);
-        ASSERT_EQ(frames.size(), sample.frames);
+
+        const std::vector<ListedPacket> listed =
+            ReadPacketList(path.substr(0, path.rfind('.')) + ".packets.txt", uint32_t(video));
+        ASSERT_EQ(listed.size(), sample.second);
+        ASSERT_EQ(frames.size(), sample.second);
         for (size_t i = 0; i < frames.size(); ++i) {
             const VideoFrame& f = frames[i];
             const ListedPacket& p = listed[i];
-            EXPECT_EQ(f.offset, p.offset - RM_PACKET_HEADER_SIZE) << i;
-            EXPECT_EQ(f.timestamp_ms, p.timestamp) << i;
-            EXPECT_EQ(f.bytes + 1 + 8 * f.packets, p.ffprobe_size) << i;
-            EXPECT_EQ(f.keyframe, p.key) << i;
-            EXPECT_EQ(f.type, p.key ? 'I' : 'P') << i;
+            SCOPED_TRACE(i);
+            EXPECT_EQ(f.offset, p.offset - RM_PACKET_HEADER_SIZE);
+            EXPECT_EQ(f.timestamp_ms, p.timestamp);
+            EXPECT_EQ(f.bytes + 1 + 8 * f.packets, p.ffprobe_size);
+            EXPECT_EQ(f.keyframe, p.key);
+            EXPECT_EQ(f.type, p.key ? 'I' : 'P');  // no B-frames in these
         }
     }
 }
