@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "analysis/file_figures.h"
+#include "analysis/measurement.h"
 #include "rmparser/rm_reader.h"
 
 namespace {
