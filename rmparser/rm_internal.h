@@ -107,7 +107,10 @@ rm_result rm_fetch_packet_header(rm_reader* reader, rm_packet_header* header);
 rm_result rm_decode_packet_header(rm_reader* reader, rm_packet_header* header);
 int32_t rm_stream_index(const rm_reader* reader, uint32_t stream_number);
 rm_result rm_read_packet(rm_reader* reader, rm_packet** out, int32_t selector);
-rm_result rm_read_packet_header(rm_reader* reader, rm_packet* out, int32_t checked_stream);
+// With `keep`, the payload of a packet of `checked_stream` is read into it
+// (`keep_size` bytes at least as large) and delivered as its data.
+rm_result rm_read_packet_header(rm_reader* reader, rm_packet* out, int32_t checked_stream, uint8_t* keep = nullptr,
+                                uint32_t keep_size = 0);
 rm_result rm_index_add(rm_reader* reader, uint32_t stream, uint32_t timestamp, uint32_t offset, uint8_t flags);
 
 // ---------------------------------------------------------------- header read

@@ -312,6 +312,14 @@ rm_result rm_reader_next_packet_header(rm_reader* reader, rm_packet* out, int32_
     return rm_read_packet_header(reader, out, checked_stream);
 }
 
+rm_result rm_reader_next_packet_payload(rm_reader* reader, rm_packet* out, int32_t payload_stream, uint8_t* buffer,
+                                        uint32_t size) {
+    if (!reader || !out || !buffer) {
+        return RM_FAIL;
+    }
+    return rm_read_packet_header(reader, out, payload_stream, buffer, size);
+}
+
 uint64_t rm_reader_packet_offset(const rm_reader* reader) { return reader ? reader->packet_start : 0; }
 
 void rm_reader_release_packet(rm_reader* reader, rm_packet** packet) {

@@ -487,6 +487,7 @@ void fill_packet(rm_packet* out, const rm_packet_header& header, int32_t index, 
     out->data = data;
     out->file_offset = file_offset;
     out->flags = header.flags;
+    out->version = header.version;
 }
 
 // What the stream remembers of a packet once it has been read whole.
@@ -543,8 +544,9 @@ rm_result rm_read_packet(rm_reader* reader, rm_packet** out, int32_t selector) {
     return RM_OK;
 }
 
-rm_result rm_read_packet_header(rm_reader* reader, rm_packet* out, int32_t checked_stream) {
-    if (reader == nullptr || out == nullptr) {
+rm_result rm_read_packet_header(rm_reader* reader, rm_packet* out, int32_t checked_stream, uint8_t* keep,
+                                uint32_t keep_size) {
+    if (reader == nullptr || out == nullptr || (keep != nullptr && keep_size < RM_MAX_PAYLOAD_SIZE)) {
         return RM_FAIL;
     }
     rm_packet_header header;
@@ -558,7 +560,13 @@ rm_result rm_read_packet_header(rm_reader* reader, rm_packet* out, int32_t check
     const uint32_t file_offset = file_position(reader);
 
     const uint32_t payload_length = uint32_t(header.length) - header_size(header);
-    if (index == checked_stream) {
+    uint8_t* data = nullptr;
+    if (index == checked_stream && keep != nullptr) {
+        if (rm_read_raw(reader, keep, payload_length) != payload_length) {
+            return report_damage(reader, RM_READ_FAILED, MSG_SHORT_DATA);
+        }
+        data = keep;
+    } else if (index == checked_stream) {
         // Read as rm_read_packet reads it, so that a cut payload fails here
         // with the same code.
         uint8_t scratch[4096];
@@ -576,7 +584,7 @@ rm_result rm_read_packet_header(rm_reader* reader, rm_packet* out, int32_t check
         }
     }
 
-    fill_packet(out, header, index, asm_flags, asm_rule, payload_length, nullptr, file_offset);
+    fill_packet(out, header, index, asm_flags, asm_rule, payload_length, data, file_offset);
     note_packet(reader, &reader->stream_states[index], header, index, asm_rule);
     return RM_OK;
 }

@@ -271,7 +271,11 @@ struct rm_packet {
     // The rule number whole: a version 1 header's own, which asm_rule holds
     // only up to 255 (larger ones read 255 there); otherwise asm_rule.
     uint16_t asm_rule_number;
+    uint16_t version;  // the packet header's object version, 0 or 1
 };
+
+// The largest payload a packet header's 16-bit length allows.
+const uint32_t RM_MAX_PAYLOAD_SIZE = 0xFFFFu - RM_PACKET_HEADER_SIZE;
 
 // A stream as its MDPR declares it, whether stream selection keeps it or not.
 struct rm_declared_stream {
@@ -374,11 +378,16 @@ void rm_reader_release_packet(rm_reader* reader, rm_packet** packet);
 // for a pass over every stream that needs only sizes, times and flags.
 // Packets of streams that selection dropped are skipped, as a stream index
 // selector skips other streams. The payload of a packet of stream
-// `checked_stream` is read through and discarded, so that a cut or a bad
-// length fails at that packet as rm_reader_next_packet fails; other payloads
-// are stepped over, and a cut among them shows at the next header. -1
-// checks none.
+// `checked_stream` is read through and discarded; other payloads are stepped
+// over, their last byte read, so that a cut fails at the packet it cuts
+// either way. -1 checks none.
 rm_result rm_reader_next_packet_header(rm_reader* reader, rm_packet* out, int32_t checked_stream);
+// The same, with the payload of a packet of stream `payload_stream` read
+// into the caller's `buffer` (`size` bytes, at least RM_MAX_PAYLOAD_SIZE):
+// `data` points at it until the buffer is used again. RM_FAIL for a buffer
+// too small.
+rm_result rm_reader_next_packet_payload(rm_reader* reader, rm_packet* out, int32_t payload_stream, uint8_t* buffer,
+                                        uint32_t size);
 // The file offset of the packet header that rm_reader_next_packet read last:
 // after a failure, where the damaged or cut packet starts; after
 // RM_END_OF_DATA, where the last DATA chunk's packets ended. 0 for a null

@@ -3,6 +3,8 @@
 // through so that damage shows where rm_reader_next_packet shows it.
 #include <gtest/gtest.h>
 
+#include <cstring>
+
 #include <string>
 #include <vector>
 
@@ -192,6 +194,42 @@ TEST(PacketHeaders, DamageShowsWhereTheSelectorShowsIt) {
         EXPECT_EQ(c.code, packets_got.back().code);
         EXPECT_EQ(rm_reader_packet_offset(selected.reader), offset);
     }
+}
+
+// The payload of one stream's packets, read into the caller's buffer: the
+// bytes rm_reader_next_packet hands out, and the same walk as without them.
+TEST(PacketHeaders, PayloadsOfOneStreamIntoTheCallersBuffer) {
+    std::vector<Packet> packets;
+    for (uint32_t t = 0; t < 2000; t += 250) {
+        packets.push_back(make_packet(0, t, 50 + t / 25, t % 1000 == 0));
+        packets.push_back(make_packet(1, t, 20, true));
+    }
+    const Bytes file = rmtest::simple_file({rmtest::video_mdpr(0), rmtest::audio_mdpr(1)}, packets);
+    Reader viewed(file);
+    Reader whole(file);
+    std::vector<uint8_t> buffer(RM_MAX_PAYLOAD_SIZE);
+    for (;;) {
+        rm_packet packet = {};
+        const rm_result got =
+            rm_reader_next_packet_payload(viewed.reader, &packet, 0, buffer.data(), uint32_t(buffer.size()));
+        rm_packet* expected = nullptr;
+        ASSERT_EQ(rm_reader_next_packet(whole.reader, &expected, -1), got);
+        if (got != RM_OK) break;
+        EXPECT_EQ(expected->timestamp, packet.timestamp);
+        EXPECT_EQ(expected->length, packet.length);
+        if (packet.stream == 0) {
+            ASSERT_EQ(buffer.data(), packet.data);
+            EXPECT_EQ(0, std::memcmp(expected->data, packet.data, packet.length));
+        } else {
+            EXPECT_EQ(nullptr, packet.data);
+        }
+        EXPECT_EQ(0, packet.version);
+        rm_reader_release_packet(whole.reader, &expected);
+    }
+    Reader small(file);
+    rm_packet packet = {};
+    EXPECT_EQ(RM_FAIL, rm_reader_next_packet_payload(small.reader, &packet, 0, buffer.data(), RM_MAX_PAYLOAD_SIZE - 1));
+    EXPECT_EQ(RM_FAIL, rm_reader_next_packet_payload(small.reader, &packet, 0, nullptr, RM_MAX_PAYLOAD_SIZE));
 }
 
 TEST(PacketHeaders, NullArguments) {
