@@ -101,6 +101,44 @@ void PrintKeyframes(TextOut& out, const KeyframeFigures& k, const char* line_end
     out.Text(line_end);
 }
 
+void PrintFrames(TextOut& out, const Measurement& f, const char* line_end) {
+    const VideoFrameStatistics& v = f.frame_statistics;
+    out.Print("Frames: %" PRIu32, v.frames);
+    if (v.mean_fps > 0) {
+        out.Print(", %.2f fps (interval %.1f to %.1f ms)", v.mean_fps, v.shortest_interval_ms, v.longest_interval_ms);
+    }
+    if (v.misfit_packets > 0) out.Print("; %" PRIu64 " packets whose frame packing does not fit", v.misfit_packets);
+    out.Text(line_end);
+    if (v.frames == 0) return;
+    out.Text("Frame types:");
+    bool first = true;
+    for (int t = 0; t < VIDEO_FRAME_TYPE_COUNT; ++t) {
+        const VideoTypeFigures& type = v.types[t];
+        if (type.count == 0) continue;
+        out.Print("%s %c %" PRIu32 " (mean %.0f bytes, largest ", first ? "" : ",", VIDEO_FRAME_TYPES[t], type.count,
+                  type.mean_bytes);
+        PrintThousands(out, type.largest_bytes);
+        out.Print(", %.1f%% of the bytes)", type.share * 100.0);
+        first = false;
+    }
+    out.Text(line_end);
+    out.Print("Largest frame: %c, ", v.largest_type);
+    PrintThousands(out, v.largest_bytes);
+    out.Text(" bytes at ");
+    PrintSeconds(out, v.largest_timestamp_ms);
+    out.Text(line_end);
+    out.Print("GOPs: %" PRIu32, v.gops);
+    if (v.gops > 0) {
+        out.Print(", %" PRIu32 " to %" PRIu32 " frames (mean %.1f), ", v.shortest_gop_frames, v.longest_gop_frames,
+                  v.mean_gop_frames);
+        PrintSeconds(out, v.shortest_gop_ms);
+        out.Text(" to ");
+        PrintSeconds(out, v.longest_gop_ms);
+        out.Print(" (mean %.3f s)", v.mean_gop_ms / 1000.0);
+    }
+    out.Text(line_end);
+}
+
 void PrintDeclaredAgainstMeasured(TextOut& out, const Measurement& f, const char* line_end) {
     const AnalysisDetails& d = f.details;
     out.Print("Video stream %" PRIu32 ": declared average %.1f kbps, maximum %.1f kbps; measured average ",
@@ -203,6 +241,7 @@ size_t FormatFiguresText(const Measurement& figures, const char* line_end, char*
     if (figures.details.stream_chosen) {
         PrintWindows(text, figures, line_end);
         PrintKeyframes(text, figures.keyframes, line_end);
+        if (figures.frames_measured) PrintFrames(text, figures, line_end);
         PrintDeclaredAgainstMeasured(text, figures, line_end);
         PrintEnding(text, figures, line_end);
     } else {
@@ -218,5 +257,52 @@ bool WriteWindowsCsv(const Measurement& figures, FILE* out) {
         std::fprintf(out, "%" PRIu32 ",%" PRIu32 ",%" PRIu32 "\n", figures.windows[i].start_ms, figures.windows[i].kbps,
                      figures.window_keyframes[i]);
     }
+    return std::ferror(out) == 0;
+}
+
+void WriteFramesCsvHeader(FILE* out) { std::fputs("offset,timestamp_ms,bytes,packets,keyframe,type\n", out); }
+
+namespace {
+
+// Decimal digits of `value` ending at `end`; returns where they start.
+char* DigitsBefore(char* end, uint64_t value) {
+    do {
+        *--end = char('0' + value % 10);
+        value /= 10;
+    } while (value != 0);
+    return end;
+}
+
+}  // namespace
+
+// By hand rather than with fprintf: a film has millions of frames, and
+// formatting them was most of the time of a listing.
+void WriteFrameCsvRow(const VideoFrame& frame, FILE* out) {
+    char row[96];
+    char* end = row + sizeof row;
+    *--end = '\n';
+    *--end = frame.type;
+    *--end = ',';
+    *--end = frame.keyframe ? '1' : '0';
+    const uint64_t fields[] = {frame.packets, frame.bytes, frame.timestamp_ms};
+    for (uint64_t field : fields) {
+        *--end = ',';
+        end = DigitsBefore(end, field);
+    }
+    *--end = ',';
+    end = DigitsBefore(end, frame.offset);
+    std::fwrite(end, 1, size_t(row + sizeof row - end), out);
+}
+
+void WriteGopsCsvHeader(FILE* out) { std::fputs("start_ms,frames,bytes,duration_ms,kbps\n", out); }
+
+void WriteGopCsvRow(const VideoGop& gop, FILE* out) {
+    std::fprintf(out, "%" PRIu32 ",%" PRIu32 ",%" PRIu64 ",%" PRIu32 ",%.1f\n", gop.start_ms, gop.frames, gop.bytes,
+                 gop.duration_ms, gop.kbps);
+}
+
+bool WriteFramesCsv(const Measurement& figures, FILE* out) {
+    WriteFramesCsvHeader(out);
+    for (const VideoFrame& frame : figures.frames) WriteFrameCsvRow(frame, out);
     return std::ferror(out) == 0;
 }

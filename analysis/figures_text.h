@@ -21,4 +21,15 @@ size_t FormatFiguresText(const Measurement& figures, const char* line_end, char*
 // when the stream reports a write error.
 bool WriteWindowsCsv(const Measurement& figures, FILE* out);
 
+// The video's frames as CSV, "offset,timestamp_ms,bytes,packets,keyframe,type"
+// (keyframe 1 or 0), and its GOPs, "start_ms,frames,bytes,duration_ms,kbps":
+// the header row, then one row per frame or GOP, as they are found or from a
+// kept list. rmrate --frames and --gops and KOV's export write these bytes.
+void WriteFramesCsvHeader(FILE* out);
+void WriteFrameCsvRow(const VideoFrame& frame, FILE* out);
+void WriteGopsCsvHeader(FILE* out);
+void WriteGopCsvRow(const VideoGop& gop, FILE* out);
+// The header and every kept frame; false on a write error.
+bool WriteFramesCsv(const Measurement& figures, FILE* out);
+
 #endif

@@ -2,6 +2,7 @@
 #include "analysis/measurement.h"
 
 #include <cstring>
+#include <memory>
 #include <new>
 
 #include "analysis/media_file.h"
@@ -126,12 +127,60 @@ void NoteEmptyChart(bool started_late, Measurement* out) {
     }
 }
 
+// The video's frames as its packets go by: put together, counted in the
+// figures, kept and handed on as the options ask.
+class FrameReader {
+public:
+    FrameReader(const MeasureOptions& options, const char* fourcc, Measurement* out)
+        : options_(options),
+          out_(out),
+          assembler_(CodecOfFourcc(fourcc), [this](const VideoFrame& frame) { Frame(frame); }),
+          gops_([this](const VideoGop& gop) { Gop(gop); }) {}
+
+    void Packet(uint64_t offset, const rm_packet& packet) {
+        assembler_.AddPacket(offset, packet.timestamp, uint8_t(packet.version),
+                             (packet.flags & RM_PACKET_KEYFRAME) != 0, packet.data, packet.data ? packet.length : 0);
+    }
+    void Finish() {
+        assembler_.Finish();
+        gops_.Finish();
+        statistics_.Finish(assembler_.MisfitPackets());
+        out_->frame_statistics = statistics_.Statistics();
+        out_->frames_measured = true;
+    }
+
+private:
+    void Frame(const VideoFrame& frame) {
+        statistics_.Add(frame);
+        gops_.Add(frame);
+        if (options_.keep_frames) out_->frames.push_back(frame);
+        if (options_.frame_sink) options_.frame_sink(frame);
+    }
+    void Gop(const VideoGop& gop) {
+        if (options_.keep_frames) out_->gops.push_back(gop);
+        if (options_.gop_sink) options_.gop_sink(gop);
+    }
+
+    const MeasureOptions& options_;
+    Measurement* out_;
+    VideoFrameAssembler assembler_;
+    VideoGopBuilder gops_;
+    VideoFrameStatisticsAccumulator statistics_;
+};
+
 // The packet loop: every kept stream's packets counted, the measured stream's
 // (when there is one) windowed, up to the end of the data, the damage, or
 // where the measured stream stops the measurement (a gap, a late start, a
-// stop request). Only the packets' lengths are needed: no payload is copied.
+// stop request). Only the packets' lengths are needed, and the video's
+// payloads when its frames are asked for: no payload is ever allocated.
 AnalysisResult ReadPackets(RunResources& run, bool measuring, uint32_t measured, const MeasureOptions& options,
                            ParserReport& report, uint64_t file_size, Measurement* out, bool* started_late) {
+    std::unique_ptr<FrameReader> frames;
+    std::vector<uint8_t> payload;
+    if (measuring && options.frames) {
+        frames.reset(new FrameReader(options, out->streams[measured].fourcc, out));
+        payload.resize(RM_MAX_PAYLOAD_SIZE);
+    }
     AnalysisDetails& details = out->details;
     WindowAccumulator windows = {};
     KeyframeTracker keyframes;
@@ -143,7 +192,9 @@ AnalysisResult ReadPackets(RunResources& run, bool measuring, uint32_t measured,
 
     for (;;) {
         rm_packet packet;
-        const rm_result read = rm_reader_next_packet_header(run.reader, &packet, -1);
+        const rm_result read = frames ? rm_reader_next_packet_payload(run.reader, &packet, int32_t(measured),
+                                                                      payload.data(), uint32_t(payload.size()))
+                                      : rm_reader_next_packet_header(run.reader, &packet, -1);
         if (read != RM_OK) {
             AnalysisDetails ending = {};
             NoteEndOfPackets(run.reader, read, report, file_size, measuring ? &details : &ending);
@@ -153,6 +204,7 @@ AnalysisResult ReadPackets(RunResources& run, bool measuring, uint32_t measured,
         if (packet.stream >= out->streams.size()) continue;  // the reader keeps no such stream
         CountPacket(packet, out);
         if (!measuring || packet.stream != measured) continue;
+        if (frames) frames->Packet(rm_reader_packet_offset(run.reader), packet);
 
         details.has_last_timestamp = 1;
         details.last_timestamp_ms = packet.timestamp;
@@ -184,6 +236,7 @@ AnalysisResult ReadPackets(RunResources& run, bool measuring, uint32_t measured,
             keyframes.Count(packet.timestamp, &out->keyframes);
         }
     }
+    if (frames) frames->Finish();
     return result;
 }
 
@@ -247,6 +300,9 @@ AnalysisResult MeasureFile(const char* path, AnalysisPumpFn pump, void* pump_con
     MeasureOptions options;
     options.pump = pump;
     options.pump_context = pump_context;
+    // KOV shows the frames' figures and exports every frame.
+    options.frames = true;
+    options.keep_frames = true;
     const AnalysisResult result = Measure(path, options, out);
     if (!out->windows.empty()) {
         std::memcpy(BitrateSeries, out->windows.data(), out->windows.size() * sizeof(BitrateSample));

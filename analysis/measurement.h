@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "analysis/analysis_run.h"
+#include "analysis/video_frames.h"
 #include "analysis/window_statistics.h"
 
 struct KeyframeFigures {
@@ -69,6 +70,14 @@ struct Measurement {
     int has_file_span = 0;
     uint32_t file_first_ms = 0;
     uint32_t file_last_ms = 0;
+
+    // The measured video's frames, put together from its packets up to where
+    // the packets end (MeasureOptions::frames): their figures, and each frame
+    // and GOP when they are kept. A frame the end or damage cuts is not one.
+    bool frames_measured = false;
+    VideoFrameStatistics frame_statistics = {};
+    std::vector<VideoFrame> frames;
+    std::vector<VideoGop> gops;
 };
 
 // Called once per closed window. Returns 0 when the measurement must stop at
@@ -79,6 +88,14 @@ struct MeasureOptions {
     uint32_t peak_span_ms = DEFAULT_PEAK_SPAN_MS;  // the moving average whose peak the statistics give
     AnalysisPumpFn pump = nullptr;
     void* pump_context = nullptr;
+    // The video's frames too: its payloads are read, not only its packets'
+    // lengths. With keep_frames each frame and GOP goes into the measurement;
+    // the sinks, when given, get each one as it is found (for a list too long
+    // to keep).
+    bool frames = false;
+    bool keep_frames = false;
+    VideoFrameSink frame_sink;
+    VideoGopSink gop_sink;
 };
 
 // Reads `path` once, every kept stream's packets in file order, and fills
@@ -88,8 +105,8 @@ struct MeasureOptions {
 // measurement runs out.
 AnalysisResult Measure(const char* path, const MeasureOptions& options, Measurement* out);
 
-// KOV's run: BitrateSeries cleared, the file measured, and the series filled
-// from its windows. `out` may be null.
+// KOV's run: BitrateSeries cleared, the file measured (its frames and GOPs
+// kept), and the series filled from its windows. `out` may be null.
 AnalysisResult MeasureFile(const char* path, AnalysisPumpFn pump, void* pump_context, Measurement* out);
 
 // Measured average of `bytes` over first_ms..last_ms in kbps; false when the

@@ -92,10 +92,13 @@ cat "$big" >/dev/null  # warm the page cache
 : >"$work/rmrate.times"
 : >"$work/stats.times"
 : >"$work/ratio.times"
+: >"$work/frames.times"
 for _ in $(seq "$runs"); do
   c=$(timed cat "$big")
   r=$(timed "$rmrate" "$big")
   s=$(timed "$rmrate" --stats "$big")
+  f=$(timed "$rmrate" --frames "$big")
+  echo "$f" >>"$work/frames.times"
   echo "$c" >>"$work/cat.times"
   echo "$r" >>"$work/rmrate.times"
   echo "$s" >>"$work/stats.times"
@@ -106,15 +109,18 @@ done
 t_cat=$(median_of <"$work/cat.times")
 t_rmrate=$(median_of <"$work/rmrate.times")
 t_stats=$(median_of <"$work/stats.times")
+t_frames=$(median_of <"$work/frames.times")
 ratio=$(median_of <"$work/ratio.times")
 t_ffprobe=$(for _ in $(seq "$ffprobe_runs"); do timed ffprobe -v error -show_packets -select_streams v:0 "$big"; done | median_of)
 rss_big=$(peak_rss_kb "$rmrate" "$big")
 rss_small=$(peak_rss_kb "$rmrate" "$sample")
 rss_stats=$(peak_rss_kb "$rmrate" --stats "$big")
+rss_frames=$(peak_rss_kb "$rmrate" --frames "$big")
 rss_cat=$(peak_rss_kb cat "$big")
 packets=$(ffprobe -v error -select_streams v:0 -count_packets -show_entries stream=nb_read_packets -of csv=p=0 "$big" 2>/dev/null || echo "?")
 
 awk -v bytes="$bytes" -v tc="$t_cat" -v tr="$t_rmrate" -v tf="$t_ffprobe" -v ts="$t_stats" -v rst="$rss_stats" \
+    -v tfr="$t_frames" -v rfr="$rss_frames" \
     -v rb="$rss_big" -v rs="$rss_small" -v rc="$rss_cat" -v big="$big" -v sample="$sample" \
     -v packets="$packets" -v note="$(cat "$work/rmrate.err")" -v ratio="$ratio" -v runs="$runs" '
 function mbs(t) { return t > 0 ? bytes / 1048576 / t : 0 }
@@ -130,9 +136,11 @@ BEGIN {
          wall(tr), mbs(wall(tr)), cpu(tr), 100 * wall(tc) / wall(tr), 100 * pr[1], 100 * cpu(tc) / cpu(tr), 100 * pr[2]
   printf "--stats   %9.3f  %8.1f  %6.3f  = %.1f%% of plain rmrate elapsed, %.1f%% by CPU time  (target: the same pass, >= 95%%)\n",
          wall(ts), mbs(wall(ts)), cpu(ts), 100 * wall(tr) / wall(ts), 100 * cpu(tr) / cpu(ts)
+  printf "--frames  %9.3f  %8.1f  %6.3f  = %.2fx plain rmrate elapsed  (target <= 1.5x)\n",
+         wall(tfr), mbs(wall(tfr)), cpu(tfr), wall(tfr) / wall(tr)
   printf "ffprobe   %9.3f  %8.1f  %6.3f  rmrate %.1fx faster elapsed, %.1fx by CPU time  (target >= 20x)\n",
          wall(tf), mbs(wall(tf)), cpu(tf), wall(tf) / wall(tr), cpu(tf) / cpu(tr)
   printf "peak RSS  rmrate %.1f MiB on the big file, %.1f MiB on the sample; cat %.1f MiB  (target < 16 MiB)\n",
          rb / 1024, rs / 1024, rc / 1024
-  printf "peak RSS  rmrate --stats %.1f MiB on the big file\n", rst / 1024
+  printf "peak RSS  rmrate --stats %.1f MiB, --frames %.1f MiB on the big file\n", rst / 1024, rfr / 1024
 }'

@@ -10,7 +10,7 @@ Document CurrentDocument;
 
 namespace {
 
-const UINT MEASURED_FILE_ITEMS[] = {IDM_EXPORTCSV, IDM_SAVECHART, IDM_STATISTICS, IDM_KEYFRAMES};
+const UINT MEASURED_FILE_ITEMS[] = {IDM_EXPORTCSV, IDM_EXPORTFRAMES, IDM_SAVECHART, IDM_STATISTICS, IDM_KEYFRAMES};
 
 // A run that stored no window charts one window of 0 kbps, as its curve does.
 const BitrateSample NO_WINDOW = {0, 0};

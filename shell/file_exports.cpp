@@ -75,7 +75,29 @@ void ShowNotSavedBox(HWND main_window, const char* path) {
     ShowStringTableBox(main_window, IDS_SAVE_FAILED, IDS_SAVE_FAILED_CAPTION, MB_ICONWARNING, values, 1);
 }
 
+// Rows of the charted measurement through a Save As dialog. Text mode: the
+// rows end in "\r\n", as those of rmrate.exe on Windows.
+void ExportRows(HWND main_window, UINT title_id, const char* extension, bool (*write)(const Measurement&, FILE*)) {
+    if (!DocumentReady(CurrentDocument)) return;
+    char path[PATH_BUFFER_SIZE];
+    if (!ChooseSavePath(main_window, title_id, IDS_CSV_FILTER, extension, path, sizeof path)) return;
+    FILE* file = std::fopen(path, "w");
+    bool written = file != nullptr && write(CurrentDocument.measurement, file);
+    if (file != nullptr && std::fclose(file) != 0) written = false;
+    if (written) return;
+    // Rows cut short would pass for the whole file's.
+    if (file != nullptr) std::remove(path);
+    ShowNotSavedBox(main_window, path);
+}
+
 }  // namespace
+
+void ExportWindowsCsv(HWND main_window) { ExportRows(main_window, IDS_EXPORT_CSV_TITLE, "csv", WriteWindowsCsv); }
+
+// Proposed as NAME.frames.csv beside NAME.csv, the windows' export.
+void ExportFramesCsv(HWND main_window) {
+    ExportRows(main_window, IDS_EXPORT_FRAMES_TITLE, "frames.csv", WriteFramesCsv);
+}
 
 void ReplaceExtension(const char* path, const char* extension, char* out, size_t size) {
     if (size == 0) return;
@@ -86,20 +108,6 @@ void ReplaceExtension(const char* path, const char* extension, char* out, size_t
     std::memcpy(out, path, kept);
     out[kept] = '.';
     std::strcpy(out + kept + 1, extension);
-}
-
-void ExportWindowsCsv(HWND main_window) {
-    if (!DocumentReady(CurrentDocument)) return;
-    char path[PATH_BUFFER_SIZE];
-    if (!ChooseSavePath(main_window, IDS_EXPORT_CSV_TITLE, IDS_CSV_FILTER, "csv", path, sizeof path)) return;
-    // Text mode: the rows end in "\r\n", as those of rmrate.exe on Windows.
-    FILE* file = std::fopen(path, "w");
-    bool written = file != nullptr && WriteWindowsCsv(CurrentDocument.measurement, file);
-    if (file != nullptr && std::fclose(file) != 0) written = false;
-    if (written) return;
-    // Rows cut short would pass for the whole file's.
-    if (file != nullptr) std::remove(path);
-    ShowNotSavedBox(main_window, path);
 }
 
 void SaveChartAs(HWND main_window) {

@@ -9,6 +9,8 @@
 
 // The measured file's windows as rmrate --csv writes them.
 void ExportWindowsCsv(HWND main_window);
+// The measured file's frames as rmrate --frames writes them.
+void ExportFramesCsv(HWND main_window);
 // The chart, the back buffer's pixels, as a PNG file.
 void SaveChartAs(HWND main_window);
 

@@ -88,6 +88,9 @@ LRESULT OnCommand(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
     case IDM_EXPORTCSV:
         ExportWindowsCsv(window);
         return 0;
+    case IDM_EXPORTFRAMES:
+        ExportFramesCsv(window);
+        return 0;
     case IDM_SAVECHART:
         SaveChartAs(window);
         return 0;

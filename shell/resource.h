@@ -31,6 +31,7 @@
 #define IDS_NO_VIDEO_PACKETS 136
 #define IDS_VIDEO_STARTS_LATE 137
 #define IDS_VIDEO_TOO_SHORT 138
+#define IDS_EXPORT_FRAMES_TITLE 139
 
 // Menu and accelerator table of the main window
 #define IDR_MAINMENU 109
@@ -43,6 +44,7 @@
 #define IDM_SAVECHART 32773
 #define IDM_STATISTICS 32774
 #define IDM_KEYFRAMES 32775
+#define IDM_EXPORTFRAMES 32776
 
 // Dialogs
 #define IDD_ABOUTBOX 103

@@ -8,6 +8,7 @@
 #include <cmath>
 #include <cstring>
 #include <fstream>
+#include <iterator>
 #include <memory>
 #include <sstream>
 #include <string>
@@ -16,6 +17,7 @@
 #include "analysis/figures_text.h"
 #include "tests/support/rm_test_io.h"
 #include "tests/support/rm_writer.h"
+#include "tests/support/rv_payloads.h"
 
 using namespace rmtest;
 
@@ -327,6 +329,119 @@ TEST(MeasurementTest, EveryStreamOfTheSamplesAgainstItsPacketList) {
             all += expected[i].bytes;
         }
         EXPECT_EQ(all, f.file_bytes);
+    }
+}
+
+// ---------------------------------------------------------------- frames
+
+// RV40 video (0) and audio (1), 0.5 s apart: an I-frame whole, a P-frame in
+// three packets, a B-frame and a P-frame in one packet, then whole P-frames.
+// The offsets of the video packets' headers come back in `video_at`.
+Bytes FramesFile(std::vector<size_t>* video_at) {
+    RmWriter w = simple_writer({video_mdpr(0), audio_mdpr(1)}, {});
+    auto video = [&](uint32_t t, const Bytes& payload, bool key) {
+        video_at->push_back(w.offset());
+        Packet p = make_packet(0, t, 0, key);
+        p.payload = payload;
+        p.payload_size.reset();
+        w.packet(p);
+        w.packet(make_packet(1, t, 20, true));
+    };
+    video(0, Whole(Frame(3000, 0x00), 0), true);
+    const std::vector<Bytes> parts = Split(Frame(5000, 0x40), {2000, 2000, 1000}, 1);
+    for (const Bytes& part : parts) video(500, part, false);
+    video(1000, Cat({Whole(Frame(700, 0x60), 2), Whole(Frame(900, 0x40), 3)}), false);
+    for (uint8_t k = 0; k < 6; ++k) video(1500 + 500 * k, Whole(Frame(1200 + 100 * k, 0x40), uint8_t(4 + k)), false);
+    return w.bytes();
+}
+
+// Frames taken or not, a measurement has the same windows, ending and totals.
+void ExpectSameWithoutFrames(const std::string& path, const Measurement& with_frames) {
+    Measurement without;
+    Measure(path.c_str(), MeasureOptions(), &without);
+    EXPECT_EQ(with_frames.result, without.result);
+    EXPECT_EQ(0, std::memcmp(&with_frames.details, &without.details, sizeof without.details));
+    ASSERT_EQ(with_frames.windows.size(), without.windows.size());
+    for (size_t i = 0; i < without.windows.size(); ++i) {
+        EXPECT_EQ(with_frames.windows[i].start_ms, without.windows[i].start_ms);
+        EXPECT_EQ(with_frames.windows[i].kbps, without.windows[i].kbps);
+    }
+    EXPECT_EQ(with_frames.file_bytes, without.file_bytes);
+    EXPECT_EQ(with_frames.totals_ending, without.totals_ending);
+    EXPECT_FALSE(without.frames_measured);
+}
+
+TEST(MeasurementTest, FramesOfTheVideoWithTheirTypesAndPackets) {
+    std::vector<size_t> at;
+    TempFile file(FramesFile(&at));
+    Measurement m;
+    MeasureOptions options;
+    options.frames = true;
+    options.keep_frames = true;
+    std::vector<VideoFrame> handed;
+    options.frame_sink = [&](const VideoFrame& f) { handed.push_back(f); };
+    ASSERT_EQ(ANALYSIS_OK, Measure(file.path.c_str(), options, &m));
+    ASSERT_TRUE(m.frames_measured);
+    struct Expected {
+        size_t packet;  // index of its first video packet
+        uint32_t timestamp, bytes, packets;
+        bool keyframe;
+        char type;
+    };
+    const Expected expected[] = {
+        {0, 0, 3000, 1, true, 'I'},      {1, 500, 5000, 3, false, 'P'},  {4, 1000, 700, 1, false, 'B'},
+        {4, 1000, 900, 1, false, 'P'},   {5, 1500, 1200, 1, false, 'P'}, {6, 2000, 1300, 1, false, 'P'},
+        {7, 2500, 1400, 1, false, 'P'},  {8, 3000, 1500, 1, false, 'P'}, {9, 3500, 1600, 1, false, 'P'},
+        {10, 4000, 1700, 1, false, 'P'},
+    };
+    ASSERT_EQ(std::size(expected), m.frames.size());
+    for (size_t i = 0; i < m.frames.size(); ++i) {
+        SCOPED_TRACE(i);
+        const VideoFrame& f = m.frames[i];
+        EXPECT_EQ(at[expected[i].packet], f.offset);
+        EXPECT_EQ(expected[i].timestamp, f.timestamp_ms);
+        EXPECT_EQ(expected[i].bytes, f.bytes);
+        EXPECT_EQ(expected[i].packets, f.packets);
+        EXPECT_EQ(expected[i].keyframe, f.keyframe);
+        EXPECT_EQ(expected[i].type, f.type);
+        EXPECT_EQ(f.offset, handed[i].offset);
+    }
+    EXPECT_EQ(0u, m.frame_statistics.misfit_packets);
+    EXPECT_EQ(10u, m.frame_statistics.frames);
+    EXPECT_EQ(1u, m.gops.size());  // one keyframe
+    ExpectSameWithoutFrames(file.path, m);
+}
+
+// A cut ends the frames where the packets end, the frame it cuts not one of
+// them; a part missing is a misfit; the windows and the ending are as
+// without frames.
+TEST(MeasurementTest, DamageEndsTheFramesAndMisfitsAreCounted) {
+    std::vector<size_t> at;
+    const Bytes whole = FramesFile(&at);
+    MeasureOptions options;
+    options.frames = true;
+    options.keep_frames = true;
+    {
+        TempFile cut(Bytes(whole.begin(), whole.begin() + std::ptrdiff_t(at[3] + 30)));  // in the P-frame's last part
+        Measurement m;
+        Measure(cut.path.c_str(), options, &m);
+        EXPECT_EQ(DATA_END_DAMAGED, m.details.ending);
+        ASSERT_EQ(1u, m.frames.size());
+        EXPECT_EQ('I', m.frames[0].type);
+        EXPECT_EQ(2u, m.frame_statistics.misfit_packets);  // the two parts read
+        ExpectSameWithoutFrames(cut.path, m);
+    }
+    {
+        // The P-frame's parts out of order: the second says it is the fifth.
+        Bytes damaged = whole;
+        damaged[at[2] + RM_PACKET_HEADER_SIZE + 1] = 5;
+        TempFile file(damaged);
+        Measurement m;
+        Measure(file.path.c_str(), options, &m);
+        EXPECT_EQ(DATA_END_CLEAN, m.details.ending);
+        EXPECT_EQ(9u, m.frames.size());
+        EXPECT_LT(0u, m.frame_statistics.misfit_packets);
+        ExpectSameWithoutFrames(file.path, m);
     }
 }
 

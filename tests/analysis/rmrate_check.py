@@ -324,6 +324,40 @@ def check_empty_charts(rmrate, tmp):
     check(code == 1 and len(out.splitlines()) == len(paths), "one line per empty chart")
 
 
+def check_frame_lists(rmrate, media, tmp):
+    """--frames and --gops: a header row and one row per frame or GOP, as
+    many as --stats counts; JSON with the same fields; an audio file lists
+    nothing and exits 1; usage errors."""
+    for stem, path in media.items():
+        code, out, _ = run(rmrate, "--stats", "--json", path)
+        stats = json.loads(out)
+        code_frames, frames, err = run(rmrate, "--frames", path)
+        code_gops, gops, _ = run(rmrate, "--gops", path)
+        rows, gop_rows = frames.splitlines(), gops.splitlines()
+        check(rows[0] == "offset,timestamp_ms,bytes,packets,keyframe,type", f"--frames header of {path}")
+        check(gop_rows[0] == "start_ms,frames,bytes,duration_ms,kbps", f"--gops header of {path}")
+        if stats["frames"] is None:
+            check(code_frames == 1 and len(rows) == 1 and "no RealVideo stream" in err, f"--frames of {path}: {err!r}")
+            continue
+        check(code_frames == code == 0 and code_gops == 0, f"--frames and --gops exit codes of {path}")
+        check(len(rows) - 1 == stats["frames"]["count"], f"--frames rows of {path}")
+        check(len(gop_rows) - 1 == stats["gops"]["count"], f"--gops rows of {path}")
+        fields = [r.split(",") for r in rows[1:]]
+        check(sum(int(f[2]) for f in fields) == stats["frames"]["bytes"], f"--frames bytes of {path}")
+        check(all(f[4] in ("0", "1") and f[5] in ("I", "P", "B", "?") for f in fields), f"--frames fields of {path}")
+        check(sum(int(g.split(",")[1]) for g in gop_rows[1:]) == len(fields), f"--gops frames of {path}")
+        code, out, _ = run(rmrate, "--frames", "--json", path)
+        doc = json.loads(out)
+        check(code == 0 and doc["file"] == path and doc["end"]["status"] == "clean" and
+              [[str(x["offset"]), str(x["timestamp_ms"]), str(x["bytes"]), str(x["packets"]), str(x["keyframe"]),
+                x["type"]] for x in doc["frames"]] == fields, f"--frames --json of {path}")
+    some = next(iter(media.values()))
+    for args in (["--frames", some, some], ["--frames", "--csv", some], ["--gops", "--stats", some],
+                 ["--frames", "--gops", some], ["--frames", "--streams", some]):
+        code, out, err = run(rmrate, *args)
+        check(code == 2 and out == "" and "usage:" in err, f"usage error for {args}: {code} {err!r}")
+
+
 def check_not_files(rmrate, tmp):
     """Nothing but a regular file is read, and refusing takes no time: a device
     or a pipe would block a read for ever."""
@@ -431,6 +465,7 @@ def main():
         check_cut_samples(rmrate, media, tmp)
         check_not_files(rmrate, tmp)
         check_empty_charts(rmrate, tmp)
+        check_frame_lists(rmrate, media, tmp)
         check_big_stream_headers(rmrate, tmp)
         check_full_series(rmrate, tmp)
         check_stats(rmrate, media, tmp)

@@ -6,9 +6,9 @@ from outside KOV:
 
 - chart.png, decoded by PIL, holds exactly the pixels of chart_back_buffer.ppm,
   the back buffer as the test read it;
-- demo.csv, exported for SAMPLE, holds exactly the bytes rmrate.exe --csv
-  writes for the same file.
-Exit status 0 when both hold.
+- demo.csv and demo.frames.csv, exported for SAMPLE, hold exactly the bytes
+  rmrate.exe --csv and --frames write for the same file.
+Exit status 0 when all hold.
 """
 import os
 import subprocess
@@ -35,28 +35,31 @@ def check_picture(exports):
             % (x, y, picture.getpixel((x, y)), back_buffer.getpixel((x, y)))]
 
 
-def check_rows(exports, rmrate, sample, prefix):
+def check_rows(exports, rmrate, sample, prefix, option, name):
     runner = os.path.join(os.path.dirname(os.path.abspath(__file__)), os.pardir, os.pardir, "cmake", "wine-run.sh")
     windows_sample = "Z:" + os.path.abspath(sample).replace("/", "\\")
-    result = subprocess.run([runner, "--prefix=" + prefix, rmrate, "--csv", windows_sample],
+    result = subprocess.run([runner, "--prefix=" + prefix, rmrate, option, windows_sample],
                             capture_output=True, timeout=240)
     if result.returncode != 0:
-        return ["rmrate.exe --csv ended with %d: %s" % (result.returncode, result.stderr.decode(errors="replace"))]
-    with open(os.path.join(exports, "demo.csv"), "rb") as f:
+        return ["rmrate.exe %s ended with %d: %s" % (option, result.returncode,
+                                                    result.stderr.decode(errors="replace"))]
+    with open(os.path.join(exports, name), "rb") as f:
         exported = f.read()
     if exported != result.stdout:
-        return ["demo.csv (%d bytes) is not what rmrate.exe --csv wrote (%d bytes): %r... against %r..."
-                % (len(exported), len(result.stdout), exported[:60], result.stdout[:60])]
+        return ["%s (%d bytes) is not what rmrate.exe %s wrote (%d bytes): %r... against %r..."
+                % (name, len(exported), option, len(result.stdout), exported[:60], result.stdout[:60])]
     return []
 
 
 def main():
     exports, rmrate, sample, prefix = sys.argv[1:]
-    problems = check_picture(exports) + check_rows(exports, rmrate, sample, prefix)
+    problems = (check_picture(exports) + check_rows(exports, rmrate, sample, prefix, "--csv", "demo.csv") +
+                check_rows(exports, rmrate, sample, prefix, "--frames", "demo.frames.csv"))
     for problem in problems:
         print("exports_check: " + problem, file=sys.stderr)
     if not problems:
-        print("exports_check: chart.png holds the back buffer's pixels; demo.csv is rmrate.exe's output")
+        print("exports_check: chart.png holds the back buffer's pixels; demo.csv and demo.frames.csv are "
+              "rmrate.exe's output")
     return 1 if problems else 0
 
 

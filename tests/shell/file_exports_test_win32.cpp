@@ -154,6 +154,40 @@ TEST_F(FileExportsTest, ExportCsvWritesTheRowsOfTheMeasuredFile) {
     std::remove(expected_path.c_str());
 }
 
+// The frames, as rmrate.exe --frames writes them (exports_check.py compares
+// the two), equal the writer's rows over a measurement of the same file.
+TEST_F(FileExportsTest, ExportFramesCsvWritesEveryFrameOfTheMeasuredFile) {
+    const std::string sample = SamplePath("demo.rm");
+    Measure(sample);
+    const std::string target = Exported("demo.frames.csv");
+    std::remove(target.c_str());
+
+    std::string proposed;
+    const std::vector<SeenDialog> seen = SaveThrough(IDM_EXPORTFRAMES, target, &proposed);
+    ASSERT_EQ(1u, seen.size());
+    EXPECT_EQ("Export Frames CSV", seen[0].caption);
+    EXPECT_EQ("demo.frames.csv", proposed);
+
+    Measurement figures;
+    MeasureOptions options;
+    options.frames = true;
+    options.keep_frames = true;
+    ASSERT_EQ(ANALYSIS_OK, ::Measure(sample.c_str(), options, &figures));
+    ASSERT_EQ(432u, figures.frames.size());
+    const std::string expected_path = Exported("expected.frames.csv");
+    FILE* expected = std::fopen(expected_path.c_str(), "w");
+    ASSERT_NE(nullptr, expected);
+    ASSERT_TRUE(WriteFramesCsv(figures, expected));
+    std::fclose(expected);
+    const std::vector<unsigned char> rows = FileBytes(target);
+    EXPECT_EQ(FileBytes(expected_path), rows);
+    const std::string head =
+        "offset,timestamp_ms,bytes,packets,keyframe,type\r\n407,0,";  // the first video packet, after an audio one
+    ASSERT_GT(rows.size(), head.size());
+    EXPECT_EQ(head, std::string(rows.begin(), rows.begin() + head.size()));
+    std::remove(expected_path.c_str());
+}
+
 // The picture is the back buffer with what it shows at the time (here the
 // keyframe ticks); exports_check.py compares its pixels with the dump.
 TEST_F(FileExportsTest, SaveChartAsWritesTheBackBufferAsPng) {
@@ -199,7 +233,7 @@ TEST_F(FileExportsTest, SaveChartAsWritesTheBackBufferAsPng) {
 
 TEST_F(FileExportsTest, CancelledDialogWritesNothing) {
     Measure(SamplePath("demo.rm"));
-    for (UINT command : {IDM_EXPORTCSV, IDM_SAVECHART}) {
+    for (UINT command : {IDM_EXPORTCSV, IDM_EXPORTFRAMES, IDM_SAVECHART}) {
         SCOPED_TRACE(command);
         const std::string target = Exported("cancelled.out");
         std::remove(target.c_str());

@@ -187,9 +187,13 @@ TEST(ResourcesTest, StringTable) {
         const char* text;
     };
     const Text texts[] = {
-        {IDS_EXPORT_CSV_TITLE, "Export CSV"},    {IDS_CSV_FILTER, "CSV files (*.csv)|*.csv|All files (*.*)|*.*|"},
-        {IDS_SAVE_CHART_TITLE, "Save Chart As"}, {IDS_PNG_FILTER, "PNG pictures (*.png)|*.png|"},
-        {IDS_SAVE_FAILED_CAPTION, "Not saved"},  {IDS_SAVE_FAILED, "KOV could not write %1."},
+        {IDS_EXPORT_CSV_TITLE, "Export CSV"},
+        {IDS_CSV_FILTER, "CSV files (*.csv)|*.csv|All files (*.*)|*.*|"},
+        {IDS_SAVE_CHART_TITLE, "Save Chart As"},
+        {IDS_PNG_FILTER, "PNG pictures (*.png)|*.png|"},
+        {IDS_SAVE_FAILED_CAPTION, "Not saved"},
+        {IDS_SAVE_FAILED, "KOV could not write %1."},
+        {IDS_EXPORT_FRAMES_TITLE, "Export Frames CSV"},
     };
     for (const Text& t : texts) {
         SCOPED_TRACE(t.id);
@@ -231,6 +235,7 @@ TEST(ResourcesTest, MainMenu) {
         {0,
          {{"&LoadFile", IDM_LOADFILE, false},
           {"&Export CSV...", IDM_EXPORTCSV, true},
+          {"Export &Frames CSV...", IDM_EXPORTFRAMES, true},
           {"Save &Chart As...", IDM_SAVECHART, true},
           {nullptr, 0, false},
           {"E&xit", IDM_EXIT, false}}},

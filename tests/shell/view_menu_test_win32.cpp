@@ -31,7 +31,7 @@ using namespace shell_test;
 namespace {
 
 const COLORREF CYAN = 0x00FFFF00;
-const UINT NEW_ITEMS[] = {IDM_EXPORTCSV, IDM_SAVECHART, IDM_STATISTICS, IDM_KEYFRAMES};
+const UINT NEW_ITEMS[] = {IDM_EXPORTCSV, IDM_EXPORTFRAMES, IDM_SAVECHART, IDM_STATISTICS, IDM_KEYFRAMES};
 
 // Packets of 500 bytes every 250 ms up to 10 s: eight windows of 1250 ms,
 // with keyframes at 0, 3000 and 6500 ms, in windows 0, 2 and 5.
@@ -54,10 +54,12 @@ Bytes LongKeyframeFile() {
     return video_file(packets);
 }
 
-// The measurement of a file as rmrate takes it: what KOV must show of it.
+// The measurement of a file as rmrate --stats takes it: what KOV must show of it.
 const Measurement& FiguresOf(const std::string& path) {
     static Measurement figures;
-    ::Measure(path.c_str(), MeasureOptions(), &figures);
+    MeasureOptions options;
+    options.frames = true;
+    ::Measure(path.c_str(), options, &figures);
     return figures;
 }
 

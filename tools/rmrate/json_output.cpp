@@ -64,8 +64,6 @@ Json JsonString(const char* text) { return text ? Json(JsonText(text, std::strle
 
 std::string Dump(const Json& value) { return value.dump(-1, ' ', true); }
 
-namespace {
-
 // "end": how the data ended, or null when the packets were not read to an
 // end (no stream measured, a frame gap, a stream starting too late).
 Json EndJson(const AnalysisDetails& d) {
@@ -80,6 +78,8 @@ Json EndJson(const AnalysisDetails& d) {
     if (d.has_last_timestamp) end["last_timestamp_ms"] = d.last_timestamp_ms;
     return end;
 }
+
+namespace {
 
 // A measured average in kbps, or null for a span of no length.
 Json KbpsJson(uint64_t bytes, uint32_t first_ms, uint32_t last_ms) {
@@ -97,6 +97,48 @@ const char* EndingName(DataEnding ending) {
     default:
         return "not_reached";
     }
+}
+
+// The video's frames and GOPs, null when no video was measured.
+void AddFrameFiguresJson(Json& doc, const Measurement& f) {
+    if (!f.frames_measured) {
+        doc["frames"] = nullptr;
+        doc["gops"] = nullptr;
+        return;
+    }
+    const VideoFrameStatistics& v = f.frame_statistics;
+    Json types = Json::object();
+    for (int t = 0; t < VIDEO_FRAME_TYPE_COUNT; ++t) {
+        const VideoTypeFigures& type = v.types[t];
+        types[std::string(1, VIDEO_FRAME_TYPES[t])] = {{"count", type.count},
+                                                       {"mean_bytes", type.mean_bytes},
+                                                       {"max_bytes", type.largest_bytes},
+                                                       {"share", type.share}};
+    }
+    Json largest = nullptr;
+    if (v.frames > 0) {
+        largest = {{"type", std::string(1, v.largest_type)},
+                   {"bytes", v.largest_bytes},
+                   {"timestamp_ms", v.largest_timestamp_ms},
+                   {"offset", v.largest_offset}};
+    }
+    const bool timed = v.mean_fps > 0;
+    doc["frames"] = {{"count", v.frames},
+                     {"bytes", v.bytes},
+                     {"fps", timed ? Json(v.mean_fps) : Json(nullptr)},
+                     {"min_interval_ms", timed ? Json(v.shortest_interval_ms) : Json(nullptr)},
+                     {"max_interval_ms", timed ? Json(v.longest_interval_ms) : Json(nullptr)},
+                     {"types", std::move(types)},
+                     {"largest", std::move(largest)},
+                     {"misfit_packets", v.misfit_packets}};
+    const bool any = v.gops > 0;
+    doc["gops"] = {{"count", v.gops},
+                   {"min_frames", any ? Json(v.shortest_gop_frames) : Json(nullptr)},
+                   {"mean_frames", any ? Json(v.mean_gop_frames) : Json(nullptr)},
+                   {"max_frames", any ? Json(v.longest_gop_frames) : Json(nullptr)},
+                   {"min_ms", any ? Json(v.shortest_gop_ms) : Json(nullptr)},
+                   {"mean_ms", any ? Json(v.mean_gop_ms) : Json(nullptr)},
+                   {"max_ms", any ? Json(v.longest_gop_ms) : Json(nullptr)}};
 }
 
 // What --stats adds to a file's object; every key new, none of the others
@@ -174,6 +216,7 @@ void AddFiguresJson(Json& doc, const Measurement& f) {
     doc["file_first_ms"] = f.has_file_span ? Json(f.file_first_ms) : Json(nullptr);
     doc["file_last_ms"] = f.has_file_span ? Json(f.file_last_ms) : Json(nullptr);
     doc["file_measured_kbps"] = KbpsJson(f.file_bytes, f.file_first_ms, f.file_last_ms);
+    AddFrameFiguresJson(doc, f);
 }
 
 }  // namespace

@@ -28,13 +28,17 @@ const char FOOTER[] =
     "  plain     one line per file: windows, max time, max and average bitrate, or KOV's message\n"
     "  --json    one JSON object per line and file, with every window as [start_ms, kbps]\n"
     "  --csv     start_ms,kbps,keyframes rows of one file's windows\n"
+    "  --frames  offset,timestamp_ms,bytes,packets,keyframe,type rows, one per frame of one file's\n"
+    "            video (type I, P, B, or ? where its header cannot tell; with --json one object)\n"
+    "  --gops    start_ms,frames,bytes,duration_ms,kbps rows, one per GOP (keyframe to keyframe)\n"
     "  --streams every stream header with its properties (plain, or JSON with --json)\n"
-    "  --stats   adds the figures of one more pass: window statistics (minimum, median, 90th/95th/99th\n"
+    "  --stats   adds window statistics (minimum, median, 90th/95th/99th\n"
     "            percentiles by linear interpolation between closest ranks, population standard\n"
     "            deviation), the peak of the --peak-window moving average (time-weighted over whole\n"
     "            consecutive windows spanning at least that long; a shorter series gives its whole\n"
     "            average), keyframes (count, first, intervals; per window in JSON), and every stream's\n"
-    "            MIME type, name, codec, declared rates and measured bytes and kbps\n"
+    "            MIME type, name, codec, declared rates and measured bytes and kbps; the video's\n"
+    "            frames (count, rate, per type count, mean and largest size, share) and GOPs\n"
     "How the data ended: a file whose packets break off is damaged; its windows up\n"
     "to there are still given, and the line adds \"; damaged at byte N after T s:\n"
     "MESSAGE\" (N: where the unreadable packet starts; T: the last video packet\n"
@@ -82,6 +86,8 @@ int ParseCommandLine(int argc, char** argv, Options* options, std::vector<std::s
     CLI::Option* json =
         app.add_flag("--json", options->json, "One JSON object per file (with --streams: per header list)");
     CLI::Option* csv = app.add_flag("--csv", options->csv, "The windows of one file as start_ms,kbps,keyframes rows");
+    CLI::Option* frames = app.add_flag("--frames", options->frames, "Every frame of one file's video as CSV rows");
+    CLI::Option* gops = app.add_flag("--gops", options->gops, "Every GOP of one file's video as CSV rows");
     CLI::Option* streams = app.add_flag("--streams", options->streams, "Every stream header with its properties");
     CLI::Option* stats =
         app.add_flag("--stats", options->stats, "Add statistics, keyframes and every stream's figures");
@@ -91,8 +97,10 @@ int ParseCommandLine(int argc, char** argv, Options* options, std::vector<std::s
         ->check(PEAK_SECONDS)
         ->needs(stats);
     app.add_option("FILE", *files, "RealMedia files to measure")->type_name("")->required();
-    csv->excludes(json)->excludes(streams)->excludes(stats);
+    csv->excludes(json)->excludes(streams)->excludes(stats)->excludes(frames)->excludes(gops);
     streams->excludes(stats);
+    for (CLI::Option* list : {frames, gops}) list->excludes(streams)->excludes(stats);
+    frames->excludes(gops);
 
     try {
         app.parse(argc, argv);
@@ -105,9 +113,13 @@ int ParseCommandLine(int argc, char** argv, Options* options, std::vector<std::s
         std::fprintf(stderr, "rmrate: %s\n%sTry 'rmrate --help' for more information.\n", problem.c_str(), SHORT_USAGE);
         return EXIT_USAGE;
     }
-    if (options->csv && files->size() != 1) {
-        std::fprintf(stderr, "rmrate: --csv takes exactly one file\n%sTry 'rmrate --help' for more information.\n",
-                     SHORT_USAGE);
+    const char* one_file_mode = options->csv      ? "--csv"
+                                : options->frames ? "--frames"
+                                : options->gops   ? "--gops"
+                                                  : nullptr;
+    if (one_file_mode && files->size() != 1) {
+        std::fprintf(stderr, "rmrate: %s takes exactly one file\n%sTry 'rmrate --help' for more information.\n",
+                     one_file_mode, SHORT_USAGE);
         return EXIT_USAGE;
     }
     options->peak_span_ms = static_cast<uint32_t>(peak_seconds * 1000.0 + 0.5);
@@ -141,8 +153,13 @@ int main(int argc, char** argv) {
                 out.Flush();
                 continue;
             }
+            if (options.frames || options.gops) {
+                all_ok = PrintFrameList(path, options.gops, options.json) && all_ok;
+                continue;
+            }
             MeasureOptions measure;
             measure.peak_span_ms = options.peak_span_ms;
+            measure.frames = options.stats;
             Measurement m;
             Measure(path, measure, &m);
             const FileResult r = {&m, ResultIsCharted(m.result), m.details.ending == DATA_END_DAMAGED, options.stats};
@@ -154,7 +171,7 @@ int main(int argc, char** argv) {
                 PrintFigures(path, r);
             }
             // A chart with no window is no measurement either.
-            if (m.result != ANALYSIS_OK || r.damaged || m.details.empty_chart != CHART_NOT_EMPTY) all_ok = false;
+            if (!MeasuredCleanly(r)) all_ok = false;
         } catch (const std::bad_alloc&) {
             all_ok = false;
             if (!out.AtLineStart()) out += '\n';

@@ -93,10 +93,18 @@ void PrintFigures(const char* path, const FileResult& r) {
     if (r.with_stats && m.result != ANALYSIS_OPEN_FAILED) PrintStatisticsBlock(m);
 }
 
+bool MeasuredCleanly(const FileResult& r) {
+    // A chart with no window is no measurement either.
+    return r.measurement->result == ANALYSIS_OK && !r.damaged && r.measurement->details.empty_chart == CHART_NOT_EMPTY;
+}
+
 void PrintCsv(const char* path, const FileResult& r) {
     bool written = WriteWindowsCsv(*r.measurement, stdout);
     (void)written;  // a failed write shows when stdout is flushed at the end
+    PrintEndingToStderr(path, r);
+}
 
+void PrintEndingToStderr(const char* path, const FileResult& r) {
     // The rows are data; what went wrong, or what the rows leave out, goes
     // beside them.
     std::string name;

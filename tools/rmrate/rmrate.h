@@ -18,6 +18,8 @@ struct Options {
     bool csv = false;
     bool streams = false;
     bool stats = false;
+    bool frames = false;
+    bool gops = false;
     uint32_t peak_span_ms = DEFAULT_PEAK_SPAN_MS;
 };
 
@@ -94,6 +96,17 @@ void PrintFigures(const char* path, const FileResult& r);
 void PrintFiguresJson(const char* path, const FileResult& r);
 // start_ms,kbps,keyframes rows; what went wrong or is left out goes to stderr.
 void PrintCsv(const char* path, const FileResult& r);
+// The frames (or with `gops` the GOPs) of one file's video as they are
+// found, CSV rows or one JSON object, never held whole. True when the file
+// was measured to a clean end with a window, as every mode counts success.
+bool PrintFrameList(const char* path, bool gops, bool json);
+// Whether a measurement is a success: read to a clean end, with a window.
+bool MeasuredCleanly(const FileResult& r);
+// How the data ended, as --json gives it.
+Json EndJson(const AnalysisDetails& d);
+// The ending a CSV leaves out, on stderr.
+void PrintEndingToStderr(const char* path, const FileResult& r);
+
 // Every stream header with its properties, plain or JSON. True when every
 // header could be read.
 bool PrintStreams(const char* path, bool json, StdoutSink& out);

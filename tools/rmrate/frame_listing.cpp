@@ -1,0 +1,89 @@
+// rmrate --frames and --gops: the video's frames or GOPs of one file, written as they are found.
+#include <cstdio>
+#include <string>
+
+#include "analysis/figures_text.h"
+#include "analysis/result_messages.h"
+#include "tools/rmrate/rmrate.h"
+
+namespace {
+
+Json FrameJson(const VideoFrame& frame) {
+    return {{"offset", frame.offset},   {"timestamp_ms", frame.timestamp_ms}, {"bytes", frame.bytes},
+            {"packets", frame.packets}, {"keyframe", frame.keyframe ? 1 : 0}, {"type", std::string(1, frame.type)}};
+}
+
+Json GopJson(const VideoGop& gop) {
+    return {{"start_ms", gop.start_ms},
+            {"frames", gop.frames},
+            {"bytes", gop.bytes},
+            {"duration_ms", gop.duration_ms},
+            {"kbps", gop.kbps}};
+}
+
+// One JSON list written element by element: a film's frames run to millions.
+class JsonListWriter {
+public:
+    JsonListWriter(const char* path, const char* key) {
+        std::fputs("{\"file\":", stdout);
+        std::fputs(Dump(JsonString(path)).c_str(), stdout);
+        std::fprintf(stdout, ",\"%s\":[", key);
+    }
+    void Add(const Json& element) {
+        if (count_++) std::fputc(',', stdout);
+        std::fputs(Dump(element).c_str(), stdout);
+    }
+
+private:
+    uint64_t count_ = 0;
+};
+
+}  // namespace
+
+bool PrintFrameList(const char* path, bool gops, bool json) {
+    MeasureOptions options;
+    options.frames = true;
+    std::unique_ptr<JsonListWriter> list;
+    if (json) {
+        list.reset(new JsonListWriter(path, gops ? "gops" : "frames"));
+    } else if (gops) {
+        WriteGopsCsvHeader(stdout);
+    } else {
+        WriteFramesCsvHeader(stdout);
+    }
+    if (gops) {
+        options.gop_sink = [&](const VideoGop& gop) {
+            if (list) {
+                list->Add(GopJson(gop));
+            } else {
+                WriteGopCsvRow(gop, stdout);
+            }
+        };
+    } else {
+        options.frame_sink = [&](const VideoFrame& frame) {
+            if (list) {
+                list->Add(FrameJson(frame));
+            } else {
+                WriteFrameCsvRow(frame, stdout);
+            }
+        };
+    }
+    Measurement m;
+    Measure(path, options, &m);
+    const FileResult r = {&m, ResultIsCharted(m.result), m.details.ending == DATA_END_DAMAGED, false};
+    if (list) {
+        const AnalysisResultMessage* message = FindResultMessage(m.result);
+        Json tail = {{"result", AnalysisResultName(m.result)},
+                     {"message", JsonString(message ? message->text : nullptr)},
+                     {"misfit_packets", m.frames_measured ? Json(m.frame_statistics.misfit_packets) : Json(nullptr)},
+                     {"end", EndJson(m.details)}};
+        // The list's object closed with what the rows cannot say.
+        const std::string rest = Dump(tail);
+        std::fputs("],", stdout);
+        std::fputs(rest.c_str() + 1, stdout);
+        std::fputc('\n', stdout);
+    } else {
+        PrintEndingToStderr(path, r);
+    }
+    return MeasuredCleanly(r);
+}
