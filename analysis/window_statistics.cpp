@@ -14,19 +14,31 @@ uint32_t WindowLength(const BitrateSample* windows, uint32_t count, uint32_t ser
 
 // Two pointers over the windows: for each first window, the run grows until
 // it spans the asked length, and the next first window drops the run's head.
-void FindPeakAverage(const BitrateSample* windows, uint32_t count, uint32_t series_end_ms, WindowStatistics* out) {
-    double best = -1.0;
-    double bits = 0.0;  // kbps x ms over the run
+// `visit(first, bits, span)` sees each run that gets long enough: its first
+// window, kbps x ms over it, and its length.
+template <class Visit>
+void WalkRuns(const BitrateSample* windows, uint32_t count, uint32_t series_end_ms, uint32_t span_ms, Visit visit) {
+    double bits = 0.0;
     uint64_t span = 0;
     uint32_t last = 0;  // one past the run's last window
     for (uint32_t first = 0; first < count; ++first) {
-        while (span < out->peak_span_ms && last < count) {
+        while (span < span_ms && last < count) {
             const uint32_t length = WindowLength(windows, count, series_end_ms, last);
             bits += double(windows[last].kbps) * length;
             span += length;
             ++last;
         }
-        if (span < out->peak_span_ms) break;  // no later run gets long enough
+        if (span < span_ms) break;  // no later run gets long enough
+        visit(first, bits, span);
+        const uint32_t length = WindowLength(windows, count, series_end_ms, first);
+        bits -= double(windows[first].kbps) * length;
+        span -= length;
+    }
+}
+
+void FindPeakAverage(const BitrateSample* windows, uint32_t count, uint32_t series_end_ms, WindowStatistics* out) {
+    double best = -1.0;
+    WalkRuns(windows, count, series_end_ms, out->peak_span_ms, [&](uint32_t first, double bits, uint64_t span) {
         const double average = bits / double(span);
         if (average > best) {
             best = average;
@@ -34,10 +46,7 @@ void FindPeakAverage(const BitrateSample* windows, uint32_t count, uint32_t seri
             out->peak_start_ms = windows[first].start_ms;
             out->peak_end_ms = uint32_t(windows[first].start_ms + span);
         }
-        const uint32_t length = WindowLength(windows, count, series_end_ms, first);
-        bits -= double(windows[first].kbps) * length;
-        span -= length;
-    }
+    });
     if (best >= 0.0) return;
     // Shorter than the span: the whole series' time-weighted average.
     double all_bits = 0.0;
@@ -107,4 +116,14 @@ SeriesStatisticsRecord SeriesStatisticsOf(const BitrateSample* windows, uint32_t
     }
     figures.average_kbps = static_cast<int64_t>(sum / uint64_t(count ? count : 1));
     return figures;
+}
+
+std::vector<MovingAveragePoint> MovingAverage(const BitrateSample* windows, uint32_t count, uint32_t series_end_ms,
+                                              uint32_t span_ms) {
+    std::vector<MovingAveragePoint> points;
+    if (span_ms == 0) return points;
+    WalkRuns(windows, count, series_end_ms, span_ms, [&](uint32_t first, double bits, uint64_t span) {
+        points.push_back({first, windows[first].start_ms + double(span) / 2.0, bits / double(span)});
+    });
+    return points;
 }

@@ -4,6 +4,7 @@
 #define KOV_ANALYSIS_WINDOW_STATISTICS_H
 
 #include <cstdint>
+#include <vector>
 
 #include "analysis/analysis_run.h"
 
@@ -15,6 +16,22 @@ struct SeriesStatisticsRecord {
     uint32_t last_start_ms;
     int64_t average_kbps;  // the mean of the windows' kbps, truncated
 };
+
+// One value of the moving average: the time-weighted average of the run of
+// whole windows from `first_window` that is the first to reach the span (as
+// the statistics' peak takes them), placed at the run's middle.
+struct MovingAveragePoint {
+    uint32_t first_window;
+    double middle_ms;
+    double kbps;
+};
+
+// The moving average over `span_ms` of `count` windows, each ending where the
+// next starts and the last at `series_end_ms`: one point per window that
+// starts a run long enough, in time order (none when the windows are
+// shorter than the span). Its largest value is the statistics' peak.
+std::vector<MovingAveragePoint> MovingAverage(const BitrateSample* windows, uint32_t count, uint32_t series_end_ms,
+                                              uint32_t span_ms);
 
 // The legend's figures of `count` windows in time order, as the chart counts
 // them: no window at all is one window of 0 kbps.

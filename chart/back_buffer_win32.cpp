@@ -98,11 +98,17 @@ void RedrawChart(HWND window, ChartView& view) {
     if (AnalysisPending != 0) {
         return;
     }
-    DrawGrid(BackBufferDC, PLOT_GRID_COLUMN_X, PLOT_GRID_ROW_Y, &client);
-    DrawAxesAndAverage(BackBufferDC, &client, view);
-    DrawCurves(BackBufferDC, &client, view);
-    DrawTicksAndLabels(BackBufferDC, &client, view);
+    if (ShowsWholeFileChart(view)) {
+        DrawGrid(BackBufferDC, PLOT_GRID_COLUMN_X, PLOT_GRID_ROW_Y, &client);
+        DrawAxesAndAverage(BackBufferDC, &client, view);
+        DrawCurves(BackBufferDC, &client, view);
+        DrawTicksAndLabels(BackBufferDC, &client, view);
+        DrawMovingAverage(BackBufferDC, &client, view);
+    } else {
+        DrawTimeView(BackBufferDC, &client, view);
+    }
     DrawRequestedMarks(client, view);
+    DrawDragBand(BackBufferDC, &client, view);
     InvalidateRect(window, &client, FALSE);
 }
 

@@ -1,6 +1,9 @@
 // Which charted window lies under which column of the plot, and where each one's mark goes.
 #include "chart/chart_view.h"
 
+#include <algorithm>
+#include <cmath>
+
 namespace {
 
 // The column of point j of a curve of `point_count` points, as the curve is
@@ -76,4 +79,59 @@ int ChartedWindowColumn(const ChartView& view, uint32_t index, int plot_width) {
     const uint32_t last = LastStart(view);
     const int64_t point_count = int64_t(VideoCurveBucket(last, last)) + 1;
     return PointColumn(VideoCurveBucket(view.windows[index].start_ms, last), point_count, plot_width);
+}
+
+TimeLimits ChartTimeLimits(const ChartView& view) {
+    TimeLimits limits;
+    double end = view.series_end_ms;
+    if (view.frame_count > 0 && view.frame_places && view.frame_order) {
+        end = std::max(end, view.frame_places[view.frame_order[view.frame_count - 1]] + view.frame_interval_ms);
+    }
+    if (view.gop_count > 0) {
+        end = std::max(end, double(view.gops[view.gop_count - 1].start_ms) + view.gops[view.gop_count - 1].duration_ms);
+    }
+    const double largest = 4294967295.0;  // damaged timestamps may reach past what a span holds
+    limits.end_ms = end < 1 ? 1 : end > largest ? uint32_t(largest) : uint32_t(std::ceil(end));
+    const double few_frames = MIN_VISIBLE_FRAMES * view.frame_interval_ms;
+    limits.min_ms = few_frames > MIN_VISIBLE_MS ? uint32_t(few_frames) : MIN_VISIBLE_MS;
+    return limits;
+}
+
+TimeSpan ShownSpan(const ChartView& view) {
+    if (view.zoomed) return view.visible;
+    return TimeSpan{0, ChartTimeLimits(view).end_ms};
+}
+
+bool ShowsWholeFileChart(const ChartView& view) { return !view.zoomed && view.kind == CHART_BITRATE; }
+
+namespace {
+
+uint32_t WindowEnd(const ChartView& view, uint32_t i) {
+    return i + 1 < view.window_count ? view.windows[i + 1].start_ms
+                                     : std::max(view.series_end_ms, view.windows[i].start_ms);
+}
+
+}  // namespace
+
+double ChartTimeAtColumn(const ChartView& view, int column, int plot_width) {
+    if (ShowsWholeFileChart(view)) {
+        const int32_t window = ChartedWindowAtColumn(view, column, plot_width);
+        if (window < 0) return 0;
+        return (double(view.windows[window].start_ms) + WindowEnd(view, uint32_t(window))) / 2;
+    }
+    return TimeOfColumn(ShownSpan(view), column, plot_width);
+}
+
+TimeSpan ChartSpanOfColumns(const ChartView& view, int column0, int column1, int plot_width) {
+    if (column1 < column0) std::swap(column0, column1);
+    if (ShowsWholeFileChart(view)) {
+        const int32_t first = ChartedWindowAtColumn(view, column0, plot_width);
+        const int32_t last = ChartedWindowAtColumn(view, column1, plot_width);
+        if (first < 0 || last < 0) return ShownSpan(view);
+        return TimeSpan{view.windows[first].start_ms, WindowEnd(view, uint32_t(last))};
+    }
+    const TimeSpan shown = ShownSpan(view);
+    const double from = std::max(0.0, TimeOfColumn(shown, column0, plot_width));
+    const double to = std::max(from, TimeOfColumn(shown, column1, plot_width));
+    return TimeSpan{uint32_t(std::floor(from)), uint32_t(std::ceil(to))};
 }

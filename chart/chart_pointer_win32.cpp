@@ -27,6 +27,8 @@ void HandleChartPointer(HWND window, int x, int y, ChartView& view) {
     // pointer is then.
     if (AnalysisPending != 0) return;
     const RECT client = ClientRect(window);
+    // A drag's band follows the pointer.
+    if (HandleChartDragMove(window, x, view)) return;
     // Most moves stay over the window already shown: nothing to draw.
     if (ReadoutWindowAt(&client, view, x, y) != view.readout_window) RedrawChart(window, view);
 }

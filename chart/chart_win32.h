@@ -35,6 +35,32 @@ void HandleChartPointerLeave(HWND window, ChartView& view);
 // press per notch away from the user, one Left press per notch towards.
 void HandleChartWheel(HWND window, int delta, ChartView& view);
 
+// Time zoom, each redrawing the chart. The factor zooms in above 1, around
+// the time under client column `anchor_x` (the plot's middle when
+// negative), which keeps its place; a pan moves by a fraction of the view
+// (negative: back in time). A view that reaches the whole file is the
+// whole-file chart again.
+void ZoomChartTime(HWND window, ChartView& view, double factor, int anchor_x);
+void PanChartTime(HWND window, ChartView& view, double fraction);
+// The whole file again, with the Video curve's scale and offset as created.
+void ShowWholeFile(HWND window, ChartView& view);
+
+// A drag with the left button: pressed over the plot it starts (and takes
+// the capture), the band follows the pointer, and released at least a few
+// columns away it zooms to the time swept over; a click does nothing. The
+// pointer's moves reach the drag through HandleChartPointer (true: the band
+// moved and the chart was redrawn).
+void HandleChartButtonDown(HWND window, int x, int y, ChartView& view);
+bool HandleChartDragMove(HWND window, int x, ChartView& view);
+void HandleChartButtonUp(HWND window, int x, ChartView& view);
+// The capture went elsewhere mid-drag: the drag ends without a zoom.
+void HandleChartCaptureLost(HWND window, ChartView& view);
+// The wheel with Ctrl (`zoom`: 1.25 times in per notch away from the user,
+// around client column `pointer_x`) or Shift (a tenth of the view back in
+// time per notch away); the horizontal wheel pans, tilted right forward.
+void HandleChartTimeWheel(HWND window, int delta, bool zoom, int pointer_x, ChartView& view);
+void HandleChartHorizontalWheel(HWND window, int delta, ChartView& view);
+
 // Writes the back buffer's pixels to `path` (in the process code page) as a
 // PNG file. 1 when written; 0, and no file left, when not.
 int SaveChartPicture(const char* path);
@@ -52,13 +78,29 @@ int DrawTicksAndLabels(HDC dc, const RECT* rect, const ChartView& view);
 // keyframe, between the time ticks and their labels; nothing while the
 // keyframes are not known.
 int DrawKeyframeTicks(HDC dc, const RECT* rect, const ChartView& view);
-// The readout of a charted window in the top right corner, above the legend.
-int DrawReadout(HDC dc, const RECT* rect, const ChartView& view, uint32_t window);
+// The readout of a charted item (see ChartView::readout_window) in the top
+// right corner, above the legend.
+int DrawReadout(HDC dc, const RECT* rect, const ChartView& view, uint32_t item);
+// The moving average over the whole-file chart, on the Video curve's axis.
+int DrawMovingAverage(HDC dc, const RECT* rect, const ChartView& view);
+// The band of a drag under way.
+int DrawDragBand(HDC dc, const RECT* rect, const ChartView& view);
 
-// The charted window under the pointer at (x, y), -1 when the pointer is not
-// over the plot or nothing is charted.
+// Every other picture: a stretch of time, or the frames or GOPs, with their
+// own grid, axes, labels and legend (and the moving average over a
+// stretch's bitrate).
+int DrawTimeView(HDC dc, const RECT* rect, const ChartView& view);
+
+// The charted item under the pointer at (x, y) (a window, or a frame or GOP
+// in their plots), -1 when the pointer is not over the plot or nothing is
+// there.
 int ReadoutWindowAt(const RECT* rect, const ChartView& view, int x, int y);
-// The readout's text: the window's start as m:ss and its kbps.
+int32_t TimeViewItemAt(const RECT* rect, const ChartView& view, int x, int y);
+// The readout's text: a window's start as m:ss and its kbps.
 void FormatReadout(const ChartView& view, uint32_t window, char* out, size_t size);
+// The readout's text for an item of the view's kind: a window as above; a
+// frame's time, type, size and packets; a GOP's start, frames, length and
+// kbps.
+void FormatChartReadout(const ChartView& view, int32_t item, char* out, size_t size);
 
 #endif

@@ -5,6 +5,8 @@
 
 #include <windows.h>
 
+#include <vector>
+
 #include "analysis/measurement.h"
 #include "analysis/media_file.h"
 #include "chart/chart_view.h"
@@ -17,6 +19,10 @@ struct Document {
     char path[PATH_BUFFER_SIZE] = "";  // empty when it did not fit
     bool measured = false;             // a run has drawn a chart in this window
     ChartView view;
+    // What the view points into beside the measurement: where the frames
+    // show on the time axis and the moving average the View menu asks for.
+    FramePlacement frame_placement;
+    std::vector<MovingAveragePoint> moving_average;
     // A run, with its boxes, is under way. Its pump re-enters the window
     // procedure, so a drop, the menu or the start message can ask for more
     // while it is: such a request is refused, as the series, WaitDialog and
@@ -31,9 +37,14 @@ extern Document CurrentDocument;
 void ResetDocument(Document& document);
 
 // A run drew the chart of `path`: its measurement replaces the last one, the
-// view shows its windows, and the menu items that need a measured file are
-// enabled.
+// view shows its windows, frames and GOPs (the whole file, in the kind of
+// plot and with the moving average the menu had), and the menu items that
+// need a measured file are enabled.
 void KeepChartedMeasurement(HWND main_window, Document& document, const char* path, Measurement&& measurement);
+
+// The moving average over `span_ms` (0: none) of the charted windows into
+// the view.
+void SetDocumentMovingAverage(Document& document, uint32_t span_ms);
 
 // Whether the commands that read the charted file can run: a chart is drawn
 // and no run is under way.

@@ -69,8 +69,39 @@ LRESULT OnMouseLeave(HWND window) {
     return 0;
 }
 
-LRESULT OnMouseWheel(HWND window, WPARAM wparam) {
-    HandleChartWheel(window, GET_WHEEL_DELTA_WPARAM(wparam), CurrentDocument.view);
+LRESULT OnMouseWheel(HWND window, WPARAM wparam, LPARAM lparam) {
+    const WORD keys = GET_KEYSTATE_WPARAM(wparam);
+    const int delta = GET_WHEEL_DELTA_WPARAM(wparam);
+    if ((keys & (MK_CONTROL | MK_SHIFT)) == 0) {
+        HandleChartWheel(window, delta, CurrentDocument.view);
+        return 0;
+    }
+    // The wheel's position comes in screen coordinates.
+    POINT at = {GET_X_LPARAM(lparam), GET_Y_LPARAM(lparam)};
+    ScreenToClient(window, &at);
+    HandleChartTimeWheel(window, delta, (keys & MK_CONTROL) != 0, at.x, CurrentDocument.view);
+    return 0;
+}
+
+LRESULT OnMouseHorizontalWheel(HWND window, WPARAM wparam) {
+    HandleChartHorizontalWheel(window, GET_WHEEL_DELTA_WPARAM(wparam), CurrentDocument.view);
+    return 0;
+}
+
+LRESULT OnLeftButtonDown(HWND window, LPARAM lparam) {
+    if (DocumentReady(CurrentDocument)) {
+        HandleChartButtonDown(window, GET_X_LPARAM(lparam), GET_Y_LPARAM(lparam), CurrentDocument.view);
+    }
+    return 0;
+}
+
+LRESULT OnLeftButtonUp(HWND window, LPARAM lparam) {
+    HandleChartButtonUp(window, GET_X_LPARAM(lparam), CurrentDocument.view);
+    return 0;
+}
+
+LRESULT OnCaptureChanged(HWND window) {
+    HandleChartCaptureLost(window, CurrentDocument.view);
     return 0;
 }
 
@@ -101,6 +132,7 @@ LRESULT OnCommand(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
         ToggleKeyframes(window);
         return 0;
     default:
+        if (RunTimeViewCommand(window, LOWORD(wparam))) return 0;
         return DefWindowProcA(window, message, wparam, lparam);
     }
 }
@@ -192,7 +224,15 @@ LRESULT CALLBACK MainWndProc(HWND window, UINT message, WPARAM wparam, LPARAM lp
     case WM_MOUSELEAVE:
         return OnMouseLeave(window);
     case WM_MOUSEWHEEL:
-        return OnMouseWheel(window, wparam);
+        return OnMouseWheel(window, wparam, lparam);
+    case WM_MOUSEHWHEEL:
+        return OnMouseHorizontalWheel(window, wparam);
+    case WM_LBUTTONDOWN:
+        return OnLeftButtonDown(window, lparam);
+    case WM_LBUTTONUP:
+        return OnLeftButtonUp(window, lparam);
+    case WM_CAPTURECHANGED:
+        return OnCaptureChanged(window);
     case WM_COMMAND:
         return OnCommand(window, message, wparam, lparam);
     case WM_DROPFILES:

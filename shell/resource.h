@@ -45,6 +45,23 @@
 #define IDM_STATISTICS 32774
 #define IDM_KEYFRAMES 32775
 #define IDM_EXPORTFRAMES 32776
+// View: the time zoom, the plots of frames and GOPs, the moving average
+#define IDM_ZOOMIN 32777
+#define IDM_ZOOMOUT 32778
+#define IDM_PANRIGHT 32779
+#define IDM_PANLEFT 32780
+#define IDM_NEXTPAGE 32781
+#define IDM_PREVIOUSPAGE 32782
+#define IDM_WHOLEFILE 32783
+#define IDM_FRAMES 32784
+#define IDM_GOPS 32785
+#define IDM_MOVINGAVERAGE_OFF 32786
+#define IDM_MOVINGAVERAGE_2S 32787
+#define IDM_MOVINGAVERAGE_5S 32788
+#define IDM_MOVINGAVERAGE_10S 32789
+#define IDM_MOVINGAVERAGE_30S 32790
+// Ctrl+M: the next span of the moving average, after 30 s Off again
+#define IDM_MOVINGAVERAGE_NEXT 32791
 
 // Dialogs
 #define IDD_ABOUTBOX 103

@@ -1,4 +1,4 @@
-// The View menu: the Statistics dialog and the Keyframes toggle.
+// The View menu: the Statistics dialog, the Keyframes toggle, the time zoom and the other plots.
 #include "shell/view_menu.h"
 
 #include <memory>
@@ -18,8 +18,49 @@ char StatisticsFallback[16 * 1024];
 // The edit control takes "\r\n" for a line break.
 const char EDIT_LINE_END[] = "\r\n";
 
-void CheckKeyframesItem(HWND main_window, bool checked) {
-    CheckMenuItem(GetMenu(main_window), IDM_KEYFRAMES, MF_BYCOMMAND | (checked ? MF_CHECKED : MF_UNCHECKED));
+void CheckItem(HWND main_window, UINT item, bool checked) {
+    CheckMenuItem(GetMenu(main_window), item, MF_BYCOMMAND | (checked ? MF_CHECKED : MF_UNCHECKED));
+}
+
+const double KEY_ZOOM_FACTOR = 2.0;
+const double KEY_PAN_FRACTION = 0.1;
+
+// The spans of View > Moving Average, in the menu's order.
+struct MovingAverageItem {
+    UINT command;
+    uint32_t span_ms;
+};
+const MovingAverageItem MOVING_AVERAGE_ITEMS[] = {
+    {IDM_MOVINGAVERAGE_OFF, 0},     {IDM_MOVINGAVERAGE_2S, 2000},   {IDM_MOVINGAVERAGE_5S, 5000},
+    {IDM_MOVINGAVERAGE_10S, 10000}, {IDM_MOVINGAVERAGE_30S, 30000},
+};
+const size_t MOVING_AVERAGE_ITEM_COUNT = sizeof MOVING_AVERAGE_ITEMS / sizeof MOVING_AVERAGE_ITEMS[0];
+
+// Frames and GOPs are plots of their own: choosing one again is the bitrate.
+void ShowKind(HWND main_window, ChartKind kind) {
+    ChartView& view = CurrentDocument.view;
+    view.kind = view.kind == kind ? CHART_BITRATE : kind;
+    CheckItem(main_window, IDM_FRAMES, view.kind == CHART_FRAMES);
+    CheckItem(main_window, IDM_GOPS, view.kind == CHART_GOPS);
+    RedrawChart(main_window, view);
+}
+
+// The moving average is a setting, not a file's: it can be chosen before
+// any file is charted, and holds for the next.
+void ShowMovingAverage(HWND main_window, size_t item) {
+    SetDocumentMovingAverage(CurrentDocument, MOVING_AVERAGE_ITEMS[item].span_ms);
+    const MovingAverageItem& first = MOVING_AVERAGE_ITEMS[0];
+    const MovingAverageItem& last = MOVING_AVERAGE_ITEMS[MOVING_AVERAGE_ITEM_COUNT - 1];
+    CheckMenuRadioItem(GetMenu(main_window), first.command, last.command, MOVING_AVERAGE_ITEMS[item].command,
+                       MF_BYCOMMAND);
+    if (CurrentDocument.measured) RedrawChart(main_window, CurrentDocument.view);
+}
+
+size_t MovingAverageItemOf(uint32_t span_ms) {
+    for (size_t i = 0; i < MOVING_AVERAGE_ITEM_COUNT; ++i) {
+        if (MOVING_AVERAGE_ITEMS[i].span_ms == span_ms) return i;
+    }
+    return 0;
 }
 
 }  // namespace
@@ -56,6 +97,54 @@ void ToggleKeyframes(HWND main_window) {
     if (!DocumentReady(CurrentDocument)) return;
     ChartView& view = CurrentDocument.view;
     view.keyframes = !view.keyframes;
-    CheckKeyframesItem(main_window, view.keyframes);
+    CheckItem(main_window, IDM_KEYFRAMES, view.keyframes);
     RedrawChart(main_window, view);
+}
+
+bool RunTimeViewCommand(HWND main_window, UINT command) {
+    for (size_t i = 0; i < MOVING_AVERAGE_ITEM_COUNT; ++i) {
+        if (command != MOVING_AVERAGE_ITEMS[i].command) continue;
+        if (!CurrentDocument.busy) ShowMovingAverage(main_window, i);
+        return true;
+    }
+    if (command == IDM_MOVINGAVERAGE_NEXT) {
+        const size_t item = MovingAverageItemOf(CurrentDocument.view.moving_average_ms);
+        if (!CurrentDocument.busy) ShowMovingAverage(main_window, (item + 1) % MOVING_AVERAGE_ITEM_COUNT);
+        return true;
+    }
+    if (command < IDM_ZOOMIN || command > IDM_GOPS) return false;
+    if (!DocumentReady(CurrentDocument)) return true;
+    ChartView& view = CurrentDocument.view;
+    switch (command) {
+    case IDM_ZOOMIN:
+        ZoomChartTime(main_window, view, KEY_ZOOM_FACTOR, -1);
+        break;
+    case IDM_ZOOMOUT:
+        ZoomChartTime(main_window, view, 1 / KEY_ZOOM_FACTOR, -1);
+        break;
+    case IDM_PANRIGHT:
+        PanChartTime(main_window, view, KEY_PAN_FRACTION);
+        break;
+    case IDM_PANLEFT:
+        PanChartTime(main_window, view, -KEY_PAN_FRACTION);
+        break;
+    case IDM_NEXTPAGE:
+        PanChartTime(main_window, view, 1);
+        break;
+    case IDM_PREVIOUSPAGE:
+        PanChartTime(main_window, view, -1);
+        break;
+    case IDM_WHOLEFILE:
+        ShowWholeFile(main_window, view);
+        break;
+    case IDM_FRAMES:
+        ShowKind(main_window, CHART_FRAMES);
+        break;
+    case IDM_GOPS:
+        ShowKind(main_window, CHART_GOPS);
+        break;
+    default:
+        break;
+    }
+    return true;
 }

@@ -1,5 +1,6 @@
-// The View menu: the Statistics dialog with the charted file's figures, and
-// the Keyframes toggle, which marks the charted windows that hold one.
+// The View menu: the Statistics dialog with the charted file's figures, the
+// Keyframes toggle, which marks the charted windows that hold one, the time
+// zoom, the plots of frames and GOPs, and the moving average.
 #ifndef KOV_SHELL_VIEW_MENU_H
 #define KOV_SHELL_VIEW_MENU_H
 
@@ -12,5 +13,9 @@ INT_PTR CALLBACK StatisticsDialogProc(HWND dialog, UINT message, WPARAM wparam, 
 
 // View > Keyframes: turns the ticks on or off.
 void ToggleKeyframes(HWND main_window);
+
+// The View menu's time zoom and plots: a command of IDM_ZOOMIN to
+// IDM_MOVINGAVERAGE_NEXT, run on the charted file. False for any other.
+bool RunTimeViewCommand(HWND main_window, UINT command);
 
 #endif

@@ -151,6 +151,47 @@ TEST(WindowStatisticsTest, NoWindowsAndNoSpan) {
     EXPECT_EQ(8.0, s.peak_average_kbps);
 }
 
+// The chart's moving average: each run of whole windows from a window that first reaches the span,
+// averaged by time, at the run's middle; its largest value is the statistics' peak.
+TEST(WindowStatisticsTest, MovingAverageIsTheRunsThePeakIsTakenFrom) {
+    std::vector<BitrateSample> windows;
+    uint32_t start = 0;
+    for (uint32_t i = 0; i < 40; ++i) {
+        windows.push_back({start, 100 + (i * 73) % 400});
+        start += 900 + (i * 131) % 300;  // windows of 0.9 to 1.2 s
+    }
+    const uint32_t end = start + 1000;
+    for (uint32_t span : {1u, 2000u, 5000u, 30000u, 60000u}) {
+        const std::vector<MovingAveragePoint> points = MovingAverage(windows.data(), 40, end, span);
+        // By brute force: every run from each window, grown a window at a time.
+        std::vector<MovingAveragePoint> want;
+        for (uint32_t first = 0; first < 40; ++first) {
+            double bits = 0;
+            uint32_t length = 0;
+            for (uint32_t i = first; i < 40 && length < span; ++i) {
+                const uint32_t window_end = i + 1 < 40 ? windows[i + 1].start_ms : end;
+                bits += double(windows[i].kbps) * (window_end - windows[i].start_ms);
+                length += window_end - windows[i].start_ms;
+            }
+            if (length >= span) want.push_back({first, windows[first].start_ms + length / 2.0, bits / length});
+        }
+        ASSERT_EQ(want.size(), points.size()) << span;
+        double largest = 0;
+        for (size_t k = 0; k < want.size(); ++k) {
+            EXPECT_EQ(want[k].first_window, points[k].first_window) << span;
+            EXPECT_DOUBLE_EQ(want[k].middle_ms, points[k].middle_ms) << span;
+            EXPECT_NEAR(want[k].kbps, points[k].kbps, 1e-9) << span;
+            largest = std::max(largest, points[k].kbps);
+        }
+        if (want.empty()) continue;  // shorter than the span: no curve
+        std::vector<uint32_t> scratch(40);
+        WindowStatistics s;
+        ComputeWindowStatistics(windows.data(), 40, end, span, scratch.data(), &s);
+        EXPECT_DOUBLE_EQ(s.peak_average_kbps, largest) << span;
+    }
+    EXPECT_TRUE(MovingAverage(windows.data(), 40, end, 0).empty());
+}
+
 TEST(WindowStatisticsTest, PercentilesAtTheEnds) {
     const uint32_t sorted[] = {3, 9};
     EXPECT_EQ(3.0, InterpolatedPercentile(sorted, 2, 0.0));

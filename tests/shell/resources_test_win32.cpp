@@ -239,7 +239,21 @@ TEST(ResourcesTest, MainMenu) {
           {"Save &Chart As...", IDM_SAVECHART, true},
           {nullptr, 0, false},
           {"E&xit", IDM_EXIT, false}}},
-        {1, {{"&Statistics...", IDM_STATISTICS, true}, {"&Keyframes", IDM_KEYFRAMES, true}}},
+        {1,
+         {{"&Statistics...", IDM_STATISTICS, true},
+          {"&Keyframes", IDM_KEYFRAMES, true},
+          {nullptr, 0, false},
+          {"Zoom &In\tCtrl+Right", IDM_ZOOMIN, true},
+          {"Zoom &Out\tCtrl+Left", IDM_ZOOMOUT, true},
+          {"Pan &Right\tShift+Right", IDM_PANRIGHT, true},
+          {"Pan &Left\tShift+Left", IDM_PANLEFT, true},
+          {"&Next Page\tPgDn", IDM_NEXTPAGE, true},
+          {"&Previous Page\tPgUp", IDM_PREVIOUSPAGE, true},
+          {"&Whole File\tHome", IDM_WHOLEFILE, true},
+          {nullptr, 0, false},
+          {"&Frames\tCtrl+F", IDM_FRAMES, true},
+          {"&GOPs\tCtrl+G", IDM_GOPS, true},
+          {"&Moving Average\tCtrl+M", UINT(-1), false}}},
         {2, {{"&About ...", IDM_ABOUT, false}}},
     };
     for (const Popup& p : popups) {
@@ -254,26 +268,51 @@ TEST(ResourcesTest, MainMenu) {
                 continue;
             }
             EXPECT_EQ(item.text, MenuText(popup, position));
-            EXPECT_EQ(item.id, GetMenuItemID(popup, static_cast<int>(i)));
+            EXPECT_EQ(item.id, GetMenuItemID(popup, static_cast<int>(i)));  // -1: a submenu
             EXPECT_EQ(item.grey, Grey(popup, position)) << item.text;
             EXPECT_FALSE(GetMenuState(popup, position, MF_BYPOSITION) & MF_CHECKED) << item.text;
         }
     }
+    // View > Moving Average: a setting, Off to begin with, enabled before any file.
+    HMENU averages = GetSubMenu(GetSubMenu(menu, 1), 13);
+    const char* const spans[] = {"&Off", "&2 s", "&5 s", "1&0 s", "&30 s"};
+    ASSERT_EQ(5, GetMenuItemCount(averages));
+    for (UINT i = 0; i < 5; ++i) {
+        EXPECT_EQ(spans[i], MenuText(averages, i));
+        EXPECT_EQ(IDM_MOVINGAVERAGE_OFF + i, GetMenuItemID(averages, int(i)));
+        EXPECT_EQ(i == 0, (GetMenuState(averages, i, MF_BYPOSITION) & MF_CHECKED) != 0) << spans[i];
+        EXPECT_FALSE(Grey(averages, i));
+    }
     DestroyMenu(menu);
 }
 
-TEST(ResourcesTest, AcceleratorsAreAltCharacters) {
+// Alt+? and Alt+/ as typed characters; the View menu's keys as virtual keys
+// with exactly their modifiers, so the plain arrows stay the chart's.
+TEST(ResourcesTest, Accelerators) {
     HACCEL table = LoadAcceleratorsA(Self(), MAKEINTRESOURCEA(IDR_MAINMENU));
     ASSERT_NE(nullptr, table);
-    ACCEL entries[8];
-    ASSERT_EQ(2, CopyAcceleratorTableA(table, entries, 8));
-    const WORD keys[] = {'?', '/'};
-    for (int i = 0; i < 2; ++i) {
+    const ACCEL want[] = {
+        {FALT, '?', IDM_ABOUT},
+        {FALT, '/', IDM_ABOUT},
+        {FVIRTKEY | FCONTROL, VK_RIGHT, IDM_ZOOMIN},
+        {FVIRTKEY | FCONTROL, VK_LEFT, IDM_ZOOMOUT},
+        {FVIRTKEY | FSHIFT, VK_RIGHT, IDM_PANRIGHT},
+        {FVIRTKEY | FSHIFT, VK_LEFT, IDM_PANLEFT},
+        {FVIRTKEY, VK_NEXT, IDM_NEXTPAGE},
+        {FVIRTKEY, VK_PRIOR, IDM_PREVIOUSPAGE},
+        {FVIRTKEY, VK_HOME, IDM_WHOLEFILE},
+        {FVIRTKEY | FCONTROL, 'F', IDM_FRAMES},
+        {FVIRTKEY | FCONTROL, 'G', IDM_GOPS},
+        {FVIRTKEY | FCONTROL, 'M', IDM_MOVINGAVERAGE_NEXT},
+    };
+    const int count = sizeof want / sizeof want[0];
+    ACCEL entries[32];
+    ASSERT_EQ(count, CopyAcceleratorTableA(table, entries, 32));
+    for (int i = 0; i < count; ++i) {
         SCOPED_TRACE(i);
-        // Character accelerators: FALT without FVIRTKEY.
-        EXPECT_EQ(FALT, entries[i].fVirt & ~FNOINVERT);
-        EXPECT_EQ(keys[i], entries[i].key);
-        EXPECT_EQ(IDM_ABOUT, entries[i].cmd);
+        EXPECT_EQ(want[i].fVirt, entries[i].fVirt & ~FNOINVERT);
+        EXPECT_EQ(want[i].key, entries[i].key);
+        EXPECT_EQ(want[i].cmd, entries[i].cmd);
     }
     DestroyAcceleratorTable(table);
 }
