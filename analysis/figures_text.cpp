@@ -141,11 +141,24 @@ void PrintFrames(TextOut& out, const Measurement& f, const char* line_end) {
 
 void PrintDeclaredAgainstMeasured(TextOut& out, const Measurement& f, const char* line_end) {
     const AnalysisDetails& d = f.details;
-    out.Print("Video stream %" PRIu32 ": declared average %.1f kbps, maximum %.1f kbps; measured average ",
-              d.stream_index, d.declared_avg_bit_rate / 1000.0, d.declared_max_bit_rate / 1000.0);
     const StreamFigures* video = d.stream_index < f.streams.size() ? &f.streams[d.stream_index] : nullptr;
     double kbps = 0.0;
-    if (video && MeasuredKbps(video->bytes, video->first_ms, video->last_ms, &kbps)) {
+    if (!video) {
+        // The whole file's windows: no one stream declares their rate.
+        out.Text("All streams: measured average ");
+        if (f.has_file_span && MeasuredKbps(f.file_bytes, f.file_first_ms, f.file_last_ms, &kbps)) {
+            out.Print("%.1f kbps", kbps);
+        } else {
+            out.Text("none");
+        }
+        if (f.statistics.count > 0) out.Print(", 1-second maximum %" PRIu32 " kbps", f.statistics.max_kbps);
+        out.Text(line_end);
+        return;
+    }
+    out.Print("%s %" PRIu32 ": declared average %.1f kbps, maximum %.1f kbps; measured average ",
+              video->mime_type.compare(0, 6, "video/") == 0 ? "Video stream" : "Stream", d.stream_index,
+              d.declared_avg_bit_rate / 1000.0, d.declared_max_bit_rate / 1000.0);
+    if (MeasuredKbps(video->bytes, video->first_ms, video->last_ms, &kbps)) {
         out.Print("%.1f kbps", kbps);
     } else {
         out.Text("none");
@@ -203,8 +216,13 @@ void PrintStreams(TextOut& out, const Measurement& f, const char* line_end) {
                 out.Text(" ");
                 out.Plain(s.fourcc, std::strlen(s.fourcc));
             }
-            out.Print(", declared average %.1f kbps, maximum %.1f kbps", s.declared_avg_bit_rate / 1000.0,
-                      s.declared_max_bit_rate / 1000.0);
+            out.Print(" (stream number %u), declared average %.1f kbps, maximum %.1f kbps", unsigned(s.stream_number),
+                      s.declared_avg_bit_rate / 1000.0, s.declared_max_bit_rate / 1000.0);
+            if (s.rate != 0) {
+                out.Print("; rate %u of %u of ", unsigned(s.rate), unsigned(s.rate_count));
+                out.Plain(s.logical_mime_type);
+                if (s.rule_bandwidth) out.Print(", rule book %.1f kbps", s.rule_bandwidth / 1000.0);
+            }
         } else {
             out.Text("(header not read)");
         }
@@ -218,6 +236,9 @@ void PrintStreams(TextOut& out, const Measurement& f, const char* line_end) {
             out.Text(" to ");
             PrintSeconds(out, s.last_ms);
         }
+        if (i < f.stream_windows.size() && !f.stream_windows[i].windows.empty()) {
+            out.Print(", 1-second maximum %" PRIu32 " kbps", f.stream_windows[i].max_kbps);
+        }
         out.Text(line_end);
     }
     out.Text("All streams: ");
@@ -229,6 +250,9 @@ void PrintStreams(TextOut& out, const Measurement& f, const char* line_end) {
         PrintSeconds(out, f.file_first_ms);
         out.Text(" to ");
         PrintSeconds(out, f.file_last_ms);
+    }
+    if (!f.stream_windows.empty() && !f.file_windows.windows.empty()) {
+        out.Print(", 1-second maximum %" PRIu32 " kbps", f.file_windows.max_kbps);
     }
     out.Text(line_end);
 }

@@ -1,6 +1,7 @@
 // The one pass over a file: every kept stream's packets counted, the first RealVideo stream's windowed.
 #include "analysis/measurement.h"
 
+#include <algorithm>
 #include <cstring>
 #include <memory>
 #include <new>
@@ -29,11 +30,20 @@ bool CopyFourcc(const uint8_t* bytes, char fourcc[5]) {
     return true;
 }
 
+// Whether a kept stream is the one the options measure: the first video
+// (the reader keeps what an ordinary player reads), or the stream the file
+// numbers so.
+bool IsMeasured(const MeasureOptions& options, const rm_stream_header& header, const StreamFigures& stream) {
+    if (options.series_stream >= 0) return stream.stream_number == uint32_t(options.series_stream);
+    return options.series_stream == MEASURE_VIDEO && rm_stream_header_is_video(&header);
+}
+
 // Header figures of every stream, in index order, up to the first header
-// that cannot be fetched. The measured stream is the first RealVideo one
-// among them: only the first in index order is measured, and a failed fetch
-// ends the search, even if a later stream would have been video.
-bool ReadStreamHeaders(RunResources& run, Measurement* out, uint32_t* measured) {
+// that cannot be fetched. The measured stream is the first among them that
+// the options measure: a failed fetch ends the search, even if a later
+// stream would have been the one.
+bool ReadStreamHeaders(RunResources& run, const MeasureOptions& options, Measurement* out, uint32_t* measured,
+                       bool* measured_is_video) {
     bool found = false;
     for (uint32_t i = 0; i < out->streams.size(); ++i) {
         if (rm_reader_fetch_stream_header(run.reader, i, &run.header) != RM_OK || !run.header) break;
@@ -45,9 +55,19 @@ bool ReadStreamHeaders(RunResources& run, Measurement* out, uint32_t* measured) 
         if (!FindCodecFourcc(h.opaque_data, h.opaque_length, stream.fourcc)) stream.fourcc[0] = '\0';
         stream.declared_avg_bit_rate = h.avg_bit_rate;
         stream.declared_max_bit_rate = h.max_bit_rate;
-        if (!found && rm_stream_header_is_video(run.header)) {
+        stream.declared_duration_ms = h.duration;
+        rm_reader_stream_file_number(run.reader, i, &stream.stream_number);
+        rm_stream_rate rate = {};
+        if (rm_reader_stream_rate(run.reader, i, &rate) == RM_OK && rate.claimed) {
+            stream.rate = rate.rate;
+            stream.rate_count = rate.rate_count;
+            stream.logical_mime_type = rate.logical_mime_type ? rate.logical_mime_type : "";
+            stream.rule_bandwidth = rate.average_bandwidth;
+        }
+        if (!found && IsMeasured(options, h, stream)) {
             found = true;
             *measured = i;
+            *measured_is_video = rm_stream_header_is_video(run.header) != 0;
             out->details.declared_avg_bit_rate = h.avg_bit_rate;
             out->details.declared_max_bit_rate = h.max_bit_rate;
         }
@@ -55,6 +75,98 @@ bool ReadStreamHeaders(RunResources& run, Measurement* out, uint32_t* measured) 
     }
     return found;
 }
+
+// One stream's windows (or the whole file's) as its packets go by, never
+// stopping the measurement: a late start or a gap ends only these windows.
+class WindowsBuilder {
+public:
+    void Add(uint32_t timestamp, uint32_t length, StreamWindows* out) {
+        if (stopped_) return;
+        BitrateSample closed;
+        switch (AddPacketToWindow(&open_, timestamp, length, &closed)) {
+        case WINDOW_CLOSED:
+            if (out->windows.size() < STORABLE_WINDOWS) {
+                out->windows.push_back(closed);
+                out->series_end_ms = timestamp;
+                if (closed.kbps > out->max_kbps) out->max_kbps = closed.kbps;
+            } else {
+                ++out->not_stored;
+            }
+            break;
+        case WINDOW_STARTS_LATE:
+            stopped_ = true;
+            out->end = WINDOWS_STARTED_LATE;
+            break;
+        case WINDOW_GAP:
+            stopped_ = true;
+            out->end = WINDOWS_GAP;
+            break;
+        case WINDOW_GOES_ON:
+            break;
+        }
+    }
+
+private:
+    bool stopped_ = false;
+    WindowAccumulator open_ = {};
+};
+
+// The whole file's packets by time. Its streams may lie in DATA chunks of
+// their own (each rate of a multi-rate file does), so the file's order is not
+// time's: the packets are kept, a timestamp's first packet apart from the
+// rest, and the window rule runs over them in time order once all are read.
+class FileWindows {
+public:
+    void Add(uint32_t timestamp, uint32_t length) {
+        if (!times_.empty() && times_.back().timestamp == timestamp) {
+            times_.back().rest += length;
+            return;
+        }
+        times_.push_back({timestamp, length, 0});
+    }
+
+    void Finish(StreamWindows* out) {
+        // Stable, so a timestamp's first packet in the file stays its first.
+        std::stable_sort(times_.begin(), times_.end(),
+                         [](const Time& a, const Time& b) { return a.timestamp < b.timestamp; });
+        WindowsBuilder windows;
+        for (size_t i = 0; i < times_.size();) {
+            const Time& first = times_[i];
+            uint64_t rest = first.rest;
+            size_t next = i + 1;
+            for (; next < times_.size() && times_[next].timestamp == first.timestamp; ++next) {
+                rest += times_[next].first + times_[next].rest;
+            }
+            // The first packet may close a window; the rest lie in the next.
+            windows.Add(first.timestamp, first.first, out);
+            for (; rest > 0; rest -= std::min<uint64_t>(rest, UINT32_MAX)) {
+                windows.Add(first.timestamp, uint32_t(std::min<uint64_t>(rest, UINT32_MAX)), out);
+            }
+            i = next;
+        }
+        times_.clear();
+        times_.shrink_to_fit();
+    }
+
+private:
+    struct Time {
+        uint32_t timestamp;
+        uint32_t first;  // the length of its first packet
+        uint64_t rest;   // the lengths of the packets after it
+    };
+    std::vector<Time> times_;
+};
+
+// Every kept stream's windows and the whole file's.
+struct EveryStreamWindows {
+    explicit EveryStreamWindows(size_t count) : streams(count) {}
+    void Add(const rm_packet& packet, Measurement* out) {
+        streams[packet.stream].Add(packet.timestamp, packet.length, &out->stream_windows[packet.stream]);
+        file.Add(packet.timestamp, packet.length);
+    }
+    std::vector<WindowsBuilder> streams;
+    FileWindows file;
+};
 
 void CountPacket(const rm_packet& packet, Measurement* out) {
     StreamFigures& stream = out->streams[packet.stream];
@@ -173,11 +285,15 @@ private:
 // where the measured stream stops the measurement (a gap, a late start, a
 // stop request). Only the packets' lengths are needed, and the video's
 // payloads when its frames are asked for: no payload is ever allocated.
-AnalysisResult ReadPackets(RunResources& run, bool measuring, uint32_t measured, const MeasureOptions& options,
-                           ParserReport& report, uint64_t file_size, Measurement* out, bool* started_late) {
+AnalysisResult ReadPackets(RunResources& run, bool measuring, uint32_t measured, bool measured_is_video,
+                           const MeasureOptions& options, ParserReport& report, uint64_t file_size, Measurement* out,
+                           bool* started_late) {
+    const bool all = options.series_stream == MEASURE_ALL_STREAMS;
+    std::unique_ptr<EveryStreamWindows> every;
+    if (!out->stream_windows.empty()) every.reset(new EveryStreamWindows(out->stream_windows.size()));
     std::unique_ptr<FrameReader> frames;
     std::vector<uint8_t> payload;
-    if (measuring && options.frames) {
+    if (measuring && !all && measured_is_video && options.frames) {
         frames.reset(new FrameReader(options, out->streams[measured].fourcc, out));
         payload.resize(RM_MAX_PAYLOAD_SIZE);
     }
@@ -203,7 +319,15 @@ AnalysisResult ReadPackets(RunResources& run, bool measuring, uint32_t measured,
         }
         if (packet.stream >= out->streams.size()) continue;  // the reader keeps no such stream
         CountPacket(packet, out);
-        if (!measuring || packet.stream != measured) continue;
+        if (every) every->Add(packet, out);
+        if (!measuring) continue;
+        if (all) {
+            // The whole file's windows come from every packet in time order, below.
+            details.has_last_timestamp = 1;
+            if (packet.timestamp > details.last_timestamp_ms) details.last_timestamp_ms = packet.timestamp;
+            continue;
+        }
+        if (packet.stream != measured) continue;
         if (frames) frames->Packet(rm_reader_packet_offset(run.reader), packet);
 
         details.has_last_timestamp = 1;
@@ -237,30 +361,91 @@ AnalysisResult ReadPackets(RunResources& run, bool measuring, uint32_t measured,
         }
     }
     if (frames) frames->Finish();
+    if (every) every->file.Finish(&out->file_windows);
+    if (all) {
+        const StreamWindows& file = out->file_windows;
+        for (const BitrateSample& w : file.windows) KeepWindow(w, 0, out);
+        out->series_end_ms = file.series_end_ms;
+        if (file.not_stored > 0) {
+            details.series_full = 1;
+            details.charted_until_ms = file.series_end_ms;
+            details.windows_not_stored = file.not_stored;
+        }
+        if (file.end == WINDOWS_STARTED_LATE) *started_late = true;
+        if (file.end == WINDOWS_GAP && result == ANALYSIS_OK) result = ANALYSIS_FRAME_GAP;
+    }
     return result;
 }
 
+bool EveryStream(const MeasureOptions& options) {
+    return options.every_stream || options.series_stream != MEASURE_VIDEO;
+}
+
+// The video an ordinary player's selection measures, by the number the file
+// gives it, or how that selection fails: with every stream kept, the usual
+// series stays exactly the stream and the result a default run gives, however
+// the file's headers are broken. Reads the headers alone.
+AnalysisResult DefaultVideo(const char* path, bool* found, uint32_t* number) {
+    unsigned char buffer[RUN_BUFFER_SIZE];
+    MediaFileBuffer io;
+    ParserReport report = {RM_OK, ""};
+    RunResources run;
+    uint64_t file_size = 0;
+    *found = false;
+    const AnalysisResult opened = OpenRunFile(path, &run, &io, buffer, &report, &file_size, false);
+    if (opened != ANALYSIS_OK) return opened;
+    Measurement headers;
+    headers.streams.resize(rm_reader_stream_count(run.reader), StreamFigures());
+    uint32_t index = 0;
+    bool is_video = false;
+    *found = ReadStreamHeaders(run, MeasureOptions(), &headers, &index, &is_video);
+    if (*found) *number = headers.streams[index].stream_number;
+    return ANALYSIS_OK;
+}
+
 AnalysisResult RunMeasurement(const char* path, const MeasureOptions& options, Measurement* out, bool* started_late) {
+    MeasureOptions chosen = options;
+    AnalysisResult usual = ANALYSIS_OK;
+    if (options.every_stream && options.series_stream == MEASURE_VIDEO) {
+        bool found = false;
+        uint32_t number = 0;
+        usual = DefaultVideo(path, &found, &number);
+        // No stream number reaches 65536: none is measured.
+        chosen.series_stream = found && usual == ANALYSIS_OK ? int32_t(number) : 65536;
+    }
+
     // Declared before the run's resources, so they outlive the parser.
     unsigned char buffer[RUN_BUFFER_SIZE];
     MediaFileBuffer io;
     ParserReport report = {RM_OK, ""};
     RunResources run;
     uint64_t file_size = 0;
-    const AnalysisResult opened = OpenRunFile(path, &run, &io, buffer, &report, &file_size);
-    if (opened != ANALYSIS_OK) return opened;
+    const AnalysisResult opened = OpenRunFile(path, &run, &io, buffer, &report, &file_size, EveryStream(options));
+    if (opened != ANALYSIS_OK) return usual != ANALYSIS_OK ? usual : opened;
 
     const uint32_t count = rm_reader_stream_count(run.reader);
     if (count == 0) return ANALYSIS_NO_VIDEO;
     // One record per kept stream: the file's own MDPR chunks back each.
     out->streams.resize(count, StreamFigures());
+    if (EveryStream(options)) out->stream_windows.resize(count);
     uint32_t measured = 0;
-    const bool measuring = ReadStreamHeaders(run, out, &measured);
+    bool measured_is_video = false;
+    bool measuring = ReadStreamHeaders(run, chosen, out, &measured, &measured_is_video);
+    if (options.series_stream == MEASURE_ALL_STREAMS) {
+        // The whole file is measured whatever its streams are.
+        measuring = true;
+        measured = count;
+    }
     if (measuring) {
         out->details.stream_chosen = 1;
         out->details.stream_index = measured;
     }
-    return ReadPackets(run, measuring, measured, options, report, file_size, out, started_late);
+    const AnalysisResult result =
+        ReadPackets(run, measuring, measured, measured_is_video, options, report, file_size, out, started_late);
+    // Where an ordinary player's selection fails (logical streams claim every
+    // stream, say), so does the measurement; the streams and their windows
+    // stand all the same.
+    return usual != ANALYSIS_OK ? usual : result;
 }
 
 // What the windows add up to, once they are all read.

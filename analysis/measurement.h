@@ -36,12 +36,43 @@ struct StreamFigures {
     char fourcc[5];                  // the codec's four-character code; "" when its opaque data carries none
     uint32_t declared_avg_bit_rate;  // bits per second
     uint32_t declared_max_bit_rate;
+    uint16_t stream_number;         // the file's own, as its MDPR gives it
+    uint32_t declared_duration_ms;  // its MDPR's; 0: none declared
+    // A rate of a multi-rate file (MeasureOptions::every_stream): its place
+    // among its logical stream's rates, from 1 (0: not a rate), how many it
+    // has, that stream's MIME type, and the bandwidth its rule book names
+    // for it in bits per second (0: none).
+    uint16_t rate;
+    uint16_t rate_count;
+    std::string logical_mime_type;
+    uint32_t rule_bandwidth;
     // What was read of its packets.
     uint64_t packets;
     uint64_t bytes;     // payload
     uint32_t first_ms;  // smallest and largest timestamp, when packets > 0
     uint32_t last_ms;
 };
+
+// How one stream's windows (or the whole file's) ended.
+enum WindowsEnd {
+    WINDOWS_WITH_PACKETS = 0,  // with the packets the measurement read
+    WINDOWS_STARTED_LATE,      // its first packet lies beyond the first window's limit
+    WINDOWS_GAP,               // a gap in its packets ended them
+};
+
+// The windows of one stream, or of the whole file, made by the window rule
+// from its packets as far as the measurement read them.
+struct StreamWindows {
+    std::vector<BitrateSample> windows;  // up to STORABLE_WINDOWS of them
+    uint32_t series_end_ms = 0;          // where the last stored one ends
+    uint32_t not_stored = 0;             // closed beyond the series' room
+    WindowsEnd end = WINDOWS_WITH_PACKETS;
+    uint32_t max_kbps = 0;  // of the stored windows: the stream's largest 1-second rate
+};
+
+// Which windows make a measurement's series (MeasureOptions::series_stream).
+const int32_t MEASURE_VIDEO = -1;        // the first RealVideo stream an ordinary player reads
+const int32_t MEASURE_ALL_STREAMS = -2;  // every kept stream's packets together: the whole file's rate
 
 struct Measurement {
     AnalysisResult result = ANALYSIS_NO_VIDEO;
@@ -74,6 +105,11 @@ struct Measurement {
     // The measured video's frames, put together from its packets up to where
     // the packets end (MeasureOptions::frames): their figures, and each frame
     // and GOP when they are kept. A frame the end or damage cuts is not one.
+    // Each kept stream's windows, in index order, and the whole file's
+    // (MeasureOptions::every_stream).
+    std::vector<StreamWindows> stream_windows;
+    StreamWindows file_windows;
+
     bool frames_measured = false;
     VideoFrameStatistics frame_statistics = {};
     std::vector<VideoFrame> frames;
@@ -96,6 +132,14 @@ struct MeasureOptions {
     bool keep_frames = false;
     VideoFrameSink frame_sink;
     VideoGopSink gop_sink;
+    // Every physical stream (each rate of a multi-rate file, read from every
+    // DATA chunk), and each one's windows and the whole file's. MEASURE_VIDEO
+    // still measures the stream an ordinary player reads.
+    bool every_stream = false;
+    // Whose windows make the series: MEASURE_VIDEO, MEASURE_ALL_STREAMS, or
+    // the stream the file numbers so (0 to 65535), whatever its type; any
+    // but the video implies every_stream. Frames are read only of a video.
+    int32_t series_stream = MEASURE_VIDEO;
 };
 
 // Reads `path` once, every kept stream's packets in file order, and fills

@@ -56,9 +56,11 @@ RunResources::~RunResources() {
     if (file) std::fclose(file);
 }
 
-rm_result AttachMediaReader(RunResources* run, MediaFileBuffer* io, unsigned char* buffer, ParserReport* report) {
+rm_result AttachMediaReader(RunResources* run, MediaFileBuffer* io, unsigned char* buffer, ParserReport* report,
+                            bool every_stream) {
     run->reader = rm_reader_new(report, KeepParserReport);
     if (!run->reader) return RM_OUT_OF_MEMORY;
+    if (every_stream) rm_reader_keep_every_stream(run->reader, 1);
     // The file through a larger buffer of our own: the stdio tell per packet
     // and seek per skipped packet each cost a system call, which is most of a
     // run's time on a large file.
@@ -69,7 +71,7 @@ rm_result AttachMediaReader(RunResources* run, MediaFileBuffer* io, unsigned cha
 }
 
 AnalysisResult OpenRunFile(const char* path, RunResources* run, MediaFileBuffer* io, unsigned char* buffer,
-                           ParserReport* report, uint64_t* file_size) {
+                           ParserReport* report, uint64_t* file_size, bool every_stream) {
     run->file = OpenMediaFile(path, file_size);
     if (!run->file) return ANALYSIS_OPEN_FAILED;
 
@@ -78,7 +80,7 @@ AnalysisResult OpenRunFile(const char* path, RunResources* run, MediaFileBuffer*
     SeekFile(run->file, 0, SEEK_SET);
     if (!rm_reader_probe(head, PROBE_BYTES)) return ANALYSIS_NO_VIDEO;
 
-    const rm_result loaded = AttachMediaReader(run, io, buffer, report);
+    const rm_result loaded = AttachMediaReader(run, io, buffer, report, every_stream);
     if (!run->reader) return ANALYSIS_PARSER_FAILED;
     if (loaded != RM_OK) return ANALYSIS_HEADERS_FAILED;
     return ANALYSIS_OK;

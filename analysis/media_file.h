@@ -52,15 +52,17 @@ const uint32_t RUN_BUFFER_SIZE = 64 * 1024;
 // A reader over the open `run->file`, read through `io` over `buffer`
 // (RUN_BUFFER_SIZE bytes, which must outlive the reader), reporting into
 // `report`, with the headers read. RM_OK, or what failed: RM_OUT_OF_MEMORY
-// when no reader could be made, else the reader's own result.
-rm_result AttachMediaReader(RunResources* run, MediaFileBuffer* io, unsigned char* buffer, ParserReport* report);
+// when no reader could be made, else the reader's own result. With
+// `every_stream` the reader keeps every physical stream.
+rm_result AttachMediaReader(RunResources* run, MediaFileBuffer* io, unsigned char* buffer, ParserReport* report,
+                            bool every_stream = false);
 
 // The start of a measurement: opens `path` (a regular file only), checks the
 // RealMedia magic and reads the headers (AttachMediaReader). ANALYSIS_OK when
 // the read may go on to the streams; otherwise the run's result. `file_size`
 // gets the file's size.
 AnalysisResult OpenRunFile(const char* path, RunResources* run, MediaFileBuffer* io, unsigned char* buffer,
-                           ParserReport* report, uint64_t* file_size);
+                           ParserReport* report, uint64_t* file_size, bool every_stream = false);
 
 // The reader said there is no next packet (`read` is its result): the end of
 // the data, or damage at the packet it could not read.

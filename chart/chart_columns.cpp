@@ -87,6 +87,7 @@ TimeLimits ChartTimeLimits(const ChartView& view) {
     if (view.frame_count > 0 && view.frame_places && view.frame_order) {
         end = std::max(end, view.frame_places[view.frame_order[view.frame_count - 1]] + view.frame_interval_ms);
     }
+    for (uint32_t i = 0; i < view.extra_count; ++i) end = std::max(end, double(view.extra_series[i].end_ms));
     if (view.gop_count > 0) {
         end = std::max(end, double(view.gops[view.gop_count - 1].start_ms) + view.gops[view.gop_count - 1].duration_ms);
     }
@@ -102,7 +103,9 @@ TimeSpan ShownSpan(const ChartView& view) {
     return TimeSpan{0, ChartTimeLimits(view).end_ms};
 }
 
-bool ShowsWholeFileChart(const ChartView& view) { return !view.zoomed && view.kind == CHART_BITRATE; }
+bool ShowsWholeFileChart(const ChartView& view) {
+    return !view.zoomed && view.kind == CHART_BITRATE && view.extra_count == 0;
+}
 
 namespace {
 

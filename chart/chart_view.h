@@ -34,6 +34,17 @@ struct ChartDrag {
     int to_x = 0;
 };
 
+// Another series of windows drawn beside the charted video's: a stream of
+// the file, the whole file or a second file's video. Its name goes into its
+// legend line and the readout.
+struct ChartSeries {
+    const BitrateSample* windows = nullptr;
+    uint32_t count = 0;
+    uint32_t end_ms = 0;  // where the last window ends
+    uint32_t color = 0;   // COLORREF layout, 0x00BBGGRR
+    const char* name = "";
+};
+
 struct ChartView {
     const ChartCurve* curves = ChartCurves;  // CURVE_SLOT_COUNT slots
     const SeriesStatisticsRecord* figures = &SeriesStatistics;
@@ -72,6 +83,10 @@ struct ChartView {
     const MovingAveragePoint* moving_average = nullptr;
     uint32_t moving_average_count = 0;
     ChartDrag drag;
+    // More curves on the bitrate plot, each with a legend line; with any, the
+    // value axis fits the largest curve shown.
+    const ChartSeries* extra_series = nullptr;
+    uint32_t extra_count = 0;
 };
 
 // The file's length on the time axis and the narrowest view of it.

@@ -5,6 +5,7 @@
 #include <cinttypes>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <vector>
 
 #include "analysis/result_messages.h"
@@ -27,7 +28,8 @@ const COLORREF GOP_LINE_COLOR = 0x00707070;        // faint against the backgrou
 const COLORREF GOP_BAR_COLOR = 0x0000FFFF;         // the Video curve's yellow
 const COLORREF MOVING_AVERAGE_COLOR = 0x000080FF;  // orange
 const COLORREF BAND_COLOR = 0x00C0C0C0;
-const int MIN_LABEL_SPACING = 70;  // as the whole-file chart's ticks
+const int MIN_LABEL_SPACING = 70;    // as the whole-file chart's ticks
+const int SERIES_LEGEND_INDENT = 6;  // the other series' legend lines, inside the plot's top left
 
 int FrameTypeIndex(char type) {
     for (int t = 0; t < VIDEO_FRAME_TYPE_COUNT; ++t) {
@@ -57,14 +59,6 @@ int ColumnX(const TimeSpan& span, double time_ms, const PlotGeometry& g) {
     const double column = ColumnOfTime(span, time_ms, g.plot_width);
     const double clamped = column < 0 ? 0 : column > g.plot_width ? g.plot_width : column;
     return PLOT_LEFT + int(std::floor(clamped));
-}
-
-void SpanWindows(const ChartView& view, const TimeSpan& span, uint32_t* first, uint32_t* last) {
-    WindowsInSpan(view.windows, view.window_count, view.series_end_ms, span, first, last);
-}
-
-uint32_t WindowEnd(const ChartView& view, uint32_t i) {
-    return i + 1 < view.window_count ? view.windows[i + 1].start_ms : view.series_end_ms;
 }
 
 struct Labels {
@@ -103,20 +97,45 @@ void DrawLegendText(HDC dc, const PlotGeometry& g, const char* text) {
     DrawLabel(dc, PLOT_LEFT + g.plot_width / 2, LEGEND_TOP, text);
 }
 
+// Windows as a curve: each window's start, the next one's (the last's
+// `end_ms`).
+struct Windows {
+    const BitrateSample* list;
+    uint32_t count;
+    uint32_t end_ms;
+    uint32_t End(uint32_t i) const { return i + 1 < count ? list[i + 1].start_ms : std::max(end_ms, list[i].start_ms); }
+    // Those in the span, whole or in part.
+    void InSpan(const TimeSpan& span, uint32_t* first, uint32_t* last) const {
+        WindowsInSpan(list, count, end_ms, span, first, last);
+    }
+    // The one whose time holds `t`, or -1.
+    int32_t At(double t) const {
+        const BitrateSample* after = std::upper_bound(
+            list, list + count, t, [](double time, const BitrateSample& w) { return time < w.start_ms; });
+        if (after == list) return -1;
+        const uint32_t i = uint32_t(after - list - 1);
+        return t < End(i) || i + 1 < count ? int32_t(i) : -1;
+    }
+};
+
+Windows VideoWindows(const ChartView& view) { return Windows{view.windows, view.window_count, view.series_end_ms}; }
+Windows SeriesWindows(const ChartSeries& s) { return Windows{s.windows, s.count, s.end_ms}; }
+
 // The windows of the span as steps, each held from its start to its end;
 // where more windows than half the columns are visible, each column holds
 // the largest of its windows.
-void DrawBitrate(HDC dc, const PlotGeometry& g, const ChartView& view, const TimeSpan& span, const ChartCurve& axis) {
+void DrawBitrate(HDC dc, const PlotGeometry& g, const Windows& w, const TimeSpan& span, const ChartCurve& axis,
+                 COLORREF color) {
     uint32_t first = 0;
     uint32_t last = 0;
-    SpanWindows(view, span, &first, &last);
+    w.InSpan(span, &first, &last);
     if (first >= last) return;
-    ScopedSelection pen(dc, SolidPen(1, view.curves[CURVE_VIDEO].color), ScopedSelection::OWNED);
+    ScopedSelection pen(dc, SolidPen(1, color), ScopedSelection::OWNED);
     if (last - first <= uint32_t(g.plot_width / 2)) {
         for (uint32_t i = first; i < last; ++i) {
-            const int y = Row(axis, view.windows[i].kbps, g);
-            const int x0 = ColumnX(span, view.windows[i].start_ms, g);
-            const int x1 = ColumnX(span, WindowEnd(view, i), g);
+            const int y = Row(axis, w.list[i].kbps, g);
+            const int x0 = ColumnX(span, w.list[i].start_ms, g);
+            const int x1 = ColumnX(span, w.End(i), g);
             if (i == first) {
                 MoveToEx(dc, x0, y, nullptr);
             } else {
@@ -129,9 +148,9 @@ void DrawBitrate(HDC dc, const PlotGeometry& g, const ChartView& view, const Tim
     std::vector<uint32_t> column_max(size_t(g.plot_width) + 1, 0);
     std::vector<bool> used(column_max.size(), false);
     for (uint32_t i = first; i < last; ++i) {
-        const int x = ColumnX(span, view.windows[i].start_ms, g) - PLOT_LEFT;
+        const int x = ColumnX(span, w.list[i].start_ms, g) - PLOT_LEFT;
         if (x < 0 || x > g.plot_width) continue;
-        column_max[size_t(x)] = std::max(column_max[size_t(x)], view.windows[i].kbps);
+        column_max[size_t(x)] = std::max(column_max[size_t(x)], w.list[i].kbps);
         used[size_t(x)] = true;
     }
     bool started = false;
@@ -165,6 +184,63 @@ void DrawMovingAverageInSpan(HDC dc, const PlotGeometry& g, const ChartView& vie
             LineTo(dc, x, y);
         }
         if (points[i].middle_ms > span.to_ms) break;
+    }
+}
+
+// The legend's figures of the windows in the span.
+SeriesStatisticsRecord FiguresInSpan(const Windows& w, const TimeSpan& span) {
+    uint32_t first = 0;
+    uint32_t last = 0;
+    w.InSpan(span, &first, &last);
+    return SeriesStatisticsOf(w.list + first, last - first);
+}
+
+// The bitrate plot: the video's windows, the moving average and every other
+// series, on one value axis that fits the largest; their legend lines at
+// the plot's top left, each in its curve's colour.
+void DrawBitratePlot(HDC dc, const PlotGeometry& g, const ChartView& view, const TimeSpan& span, double* top,
+                     char* legend, size_t legend_size) {
+    const SeriesStatisticsRecord figures = FiguresInSpan(VideoWindows(view), span);
+    std::vector<SeriesStatisticsRecord> extra(view.extra_count);
+    double largest = figures.max_kbps;
+    for (uint32_t i = 0; i < view.extra_count; ++i) {
+        extra[i] = FiguresInSpan(SeriesWindows(view.extra_series[i]), span);
+        largest = std::max(largest, double(extra[i].max_kbps));
+    }
+    *top = largest;
+    const ChartCurve axis = AxisCurve(view, largest);
+    {
+        ScopedSelection pen(dc, SolidPen(1, AVERAGE_COLOR), ScopedSelection::OWNED);
+        const int y = Row(axis, double(figures.average_kbps), g);
+        DrawLine(dc, PLOT_LEFT, y, g.right, y);
+    }
+    for (uint32_t i = 0; i < view.extra_count; ++i) {
+        DrawBitrate(dc, g, SeriesWindows(view.extra_series[i]), span, axis, view.extra_series[i].color);
+    }
+    DrawBitrate(dc, g, VideoWindows(view), span, axis, view.curves[CURVE_VIDEO].color);
+    DrawMovingAverageInSpan(dc, g, view, span, axis);
+
+    char span_text[64] = "";
+    if (view.zoomed) {
+        FormatSpan(span, span_text, sizeof span_text);
+        std::strcat(span_text, "    ");
+    }
+    std::snprintf(legend, legend_size, "%sMax Time: %d s    Max Bitrate: %d kbps    Average Bitrate: %d kbps",
+                  span_text, static_cast<int>(figures.last_start_ms / 1000), static_cast<int32_t>(figures.max_kbps),
+                  static_cast<int32_t>(static_cast<uint32_t>(figures.average_kbps)));
+    if (view.extra_count == 0) return;
+    ScopedSelection font(dc, GetStockObject(SYSTEM_FIXED_FONT), ScopedSelection::STOCK);
+    SetBkMode(dc, TRANSPARENT);
+    SetTextAlign(dc, TA_LEFT | TA_TOP);
+    TEXTMETRICA metrics;
+    const int line = GetTextMetricsA(dc, &metrics) ? int(metrics.tmHeight) : 16;
+    char text[LABEL_TEXT_SIZE];
+    for (uint32_t i = 0; i < view.extra_count; ++i) {
+        std::snprintf(text, sizeof text, "%s    Max Bitrate: %d kbps    Average Bitrate: %d kbps",
+                      view.extra_series[i].name, static_cast<int32_t>(extra[i].max_kbps),
+                      static_cast<int32_t>(static_cast<uint32_t>(extra[i].average_kbps)));
+        SetTextColor(dc, view.extra_series[i].color);
+        DrawLabel(dc, PLOT_LEFT + SERIES_LEGEND_INDENT, PLOT_TOP + SERIES_LEGEND_INDENT + line * int(i), text);
     }
 }
 
@@ -257,24 +333,7 @@ int DrawTimeView(HDC dc, const RECT* rect, const ChartView& view) {
     } else if (view.kind == CHART_GOPS) {
         DrawGops(dc, g, view, span, &labels.top, legend, sizeof legend);
     } else {
-        uint32_t first = 0;
-        uint32_t last = 0;
-        SpanWindows(view, span, &first, &last);
-        const SeriesStatisticsRecord figures = SeriesStatisticsOf(view.windows + first, last - first);
-        labels.top = figures.max_kbps;
-        const ChartCurve axis = AxisCurve(view, labels.top);
-        {
-            ScopedSelection pen(dc, SolidPen(1, AVERAGE_COLOR), ScopedSelection::OWNED);
-            const int y = Row(axis, double(figures.average_kbps), g);
-            DrawLine(dc, PLOT_LEFT, y, g.right, y);
-        }
-        DrawBitrate(dc, g, view, span, axis);
-        DrawMovingAverageInSpan(dc, g, view, span, axis);
-        char span_text[64];
-        FormatSpan(span, span_text, sizeof span_text);
-        std::snprintf(legend, sizeof legend, "%s    Max Time: %d s    Max Bitrate: %d kbps    Average Bitrate: %d kbps",
-                      span_text, static_cast<int>(figures.last_start_ms / 1000), static_cast<int32_t>(figures.max_kbps),
-                      static_cast<int32_t>(static_cast<uint32_t>(figures.average_kbps)));
+        DrawBitratePlot(dc, g, view, span, &labels.top, legend, sizeof legend);
     }
     ScopedSelection font(dc, GetStockObject(SYSTEM_FIXED_FONT), ScopedSelection::STOCK);
     SetBkMode(dc, TRANSPARENT);
@@ -367,5 +426,15 @@ void FormatChartReadout(const ChartView& view, int32_t item, char* out, size_t s
                       gop.duration_ms / 1000.0, gop.kbps);
     } else {
         FormatReadout(view, uint32_t(item), out, size);
+        if (uint32_t(item) >= view.window_count || view.windows == nullptr) return;
+        // Each other series' window at the same time.
+        const uint32_t at = view.windows[item].start_ms;
+        for (uint32_t i = 0; i < view.extra_count; ++i) {
+            const ChartSeries& s = view.extra_series[i];
+            const int32_t w = SeriesWindows(s).At(at);
+            const size_t used = std::strlen(out);
+            if (w < 0 || used + 1 >= size) continue;
+            std::snprintf(out + used, size - used, "   %s %" PRIu32 " kbps", s.name, s.windows[w].kbps);
+        }
     }
 }

@@ -38,7 +38,7 @@ endfunction()
 # of ours links must be a target: kov_check_links() stops the configure step
 # on one that is not, where a misspelt target would otherwise reach the linker
 # as -l<name>.
-set(KOV_SYSTEM_LIBRARIES comdlg32 gdi32 ole32 shell32 user32 version windowscodecs)
+set(KOV_SYSTEM_LIBRARIES comctl32 comdlg32 gdi32 ole32 shell32 user32 version windowscodecs)
 
 # kov_check_links(): checks every link of every target below the project's
 # folder. Called once, at the end of the top-level CMakeLists.txt, since a

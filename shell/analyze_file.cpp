@@ -14,7 +14,7 @@ const char MEDIA_FILE_FILTER[] = "Real Media files(*.RM;*.RMVB)\0*.RM;*.RMVB\0\0
 
 }  // namespace
 
-int ChooseMediaFile(HWND owner) {
+int ChooseMediaFile(HWND owner, UINT title) {
     // A failed dialog may leave its error data in the file buffer (a path too
     // long for it puts the needed size there); the last good path must stay.
     char previous[PATH_BUFFER_SIZE];
@@ -31,7 +31,11 @@ int ChooseMediaFile(HWND owner) {
     dialog.nMaxFile = PATH_BUFFER_SIZE;
     dialog.lpstrFileTitle = nullptr;
     dialog.lpstrInitialDir = nullptr;
-    dialog.lpstrTitle = "Open a Media file.";
+    char title_text[64] = "Open a Media file.";
+    if (title != 0 && LoadStringA(GetModuleHandleA(nullptr), title, title_text, sizeof title_text) <= 0) {
+        std::strcpy(title_text, "Open a Media file.");
+    }
+    dialog.lpstrTitle = title_text;
     dialog.lpstrDefExt = "rm";
     dialog.Flags = OFN_HIDEREADONLY | OFN_OVERWRITEPROMPT;
     if (GetOpenFileNameA(&dialog)) return 1;
@@ -54,11 +58,17 @@ int PumpPendingMessages(void*) {
     return 1;
 }
 
-AnalysisResult AnalyzeFile(HWND main_window, const char* path, Measurement* measurement) {
+namespace {
+
+// The run around a measurement: the pending flag, the Open dialog, the
+// path kept, the wait dialog shown, the pump.
+template <class MeasureFn>
+AnalysisResult RunWithPump(HWND main_window, const char* path, UINT title, Measurement* measurement,
+                           MeasureFn measure) {
     AnalysisPending = 1;
     if (measurement) *measurement = Measurement();
     if (!path) {
-        if (!ChooseMediaFile(main_window)) {
+        if (!ChooseMediaFile(main_window, title)) {
             AnalysisPending = 0;
             return ANALYSIS_CANCELLED;
         }
@@ -76,7 +86,23 @@ AnalysisResult AnalyzeFile(HWND main_window, const char* path, Measurement* meas
 
     if (WaitDialog) ShowWindow(WaitDialog, SW_SHOW);
     AnalysisResult result = ANALYSIS_CANCELLED;
-    if (PumpPendingMessages(nullptr)) result = MeasureFile(path, PumpPendingMessages, nullptr, measurement);
+    if (PumpPendingMessages(nullptr)) result = measure(path);
     AnalysisPending = 0;
     return result;
+}
+
+}  // namespace
+
+AnalysisResult AnalyzeFile(HWND main_window, const char* path, Measurement* measurement) {
+    return RunWithPump(main_window, path, 0, measurement, [&](const char* run_path) {
+        return MeasureFile(run_path, PumpPendingMessages, nullptr, measurement);
+    });
+}
+
+AnalysisResult AnalyzeOtherMeasurement(HWND main_window, const char* path, UINT title, MeasureOptions options,
+                                       Measurement* measurement) {
+    options.pump = PumpPendingMessages;
+    options.pump_context = nullptr;
+    return RunWithPump(main_window, path, title, measurement,
+                       [&](const char* run_path) { return Measure(run_path, options, measurement); });
 }

@@ -5,11 +5,21 @@
 
 #include <windows.h>
 
+#include <string>
 #include <vector>
 
 #include "analysis/measurement.h"
 #include "analysis/media_file.h"
 #include "chart/chart_view.h"
+
+// A second file whose video is drawn beside the charted one's (File >
+// Compare With...), until File > Close Comparison.
+struct Comparison {
+    bool open = false;
+    Measurement measurement;
+    char path[PATH_BUFFER_SIZE] = "";
+    char name[PATH_BUFFER_SIZE] = "";  // the file's name alone, for its legend line and the readout
+};
 
 struct Document {
     // The measurement of the file the chart shows, kept until another run
@@ -23,6 +33,17 @@ struct Document {
     // show on the time axis and the moving average the View menu asks for.
     FramePlacement frame_placement;
     std::vector<MovingAveragePoint> moving_average;
+    Comparison comparison;
+    // Every stream of the charted file with its own windows (View >
+    // Streams..., measured once when first asked for), and which of them are
+    // drawn: one flag per stream, then one for the whole file.
+    bool streams_measured = false;
+    Measurement streams;
+    std::vector<bool> streams_shown;
+    // The curves drawn beside the video's, which the view points into, and
+    // their names.
+    std::vector<ChartSeries> series;
+    std::vector<std::string> series_names;
     // A run, with its boxes, is under way. Its pump re-enters the window
     // procedure, so a drop, the menu or the start message can ask for more
     // while it is: such a request is refused, as the series, WaitDialog and
@@ -45,6 +66,24 @@ void KeepChartedMeasurement(HWND main_window, Document& document, const char* pa
 // The moving average over `span_ms` (0: none) of the charted windows into
 // the view.
 void SetDocumentMovingAverage(Document& document, uint32_t span_ms);
+
+// Every stream's measurement of the charted file, none of them drawn yet.
+void KeepStreamsMeasurement(Document& document, Measurement&& measurement);
+// What the Streams dialog lists for stream `index` (streams.size(): the
+// whole file): "Video 132 kbps, rate 2 of 3", "Audio 64 kbps (stream 1)",
+// "All streams".
+std::string StreamCurveName(const Measurement& streams, size_t index);
+// Which streams are drawn (see Document::streams_shown): the view's curves
+// are rebuilt.
+void ShowStreams(Document& document, const std::vector<bool>& shown);
+
+// A second file's measurement joins the chart; Close Comparison takes it
+// away. Both rebuild the view's other curves and set the menu items.
+void KeepComparison(HWND main_window, Document& document, const char* path, Measurement&& measurement);
+void CloseComparison(HWND main_window, Document& document);
+
+// The file name part of a path: after its last '\\', '/' or drive colon.
+const char* FileNameOf(const char* path);
 
 // Whether the commands that read the charted file can run: a chart is drawn
 // and no run is under way.

@@ -27,25 +27,17 @@ void LoadFilter(UINT id, char* out, int size) {
     }
 }
 
-// Where a path's file name starts: after its last '\\', '/' or drive colon.
-const char* FileNameOf(const char* path) {
-    const char* name = path;
-    for (const char* c = path; *c; ++c) {
-        if (*c == '\\' || *c == '/' || *c == ':') name = c + 1;
-    }
-    return name;
-}
-
-// The Save As dialog, in the measured file's folder and proposing its name
-// with the given extension. True with the chosen path in `path`.
-bool ChooseSavePath(HWND owner, UINT title_id, UINT filter_id, const char* extension, char* path, size_t size) {
+// The Save As dialog, in the folder of `measured` (a measured file's path)
+// and proposing its name with the given extension. True with the chosen path
+// in `path`.
+bool ChooseSavePath(HWND owner, UINT title_id, UINT filter_id, const char* extension, const char* measured, char* path,
+                    size_t size) {
     char title[DIALOG_TEXT_SIZE];
     char filter[DIALOG_TEXT_SIZE];
     if (LoadStringA(AppInstance, title_id, title, sizeof title) <= 0) title[0] = '\0';
     LoadFilter(filter_id, filter, sizeof filter);
     // The name alone in the name box, the folder as where the dialog starts:
     // a folder written with '/' does not end up in the box.
-    const char* measured = CurrentDocument.path;
     const char* name = FileNameOf(measured);
     char folder[PATH_BUFFER_SIZE] = "";
     const size_t folder_length = size_t(name - measured);
@@ -75,14 +67,14 @@ void ShowNotSavedBox(HWND main_window, const char* path) {
     ShowStringTableBox(main_window, IDS_SAVE_FAILED, IDS_SAVE_FAILED_CAPTION, MB_ICONWARNING, values, 1);
 }
 
-// Rows of the charted measurement through a Save As dialog. Text mode: the
-// rows end in "\r\n", as those of rmrate.exe on Windows.
-void ExportRows(HWND main_window, UINT title_id, const char* extension, bool (*write)(const Measurement&, FILE*)) {
-    if (!DocumentReady(CurrentDocument)) return;
+// Rows of a measurement through a Save As dialog. Text mode: the rows end in
+// "\r\n", as those of rmrate.exe on Windows.
+void ExportRows(HWND main_window, UINT title_id, const char* extension, const Measurement& measurement,
+                const char* measured_path, bool (*write)(const Measurement&, FILE*)) {
     char path[PATH_BUFFER_SIZE];
-    if (!ChooseSavePath(main_window, title_id, IDS_CSV_FILTER, extension, path, sizeof path)) return;
+    if (!ChooseSavePath(main_window, title_id, IDS_CSV_FILTER, extension, measured_path, path, sizeof path)) return;
     FILE* file = std::fopen(path, "w");
-    bool written = file != nullptr && write(CurrentDocument.measurement, file);
+    bool written = file != nullptr && write(measurement, file);
     if (file != nullptr && std::fclose(file) != 0) written = false;
     if (written) return;
     // Rows cut short would pass for the whole file's.
@@ -90,13 +82,53 @@ void ExportRows(HWND main_window, UINT title_id, const char* extension, bool (*w
     ShowNotSavedBox(main_window, path);
 }
 
+INT_PTR CALLBACK ExportChoiceProc(HWND dialog, UINT message, WPARAM wparam, LPARAM) {
+    switch (message) {
+    case WM_INITDIALOG:
+        SetDlgItemTextA(dialog, IDC_EXPORT_CHARTED, FileNameOf(CurrentDocument.path));
+        SetDlgItemTextA(dialog, IDC_EXPORT_COMPARED, CurrentDocument.comparison.name);
+        CheckRadioButton(dialog, IDC_EXPORT_CHARTED, IDC_EXPORT_COMPARED, IDC_EXPORT_CHARTED);
+        return TRUE;
+    case WM_COMMAND:
+        if (LOWORD(wparam) == IDOK) {
+            EndDialog(dialog,
+                      IsDlgButtonChecked(dialog, IDC_EXPORT_COMPARED) ? IDC_EXPORT_COMPARED : IDC_EXPORT_CHARTED);
+            return TRUE;
+        }
+        if (LOWORD(wparam) == IDCANCEL) {
+            EndDialog(dialog, IDCANCEL);
+            return TRUE;
+        }
+        return FALSE;
+    default:
+        return FALSE;
+    }
+}
+
 }  // namespace
 
-void ExportWindowsCsv(HWND main_window) { ExportRows(main_window, IDS_EXPORT_CSV_TITLE, "csv", WriteWindowsCsv); }
+void ExportWindowsCsv(HWND main_window) {
+    if (!DocumentReady(CurrentDocument)) return;
+    const Comparison& comparison = CurrentDocument.comparison;
+    int chosen = IDC_EXPORT_CHARTED;
+    // With a comparison open, the user says whose windows to write.
+    if (comparison.open) {
+        chosen =
+            int(DialogBoxParamA(AppInstance, MAKEINTRESOURCEA(IDD_EXPORT_CHOICE), main_window, ExportChoiceProc, 0));
+    }
+    if (chosen == IDC_EXPORT_COMPARED) {
+        ExportRows(main_window, IDS_EXPORT_CSV_TITLE, "csv", comparison.measurement, comparison.path, WriteWindowsCsv);
+    } else if (chosen == IDC_EXPORT_CHARTED) {
+        ExportRows(main_window, IDS_EXPORT_CSV_TITLE, "csv", CurrentDocument.measurement, CurrentDocument.path,
+                   WriteWindowsCsv);
+    }
+}
 
 // Proposed as NAME.frames.csv beside NAME.csv, the windows' export.
 void ExportFramesCsv(HWND main_window) {
-    ExportRows(main_window, IDS_EXPORT_FRAMES_TITLE, "frames.csv", WriteFramesCsv);
+    if (!DocumentReady(CurrentDocument)) return;
+    ExportRows(main_window, IDS_EXPORT_FRAMES_TITLE, "frames.csv", CurrentDocument.measurement, CurrentDocument.path,
+               WriteFramesCsv);
 }
 
 void ReplaceExtension(const char* path, const char* extension, char* out, size_t size) {
@@ -113,6 +145,9 @@ void ReplaceExtension(const char* path, const char* extension, char* out, size_t
 void SaveChartAs(HWND main_window) {
     if (!DocumentReady(CurrentDocument)) return;
     char path[PATH_BUFFER_SIZE];
-    if (!ChooseSavePath(main_window, IDS_SAVE_CHART_TITLE, IDS_PNG_FILTER, "png", path, sizeof path)) return;
+    if (!ChooseSavePath(main_window, IDS_SAVE_CHART_TITLE, IDS_PNG_FILTER, "png", CurrentDocument.path, path,
+                        sizeof path)) {
+        return;
+    }
     if (!SaveChartPicture(path)) ShowNotSavedBox(main_window, path);
 }

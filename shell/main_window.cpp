@@ -122,6 +122,15 @@ LRESULT OnCommand(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
     case IDM_EXPORTFRAMES:
         ExportFramesCsv(window);
         return 0;
+    case IDM_COMPAREWITH:
+        RunComparison(window, nullptr);
+        return 0;
+    case IDM_CLOSECOMPARISON:
+        if (DocumentReady(CurrentDocument) && CurrentDocument.comparison.open) {
+            CloseComparison(window, CurrentDocument);
+            RedrawChart(window, CurrentDocument.view);
+        }
+        return 0;
     case IDM_SAVECHART:
         SaveChartAs(window);
         return 0;
@@ -130,6 +139,9 @@ LRESULT OnCommand(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
         return 0;
     case IDM_KEYFRAMES:
         ToggleKeyframes(window);
+        return 0;
+    case IDM_STREAMS:
+        ShowStreamsDialog(window);
         return 0;
     default:
         if (RunTimeViewCommand(window, LOWORD(wparam))) return 0;
@@ -149,8 +161,14 @@ LRESULT OnDropFiles(HWND window, WPARAM wparam) {
     // may take long and dispatch further drops meanwhile.
     DragFinish(drop);
     // A path that could not be taken whole still runs: the user is told that
-    // the file cannot be opened rather than seeing nothing happen.
-    if (file_count > 0) RunAnalysis(window, DroppedFilePath);
+    // the file cannot be opened rather than seeing nothing happen. With Ctrl
+    // held over a chart, the file is compared with the charted one.
+    if (file_count == 0) return 0;
+    if ((GetKeyState(VK_CONTROL) & 0x8000) != 0 && DocumentReady(CurrentDocument)) {
+        RunComparison(window, DroppedFilePath);
+    } else {
+        RunAnalysis(window, DroppedFilePath);
+    }
     return 0;
 }
 

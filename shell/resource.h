@@ -32,6 +32,8 @@
 #define IDS_VIDEO_STARTS_LATE 137
 #define IDS_VIDEO_TOO_SHORT 138
 #define IDS_EXPORT_FRAMES_TITLE 139
+// The Open dialog's title for File > Compare With...
+#define IDS_COMPARE_TITLE 140
 
 // Menu and accelerator table of the main window
 #define IDR_MAINMENU 109
@@ -62,11 +64,18 @@
 #define IDM_MOVINGAVERAGE_30S 32790
 // Ctrl+M: the next span of the moving average, after 30 s Off again
 #define IDM_MOVINGAVERAGE_NEXT 32791
+// File: a second file's video beside the charted one
+#define IDM_COMPAREWITH 32792
+#define IDM_CLOSECOMPARISON 32793
+// View: the file's other streams as curves
+#define IDM_STREAMS 32794
 
 // Dialogs
 #define IDD_ABOUTBOX 103
 #define IDD_WAIT 132
 #define IDD_STATISTICS 133
+#define IDD_EXPORT_CHOICE 134
+#define IDD_STREAMS 135
 
 // Icons and bitmaps
 #define IDI_MAIN 107
@@ -76,6 +85,9 @@
 // Controls
 #define IDC_ABOUTICON 2
 #define IDC_STATISTICS_TEXT 1000
+#define IDC_EXPORT_CHARTED 1001
+#define IDC_EXPORT_COMPARED 1002
+#define IDC_STREAM_LIST 1003
 #ifndef IDC_STATIC
 #define IDC_STATIC (-1)
 #endif

@@ -137,3 +137,49 @@ void RunAnalysis(HWND main_window, const char* path) {
     ReportAnalysisResult(main_window, result, &details);
     document.busy = false;
 }
+
+void RunComparison(HWND main_window, const char* path) {
+    Document& document = CurrentDocument;
+    if (!DocumentReady(document)) return;
+    document.busy = true;
+    char run_path[PATH_BUFFER_SIZE] = "";
+    if (path && std::strlen(path) < sizeof run_path) std::strcpy(run_path, path);
+
+    Measurement measurement;
+    AnalysisResult result;
+    {
+        const WaitDialogScope wait(main_window);
+        result = AnalyzeOtherMeasurement(main_window, path, IDS_COMPARE_TITLE, MeasureOptions(), &measurement);
+    }
+    const AnalysisDetails details = measurement.details;
+    if (ResultIsCharted(result) && IsWindow(main_window)) {
+        KeepComparison(main_window, document, path ? run_path : OpenFilePath, std::move(measurement));
+    }
+    // The charted file's series is untouched: its figures come out the same.
+    ReportAnalysisResult(main_window, result, &details);
+    document.busy = false;
+}
+
+bool MeasureEveryStream(HWND main_window) {
+    Document& document = CurrentDocument;
+    if (!DocumentReady(document) || document.path[0] == '\0') return false;
+    document.busy = true;
+    Measurement measurement;
+    AnalysisResult result;
+    {
+        const WaitDialogScope wait(main_window);
+        MeasureOptions options;
+        options.every_stream = true;
+        result = AnalyzeOtherMeasurement(main_window, document.path, 0, options, &measurement);
+    }
+    const bool kept = !measurement.stream_windows.empty() && IsWindow(main_window);
+    if (kept) {
+        KeepStreamsMeasurement(document, std::move(measurement));
+    } else if (result != ANALYSIS_CANCELLED && IsWindow(main_window)) {
+        // The file went since it was charted, or changed into no RealMedia file.
+        const AnalysisResultMessage* message = FindResultMessage(result == ANALYSIS_OK ? ANALYSIS_OPEN_FAILED : result);
+        if (message) MessageBoxA(main_window, message->text, message->caption, MB_OK);
+    }
+    document.busy = false;
+    return kept;
+}

@@ -16,6 +16,17 @@ const int WAIT_DIALOG_HEIGHT = 60;
 // start message) is ignored.
 void RunAnalysis(HWND main_window, const char* path);
 
+// File > Compare With... and a drop with Ctrl held: a second file measured
+// as a run is (the Open dialog when `path` is null, the wait dialog, the
+// usual boxes) and drawn beside the charted one; one that cannot be charted
+// leaves the chart as it was. Only once a chart is drawn, never during a run.
+void RunComparison(HWND main_window, const char* path);
+
+// View > Streams...: every stream of the charted file measured, with the
+// wait dialog, once per charted file. False, after the result's box, when
+// the file could not be read again.
+bool MeasureEveryStream(HWND main_window);
+
 // Where the wait dialog goes: centred on the main window's outer rectangle.
 POINT WaitDialogPosition(const RECT& main_window_rect);
 

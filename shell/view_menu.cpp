@@ -1,6 +1,9 @@
 // The View menu: the Statistics dialog, the Keyframes toggle, the time zoom and the other plots.
 #include "shell/view_menu.h"
 
+#include <commctrl.h>
+
+#include <cstdio>
 #include <memory>
 #include <new>
 
@@ -8,6 +11,7 @@
 #include "chart/chart_win32.h"
 #include "shell/document.h"
 #include "shell/resource.h"
+#include "shell/run_driver.h"
 #include "shell/shell.h"
 
 namespace {
@@ -147,4 +151,107 @@ bool RunTimeViewCommand(HWND main_window, UINT command) {
         break;
     }
     return true;
+}
+
+namespace {
+
+// The list's columns: what the stream is, its codec, declared and measured kbps.
+struct StreamColumn {
+    const char* title;
+    int width;  // dialog units
+};
+const StreamColumn STREAM_COLUMNS[] = {
+    {"Stream", 150}, {"Codec", 40}, {"Declared", 60}, {"Measured", 60}, {"1 s max", 50}};
+
+void FormatKbps(double kbps, char* out, size_t size) { std::snprintf(out, size, "%.1f kbps", kbps); }
+
+// One row's texts: the whole file's after every stream's.
+void StreamRowTexts(const Measurement& m, size_t row, char texts[][64]) {
+    for (int c = 0; c < 5; ++c) texts[c][0] = '\0';
+    std::snprintf(texts[0], 64, "%s", StreamCurveName(m, row).c_str());
+    double kbps = 0;
+    if (row < m.streams.size()) {
+        const StreamFigures& s = m.streams[row];
+        std::snprintf(texts[1], 64, "%s", s.fourcc);
+        FormatKbps(s.declared_avg_bit_rate / 1000.0, texts[2], 64);
+        if (MeasuredKbps(s.bytes, s.first_ms, s.last_ms, &kbps)) FormatKbps(kbps, texts[3], 64);
+        if (row < m.stream_windows.size() && !m.stream_windows[row].windows.empty()) {
+            std::snprintf(texts[4], 64, "%u kbps", unsigned(m.stream_windows[row].max_kbps));
+        }
+    } else {
+        if (m.has_file_span && MeasuredKbps(m.file_bytes, m.file_first_ms, m.file_last_ms, &kbps)) {
+            FormatKbps(kbps, texts[3], 64);
+        }
+        if (!m.file_windows.windows.empty()) std::snprintf(texts[4], 64, "%u kbps", unsigned(m.file_windows.max_kbps));
+    }
+}
+
+void FillStreamList(HWND dialog) {
+    HWND list = GetDlgItem(dialog, IDC_STREAM_LIST);
+    ListView_SetExtendedListViewStyle(list, LVS_EX_CHECKBOXES | LVS_EX_FULLROWSELECT);
+    for (int c = 0; c < 5; ++c) {
+        RECT units = {0, 0, STREAM_COLUMNS[c].width, 0};
+        MapDialogRect(dialog, &units);
+        LVCOLUMNA column = {};
+        column.mask = LVCF_TEXT | LVCF_WIDTH | LVCF_SUBITEM;
+        column.pszText = const_cast<char*>(STREAM_COLUMNS[c].title);
+        column.cx = units.right;
+        column.iSubItem = c;
+        SendMessageA(list, LVM_INSERTCOLUMNA, WPARAM(c), LPARAM(&column));
+    }
+    const Document& document = CurrentDocument;
+    const Measurement& m = document.streams;
+    for (size_t row = 0; row <= m.streams.size(); ++row) {
+        char texts[5][64];
+        StreamRowTexts(m, row, texts);
+        LVITEMA item = {};
+        item.mask = LVIF_TEXT;
+        item.iItem = int(row);
+        item.pszText = texts[0];
+        SendMessageA(list, LVM_INSERTITEMA, 0, LPARAM(&item));
+        for (int c = 1; c < 5; ++c) {
+            item.iSubItem = c;
+            item.pszText = texts[c];
+            SendMessageA(list, LVM_SETITEMTEXTA, WPARAM(row), LPARAM(&item));
+        }
+        const bool shown = row < document.streams_shown.size() && document.streams_shown[row];
+        ListView_SetCheckState(list, int(row), shown ? TRUE : FALSE);
+    }
+}
+
+std::vector<bool> CheckedStreams(HWND dialog) {
+    HWND list = GetDlgItem(dialog, IDC_STREAM_LIST);
+    const int rows = ListView_GetItemCount(list);
+    std::vector<bool> shown(size_t(rows > 0 ? rows : 0), false);
+    for (int row = 0; row < rows; ++row) shown[size_t(row)] = ListView_GetCheckState(list, row) != 0;
+    return shown;
+}
+
+}  // namespace
+
+void ShowStreamsDialog(HWND main_window) {
+    if (!DocumentReady(CurrentDocument)) return;
+    if (!CurrentDocument.streams_measured && !MeasureEveryStream(main_window)) return;
+    // The list view's class, registered once for the process.
+    INITCOMMONCONTROLSEX controls = {sizeof controls, ICC_LISTVIEW_CLASSES};
+    InitCommonControlsEx(&controls);
+    DialogBoxParamA(AppInstance, MAKEINTRESOURCEA(IDD_STREAMS), main_window, StreamsDialogProc, 0);
+    RedrawChart(main_window, CurrentDocument.view);
+}
+
+INT_PTR CALLBACK StreamsDialogProc(HWND dialog, UINT message, WPARAM wparam, LPARAM) {
+    switch (message) {
+    case WM_INITDIALOG:
+        FillStreamList(dialog);
+        return TRUE;
+    case WM_COMMAND:
+        if (LOWORD(wparam) == IDOK) ShowStreams(CurrentDocument, CheckedStreams(dialog));
+        if (LOWORD(wparam) == IDOK || LOWORD(wparam) == IDCANCEL) {
+            EndDialog(dialog, LOWORD(wparam));
+            return TRUE;
+        }
+        return FALSE;
+    default:
+        return FALSE;
+    }
 }

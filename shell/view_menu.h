@@ -11,6 +11,11 @@
 void ShowStatisticsDialog(HWND main_window);
 INT_PTR CALLBACK StatisticsDialogProc(HWND dialog, UINT message, WPARAM wparam, LPARAM lparam);
 
+// View > Streams...: the charted file's streams (measured on first use),
+// each with a check box, and the whole file; the checked ones are drawn.
+void ShowStreamsDialog(HWND main_window);
+INT_PTR CALLBACK StreamsDialogProc(HWND dialog, UINT message, WPARAM wparam, LPARAM lparam);
+
 // View > Keyframes: turns the ticks on or off.
 void ToggleKeyframes(HWND main_window);
 

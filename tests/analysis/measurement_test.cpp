@@ -373,6 +373,113 @@ TEST(MeasurementTest, EveryStreamOfTheSamplesAgainstItsPacketList) {
     }
 }
 
+// The window rule by hand over (timestamp, bytes) in their order.
+std::vector<BitrateSample> RuleWindows(const std::vector<std::pair<uint32_t, uint32_t>>& packets) {
+    std::vector<BitrateSample> windows;
+    uint32_t start = 0;
+    uint64_t bytes = 0;
+    for (const auto& p : packets) {
+        bytes += p.second;
+        if (p.first <= start + 1000) continue;
+        windows.push_back({start, uint32_t(bytes * 8 / (p.first - start))});
+        start = p.first;
+        bytes = 0;
+    }
+    return windows;
+}
+
+void ExpectWindows(const std::vector<BitrateSample>& want, const std::vector<BitrateSample>& got) {
+    ASSERT_EQ(want.size(), got.size());
+    for (size_t i = 0; i < want.size(); ++i) {
+        EXPECT_EQ(want[i].start_ms, got[i].start_ms) << i;
+        EXPECT_EQ(want[i].kbps, got[i].kbps) << i;
+    }
+}
+
+// Three video and two audio rates, each in a DATA chunk of its own, every
+// layout, with and without the stream an ordinary player reads: each
+// stream's figures and windows against what the writer wrote, each stream
+// measured by its number, and the ordinary measurement unchanged.
+TEST(MeasurementTest, EveryRateOfAMultiRateFileAgainstTheWriter) {
+    for (const DataLayout layout : {DataLayout::CHAINED, DataLayout::BACK_TO_BACK, DataLayout::MIXED}) {
+        for (const bool compatible : {false, true}) {
+            SCOPED_TRACE(testing::Message() << "layout " << int(layout) << (compatible ? ", compatible" : ""));
+            MultiRateSpec spec;
+            spec.packets = 40;
+            spec.layout = layout;
+            spec.compatible_stream = compatible;
+            MultiRate written = multi_rate_writer(spec);
+            TempFile file(written.writer.bytes());
+            MeasureOptions options;
+            options.every_stream = true;
+            Measurement m;
+            Measure(file.path.c_str(), options, &m);
+            ASSERT_EQ(written.streams.size(), m.streams.size());
+            ASSERT_EQ(written.streams.size(), m.stream_windows.size());
+            std::vector<std::pair<uint32_t, uint32_t>> everything;
+            for (size_t at : written.data_offsets) {
+                for (const WrittenStream& w : written.streams) {
+                    if (w.data_offset != at) continue;
+                    for (const WrittenPacket& p : w.packets)
+                        everything.push_back({p.timestamp, uint32_t(p.payload.size())});
+                }
+            }
+            for (size_t i = 0; i < m.streams.size(); ++i) {
+                SCOPED_TRACE(i);
+                const WrittenStream& w = written.streams[i];
+                const StreamFigures& f = m.streams[i];
+                std::vector<std::pair<uint32_t, uint32_t>> own;
+                uint64_t bytes = 0;
+                for (const WrittenPacket& p : w.packets) {
+                    own.push_back({p.timestamp, uint32_t(p.payload.size())});
+                    bytes += p.payload.size();
+                }
+                EXPECT_EQ(w.stream_number, f.stream_number);
+                EXPECT_EQ(w.packets.size(), f.packets);
+                EXPECT_EQ(bytes, f.bytes);
+                EXPECT_EQ(w.logical_mime_type.empty() ? 0 : w.rate, f.rate);
+                EXPECT_EQ(w.logical_mime_type.empty() ? 0 : w.rate_count, f.rate_count);
+                EXPECT_EQ(w.logical_mime_type, f.logical_mime_type);
+                EXPECT_EQ(w.logical_mime_type.empty() ? 0 : w.average_bandwidth, f.rule_bandwidth);
+                const std::vector<BitrateSample> windows = RuleWindows(own);
+                ASSERT_FALSE(windows.empty());
+                ExpectWindows(windows, m.stream_windows[i].windows);
+                // Asked for by its number, the stream is the series.
+                MeasureOptions by_number;
+                by_number.series_stream = w.stream_number;
+                Measurement n;
+                Measure(file.path.c_str(), by_number, &n);
+                EXPECT_EQ(i, n.details.stream_index);
+                ExpectWindows(windows, n.windows);
+            }
+            // The whole file in time order, whatever chunk holds each packet.
+            std::stable_sort(everything.begin(), everything.end(),
+                             [](const std::pair<uint32_t, uint32_t>& a, const std::pair<uint32_t, uint32_t>& b) {
+                                 return a.first < b.first;
+                             });
+            const std::vector<BitrateSample> file_windows = RuleWindows(everything);
+            EXPECT_GT(file_windows.size(), 2u);
+            ExpectWindows(file_windows, m.file_windows.windows);
+            MeasureOptions all;
+            all.series_stream = MEASURE_ALL_STREAMS;
+            Measurement whole;
+            Measure(file.path.c_str(), all, &whole);
+            ExpectWindows(m.file_windows.windows, whole.windows);
+
+            // The ordinary measurement: the compatible stream, or headers an
+            // ordinary player cannot read.
+            Measurement ordinary;
+            Measure(file.path.c_str(), MeasureOptions(), &ordinary);
+            EXPECT_EQ(compatible ? ANALYSIS_OK : ANALYSIS_HEADERS_FAILED, ordinary.result);
+            EXPECT_EQ(ordinary.result, m.result);
+            ExpectWindows(ordinary.windows, m.windows);
+            EXPECT_EQ(0, std::memcmp(&ordinary.details.declared_avg_bit_rate, &m.details.declared_avg_bit_rate,
+                                     sizeof m.details.declared_avg_bit_rate));
+            if (compatible) EXPECT_EQ(m.streams.size() - 1, m.details.stream_index);
+        }
+    }
+}
+
 // ---------------------------------------------------------------- frames
 
 // RV40 video (0) and audio (1), 0.5 s apart: an I-frame whole, a P-frame in
@@ -545,9 +652,8 @@ TEST(FiguresTextTest, StatisticsBlockAndCsvRows) {
         "Video stream 0: declared average 8.0 kbps, maximum 16.0 kbps; measured average 4.7 kbps, "
         "1-second maximum 5 kbps\r\n",
         "Ending: clean, the end of the data\r\n",
-        "  0: video/x-pn-realvideo \"Video Stream\" RV40, declared average 8.0 kbps, maximum 16.0 kbps; 7 packets, "
-        "1,750 "
-        "bytes, 4.7 kbps from 0.000 s to 3.000 s\r\n",
+        "  0: video/x-pn-realvideo \"Video Stream\" RV40 (stream number 0), declared average 8.0 kbps, maximum 16.0 "
+        "kbps; 7 packets, 1,750 bytes, 4.7 kbps from 0.000 s to 3.000 s\r\n",
     };
     for (const char* line : lines) EXPECT_NE(std::string::npos, block.find(line)) << line << "in\n" << block;
 

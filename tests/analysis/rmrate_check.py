@@ -381,6 +381,47 @@ def check_not_files(rmrate, tmp):
             check(time.monotonic() - started < 30, f"rmrate {' '.join(mode)} {name} answers at once")
 
 
+def whole_file_windows(timeline):
+    """The whole file's windows: the window rule over every stream's packets in
+    time order (a stable sort keeps the file's order within a timestamp), as
+    the streams may lie in DATA chunks of their own."""
+    return windows_of(sorted(timeline, key=lambda packet: packet[0]))[1]
+
+
+def check_every_stream(rmrate, media):
+    """--stream N for every stream of every sample and --stream all: the
+    windows worked out from the packet list; --stats lists each stream's
+    number and 1-second maximum, and the whole file's."""
+    for stem, path in media.items():
+        packets = packets_of(stem)
+        numbers = [int(row[0]) for row in table(stem + ".streams.txt")]
+        code, out, _ = run(rmrate, "--stats", "--json", path)
+        stats = json.loads(out)
+        check([s["number"] for s in stats["streams"]] == numbers, f"stream numbers of {path}")
+        for index, number in enumerate(numbers):
+            result, windows = windows_of([(t, n) for s, t, n, _ in packets if s == number])
+            code, out, _ = run(rmrate, "--json", "--stream", str(number), path)
+            doc = json.loads(out)
+            check(doc["windows"] == windows and doc["stream_index"] == index and doc["stream"] == number,
+                  f"--stream {number} of {path}")
+            check(doc["result"] == result, f"--stream {number} result of {path}: {doc['result']}")
+            own = stats["streams"][index]["max_1s_kbps"]
+            check(own == (max(k for _, k in windows) if windows else None), f"1-second maximum of {number} in {path}")
+        whole = whole_file_windows([(t, n) for _, t, n, _ in packets])
+        code, out, _ = run(rmrate, "--json", "--stream", "all", path)
+        doc = json.loads(out)
+        check(doc["windows"] == whole and doc["stream_index"] is None and doc["stream"] == "all",
+              f"--stream all of {path}")
+        check(stats["file_max_1s_kbps"] == (max(k for _, k in whole) if whole else None),
+              f"the whole file's 1-second maximum of {path}")
+        code, out, _ = run(rmrate, "--stream", str(max(numbers) + 1), path)
+        check(code == 1 and out == f"{path}: The file has no stream {max(numbers) + 1}.\n",
+              f"no such stream in {path}: {out!r}")
+    for bad in ("-1", "65536", "x", ""):
+        code, out, err = run(rmrate, "--stream", bad, path)
+        check(code == 2 and "usage:" in err, f"--stream {bad!r} is a usage error")
+
+
 def main():
     rmrate, samples = sys.argv[1], sys.argv[2]
     RUNNER[:] = sys.argv[3:]
@@ -469,6 +510,7 @@ def main():
         check_big_stream_headers(rmrate, tmp)
         check_full_series(rmrate, tmp)
         check_stats(rmrate, media, tmp)
+    check_every_stream(rmrate, media)
 
     for args in ([], ["--bogus", ok_files[0]], ["--csv", ok_files[0], ok_files[0]], ["--csv", "--json", ok_files[0]]):
         code, out, err = run(rmrate, *args)

@@ -413,11 +413,11 @@ void DrawChartSteps(Canvas& canvas) {
     GdiFlush();
 }
 
-SIZE DrawChartText(Canvas& canvas, int x, int y, UINT align, const std::string& text) {
+SIZE DrawChartText(Canvas& canvas, int x, int y, UINT align, const std::string& text, COLORREF color) {
     HDC dc = canvas.dc();
     HGDIOBJ previous = SelectObject(dc, GetStockObject(SYSTEM_FIXED_FONT));
     SetBkMode(dc, TRANSPARENT);
-    SetTextColor(dc, WHITE);
+    SetTextColor(dc, color);
     SetTextAlign(dc, align);
     const int length = static_cast<int>(text.size());
     TextOutA(dc, x, y, text.c_str(), length);

@@ -113,11 +113,11 @@ void CopyBackBuffer(Canvas& canvas);
 void DrawChartSteps(Canvas& canvas);
 
 // Writes text as the chart writes its labels and readout: in the stock fixed
-// font, whichever face the machine gives it (its smoothing too), white and
-// transparent, placed at (x, y) as `align` says. Returns the text's extent.
+// font, whichever face the machine gives it (its smoothing too), white (or
+// `color`) and transparent, placed at (x, y) as `align` says. Returns the text's extent.
 // A picture with text is compared with one whose text came from here, never
 // with a colour or a count of pixels a face happens to give.
-SIZE DrawChartText(Canvas& canvas, int x, int y, UINT align, const std::string& text);
+SIZE DrawChartText(Canvas& canvas, int x, int y, UINT align, const std::string& text, COLORREF color = WHITE);
 
 }  // namespace chart_test
 

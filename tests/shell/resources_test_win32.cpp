@@ -92,6 +92,8 @@ TEST(KovExeResourcesTest, HoldsExactlyItsResourcesInLanguage2052) {
         {RT_DIALOG_ID, IDD_ABOUTBOX},
         {RT_DIALOG_ID, IDD_WAIT},
         {RT_DIALOG_ID, IDD_STATISTICS},
+        {RT_DIALOG_ID, IDD_EXPORT_CHOICE},
+        {RT_DIALOG_ID, IDD_STREAMS},
         {RT_STRING_ID, 7},
         {RT_STRING_ID, 8},
         {RT_STRING_ID, 9},
@@ -238,10 +240,14 @@ TEST(ResourcesTest, MainMenu) {
           {"Export &Frames CSV...", IDM_EXPORTFRAMES, true},
           {"Save &Chart As...", IDM_SAVECHART, true},
           {nullptr, 0, false},
+          {"Compare &With...", IDM_COMPAREWITH, true},
+          {"Close Co&mparison", IDM_CLOSECOMPARISON, true},
+          {nullptr, 0, false},
           {"E&xit", IDM_EXIT, false}}},
         {1,
          {{"&Statistics...", IDM_STATISTICS, true},
           {"&Keyframes", IDM_KEYFRAMES, true},
+          {"S&treams...", IDM_STREAMS, true},
           {nullptr, 0, false},
           {"Zoom &In\tCtrl+Right", IDM_ZOOMIN, true},
           {"Zoom &Out\tCtrl+Left", IDM_ZOOMOUT, true},
@@ -274,7 +280,7 @@ TEST(ResourcesTest, MainMenu) {
         }
     }
     // View > Moving Average: a setting, Off to begin with, enabled before any file.
-    HMENU averages = GetSubMenu(GetSubMenu(menu, 1), 13);
+    HMENU averages = GetSubMenu(GetSubMenu(menu, 1), 14);
     const char* const spans[] = {"&Off", "&2 s", "&5 s", "1&0 s", "&30 s"};
     ASSERT_EQ(5, GetMenuItemCount(averages));
     for (UINT i = 0; i < 5; ++i) {

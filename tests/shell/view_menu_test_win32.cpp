@@ -31,9 +31,10 @@ using namespace shell_test;
 namespace {
 
 const COLORREF CYAN = 0x00FFFF00;
-const UINT NEW_ITEMS[] = {IDM_EXPORTCSV,    IDM_EXPORTFRAMES, IDM_SAVECHART, IDM_STATISTICS, IDM_KEYFRAMES,
-                          IDM_ZOOMIN,       IDM_ZOOMOUT,      IDM_PANRIGHT,  IDM_PANLEFT,    IDM_NEXTPAGE,
-                          IDM_PREVIOUSPAGE, IDM_WHOLEFILE,    IDM_FRAMES,    IDM_GOPS};
+const UINT NEW_ITEMS[] = {IDM_EXPORTCSV, IDM_EXPORTFRAMES, IDM_SAVECHART,    IDM_STATISTICS,
+                          IDM_KEYFRAMES, IDM_ZOOMIN,       IDM_ZOOMOUT,      IDM_PANRIGHT,
+                          IDM_PANLEFT,   IDM_NEXTPAGE,     IDM_PREVIOUSPAGE, IDM_WHOLEFILE,
+                          IDM_FRAMES,    IDM_GOPS,         IDM_COMPAREWITH,  IDM_STREAMS};
 
 // Packets of 500 bytes every 250 ms up to 10 s: eight windows of 1250 ms,
 // with keyframes at 0, 3000 and 6500 ms, in windows 0, 2 and 5.

@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <vector>
 
 #include <sys/mman.h>
 #include <unistd.h>
@@ -114,6 +115,33 @@ void CheckCutsAreDamage(int fd, const std::string& path, const uint8_t* data, si
     }
 }
 
+bool SameWindows(const std::vector<BitrateSample>& a, const std::vector<BitrateSample>& b) {
+    if (a.size() != b.size()) return false;
+    for (size_t i = 0; i < a.size(); ++i) {
+        if (a[i].start_ms != b[i].start_ms || a[i].kbps != b[i].kbps) return false;
+    }
+    return true;
+}
+
+// Keeping every stream leaves the default measurement as it is, and the whole
+// file's series is the whole file's windows when both passes read every packet.
+void CheckEveryStream(const std::string& path, const Measurement& usual) {
+    MeasureOptions options;
+    options.pump = keep_going;
+    options.every_stream = true;
+    Measurement every;
+    Measure(path.c_str(), options, &every);
+    if (every.result != usual.result || !SameWindows(every.windows, usual.windows)) __builtin_trap();
+    if (every.stream_windows.size() != every.streams.size()) __builtin_trap();
+    options.series_stream = MEASURE_ALL_STREAMS;
+    Measurement all;
+    Measure(path.c_str(), options, &all);
+    // Unless the video stopped the first pass early (a gap, a late start).
+    if (every.totals_ending != DATA_END_NOT_REACHED && !SameWindows(all.windows, every.file_windows.windows)) {
+        __builtin_trap();
+    }
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -155,6 +183,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     static char text[64 * 1024];
     FormatFiguresText(measurement, "\n", text, sizeof text);
 
+    // Before the cuts, which write over the input.
+    CheckEveryStream(path, measurement);
     CheckCutsAreDamage(fd, path, data, size, measurement);
     return 0;
 }

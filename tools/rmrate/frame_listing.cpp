@@ -4,6 +4,7 @@
 
 #include "analysis/figures_text.h"
 #include "analysis/result_messages.h"
+#include "analysis/text_escape.h"
 #include "tools/rmrate/rmrate.h"
 
 namespace {
@@ -40,9 +41,10 @@ private:
 
 }  // namespace
 
-bool PrintFrameList(const char* path, bool gops, bool json) {
+bool PrintFrameList(const char* path, bool gops, bool json, int32_t stream) {
     MeasureOptions options;
     options.frames = true;
+    options.series_stream = stream;
     std::unique_ptr<JsonListWriter> list;
     if (json) {
         list.reset(new JsonListWriter(path, gops ? "gops" : "frames"));
@@ -70,11 +72,18 @@ bool PrintFrameList(const char* path, bool gops, bool json) {
     }
     Measurement m;
     Measure(path, options, &m);
-    const FileResult r = {&m, ResultIsCharted(m.result), m.details.ending == DATA_END_DAMAGED, false};
+    const FileResult r = {&m, ResultIsCharted(m.result), m.details.ending == DATA_END_DAMAGED, false, stream};
+    std::string message = ResultText(r);
+    // A stream asked for by number may be no video: it has no frames to list.
+    const bool not_video = m.details.stream_chosen && !m.frames_measured;
+    if (not_video) {
+        char text[80];
+        std::snprintf(text, sizeof text, "Stream %" PRId32 " is not a video stream: it has no frames.", stream);
+        message = text;
+    }
     if (list) {
-        const AnalysisResultMessage* message = FindResultMessage(m.result);
         Json tail = {{"result", AnalysisResultName(m.result)},
-                     {"message", JsonString(message ? message->text : nullptr)},
+                     {"message", JsonString(message.empty() ? nullptr : message.c_str())},
                      {"misfit_packets", m.frames_measured ? Json(m.frame_statistics.misfit_packets) : Json(nullptr)},
                      {"end", EndJson(m.details)}};
         // The list's object closed with what the rows cannot say.
@@ -82,8 +91,12 @@ bool PrintFrameList(const char* path, bool gops, bool json) {
         std::fputs("],", stdout);
         std::fputs(rest.c_str() + 1, stdout);
         std::fputc('\n', stdout);
+    } else if (not_video) {
+        std::string name;
+        AppendEscaped(name, path);
+        std::fprintf(stderr, "%s: %s\n", name.c_str(), message.c_str());
     } else {
         PrintEndingToStderr(path, r);
     }
-    return MeasuredCleanly(r);
+    return MeasuredCleanly(r) && !not_video;
 }

@@ -180,7 +180,7 @@ void AddFiguresJson(Json& doc, const Measurement& f) {
         keyframes["mean_interval_ms"] = k.mean_interval_ms;
         keyframes["max_interval_ms"] = k.max_interval_ms;
     }
-    doc["keyframes"] = f.details.stream_chosen ? keyframes : Json(nullptr);
+    doc["keyframes"] = f.details.stream_chosen && f.details.stream_index < f.streams.size() ? keyframes : Json(nullptr);
     const StreamFigures* video = f.details.stream_chosen && f.details.stream_index < f.streams.size()
                                      ? &f.streams[f.details.stream_index]
                                      : nullptr;
@@ -208,6 +208,16 @@ void AddFiguresJson(Json& doc, const Measurement& f) {
         stream["first_ms"] = st.packets ? Json(st.first_ms) : Json(nullptr);
         stream["last_ms"] = st.packets ? Json(st.last_ms) : Json(nullptr);
         stream["measured_kbps"] = KbpsJson(st.bytes, st.first_ms, st.last_ms);
+        stream["number"] = st.stream_number;
+        const bool rate = st.rate != 0;
+        stream["rate"] = rate ? Json(st.rate) : Json(nullptr);
+        stream["rate_count"] = rate ? Json(st.rate_count) : Json(nullptr);
+        stream["logical_mime_type"] =
+            rate ? Json(JsonText(st.logical_mime_type.data(), st.logical_mime_type.size())) : Json(nullptr);
+        stream["rule_bandwidth"] = rate && st.rule_bandwidth ? Json(st.rule_bandwidth) : Json(nullptr);
+        // The largest of its own windows, when each stream's were made.
+        const StreamWindows* own = i < f.stream_windows.size() ? &f.stream_windows[i] : nullptr;
+        stream["max_1s_kbps"] = own && !own->windows.empty() ? Json(own->max_kbps) : Json(nullptr);
         streams.push_back(std::move(stream));
     }
     doc["streams"] = std::move(streams);
@@ -216,6 +226,8 @@ void AddFiguresJson(Json& doc, const Measurement& f) {
     doc["file_first_ms"] = f.has_file_span ? Json(f.file_first_ms) : Json(nullptr);
     doc["file_last_ms"] = f.has_file_span ? Json(f.file_last_ms) : Json(nullptr);
     doc["file_measured_kbps"] = KbpsJson(f.file_bytes, f.file_first_ms, f.file_last_ms);
+    doc["file_max_1s_kbps"] =
+        !f.stream_windows.empty() && !f.file_windows.windows.empty() ? Json(f.file_windows.max_kbps) : Json(nullptr);
     AddFrameFiguresJson(doc, f);
 }
 
@@ -223,13 +235,18 @@ void AddFiguresJson(Json& doc, const Measurement& f) {
 
 void PrintFiguresJson(const char* path, const FileResult& r) {
     const Measurement& m = *r.measurement;
-    const AnalysisResultMessage* message = FindResultMessage(m.result);
+    const std::string message = ResultText(r);
     const AnalysisDetails& d = m.details;
+    // The whole file's windows come from no one stream.
+    const bool one_stream = d.stream_chosen && d.stream_index < m.streams.size();
     Json doc = {{"file", JsonString(path)},
                 {"result", AnalysisResultName(m.result)},
                 {"code", static_cast<int>(m.result)},
-                {"message", JsonString(message ? message->text : nullptr)},
-                {"stream_index", d.stream_chosen ? Json(d.stream_index) : Json(nullptr)}};
+                {"message", JsonString(message.empty() ? nullptr : message.c_str())},
+                {"stream_index", one_stream ? Json(d.stream_index) : Json(nullptr)}};
+    if (r.stream != MEASURE_VIDEO) {
+        doc["stream"] = r.stream == MEASURE_ALL_STREAMS ? Json("all") : Json(r.stream);
+    }
     Json windows = Json::array();
     for (const BitrateSample& window : m.windows) windows.push_back({window.start_ms, window.kbps});
     doc["windows"] = std::move(windows);
@@ -238,8 +255,8 @@ void PrintFiguresJson(const char* path, const FileResult& r) {
     doc["last_start_ms"] = r.has_figures ? Json(m.figures.last_start_ms) : Json(nullptr);
     doc["max_kbps"] = r.has_figures ? Json(m.figures.max_kbps) : Json(nullptr);
     doc["average_kbps"] = r.has_figures ? Json(m.figures.average_kbps) : Json(nullptr);
-    doc["declared_avg_bit_rate"] = d.stream_chosen ? Json(d.declared_avg_bit_rate) : Json(nullptr);
-    doc["declared_max_bit_rate"] = d.stream_chosen ? Json(d.declared_max_bit_rate) : Json(nullptr);
+    doc["declared_avg_bit_rate"] = one_stream ? Json(d.declared_avg_bit_rate) : Json(nullptr);
+    doc["declared_max_bit_rate"] = one_stream ? Json(d.declared_max_bit_rate) : Json(nullptr);
     doc["windows_not_stored"] = d.windows_not_stored;
     doc["end"] = EndJson(d);
     const char* empty = EmptyChartName(d.empty_chart);

@@ -72,6 +72,19 @@ const CLI::Validator PEAK_SECONDS(
     },
     "FLOAT in [0.001 - 86400]");
 
+// A stream number as a file gives one (0 to 65535, decimal), or "all".
+const CLI::Validator STREAM_CHOICE(
+    [](std::string& text) -> std::string {
+        if (text == "all") return std::string();
+        char* end = nullptr;
+        const long value = std::strtol(text.c_str(), &end, 10);
+        if (text.empty() || end == text.c_str() || *end != '\0' || text[0] == '-' || text[0] == '+' || value > 65535) {
+            return "Value " + text + " is no stream number (0 - 65535) nor all";
+        }
+        return std::string();
+    },
+    "N|all");
+
 // Parses the command line into `options` and `files`. Returns -1 to go on,
 // otherwise the exit status (help printed, or a usage error reported).
 int ParseCommandLine(int argc, char** argv, Options* options, std::vector<std::string>* files) {
@@ -91,6 +104,11 @@ int ParseCommandLine(int argc, char** argv, Options* options, std::vector<std::s
     CLI::Option* streams = app.add_flag("--streams", options->streams, "Every stream header with its properties");
     CLI::Option* stats =
         app.add_flag("--stats", options->stats, "Add statistics, keyframes and every stream's figures");
+    std::string stream_text;
+    CLI::Option* stream =
+        app.add_option("--stream", stream_text, "Measure the stream the file numbers N, or the whole file (all)")
+            ->type_name("N|all")
+            ->check(STREAM_CHOICE);
     double peak_seconds = DEFAULT_PEAK_SPAN_MS / 1000.0;
     app.add_option("--peak-window", peak_seconds, "Seconds of the moving average whose peak --stats gives (default 10)")
         ->type_name("S")
@@ -98,7 +116,7 @@ int ParseCommandLine(int argc, char** argv, Options* options, std::vector<std::s
         ->needs(stats);
     app.add_option("FILE", *files, "RealMedia files to measure")->type_name("")->required();
     csv->excludes(json)->excludes(streams)->excludes(stats)->excludes(frames)->excludes(gops);
-    streams->excludes(stats);
+    streams->excludes(stats)->excludes(stream);
     for (CLI::Option* list : {frames, gops}) list->excludes(streams)->excludes(stats);
     frames->excludes(gops);
 
@@ -123,6 +141,17 @@ int ParseCommandLine(int argc, char** argv, Options* options, std::vector<std::s
         return EXIT_USAGE;
     }
     options->peak_span_ms = static_cast<uint32_t>(peak_seconds * 1000.0 + 0.5);
+    if (!stream_text.empty()) {
+        options->stream =
+            stream_text == "all" ? MEASURE_ALL_STREAMS : int32_t(std::strtol(stream_text.c_str(), nullptr, 10));
+    }
+    if (options->stream == MEASURE_ALL_STREAMS && (options->frames || options->gops)) {
+        std::fprintf(stderr,
+                     "rmrate: --stream all has no frames: the whole file is no one video\n%sTry 'rmrate --help' for "
+                     "more information.\n",
+                     SHORT_USAGE);
+        return EXIT_USAGE;
+    }
     return -1;
 }
 
@@ -154,15 +183,19 @@ int main(int argc, char** argv) {
                 continue;
             }
             if (options.frames || options.gops) {
-                all_ok = PrintFrameList(path, options.gops, options.json) && all_ok;
+                all_ok = PrintFrameList(path, options.gops, options.json, options.stream) && all_ok;
                 continue;
             }
             MeasureOptions measure;
             measure.peak_span_ms = options.peak_span_ms;
             measure.frames = options.stats;
+            measure.series_stream = options.stream;
+            // The statistics list every physical stream with its own windows.
+            measure.every_stream = options.stats;
             Measurement m;
             Measure(path, measure, &m);
-            const FileResult r = {&m, ResultIsCharted(m.result), m.details.ending == DATA_END_DAMAGED, options.stats};
+            const FileResult r = {&m, ResultIsCharted(m.result), m.details.ending == DATA_END_DAMAGED, options.stats,
+                                  options.stream};
             if (options.csv) {
                 PrintCsv(path, r);
             } else if (options.json) {
@@ -171,7 +204,7 @@ int main(int argc, char** argv) {
                 PrintFigures(path, r);
             }
             // A chart with no window is no measurement either.
-            if (!MeasuredCleanly(r)) all_ok = false;
+            if (!MeasuredCleanly(r) || StreamMissing(r)) all_ok = false;
         } catch (const std::bad_alloc&) {
             all_ok = false;
             if (!out.AtLineStart()) out += '\n';

@@ -64,9 +64,24 @@ void PrintStatisticsBlock(const Measurement& m) {
 
 }  // namespace
 
+bool StreamMissing(const FileResult& r) {
+    const Measurement& m = *r.measurement;
+    return r.stream >= 0 && !m.details.stream_chosen && m.result == ANALYSIS_NO_VIDEO && !m.streams.empty();
+}
+
+std::string ResultText(const FileResult& r) {
+    if (StreamMissing(r)) {
+        char text[64];
+        std::snprintf(text, sizeof text, "The file has no stream %" PRId32 ".", r.stream);
+        return text;
+    }
+    const AnalysisResultMessage* message = FindResultMessage(r.measurement->result);
+    return message ? message->text : "";
+}
+
 void PrintFigures(const char* path, const FileResult& r) {
     const Measurement& m = *r.measurement;
-    const AnalysisResultMessage* message = FindResultMessage(m.result);
+    const std::string message = ResultText(r);
     std::string line;
     if (r.has_figures) {
         AppendEscaped(line, path);
@@ -83,11 +98,11 @@ void PrintFigures(const char* path, const FileResult& r) {
         AppendEnding(line, r);
         WriteLine(line);
     }
-    if (message) {
+    if (!message.empty()) {
         line.clear();
         AppendEscaped(line, path);
         line += ": ";
-        line += message->text;
+        line += message;
         WriteLine(line);
     }
     if (r.with_stats && m.result != ANALYSIS_OPEN_FAILED) PrintStatisticsBlock(m);
@@ -109,8 +124,8 @@ void PrintEndingToStderr(const char* path, const FileResult& r) {
     // beside them.
     std::string name;
     AppendEscaped(name, path);
-    const AnalysisResultMessage* message = FindResultMessage(r.measurement->result);
-    if (message) std::fprintf(stderr, "%s: %s\n", name.c_str(), message->text);
+    const std::string message = ResultText(r);
+    if (!message.empty()) std::fprintf(stderr, "%s: %s\n", name.c_str(), message.c_str());
     std::string ending;
     AppendEnding(ending, r);
     if (!ending.empty()) std::fprintf(stderr, "%s: %s\n", name.c_str(), ending.c_str() + 2);

@@ -21,6 +21,7 @@ struct Options {
     bool frames = false;
     bool gops = false;
     uint32_t peak_span_ms = DEFAULT_PEAK_SPAN_MS;
+    int32_t stream = MEASURE_VIDEO;  // --stream: a stream number, or MEASURE_ALL_STREAMS
 };
 
 // One file's measurement and what the outputs need to know of it.
@@ -29,7 +30,14 @@ struct FileResult {
     bool has_figures;  // the chart would show this file's figures
     bool damaged;      // the data broke off: the figures cover only what came before
     bool with_stats;   // --stats: the statistics follow the figures
+    int32_t stream;    // whose windows were asked for (Options::stream)
 };
+
+// What the file's line says instead of figures (the result's message, or that
+// the file has no stream of the asked number); empty when the figures say it all.
+std::string ResultText(const FileResult& r);
+// Whether --stream named a number no stream of the file has.
+bool StreamMissing(const FileResult& r);
 
 // ---------------------------------------------------------------- text pieces
 
@@ -99,7 +107,7 @@ void PrintCsv(const char* path, const FileResult& r);
 // The frames (or with `gops` the GOPs) of one file's video as they are
 // found, CSV rows or one JSON object, never held whole. True when the file
 // was measured to a clean end with a window, as every mode counts success.
-bool PrintFrameList(const char* path, bool gops, bool json);
+bool PrintFrameList(const char* path, bool gops, bool json, int32_t stream);
 // Whether a measurement is a success: read to a clean end, with a window.
 bool MeasuredCleanly(const FileResult& r);
 // How the data ended, as --json gives it.

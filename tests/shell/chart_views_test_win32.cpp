@@ -1,6 +1,7 @@
-// The time zoom, the frame and GOP plots and the moving average in the real main window under Wine,
-// driven by its messages: drags, wheels and keys through the accelerators. What it draws is checked
-// against positions, rows and texts computed here from the measurement, not by the drawing code.
+// The time zoom, the frame and GOP plots, the moving average, the streams' curves and a compared file
+// in the real main window under Wine, driven by its messages: drags, wheels, keys through the
+// accelerators, drops and dialogs. What it draws is checked against positions, rows and texts
+// computed here from the measurements, not by the drawing code.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -10,6 +11,10 @@
 #include <memory>
 #include <string>
 #include <vector>
+
+#include <windows.h>
+
+#include <commctrl.h>
 
 #include "analysis/analysis_run.h"
 #include "analysis/measurement.h"
@@ -503,6 +508,236 @@ TEST_F(TimeZoomTest, NoGdiObjectLeaksInAnyView) {
     EXPECT_EQ(0u, counter.LiveObjects());
     EXPECT_EQ(0u, counter.LiveDCs());
     EXPECT_EQ(0, counter.BadDeletes());
+}
+
+// ---------------------------------------------------------------- other curves
+
+// A curve on the linear bitrate plot: windows, the end of the last, its colour.
+struct Curve {
+    const std::vector<BitrateSample>* windows;
+    uint32_t end_ms;
+    COLORREF color;
+};
+
+class CurvesTest : public TimeZoomTest {
+protected:
+    // The row a curve holds at client column x (the window whose time holds
+    // x's), or -1; and whether one of its steps runs down column x.
+    int RowAt(const Curve& c, const TimeSpan& span, double top, int x) const {
+        const std::vector<BitrateSample>& w = *c.windows;
+        for (size_t i = 0; i < w.size(); ++i) {
+            const double end = i + 1 < w.size() ? w[i + 1].start_ms : c.end_ms;
+            if (Column(span, w[i].start_ms) <= x && x < Column(span, end)) return Row(w[i].kbps, top);
+        }
+        return -1;
+    }
+    bool StepAt(const Curve& c, const TimeSpan& span, int x) const {
+        for (const BitrateSample& w : *c.windows) {
+            if (Column(span, w.start_ms) == x) return true;
+        }
+        return Column(span, c.end_ms) == x;
+    }
+    // Each curve, drawn in this order, at the middle of each of its windows
+    // in its colour, except where a later one's line passes.
+    void ExpectCurves(const std::vector<Curve>& curves, const TimeSpan& span, double top) {
+        Canvas* shot = Shot();
+        for (size_t k = 0; k < curves.size(); ++k) {
+            const std::vector<BitrateSample>& w = *curves[k].windows;
+            int checked = 0;
+            for (size_t i = 0; i < w.size(); ++i) {
+                const double end = i + 1 < w.size() ? w[i + 1].start_ms : curves[k].end_ms;
+                if (w[i].start_ms < span.from_ms || end > span.to_ms) continue;
+                const int x = Column(span, (w[i].start_ms + end) / 2);
+                const int y = Row(w[i].kbps, top);
+                bool covered = false;
+                for (size_t j = k + 1; j < curves.size(); ++j) {
+                    covered = covered || RowAt(curves[j], span, top, x) == y || StepAt(curves[j], span, x);
+                }
+                if (covered) continue;
+                EXPECT_EQ(curves[k].color, shot->Pixel(x, y)) << "curve " << k << ", window " << i;
+                ++checked;
+            }
+            EXPECT_GT(checked, 2) << "curve " << k;
+        }
+    }
+    // A legend line of another curve, inside the plot's top left: every pixel
+    // of its text in its colour.
+    void ExpectLegendLine(int line, const std::string& text, COLORREF color) {
+        Canvas expected(width_, height_);
+        expected.Fill(0);
+        HDC dc = expected.dc();
+        HGDIOBJ old = SelectObject(dc, GetStockObject(SYSTEM_FIXED_FONT));
+        TEXTMETRICA metrics;
+        GetTextMetricsA(dc, &metrics);
+        SelectObject(dc, old);
+        chart_test::DrawChartText(expected, LEFT + 6, 56 + line * metrics.tmHeight, TA_LEFT | TA_TOP, text, color);
+        Canvas* shot = Shot();
+        int pixels = 0;
+        for (int y = 50; y < 50 + (line + 2) * metrics.tmHeight; ++y) {
+            for (int x = LEFT; x < width_; ++x) {
+                if (expected.Pixel(x, y) != color) continue;
+                ++pixels;
+                EXPECT_EQ(color, shot->Pixel(x, y)) << text << " at " << x << ", " << y;
+            }
+        }
+        EXPECT_GT(pixels, 20) << text;
+    }
+    static std::string Figures(const std::string& name, const std::vector<BitrateSample>& w) {
+        uint32_t top = 0;
+        uint64_t sum = 0;
+        for (const BitrateSample& b : w) {
+            top = std::max(top, b.kbps);
+            sum += b.kbps;
+        }
+        char text[160];
+        std::snprintf(text, sizeof text, "%s    Max Bitrate: %u kbps    Average Bitrate: %u kbps", name.c_str(), top,
+                      unsigned(w.empty() ? 0 : sum / w.size()));
+        return text;
+    }
+};
+
+std::string ListText(HWND list, int row, int column) {
+    char text[128] = {};
+    ListView_GetItemText(list, row, column, text, sizeof text);
+    return text;
+}
+
+// A multi-rate file with the stream an ordinary player reads: its chart is today's; View > Streams
+// lists every rate; two checked are drawn at their points in their colours with their legend lines,
+// on an axis that fits the largest; none checked is today's chart again.
+TEST_F(CurvesTest, StreamsOfAMultiRateFileAsCurves) {
+    MultiRateSpec spec;
+    spec.packets = 60;
+    spec.compatible_stream = true;
+    TempFile file(multi_rate_writer(spec).writer.bytes());
+    Open(file.path);
+    EXPECT_TRUE(DifferencesFromSteps().empty());
+    std::vector<std::string> rows;
+    {
+        DialogWatcher watcher;
+        watcher.OnDialog([&](const SeenDialog& d) {
+            HWND list = GetDlgItem(d.window, IDC_STREAM_LIST);
+            for (int row = 0; row < ListView_GetItemCount(list); ++row) rows.push_back(ListText(list, row, 0));
+            ListView_SetCheckState(list, 1, TRUE);  // the second video rate
+            ListView_SetCheckState(list, 6, TRUE);  // the whole file
+        });
+        SendMessageA(hwnd(), WM_COMMAND, IDM_STREAMS, 0);
+        ASSERT_EQ(1u, watcher.Seen().size());
+        EXPECT_EQ("Streams", watcher.Seen()[0].caption);
+    }
+    const std::vector<std::string> want = {"Video 34 kbps, rate 1 of 3",
+                                           "Video 80 kbps, rate 2 of 3",
+                                           "Video 150 kbps, rate 3 of 3",
+                                           "Audio 8 kbps, rate 1 of 2",
+                                           "Audio 20 kbps, rate 2 of 2",
+                                           rows.size() > 5 ? rows[5] : "",
+                                           "All streams"};
+    EXPECT_EQ(want, rows);
+    EXPECT_EQ(0u, rows[5].find("Video ")) << rows[5];
+    EXPECT_NE(std::string::npos, rows[5].find("(stream 5)")) << rows[5];
+
+    const Measurement& streams = CurrentDocument.streams;
+    ASSERT_EQ(2u, View().extra_count);
+    const Curve rate = {&streams.stream_windows[1].windows, streams.stream_windows[1].series_end_ms, 0x0040FF80};
+    const Curve all = {&streams.file_windows.windows, streams.file_windows.series_end_ms, 0x00E0E0E0};
+    const Curve video = {&Measured().windows, Measured().series_end_ms, YELLOW};
+    const TimeSpan whole = {0, ChartTimeLimits(View()).end_ms};
+    double top = 0;
+    for (const Curve* c : {&rate, &all, &video}) {
+        for (const BitrateSample& w : *c->windows) top = std::max(top, double(w.kbps));
+    }
+    ExpectCurves({rate, all, video}, whole, top);
+    ExpectLegendLine(0, Figures("Video 80 kbps, rate 2 of 3", *rate.windows), rate.color);
+    ExpectLegendLine(1, Figures("All streams", *all.windows), all.color);
+    // Nothing checked: today's chart.
+    {
+        DialogWatcher watcher;
+        watcher.OnDialog([&](const SeenDialog& d) {
+            HWND list = GetDlgItem(d.window, IDC_STREAM_LIST);
+            for (int row = 0; row < ListView_GetItemCount(list); ++row) ListView_SetCheckState(list, row, FALSE);
+        });
+        SendMessageA(hwnd(), WM_COMMAND, IDM_STREAMS, 0);
+    }
+    EXPECT_EQ(0u, View().extra_count);
+    EXPECT_TRUE(DifferencesFromSteps().empty());
+}
+
+// A second file compared by File > Compare With (here through its run) and by a drop with Ctrl held:
+// both videos on one scale, its legend line and its value in the readout; Export CSV asks whose
+// windows; one that cannot be measured leaves the chart alone; Close Comparison brings today's back.
+TEST_F(CurvesTest, ASecondFileOnOneScale) {
+    Open(SamplePath("demo.rm"));
+    {
+        DialogWatcher watcher;
+        RunComparison(hwnd(), SamplePath("rv20_video.rmvb").c_str());
+        EXPECT_TRUE(watcher.Seen().empty());
+    }
+    ASSERT_TRUE(CurrentDocument.comparison.open);
+    EXPECT_FALSE((GetMenuState(GetMenu(hwnd()), IDM_CLOSECOMPARISON, MF_BYCOMMAND) & MF_GRAYED) != 0);
+    const Measurement& other = CurrentDocument.comparison.measurement;
+    const Curve compared = {&other.windows, other.series_end_ms, 0x00FF00FF};
+    const Curve video = {&Measured().windows, Measured().series_end_ms, YELLOW};
+    const TimeSpan whole = {0, ChartTimeLimits(View()).end_ms};
+    double top = 0;
+    for (const Curve* c : {&compared, &video}) {
+        for (const BitrateSample& w : *c->windows) top = std::max(top, double(w.kbps));
+    }
+    ExpectCurves({compared, video}, whole, top);
+    ExpectLegendLine(0, Figures("rv20_video.rmvb", other.windows), compared.color);
+    char legend[160];
+    std::snprintf(legend, sizeof legend, "Max Time: %u s    Max Bitrate: %u kbps    Average Bitrate: %u kbps",
+                  Measured().figures.last_start_ms / 1000, Measured().figures.max_kbps,
+                  unsigned(Measured().figures.average_kbps));
+    EXPECT_TRUE(LegendShows(legend)) << legend;
+    // The readout names both values: the compared file's window at the same time.
+    const BitrateSample& w = Measured().windows[2];
+    SendMessageA(hwnd(), WM_MOUSEMOVE, 0,
+                 MAKELPARAM(Column(whole, w.start_ms + (Measured().windows[3].start_ms - w.start_ms) / 2.0),
+                            (50 + height_ - 68) / 2));
+    uint32_t there = 0;
+    for (const BitrateSample& o : other.windows) {
+        if (o.start_ms <= w.start_ms) there = o.kbps;
+    }
+    char readout[96];
+    std::snprintf(readout, sizeof readout, "0:%02u  %u kbps   rv20_video.rmvb %u kbps", w.start_ms / 1000, w.kbps,
+                  there);
+    EXPECT_TRUE(ReadoutShows(readout)) << readout;
+    SendMessageA(hwnd(), WM_MOUSELEAVE, 0, 0);
+    // Export CSV asks whose windows, naming both files.
+    {
+        DialogWatcher watcher(Dismiss::Cancel);
+        std::string first, second;
+        watcher.OnDialog([&](const SeenDialog& d) {
+            char text[64] = {};
+            GetDlgItemTextA(d.window, IDC_EXPORT_CHARTED, text, sizeof text);
+            first = text;
+            GetDlgItemTextA(d.window, IDC_EXPORT_COMPARED, text, sizeof text);
+            second = text;
+        });
+        SendMessageA(hwnd(), WM_COMMAND, IDM_EXPORTCSV, 0);
+        ASSERT_EQ(1u, watcher.Seen().size());
+        EXPECT_EQ("demo.rm", first);
+        EXPECT_EQ("rv20_video.rmvb", second);
+    }
+    // Closed: today's chart; a file that cannot be charted gets its box and changes nothing.
+    SendMessageA(hwnd(), WM_COMMAND, IDM_CLOSECOMPARISON, 0);
+    EXPECT_FALSE(CurrentDocument.comparison.open);
+    EXPECT_TRUE(DifferencesFromSteps().empty());
+    TempFile junk(Bytes(100, 'x'));
+    {
+        DialogWatcher watcher;
+        RunComparison(hwnd(), junk.path.c_str());
+        ASSERT_EQ(1u, watcher.Seen().size());
+        EXPECT_EQ("There is no RealVideo stream in this file", watcher.Seen()[0].text);
+    }
+    EXPECT_FALSE(CurrentDocument.comparison.open);
+    EXPECT_TRUE(DifferencesFromSteps().empty());
+    // Dropped with Ctrl held, a file is compared, not charted.
+    HeldKeys control(true, false);
+    HDROP drop = MakeDrop({SamplePath("rv20_video.rmvb")}, false);
+    SendMessageA(hwnd(), WM_DROPFILES, reinterpret_cast<WPARAM>(drop), 0);
+    EXPECT_TRUE(CurrentDocument.comparison.open);
+    EXPECT_STREQ("demo.rm", FileNameOf(CurrentDocument.path));
 }
 
 }  // namespace
