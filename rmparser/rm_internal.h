@@ -36,9 +36,36 @@ void rm_release_and_null(rm_reader* reader, T*& field) {
 void rm_report(rm_reader* reader, rm_result code, const char* message);
 rm_result rm_grow_buffer(void* memory_user, rm_alloc_fn allocate_fn, rm_release_fn release_fn, uint8_t** buffer,
                          uint32_t* capacity, uint32_t wanted);
+// Each of these first settles the window (rm_settle_window).
 uint32_t rm_read_to_buffer(rm_reader* reader, uint32_t count, uint32_t offset);
 uint32_t rm_read_raw(rm_reader* reader, void* destination, uint32_t count);
 void rm_seek(rm_reader* reader, int32_t offset, int origin);
+
+// The most of one window the reader takes before it asks for the next: the
+// source is moved past what was taken by one relative seek, a signed 32-bit
+// offset.
+const uint32_t RM_MAX_WINDOW = 1u << 30;
+// Moves the source past the bytes taken from its window and forgets the
+// window; nothing when none is held.
+void rm_settle_window(rm_reader* reader);
+// Settles the window and asks the source for a new one; false when it shows
+// fewer than `count` bytes.
+bool rm_refresh_window(rm_reader* reader, uint32_t count);
+// At least `count` bytes at the current position, in the window, asking for
+// a new one when the window held holds fewer; null when the source has no
+// window callback or shows fewer (the caller then reads as ever). Nothing is
+// taken.
+inline const uint8_t* rm_window_bytes(rm_reader* reader, uint32_t count) {
+    if (reader->window_size - reader->window_used < count && !rm_refresh_window(reader, count)) {
+        return nullptr;
+    }
+    return reader->window + reader->window_used;
+}
+// Takes `count` bytes that rm_window_bytes showed: the position moves past them.
+inline void rm_window_take(rm_reader* reader, uint32_t count) {
+    reader->window_used += count;
+    reader->position += count;
+}
 
 // ---------------------------------------------------------------- header chunks
 rm_result rm_read_chunk(rm_reader* reader, uint32_t* id);

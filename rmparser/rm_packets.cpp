@@ -25,8 +25,13 @@ const char* const MSG_DATA_SIZE_SHORT = "The DATA size ends before its packets."
 const char* const MSG_CHAIN_CUT = "Could not read the next DATA chunk header.";
 
 // The file position as the I/O layer sees it; the position count stands in
-// when no tell callback was attached.
+// when no tell callback was attached. With a window the count is what the
+// source's tell would say (positions beyond 32 bits read as 0xFFFFFFFF),
+// without a callback per packet.
 uint32_t file_position(const rm_reader* reader) {
+    if (reader->window_fn != nullptr) {
+        return reader->position > 0xFFFFFFFFu ? 0xFFFFFFFFu : uint32_t(reader->position);
+    }
     if (reader->tell_fn == nullptr) {
         return uint32_t(reader->position);
     }
@@ -394,16 +399,91 @@ bool step_over_payload(rm_reader* reader, const rm_packet_header& header) {
     if (payload == 0) {
         return true;
     }
+    // A window that shows the last byte proves it as well as a read.
+    if (reader->window_fn != nullptr && rm_window_bytes(reader, payload) != nullptr) {
+        rm_window_take(reader, payload);
+        return true;
+    }
     rm_seek(reader, int32_t(payload) - 1, RM_SEEK_CUR);
     uint8_t last = 0;
     return rm_read_raw(reader, &last, 1) == 1;
 }
 
+// A header that a window shows with the byte after it (enough for either
+// version), decoded in place and taken when the reader believes it. One it
+// does not believe is left for read_header, which finds the same and tells
+// why; a believed header is never a trailer or the end of an undeclared
+// chunk either (its first byte is 0, its length at least 12), so both ways
+// go on alike.
+bool take_shown_header(rm_reader* reader, const uint8_t* bytes, rm_packet_header* header) {
+    header->version = uint16_t(bytes[0] << 8 | bytes[1]);
+    header->length = uint16_t(bytes[2] << 8 | bytes[3]);
+    header->stream_number = uint16_t(bytes[4] << 8 | bytes[5]);
+    header->timestamp = uint32_t(bytes[6]) << 24 | uint32_t(bytes[7]) << 16 | uint32_t(bytes[8]) << 8 | bytes[9];
+    if (header->version == 1) {
+        header->asm_rule = uint16_t(bytes[10] << 8 | bytes[11]);
+        header->group = 0;
+        header->flags = bytes[12];
+    } else {
+        header->asm_rule = 0;
+        header->group = bytes[10];
+        header->flags = bytes[11];
+    }
+    if (implausible_header(reader, *header) != nullptr) {
+        return false;
+    }
+    rm_window_take(reader, header_size(*header));
+    return true;
+}
+
+// What reading where a packet should start met.
+enum class HeaderRead {
+    PACKET,    // a header the reader believes, in `header`
+    MOVED_ON,  // the end of a DATA chunk, and another one to read from
+    FAILED,    // the end of the data or damage, reported: `failure` says which
+};
+
+// Reads the header at the current position (packet_start) through the
+// buffer. A header is believed only when it fits the file (see
+// implausible_header); anything else where a packet should start is damage
+// there, never a packet to skip.
+HeaderRead read_header(rm_reader* reader, rm_packet_header* header, rm_result* failure) {
+    const uint32_t got = rm_read_to_buffer(reader, RM_PACKET_HEADER_SIZE, 0);
+    if (at_trailer(reader, got)) {
+        *failure = leave_data_chunk(reader, reader->packet_start + TRAILER_SIZE);
+        return *failure == RM_OK ? HeaderRead::MOVED_ON : HeaderRead::FAILED;
+    }
+    // Without a declared end the packets run until the file, padding or
+    // the next chunk ends them.
+    if (reader->data_end == 0 && (all_zero(reader->buffer, got) ||
+                                  (got == RM_PACKET_HEADER_SIZE && looks_like_chunk_head(reader->buffer, got)))) {
+        *failure = end_without_declared_end(reader, got);
+        return *failure == RM_OK ? HeaderRead::MOVED_ON : HeaderRead::FAILED;
+    }
+    if (got != RM_PACKET_HEADER_SIZE) {
+        *failure = report_damage(reader, RM_READ_FAILED, MSG_SHORT_HEADER);
+        return HeaderRead::FAILED;
+    }
+    rm_decode_packet_header(reader, header);
+    const char* implausible = implausible_header(reader, *header);
+    if (implausible != nullptr) {
+        *failure = report_damage(reader, RM_CORRUPT, implausible);
+        return HeaderRead::FAILED;
+    }
+    if (header->version == 1) {
+        if (rm_read_to_buffer(reader, 1, RM_PACKET_HEADER_SIZE) != 1) {
+            *failure = report_damage(reader, RM_READ_FAILED, MSG_SHORT_HEADER);
+            return HeaderRead::FAILED;
+        }
+        rm_decode_packet_header(reader, header);
+    }
+    return HeaderRead::PACKET;
+}
+
 // Reads packet headers up to the next packet to deliver: one of stream
 // `selector` (-1: any stream), or with `any_kept` one of any stream that
-// stream selection kept. The payload is left unread. A header is believed
-// only when it fits the file (see implausible_header); anything else where a
-// packet should start is damage there, never a packet to skip.
+// stream selection kept. The payload is left unread. Headers are decoded in
+// the window where one shows them, and read otherwise (read_header).
 rm_result find_packet(rm_reader* reader, rm_packet_header* header, int32_t selector, bool any_kept, int32_t* index) {
     for (;;) {
         if (reader->data_end != 0 && reader->position >= reader->data_end) {
@@ -414,37 +494,17 @@ rm_result find_packet(rm_reader* reader, rm_packet_header* header, int32_t selec
             continue;
         }
         reader->packet_start = reader->position;
-        const uint32_t got = rm_read_to_buffer(reader, RM_PACKET_HEADER_SIZE, 0);
-        if (at_trailer(reader, got)) {
-            const rm_result left = leave_data_chunk(reader, reader->packet_start + TRAILER_SIZE);
-            if (left != RM_OK) {
-                return left;
+        const uint8_t* shown =
+            reader->window_fn != nullptr ? rm_window_bytes(reader, RM_PACKET_HEADER_V1_SIZE) : nullptr;
+        if (shown == nullptr || !take_shown_header(reader, shown, header)) {
+            rm_result failure = RM_OK;
+            const HeaderRead read = read_header(reader, header, &failure);
+            if (read == HeaderRead::FAILED) {
+                return failure;
             }
-            continue;
-        }
-        // Without a declared end the packets run until the file, padding or
-        // the next chunk ends them.
-        if (reader->data_end == 0 && (all_zero(reader->buffer, got) ||
-                                      (got == RM_PACKET_HEADER_SIZE && looks_like_chunk_head(reader->buffer, got)))) {
-            const rm_result left = end_without_declared_end(reader, got);
-            if (left != RM_OK) {
-                return left;
+            if (read == HeaderRead::MOVED_ON) {
+                continue;
             }
-            continue;
-        }
-        if (got != RM_PACKET_HEADER_SIZE) {
-            return report_damage(reader, RM_READ_FAILED, MSG_SHORT_HEADER);
-        }
-        rm_decode_packet_header(reader, header);
-        const char* implausible = implausible_header(reader, *header);
-        if (implausible != nullptr) {
-            return report_damage(reader, RM_CORRUPT, implausible);
-        }
-        if (header->version == 1) {
-            if (rm_read_to_buffer(reader, 1, RM_PACKET_HEADER_SIZE) != 1) {
-                return report_damage(reader, RM_READ_FAILED, MSG_SHORT_HEADER);
-            }
-            rm_decode_packet_header(reader, header);
         }
         ++reader->data_packets;
         *index = rm_stream_index(reader, header->stream_number);
@@ -530,7 +590,11 @@ rm_result rm_read_packet(rm_reader* reader, rm_packet** out, int32_t selector) {
             rm_release(reader, packet);
             return RM_OUT_OF_MEMORY;
         }
-        if (rm_read_raw(reader, payload, payload_length) != payload_length) {
+        const uint8_t* shown = reader->window_fn != nullptr ? rm_window_bytes(reader, payload_length) : nullptr;
+        if (shown != nullptr) {
+            std::memcpy(payload, shown, payload_length);
+            rm_window_take(reader, payload_length);
+        } else if (rm_read_raw(reader, payload, payload_length) != payload_length) {
             rm_report(reader, RM_READ_FAILED, MSG_SHORT_DATA);
             rm_release(reader, payload);
             rm_release(reader, packet);
@@ -561,7 +625,15 @@ rm_result rm_read_packet_header(rm_reader* reader, rm_packet* out, int32_t check
 
     const uint32_t payload_length = uint32_t(header.length) - header_size(header);
     uint8_t* data = nullptr;
-    if (index == checked_stream && keep != nullptr) {
+    const uint8_t* shown = index == checked_stream && payload_length != 0 && reader->window_fn != nullptr
+                               ? rm_window_bytes(reader, payload_length)
+                               : nullptr;
+    if (shown != nullptr) {
+        // Shown whole, so there: handed out where it lies, not copied. The
+        // record's pointer is not const, but nothing may write through it.
+        rm_window_take(reader, payload_length);
+        data = keep != nullptr ? const_cast<uint8_t*>(shown) : nullptr;
+    } else if (index == checked_stream && keep != nullptr) {
         if (rm_read_raw(reader, keep, payload_length) != payload_length) {
             return report_damage(reader, RM_READ_FAILED, MSG_SHORT_DATA);
         }
