@@ -85,6 +85,7 @@ rm_result rm_reader_attach_io(rm_reader* reader, rm_read_fn read_fn, rm_seek_fn 
     reader->window = nullptr;
     reader->window_size = 0;
     reader->window_used = 0;
+    reader->window_fetched = 0;
     return RM_OK;
 }
 
@@ -237,6 +238,7 @@ void rm_settle_window(rm_reader* reader) {
     reader->window = nullptr;
     reader->window_size = 0;
     reader->window_used = 0;
+    reader->window_fetched = 0;
 }
 
 bool rm_refresh_window(rm_reader* reader, uint32_t count) {
@@ -304,6 +306,7 @@ void rm_seek(rm_reader* reader, int32_t offset, int origin) {
         reader->window = nullptr;
         reader->window_size = 0;
         reader->window_used = 0;
+        reader->window_fetched = 0;
         reader->seek_fn(reader->io_user, offset, origin);
         reader->position = static_cast<uint32_t>(offset);
         break;

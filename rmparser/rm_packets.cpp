@@ -13,6 +13,12 @@ const uint32_t NO_TIMESTAMP = 0xFFFFFFFFu;
 const uint32_t TRAILER_ROOM = 18;
 const uint32_t TRAILER_SIZE = 8;
 const uint8_t DATA_ID[4] = {'D', 'A', 'T', 'A'};
+// How far ahead of the walk a window's bytes are asked for: some dozens of
+// packets, as long as memory takes to deliver them.
+#ifndef PREFETCH_AHEAD
+#define PREFETCH_AHEAD 4096
+#endif
+const uint32_t FETCH_AHEAD = PREFETCH_AHEAD;
 
 const char* const MSG_SHORT_HEADER = "Could not read packet header.";
 const char* const MSG_SHORT_DATA = "Could not read packet data.";
@@ -52,39 +58,41 @@ void seek_to(rm_reader* reader, uint64_t target) {
     }
 }
 
+// How a version 0 packet's rule flags and number follow from its stream's
+// class (see packet_rule).
+const uint8_t RULE_SAME_TIME = 1;  // video: a packet with its predecessor's time has no flags
+const uint8_t RULE_AFTER_KEY = 2;  // video, audio: one after a keyframe's rule counts as a keyframe's
+const uint8_t RULE_IN_GROUP = 4;   // other streams of version 1 files: the group byte is the rule number
+
+uint8_t rule_kind(const rm_reader* reader, const rm_stream_state* state) {
+    switch (state->class_flags) {
+    case RM_CLASS_VIDEO:
+        return RULE_SAME_TIME | RULE_AFTER_KEY;
+    case RM_CLASS_AUDIO:
+        return RULE_AFTER_KEY;
+    case RM_CLASS_EVENT:
+        return 0;
+    default:
+        return reader->rmf_record.file_version != 0 ? RULE_IN_GROUP : 0;
+    }
+}
+
 // Rule flags and rule number of a packet about to be taken: a version 1
-// header's own; for version 0, from its header and what the previous packet
-// of the same stream left behind.
-void packet_rule(const rm_reader* reader, const rm_stream_state* state, const rm_packet_header* header,
-                 uint16_t* asm_flags, uint16_t* asm_rule) {
+// header's own; for version 0, from its header, its stream's rule kind and
+// what the previous packet of the same stream left behind.
+void packet_rule(uint8_t kind, const rm_stream_state* state, const rm_packet_header* header, uint16_t* asm_flags,
+                 uint16_t* asm_rule) {
     if (header->version == 1) {
         *asm_flags = header->flags;
         *asm_rule = header->asm_rule;
         return;
     }
     const bool keyframe = (header->flags & RM_PACKET_KEYFRAME) != 0;
-    *asm_rule = keyframe ? 0 : 1;
-    switch (state->class_flags) {
-    case RM_CLASS_VIDEO:
-        if (header->timestamp == state->last_timestamp) {
-            *asm_flags = 0;
-        } else {
-            *asm_flags = (keyframe || state->last_rule == 0) ? 3 : 2;
-        }
-        break;
-    case RM_CLASS_AUDIO:
-        *asm_flags = (keyframe || state->last_rule == 0) ? 3 : 2;
-        break;
-    case RM_CLASS_EVENT:
-        *asm_flags = keyframe ? 3 : 2;
-        break;
-    default:
-        *asm_flags = keyframe ? 3 : 2;
-        // Version 1 files carry the rule number in the group byte.
-        if (reader->rmf_record.file_version != 0) {
-            *asm_rule = header->group;
-        }
-        break;
+    *asm_rule = (kind & RULE_IN_GROUP) != 0 ? header->group : keyframe ? 0 : 1;
+    if ((kind & RULE_SAME_TIME) != 0 && header->timestamp == state->last_timestamp) {
+        *asm_flags = 0;
+    } else {
+        *asm_flags = keyframe || ((kind & RULE_AFTER_KEY) != 0 && state->last_rule == 0) ? 3 : 2;
     }
 }
 
@@ -228,6 +236,11 @@ const rm_declared_stream* declared_stream(const rm_reader* reader, uint32_t numb
     if (reader->declared_streams == nullptr) {
         return rm_stream_index(reader, number) != -1 ? &KEPT : nullptr;
     }
+    // Streams are mostly numbered from 0 without a gap: then each number's
+    // record is the one at its place.
+    if (number < reader->declared_count && reader->declared_streams[number].stream_number == number) {
+        return &reader->declared_streams[number];
+    }
     uint32_t low = 0;
     uint32_t high = reader->declared_count;
     while (low < high) {
@@ -250,16 +263,16 @@ uint32_t header_size(const rm_packet_header& header) {
     return header.version == 1 ? RM_PACKET_HEADER_V1_SIZE : RM_PACKET_HEADER_SIZE;
 }
 
-// Why the header just read cannot start a packet, or null when it can: the
+// Why the header at `start` cannot start a packet, or null when it can: the
 // reader believes a header only when it fits everything the file says.
-const char* implausible_header(const rm_reader* reader, const rm_packet_header& header) {
+const char* implausible_header(const rm_reader* reader, const rm_packet_header& header, uint64_t start) {
     if (header.version > 1) {
         return MSG_BAD_VERSION;
     }
     if (header.length < header_size(header)) {
         return MSG_SHORT_LENGTH;
     }
-    if (reader->data_end != 0 && reader->packet_start + header.length > reader->data_end) {
+    if (reader->data_end != 0 && start + header.length > reader->data_end) {
         return MSG_PAST_DATA_END;
     }
     const rm_declared_stream* stream = declared_stream(reader, header.stream_number);
@@ -366,7 +379,7 @@ rm_result rm_locate_packets(rm_reader* reader) {
     const uint32_t got = rm_read_to_buffer(reader, RM_PACKET_HEADER_SIZE, 0);
     rm_packet_header first;
     if (got == RM_PACKET_HEADER_SIZE && rm_decode_packet_header(reader, &first) == RM_OK &&
-        implausible_header(reader, first) == nullptr) {
+        implausible_header(reader, first, reader->packet_start) == nullptr) {
         if (rm_stream_index(reader, first.stream_number) == -1) {
             return RM_BAD_DATA_CHUNK;
         }
@@ -409,13 +422,9 @@ bool step_over_payload(rm_reader* reader, const rm_packet_header& header) {
     return rm_read_raw(reader, &last, 1) == 1;
 }
 
-// A header that a window shows with the byte after it (enough for either
-// version), decoded in place and taken when the reader believes it. One it
-// does not believe is left for read_header, which finds the same and tells
-// why; a believed header is never a trailer or the end of an undeclared
-// chunk either (its first byte is 0, its length at least 12), so both ways
-// go on alike.
-bool take_shown_header(rm_reader* reader, const uint8_t* bytes, rm_packet_header* header) {
+// A header as the window shows it, with the byte after it (the 13th byte of
+// a version 1 header).
+void decode_shown_header(const uint8_t* bytes, rm_packet_header* header) {
     header->version = uint16_t(bytes[0] << 8 | bytes[1]);
     header->length = uint16_t(bytes[2] << 8 | bytes[3]);
     header->stream_number = uint16_t(bytes[4] << 8 | bytes[5]);
@@ -429,7 +438,17 @@ bool take_shown_header(rm_reader* reader, const uint8_t* bytes, rm_packet_header
         header->group = bytes[10];
         header->flags = bytes[11];
     }
-    if (implausible_header(reader, *header) != nullptr) {
+}
+
+// A header that a window shows with the byte after it (enough for either
+// version), decoded in place and taken when the reader believes it. One it
+// does not believe is left for read_header, which finds the same and tells
+// why; a believed header is never a trailer or the end of an undeclared
+// chunk either (its first byte is 0, its length at least 12), so both ways
+// go on alike.
+bool take_shown_header(rm_reader* reader, const uint8_t* bytes, rm_packet_header* header) {
+    decode_shown_header(bytes, header);
+    if (implausible_header(reader, *header, reader->packet_start) != nullptr) {
         return false;
     }
     rm_window_take(reader, header_size(*header));
@@ -465,7 +484,7 @@ HeaderRead read_header(rm_reader* reader, rm_packet_header* header, rm_result* f
         return HeaderRead::FAILED;
     }
     rm_decode_packet_header(reader, header);
-    const char* implausible = implausible_header(reader, *header);
+    const char* implausible = implausible_header(reader, *header, reader->packet_start);
     if (implausible != nullptr) {
         *failure = report_damage(reader, RM_CORRUPT, implausible);
         return HeaderRead::FAILED;
@@ -530,7 +549,8 @@ rm_result next_packet(rm_reader* reader, int32_t selector, bool any_kept, rm_pac
     if (found != RM_OK) {
         return found;
     }
-    packet_rule(reader, &reader->stream_states[*index], header, asm_flags, asm_rule);
+    const rm_stream_state* state = &reader->stream_states[*index];
+    packet_rule(rule_kind(reader, state), state, header, asm_flags, asm_rule);
     return RM_OK;
 }
 
@@ -550,13 +570,136 @@ void fill_packet(rm_packet* out, const rm_packet_header& header, int32_t index, 
     out->version = header.version;
 }
 
+// Whether a keyframe at `timestamp` gets an index entry: while the index has
+// room, and its spacing after the last entry.
+bool index_takes(const rm_stream_state& state, uint32_t timestamp) {
+    return state.index_count < state.index_capacity &&
+           (state.index_count == 0 ||
+            (timestamp > state.last_entry_time && timestamp - state.last_entry_time > state.index_spacing));
+}
+
 // What the stream remembers of a packet once it has been read whole.
 void note_packet(rm_reader* reader, rm_stream_state* state, const rm_packet_header& header, int32_t index,
                  uint16_t asm_rule) {
     state->last_timestamp = header.timestamp;
     state->last_rule = asm_rule;
     // Index entries hold 32-bit offsets, as the format's own index does.
-    rm_index_add(reader, uint32_t(index), header.timestamp, uint32_t(reader->packet_start), header.flags);
+    if ((header.flags & RM_PACKET_KEYFRAME) != 0 && index_takes(*state, header.timestamp)) {
+        rm_index_add(reader, uint32_t(index), header.timestamp, uint32_t(reader->packet_start), header.flags);
+    }
+}
+
+// A stream the walk through a window takes packets of without the long way:
+// one numbered as its place in the declared table, and kept.
+struct ShownStream {
+    uint32_t largest;  // payload bytes: its declared largest packet, or UINT32_MAX when undeclared
+    uint32_t index;    // UINT32_MAX: not so taken
+    uint8_t kind;      // its rule kind
+};
+// Stream numbers taken so; packets of others are left to find_packet.
+const uint32_t SHOWN_STREAMS = 16;
+
+// The walk's common steps through a window, in one go: the packets from the
+// current position on, as long as each is of a stream above, the window
+// shows it whole and the reader believes its header; at most `capacity` of
+// them, into `out`. Each is delivered as find_packet, next_packet and the
+// payload step would deliver it. Whatever else comes (the window or the DATA
+// chunk ends, another stream, damage) is left to them, untaken: this only
+// ever takes less. What it reads of the handle is kept in locals, as nothing
+// here changes it. Returns how many were taken. PAYLOADS: `keep` is given,
+// and the payloads of `checked_stream` are handed out.
+template <bool PAYLOADS>
+uint32_t take_shown_packets(rm_reader* reader, rm_packet* out, uint32_t capacity, int32_t checked_stream,
+                            uint8_t* keep) {
+    const rm_declared_stream* const declared = reader->declared_streams;
+    const uint32_t* const stream_map = reader->stream_map;
+    rm_stream_state* const states = reader->stream_states;
+    if (declared == nullptr || stream_map == nullptr || states == nullptr) {
+        return 0;
+    }
+    uint32_t numbers = reader->declared_count < SHOWN_STREAMS ? reader->declared_count : SHOWN_STREAMS;
+    numbers = reader->stream_map_size < numbers ? reader->stream_map_size : numbers;
+    const uint32_t kept =
+        reader->stream_count < reader->stream_state_count ? reader->stream_count : reader->stream_state_count;
+    ShownStream streams[SHOWN_STREAMS];
+    for (uint32_t n = 0; n < numbers; ++n) {
+        const uint32_t largest = declared[n].max_packet_size;
+        streams[n].largest = largest != 0 ? largest : UINT32_MAX;
+        streams[n].index = declared[n].stream_number == n && stream_map[n] < kept ? stream_map[n] : UINT32_MAX;
+        streams[n].kind = streams[n].index != UINT32_MAX ? rule_kind(reader, &states[streams[n].index]) : 0;
+    }
+    // Offsets in the window: the next packet's, the end of what it shows,
+    // and the end of the DATA chunk's packets in it (its end, if sooner).
+    const uint8_t* const window = reader->window;
+    const uint64_t window_at = reader->position - reader->window_used;
+    uint32_t at = reader->window_used;
+    const uint32_t shown = reader->window_size;
+    uint64_t limit = shown;
+    if (reader->data_end != 0) {
+        const uint64_t data_left = reader->data_end > window_at ? reader->data_end - window_at : 0;
+        limit = data_left < limit ? data_left : limit;
+    }
+    // The stream whose payloads are handed out, if any.
+    const uint32_t payload_stream = keep != nullptr && checked_stream >= 0 ? uint32_t(checked_stream) : UINT32_MAX - 1;
+
+    uint32_t fetched = reader->window_fetched > at ? reader->window_fetched : at;
+    uint64_t last_start = reader->packet_start;
+    rm_packet* const end = out + capacity;
+    rm_packet* next = out;
+    for (; next != end && shown - at >= RM_PACKET_HEADER_V1_SIZE; ++next) {
+        // Half the distance at a time, the whole of it ahead of the walk.
+        if (fetched < at + FETCH_AHEAD / 2) {
+            fetched = fetched > at ? fetched : at;
+            fetched =
+                rm_fetch_window(window, fetched, shown - fetched > FETCH_AHEAD / 2 ? fetched + FETCH_AHEAD / 2 : shown);
+        }
+        const uint8_t* bytes = window + at;
+        // implausible_header's checks, for the streams above.
+        const uint32_t version = uint32_t(bytes[0]) << 8 | bytes[1];
+        const uint32_t length = uint32_t(bytes[2]) << 8 | bytes[3];
+        const uint32_t number = uint32_t(bytes[4]) << 8 | bytes[5];
+        if (version > 1 || number >= numbers) {
+            break;
+        }
+        const ShownStream& stream = streams[number];
+        const uint32_t head = RM_PACKET_HEADER_SIZE + version;
+        if (length < head || at + length > limit || length - head > stream.largest || stream.index == UINT32_MAX) {
+            break;
+        }
+        rm_packet_header header;
+        decode_shown_header(bytes, &header);
+        const uint32_t payload = length - head;
+        rm_stream_state* state = &states[stream.index];
+        uint16_t asm_flags = 0;
+        uint16_t asm_rule = 0;
+        packet_rule(stream.kind, state, &header, &asm_flags, &asm_rule);
+        // As the payload step hands it out: in place, or the caller's buffer
+        // for an empty payload.
+        uint8_t* data = nullptr;
+        if (PAYLOADS && stream.index == payload_stream) {
+            data = payload != 0 ? const_cast<uint8_t*>(bytes + head) : keep;
+        }
+        const uint64_t start = window_at + at;
+        const uint64_t payload_at = start + head;
+        fill_packet(next, header, int32_t(stream.index), asm_flags, asm_rule, payload, data,
+                    payload_at > 0xFFFFFFFFu ? 0xFFFFFFFFu : uint32_t(payload_at));
+        // note_packet's, with the start noted only where the index needs it.
+        state->last_timestamp = header.timestamp;
+        state->last_rule = asm_rule;
+        if ((header.flags & RM_PACKET_KEYFRAME) != 0 && index_takes(*state, header.timestamp)) {
+            reader->packet_start = start;
+            rm_index_add(reader, stream.index, header.timestamp, uint32_t(start), header.flags);
+        }
+        last_start = start;
+        at += length;
+    }
+    const uint32_t taken = uint32_t(next - out);
+    reader->packet_start = last_start;
+    reader->position = window_at + at;
+    reader->window_used = at;
+    reader->window_fetched = fetched;
+    reader->data_packets += taken;
+    return taken;
 }
 
 }  // namespace
@@ -613,6 +756,11 @@ rm_result rm_read_packet_header(rm_reader* reader, rm_packet* out, int32_t check
     if (reader == nullptr || out == nullptr || (keep != nullptr && keep_size < RM_MAX_PAYLOAD_SIZE)) {
         return RM_FAIL;
     }
+    if (reader->window != nullptr &&
+        (keep != nullptr ? take_shown_packets<true>(reader, out, 1, checked_stream, keep)
+                         : take_shown_packets<false>(reader, out, 1, checked_stream, nullptr)) == 1) {
+        return RM_OK;
+    }
     rm_packet_header header;
     int32_t index = -1;
     uint16_t asm_flags = 0;
@@ -661,6 +809,20 @@ rm_result rm_read_packet_header(rm_reader* reader, rm_packet* out, int32_t check
     return RM_OK;
 }
 
+rm_result rm_read_packet_headers(rm_reader* reader, rm_packet* out, uint32_t capacity, uint32_t* count,
+                                 int32_t checked_stream) {
+    *count = 0;
+    const rm_result first = rm_read_packet_header(reader, out, checked_stream);
+    if (first != RM_OK) {
+        return first;
+    }
+    *count = 1;
+    if (reader->window != nullptr) {
+        *count += take_shown_packets<false>(reader, out + 1, capacity - 1, checked_stream, nullptr);
+    }
+    return RM_OK;
+}
+
 rm_result rm_index_add(rm_reader* reader, uint32_t stream, uint32_t timestamp, uint32_t offset, uint8_t flags) {
     if (reader == nullptr || reader->stream_states == nullptr || stream >= reader->stream_count) {
         return RM_FAIL;
@@ -669,11 +831,7 @@ rm_result rm_index_add(rm_reader* reader, uint32_t stream, uint32_t timestamp, u
         return RM_OK;
     }
     rm_stream_state* state = &reader->stream_states[stream];
-    if (state->index_count >= state->index_capacity) {
-        return RM_FAIL;
-    }
-    if (state->index_count != 0 &&
-        (timestamp <= state->last_entry_time || timestamp - state->last_entry_time <= state->index_spacing)) {
+    if (!index_takes(*state, timestamp)) {
         return RM_FAIL;
     }
     // The durations only bound the index; its storage grows with the

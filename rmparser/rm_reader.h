@@ -369,6 +369,8 @@ struct rm_reader {
     const uint8_t* window;
     uint32_t window_size;
     uint32_t window_used;
+    // How far into the window its bytes were asked for ahead of the walk.
+    uint32_t window_fetched;
 };
 
 // ---------------------------------------------------------------- public operations
@@ -405,6 +407,14 @@ void rm_reader_release_packet(rm_reader* reader, rm_packet** packet);
 // over, their last byte read (or shown in a window), so that a cut fails at
 // the packet it cuts either way. -1 checks none.
 rm_result rm_reader_next_packet_header(rm_reader* reader, rm_packet* out, int32_t checked_stream);
+// The same for up to `capacity` packets at once, into out[0] on: *count
+// gets how many, each as a call of rm_reader_next_packet_header would have
+// delivered it; RM_OK with at least one. Where that call would have failed
+// or found the end of the data, its result, with none: a batch never holds
+// a packet past the end, and rm_reader_packet_offset says where the reading
+// stopped as ever. Through a window, a batch holds the packets it shows whole.
+rm_result rm_reader_next_packet_headers(rm_reader* reader, rm_packet* out, uint32_t capacity, uint32_t* count,
+                                        int32_t checked_stream);
 // The same, with the payload of a packet of stream `payload_stream` read
 // into the caller's `buffer` (`size` bytes, at least RM_MAX_PAYLOAD_SIZE),
 // or, where a window shows it whole, left there: `data` points at it until

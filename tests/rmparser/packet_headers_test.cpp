@@ -388,11 +388,93 @@ TEST(PacketHeaders, PayloadsThroughWindows) {
     }
 }
 
+// Every field the reader fills, the payload pointer aside.
+bool SameRecord(const rm_packet& a, const rm_packet& b) {
+    return a.timestamp == b.timestamp && a.stream == b.stream && a.asm_flags == b.asm_flags &&
+           a.asm_rule == b.asm_rule && a.length == b.length && a.file_offset == b.file_offset && a.flags == b.flags &&
+           a.asm_rule_number == b.asm_rule_number && a.version == b.version;
+}
+
+// A walk's records, how it ended, and where the reader said it stood after
+// each call.
+struct Walked {
+    std::vector<rm_packet> records;
+    std::vector<uint64_t> offsets;
+    std::vector<size_t> delivered;  // records after each call
+    rm_result end = RM_OK;
+};
+
+Walked WalkInBatches(Reader& r, uint32_t capacity) {
+    Walked w;
+    std::vector<rm_packet> batch(capacity);
+    for (int guard = 0; guard < 1000; ++guard) {
+        uint32_t count = 99;
+        w.end = rm_reader_next_packet_headers(r.reader, batch.data(), capacity, &count, -1);
+        if (w.end != RM_OK) {
+            EXPECT_EQ(0u, count);
+            w.offsets.push_back(rm_reader_packet_offset(r.reader));
+            w.delivered.push_back(w.records.size());
+            return w;
+        }
+        EXPECT_LE(1u, count);
+        EXPECT_GE(capacity, count);
+        w.records.insert(w.records.end(), batch.begin(), batch.begin() + count);
+        w.offsets.push_back(rm_reader_packet_offset(r.reader));
+        w.delivered.push_back(w.records.size());
+    }
+    ADD_FAILURE() << "the reader never stopped";
+    return w;
+}
+
+// Batches hold the packets single calls deliver, the same to every field,
+// end as they end, and leave the reader where the single walk leaves it
+// after the batch's last packet; with and without windows.
+TEST(PacketHeaders, BatchesAreTheSingleWalk) {
+    const std::vector<std::vector<uint32_t>> patterns = {{}, {1u << 20}, {13, 1, 40, 0, 12, 200, 25, 4096, 14, 7}};
+    for (const WalkedFile& file : WalkedFiles()) {
+        Reader single(file.bytes);
+        Walked expected;
+        std::vector<uint64_t> after;  // the offset after each packet
+        for (;;) {
+            rm_packet packet = {};
+            expected.end = rm_reader_next_packet_header(single.reader, &packet, -1);
+            after.push_back(rm_reader_packet_offset(single.reader));
+            if (expected.end != RM_OK) break;
+            expected.records.push_back(packet);
+        }
+        for (const std::vector<uint32_t>& sizes : patterns) {
+            for (uint32_t capacity : {1u, 2u, 7u, 64u}) {
+                SCOPED_TRACE(testing::Message()
+                             << file.name << ", " << sizes.size() << " window sizes, batches of " << capacity);
+                Reader batched(file.bytes, sizes);
+                const Walked got = WalkInBatches(batched, capacity);
+                EXPECT_EQ(expected.end, got.end);
+                ASSERT_EQ(expected.records.size(), got.records.size());
+                for (size_t i = 0; i < got.records.size(); ++i) {
+                    EXPECT_TRUE(SameRecord(expected.records[i], got.records[i])) << "packet " << i;
+                }
+                // After each batch, where the single walk stood after its last packet.
+                ASSERT_EQ(got.offsets.size(), got.delivered.size());
+                for (size_t k = 0; k < got.offsets.size(); ++k) {
+                    EXPECT_EQ(after[got.delivered[k] - (k + 1 < got.offsets.size() ? 1 : 0)], got.offsets[k]);
+                }
+                EXPECT_EQ(single.log.last_message(), batched.log.last_message());
+            }
+        }
+    }
+}
+
 TEST(PacketHeaders, NullArguments) {
     rm_packet packet = {};
     EXPECT_EQ(RM_FAIL, rm_reader_next_packet_header(nullptr, &packet, 0));
     Reader r(rmtest::video_file({make_packet(0, 0, 10)}));
     EXPECT_EQ(RM_FAIL, rm_reader_next_packet_header(r.reader, nullptr, 0));
+    uint32_t count = 5;
+    EXPECT_EQ(RM_FAIL, rm_reader_next_packet_headers(r.reader, &packet, 0, &count, -1));
+    EXPECT_EQ(0u, count);
+    EXPECT_EQ(RM_FAIL, rm_reader_next_packet_headers(r.reader, nullptr, 1, &count, -1));
+    EXPECT_EQ(RM_FAIL, rm_reader_next_packet_headers(r.reader, &packet, 1, nullptr, -1));
+    EXPECT_EQ(RM_FAIL, rm_reader_next_packet_headers(nullptr, &packet, 1, &count, -1));
 }
 
 }  // namespace
