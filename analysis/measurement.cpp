@@ -9,6 +9,9 @@
 
 namespace {
 
+// Packet records taken from the reader at once.
+const uint32_t PACKET_BATCH = 64;
+
 // Where the codec's code sits in the opaque data, as the samples and
 // ffprobe's codec tags show: RealVideo's "VIDO" block names it right after
 // that tag; a version 4 RealAudio header names it after the interleaver, both
@@ -55,16 +58,38 @@ bool ReadStreamHeaders(RunResources& run, Measurement* out, uint32_t* measured) 
     return found;
 }
 
-void CountPacket(const rm_packet& packet, Measurement* out) {
-    StreamFigures& stream = out->streams[packet.stream];
-    if (stream.packets == 0 || packet.timestamp < stream.first_ms) stream.first_ms = packet.timestamp;
-    if (stream.packets == 0 || packet.timestamp > stream.last_ms) stream.last_ms = packet.timestamp;
+// What is counted of a stream's packets as they go by, apart from the
+// stream's figures so that the count per packet stays small.
+struct PacketTotals {
+    uint64_t packets = 0;
+    uint64_t bytes = 0;
+    uint32_t first_ms = UINT32_MAX;
+    uint32_t last_ms = 0;
+};
+
+void CountPacket(const rm_packet& packet, PacketTotals* totals) {
+    PacketTotals& stream = totals[packet.stream];
+    if (packet.timestamp < stream.first_ms) stream.first_ms = packet.timestamp;
+    if (packet.timestamp > stream.last_ms) stream.last_ms = packet.timestamp;
     ++stream.packets;
     stream.bytes += packet.length;
-    if (!out->has_file_span || packet.timestamp < out->file_first_ms) out->file_first_ms = packet.timestamp;
-    if (!out->has_file_span || packet.timestamp > out->file_last_ms) out->file_last_ms = packet.timestamp;
-    out->has_file_span = 1;
-    out->file_bytes += packet.length;
+}
+
+// Each stream's totals into its figures, and all streams together: every
+// packet counts in one stream.
+void CountFileTotals(const std::vector<PacketTotals>& totals, Measurement* out) {
+    for (size_t i = 0; i < totals.size(); ++i) {
+        StreamFigures& stream = out->streams[i];
+        stream.packets = totals[i].packets;
+        stream.bytes = totals[i].bytes;
+        if (stream.packets == 0) continue;
+        stream.first_ms = totals[i].first_ms;
+        stream.last_ms = totals[i].last_ms;
+        if (!out->has_file_span || stream.first_ms < out->file_first_ms) out->file_first_ms = stream.first_ms;
+        if (!out->has_file_span || stream.last_ms > out->file_last_ms) out->file_last_ms = stream.last_ms;
+        out->has_file_span = 1;
+        out->file_bytes += stream.bytes;
+    }
 }
 
 // The measured stream's keyframes as they are read.
@@ -141,17 +166,28 @@ AnalysisResult ReadPackets(RunResources& run, bool measuring, uint32_t measured,
     report.code = RM_OK;
     report.message[0] = '\0';
 
+    // Taken from the reader a batch at a time: one call for the packets a
+    // window shows, rather than one per packet. Packets of a batch after the
+    // one that stops the measurement are never looked at.
+    std::vector<PacketTotals> totals(out->streams.size());
+    const size_t stream_count = totals.size();
+    rm_packet batch[PACKET_BATCH];
+    uint32_t batched = 0;
+    uint32_t next = 0;
     for (;;) {
-        rm_packet packet;
-        const rm_result read = rm_reader_next_packet_header(run.reader, &packet, -1);
-        if (read != RM_OK) {
-            AnalysisDetails ending = {};
-            NoteEndOfPackets(run.reader, read, report, file_size, measuring ? &details : &ending);
-            out->totals_ending = measuring ? details.ending : ending.ending;
-            break;
+        if (next == batched) {
+            next = 0;
+            const rm_result read = rm_reader_next_packet_headers(run.reader, batch, PACKET_BATCH, &batched, -1);
+            if (read != RM_OK) {
+                AnalysisDetails ending = {};
+                NoteEndOfPackets(run.reader, read, report, file_size, measuring ? &details : &ending);
+                out->totals_ending = measuring ? details.ending : ending.ending;
+                break;
+            }
         }
-        if (packet.stream >= out->streams.size()) continue;  // the reader keeps no such stream
-        CountPacket(packet, out);
+        const rm_packet& packet = batch[next++];
+        if (packet.stream >= stream_count) continue;  // the reader keeps no such stream
+        CountPacket(packet, totals.data());
         if (!measuring || packet.stream != measured) continue;
 
         details.has_last_timestamp = 1;
@@ -184,6 +220,7 @@ AnalysisResult ReadPackets(RunResources& run, bool measuring, uint32_t measured,
             keyframes.Count(packet.timestamp, &out->keyframes);
         }
     }
+    CountFileTotals(totals, out);
     return result;
 }
 
@@ -194,7 +231,7 @@ AnalysisResult RunMeasurement(const char* path, const MeasureOptions& options, M
     ParserReport report = {RM_OK, ""};
     RunResources run;
     uint64_t file_size = 0;
-    const AnalysisResult opened = OpenRunFile(path, &run, &io, buffer, &report, &file_size);
+    const AnalysisResult opened = OpenRunFile(path, &run, &io, buffer, &report, &file_size, options.source);
     if (opened != ANALYSIS_OK) return opened;
 
     const uint32_t count = rm_reader_stream_count(run.reader);

@@ -75,10 +75,15 @@ struct Measurement {
 // once (a quit was requested), nonzero to go on.
 typedef int (*AnalysisPumpFn)(void* context);
 
+struct MediaSource;
+
 struct MeasureOptions {
     uint32_t peak_span_ms = DEFAULT_PEAK_SPAN_MS;  // the moving average whose peak the statistics give
     AnalysisPumpFn pump = nullptr;
     void* pump_context = nullptr;
+    // How the file's bytes reach the reader (analysis/media_file.h); null:
+    // through the run's own buffer, as KOV reads them.
+    const MediaSource* source = nullptr;
 };
 
 // Reads `path` once, every kept stream's packets in file order, and fills
