@@ -11,6 +11,7 @@
 #include <CLI/CLI.hpp>
 
 #include "analysis/text_escape.h"
+#include "tools/rmrate/mapped_file.h"
 #include "tools/rmrate/rmrate.h"
 
 namespace {
@@ -132,6 +133,9 @@ int main(int argc, char** argv) {
 
     bool all_ok = true;
     StdoutSink out;
+    // Every measured file is read through a mapping of it: the packets are
+    // walked where the file's pages lie, with no copy of them.
+    MappedFile mapped;
     for (const std::string& name : files) {
         const char* path = name.c_str();
         // Running out of memory fails this file only; the next ones go on.
@@ -143,6 +147,7 @@ int main(int argc, char** argv) {
             }
             MeasureOptions measure;
             measure.peak_span_ms = options.peak_span_ms;
+            measure.source = mapped.Source();
             Measurement m;
             Measure(path, measure, &m);
             const FileResult r = {&m, ResultIsCharted(m.result), m.details.ending == DATA_END_DAMAGED, options.stats};
