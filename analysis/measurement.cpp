@@ -10,7 +10,7 @@
 namespace {
 
 // Packet records taken from the reader at once.
-const uint32_t PACKET_BATCH = 64;
+const uint32_t PACKET_BATCH = 128;
 
 // Where the codec's code sits in the opaque data, as the samples and
 // ffprobe's codec tags show: RealVideo's "VIDO" block names it right after

@@ -592,9 +592,10 @@ void note_packet(rm_reader* reader, rm_stream_state* state, const rm_packet_head
 // A stream the walk through a window takes packets of without the long way:
 // one numbered as its place in the declared table, and kept.
 struct ShownStream {
-    uint32_t largest;  // payload bytes: its declared largest packet, or UINT32_MAX when undeclared
-    uint32_t index;    // UINT32_MAX: not so taken
-    uint8_t kind;      // its rule kind
+    rm_stream_state* state;  // null: not so taken
+    uint32_t largest;        // payload bytes: its declared largest packet, or UINT32_MAX when undeclared
+    uint16_t index;
+    uint8_t kind;  // its rule kind
 };
 // Stream numbers taken so; packets of others are left to find_packet.
 const uint32_t SHOWN_STREAMS = 16;
@@ -621,55 +622,61 @@ uint32_t take_shown_packets(rm_reader* reader, rm_packet* out, uint32_t capacity
     numbers = reader->stream_map_size < numbers ? reader->stream_map_size : numbers;
     const uint32_t kept =
         reader->stream_count < reader->stream_state_count ? reader->stream_count : reader->stream_state_count;
-    ShownStream streams[SHOWN_STREAMS];
+    ShownStream streams[SHOWN_STREAMS] = {};
     for (uint32_t n = 0; n < numbers; ++n) {
+        const uint32_t index = stream_map[n];
+        if (declared[n].stream_number != n || index >= kept) {
+            continue;
+        }
         const uint32_t largest = declared[n].max_packet_size;
+        streams[n].state = &states[index];
         streams[n].largest = largest != 0 ? largest : UINT32_MAX;
-        streams[n].index = declared[n].stream_number == n && stream_map[n] < kept ? stream_map[n] : UINT32_MAX;
-        streams[n].kind = streams[n].index != UINT32_MAX ? rule_kind(reader, &states[streams[n].index]) : 0;
+        streams[n].index = uint16_t(index);
+        streams[n].kind = rule_kind(reader, &states[index]);
     }
-    // Offsets in the window: the next packet's, the end of what it shows,
-    // and the end of the DATA chunk's packets in it (its end, if sooner).
+    // Offsets in the window: the next packet's, and the end of what it
+    // shows of the DATA chunk's packets (the chunk's end, if sooner).
     const uint8_t* const window = reader->window;
     const uint64_t window_at = reader->position - reader->window_used;
     uint32_t at = reader->window_used;
-    const uint32_t shown = reader->window_size;
-    uint64_t limit = shown;
+    uint32_t limit = reader->window_size;
     if (reader->data_end != 0) {
         const uint64_t data_left = reader->data_end > window_at ? reader->data_end - window_at : 0;
-        limit = data_left < limit ? data_left : limit;
+        limit = data_left < limit ? uint32_t(data_left) : limit;
     }
     // The stream whose payloads are handed out, if any.
-    const uint32_t payload_stream = keep != nullptr && checked_stream >= 0 ? uint32_t(checked_stream) : UINT32_MAX - 1;
+    const uint32_t payload_stream = keep != nullptr && checked_stream >= 0 ? uint32_t(checked_stream) : UINT32_MAX;
 
     uint32_t fetched = reader->window_fetched > at ? reader->window_fetched : at;
     uint64_t last_start = reader->packet_start;
     rm_packet* const end = out + capacity;
     rm_packet* next = out;
-    for (; next != end && shown - at >= RM_PACKET_HEADER_V1_SIZE; ++next) {
+    // A header too near the chunk's end for either version is left to the
+    // long way too.
+    for (; next != end && limit - at >= RM_PACKET_HEADER_V1_SIZE && at < limit; ++next) {
         // Half the distance at a time, the whole of it ahead of the walk.
         if (fetched < at + FETCH_AHEAD / 2) {
             fetched = fetched > at ? fetched : at;
             fetched =
-                rm_fetch_window(window, fetched, shown - fetched > FETCH_AHEAD / 2 ? fetched + FETCH_AHEAD / 2 : shown);
+                rm_fetch_window(window, fetched, limit - fetched > FETCH_AHEAD / 2 ? fetched + FETCH_AHEAD / 2 : limit);
         }
         const uint8_t* bytes = window + at;
         // implausible_header's checks, for the streams above.
         const uint32_t version = uint32_t(bytes[0]) << 8 | bytes[1];
         const uint32_t length = uint32_t(bytes[2]) << 8 | bytes[3];
         const uint32_t number = uint32_t(bytes[4]) << 8 | bytes[5];
-        if (version > 1 || number >= numbers) {
+        if (version > 1 || number >= SHOWN_STREAMS) {
             break;
         }
         const ShownStream& stream = streams[number];
         const uint32_t head = RM_PACKET_HEADER_SIZE + version;
-        if (length < head || at + length > limit || length - head > stream.largest || stream.index == UINT32_MAX) {
+        if (length < head || length > limit - at || length - head > stream.largest || stream.state == nullptr) {
             break;
         }
         rm_packet_header header;
         decode_shown_header(bytes, &header);
         const uint32_t payload = length - head;
-        rm_stream_state* state = &states[stream.index];
+        rm_stream_state* state = stream.state;
         uint16_t asm_flags = 0;
         uint16_t asm_rule = 0;
         packet_rule(stream.kind, state, &header, &asm_flags, &asm_rule);
@@ -681,7 +688,7 @@ uint32_t take_shown_packets(rm_reader* reader, rm_packet* out, uint32_t capacity
         }
         const uint64_t start = window_at + at;
         const uint64_t payload_at = start + head;
-        fill_packet(next, header, int32_t(stream.index), asm_flags, asm_rule, payload, data,
+        fill_packet(next, header, stream.index, asm_flags, asm_rule, payload, data,
                     payload_at > 0xFFFFFFFFu ? 0xFFFFFFFFu : uint32_t(payload_at));
         // note_packet's, with the start noted only where the index needs it.
         state->last_timestamp = header.timestamp;
@@ -811,13 +818,18 @@ rm_result rm_read_packet_header(rm_reader* reader, rm_packet* out, int32_t check
 
 rm_result rm_read_packet_headers(rm_reader* reader, rm_packet* out, uint32_t capacity, uint32_t* count,
                                  int32_t checked_stream) {
-    *count = 0;
+    // What the window shows first; where it shows none, one packet the long
+    // way (which may refresh the window), and then what the window shows.
+    *count = reader->window != nullptr ? take_shown_packets<false>(reader, out, capacity, checked_stream, nullptr) : 0;
+    if (*count != 0) {
+        return RM_OK;
+    }
     const rm_result first = rm_read_packet_header(reader, out, checked_stream);
     if (first != RM_OK) {
         return first;
     }
     *count = 1;
-    if (reader->window != nullptr) {
+    if (reader->window != nullptr && capacity > 1) {
         *count += take_shown_packets<false>(reader, out + 1, capacity - 1, checked_stream, nullptr);
     }
     return RM_OK;
