@@ -67,7 +67,7 @@ struct PacketTotals {
     uint32_t last_ms = 0;
 };
 
-void CountPacket(const rm_packet& packet, PacketTotals* totals) {
+void CountPacket(const rm_packet_brief& packet, PacketTotals* totals) {
     PacketTotals& stream = totals[packet.stream];
     if (packet.timestamp < stream.first_ms) stream.first_ms = packet.timestamp;
     if (packet.timestamp > stream.last_ms) stream.last_ms = packet.timestamp;
@@ -99,7 +99,7 @@ struct KeyframeTracker {
     uint64_t interval_sum = 0;
 
     // Whether a packet with these flags starts a new keyframe.
-    bool IsNewKeyframe(const rm_packet& packet) const {
+    bool IsNewKeyframe(const rm_packet_brief& packet) const {
         return (packet.flags & RM_PACKET_KEYFRAME) != 0 && !(any && packet.timestamp == last_ms);
     }
 
@@ -171,13 +171,13 @@ AnalysisResult ReadPackets(RunResources& run, bool measuring, uint32_t measured,
     // one that stops the measurement are never looked at.
     std::vector<PacketTotals> totals(out->streams.size());
     const size_t stream_count = totals.size();
-    rm_packet batch[PACKET_BATCH];
+    rm_packet_brief batch[PACKET_BATCH];
     uint32_t batched = 0;
     uint32_t next = 0;
     for (;;) {
         if (next == batched) {
             next = 0;
-            const rm_result read = rm_reader_next_packet_headers(run.reader, batch, PACKET_BATCH, &batched, -1);
+            const rm_result read = rm_reader_next_packet_briefs(run.reader, batch, PACKET_BATCH, &batched);
             if (read != RM_OK) {
                 AnalysisDetails ending = {};
                 NoteEndOfPackets(run.reader, read, report, file_size, measuring ? &details : &ending);
@@ -185,7 +185,7 @@ AnalysisResult ReadPackets(RunResources& run, bool measuring, uint32_t measured,
                 break;
             }
         }
-        const rm_packet& packet = batch[next++];
+        const rm_packet_brief& packet = batch[next++];
         if (packet.stream >= stream_count) continue;  // the reader keeps no such stream
         CountPacket(packet, totals.data());
         if (!measuring || packet.stream != measured) continue;

@@ -161,10 +161,10 @@ rm_result rm_read_packet(rm_reader* reader, rm_packet** out, int32_t selector);
 // (`keep_size` bytes at least as large) and delivered as its data.
 rm_result rm_read_packet_header(rm_reader* reader, rm_packet* out, int32_t checked_stream, uint8_t* keep = nullptr,
                                 uint32_t keep_size = 0);
-// Up to `capacity` of them at once (capacity at least 1): the first as
-// rm_read_packet_header delivers it, then those the window shows whole.
-rm_result rm_read_packet_headers(rm_reader* reader, rm_packet* out, uint32_t capacity, uint32_t* count,
-                                 int32_t checked_stream);
+// Up to `capacity` briefs at once (capacity at least 1): those the window
+// shows whole, or else the next as rm_read_packet_header delivers it and then
+// those.
+rm_result rm_read_packet_briefs(rm_reader* reader, rm_packet_brief* out, uint32_t capacity, uint32_t* count);
 rm_result rm_index_add(rm_reader* reader, uint32_t stream, uint32_t timestamp, uint32_t offset, uint8_t flags);
 
 // ---------------------------------------------------------------- header read

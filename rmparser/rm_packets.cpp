@@ -80,15 +80,22 @@ uint8_t rule_kind(const rm_reader* reader, const rm_stream_state* state) {
 // Rule flags and rule number of a packet about to be taken: a version 1
 // header's own; for version 0, from its header, its stream's rule kind and
 // what the previous packet of the same stream left behind.
+// The rule number alone, all a stream remembers of its packets' rules.
+uint16_t rule_number(uint8_t kind, const rm_packet_header* header) {
+    if (header->version == 1) {
+        return header->asm_rule;
+    }
+    return (kind & RULE_IN_GROUP) != 0 ? header->group : (header->flags & RM_PACKET_KEYFRAME) != 0 ? 0 : 1;
+}
+
 void packet_rule(uint8_t kind, const rm_stream_state* state, const rm_packet_header* header, uint16_t* asm_flags,
                  uint16_t* asm_rule) {
+    *asm_rule = rule_number(kind, header);
     if (header->version == 1) {
         *asm_flags = header->flags;
-        *asm_rule = header->asm_rule;
         return;
     }
     const bool keyframe = (header->flags & RM_PACKET_KEYFRAME) != 0;
-    *asm_rule = (kind & RULE_IN_GROUP) != 0 ? header->group : keyframe ? 0 : 1;
     if ((kind & RULE_SAME_TIME) != 0 && header->timestamp == state->last_timestamp) {
         *asm_flags = 0;
     } else {
@@ -570,6 +577,15 @@ void fill_packet(rm_packet* out, const rm_packet_header& header, int32_t index, 
     out->version = header.version;
 }
 
+void fill_brief(rm_packet_brief* out, const rm_packet_header& header, uint32_t index, uint32_t payload_length) {
+    out->timestamp = header.timestamp;
+    out->stream = uint16_t(index);
+    out->length = uint16_t(payload_length);
+    out->flags = header.flags;
+    out->version = uint8_t(header.version);
+    out->reserved = 0;
+}
+
 // Whether a keyframe at `timestamp` gets an index entry: while the index has
 // room, and its spacing after the last entry.
 bool index_takes(const rm_stream_state& state, uint32_t timestamp) {
@@ -600,18 +616,49 @@ struct ShownStream {
 // Stream numbers taken so; packets of others are left to find_packet.
 const uint32_t SHOWN_STREAMS = 16;
 
+// How the window's loop hands out a packet it takes: the whole record, as
+// next_packet and the payload step fill it, with the payload of
+// `payload_stream` in place (or the caller's buffer for an empty payload)...
+struct WholeRecords {
+    uint32_t payload_stream;  // UINT32_MAX: none
+    uint8_t* keep;
+
+    // The rule number the stream remembers.
+    uint16_t fill(rm_packet* out, const rm_packet_header& header, const ShownStream& stream, uint32_t payload,
+                  const uint8_t* payload_bytes, uint64_t payload_at) const {
+        uint16_t asm_flags = 0;
+        uint16_t asm_rule = 0;
+        packet_rule(stream.kind, stream.state, &header, &asm_flags, &asm_rule);
+        uint8_t* data = nullptr;
+        if (stream.index == payload_stream) {
+            data = payload != 0 ? const_cast<uint8_t*>(payload_bytes) : keep;
+        }
+        fill_packet(out, header, stream.index, asm_flags, asm_rule, payload, data,
+                    payload_at > 0xFFFFFFFFu ? 0xFFFFFFFFu : uint32_t(payload_at));
+        return asm_rule;
+    }
+};
+
+// ... or its brief.
+struct Briefs {
+    uint16_t fill(rm_packet_brief* out, const rm_packet_header& header, const ShownStream& stream, uint32_t payload,
+                  const uint8_t*, uint64_t) const {
+        fill_brief(out, header, stream.index, payload);
+        return rule_number(stream.kind, &header);
+    }
+};
+
 // The walk's common steps through a window, in one go: the packets from the
 // current position on, as long as each is of a stream above, the window
 // shows it whole and the reader believes its header; at most `capacity` of
 // them, into `out`. Each is delivered as find_packet, next_packet and the
-// payload step would deliver it. Whatever else comes (the window or the DATA
-// chunk ends, another stream, damage) is left to them, untaken: this only
-// ever takes less. What it reads of the handle is kept in locals, as nothing
-// here changes it. Returns how many were taken. PAYLOADS: `keep` is given,
-// and the payloads of `checked_stream` are handed out.
-template <bool PAYLOADS>
-uint32_t take_shown_packets(rm_reader* reader, rm_packet* out, uint32_t capacity, int32_t checked_stream,
-                            uint8_t* keep) {
+// payload step would deliver it, and the stream remembers it as they would.
+// Whatever else comes (the window or the DATA chunk ends, another stream,
+// damage) is left to them, untaken: this only ever takes less. What it reads
+// of the handle is kept in locals, as nothing here changes it. Returns how
+// many were taken.
+template <typename Record, typename Records>
+uint32_t take_shown_packets(rm_reader* reader, Record* out, uint32_t capacity, const Records& records) {
     const rm_declared_stream* const declared = reader->declared_streams;
     const uint32_t* const stream_map = reader->stream_map;
     rm_stream_state* const states = reader->stream_states;
@@ -644,13 +691,10 @@ uint32_t take_shown_packets(rm_reader* reader, rm_packet* out, uint32_t capacity
         const uint64_t data_left = reader->data_end > window_at ? reader->data_end - window_at : 0;
         limit = data_left < limit ? uint32_t(data_left) : limit;
     }
-    // The stream whose payloads are handed out, if any.
-    const uint32_t payload_stream = keep != nullptr && checked_stream >= 0 ? uint32_t(checked_stream) : UINT32_MAX;
-
     uint32_t fetched = reader->window_fetched > at ? reader->window_fetched : at;
     uint64_t last_start = reader->packet_start;
-    rm_packet* const end = out + capacity;
-    rm_packet* next = out;
+    Record* const end = out + capacity;
+    Record* next = out;
     // A header too near the chunk's end for either version is left to the
     // long way too.
     for (; next != end && limit - at >= RM_PACKET_HEADER_V1_SIZE && at < limit; ++next) {
@@ -675,21 +719,9 @@ uint32_t take_shown_packets(rm_reader* reader, rm_packet* out, uint32_t capacity
         }
         rm_packet_header header;
         decode_shown_header(bytes, &header);
-        const uint32_t payload = length - head;
         rm_stream_state* state = stream.state;
-        uint16_t asm_flags = 0;
-        uint16_t asm_rule = 0;
-        packet_rule(stream.kind, state, &header, &asm_flags, &asm_rule);
-        // As the payload step hands it out: in place, or the caller's buffer
-        // for an empty payload.
-        uint8_t* data = nullptr;
-        if (PAYLOADS && stream.index == payload_stream) {
-            data = payload != 0 ? const_cast<uint8_t*>(bytes + head) : keep;
-        }
         const uint64_t start = window_at + at;
-        const uint64_t payload_at = start + head;
-        fill_packet(next, header, stream.index, asm_flags, asm_rule, payload, data,
-                    payload_at > 0xFFFFFFFFu ? 0xFFFFFFFFu : uint32_t(payload_at));
+        const uint16_t asm_rule = records.fill(next, header, stream, length - head, bytes + head, start + head);
         // note_packet's, with the start noted only where the index needs it.
         state->last_timestamp = header.timestamp;
         state->last_rule = asm_rule;
@@ -763,9 +795,8 @@ rm_result rm_read_packet_header(rm_reader* reader, rm_packet* out, int32_t check
     if (reader == nullptr || out == nullptr || (keep != nullptr && keep_size < RM_MAX_PAYLOAD_SIZE)) {
         return RM_FAIL;
     }
-    if (reader->window != nullptr &&
-        (keep != nullptr ? take_shown_packets<true>(reader, out, 1, checked_stream, keep)
-                         : take_shown_packets<false>(reader, out, 1, checked_stream, nullptr)) == 1) {
+    const WholeRecords whole = {keep != nullptr && checked_stream >= 0 ? uint32_t(checked_stream) : UINT32_MAX, keep};
+    if (reader->window != nullptr && take_shown_packets(reader, out, 1, whole) == 1) {
         return RM_OK;
     }
     rm_packet_header header;
@@ -816,21 +847,28 @@ rm_result rm_read_packet_header(rm_reader* reader, rm_packet* out, int32_t check
     return RM_OK;
 }
 
-rm_result rm_read_packet_headers(rm_reader* reader, rm_packet* out, uint32_t capacity, uint32_t* count,
-                                 int32_t checked_stream) {
+rm_result rm_read_packet_briefs(rm_reader* reader, rm_packet_brief* out, uint32_t capacity, uint32_t* count) {
     // What the window shows first; where it shows none, one packet the long
     // way (which may refresh the window), and then what the window shows.
-    *count = reader->window != nullptr ? take_shown_packets<false>(reader, out, capacity, checked_stream, nullptr) : 0;
+    const Briefs briefs;
+    *count = reader->window != nullptr ? take_shown_packets(reader, out, capacity, briefs) : 0;
     if (*count != 0) {
         return RM_OK;
     }
-    const rm_result first = rm_read_packet_header(reader, out, checked_stream);
-    if (first != RM_OK) {
-        return first;
+    rm_packet first;
+    const rm_result read = rm_read_packet_header(reader, &first, -1);
+    if (read != RM_OK) {
+        return read;
     }
+    out->timestamp = first.timestamp;
+    out->stream = first.stream;
+    out->length = first.length;
+    out->flags = first.flags;
+    out->version = uint8_t(first.version);
+    out->reserved = 0;
     *count = 1;
     if (reader->window != nullptr && capacity > 1) {
-        *count += take_shown_packets<false>(reader, out + 1, capacity - 1, checked_stream, nullptr);
+        *count += take_shown_packets(reader, out + 1, capacity - 1, briefs);
     }
     return RM_OK;
 }

@@ -407,14 +407,25 @@ void rm_reader_release_packet(rm_reader* reader, rm_packet** packet);
 // over, their last byte read (or shown in a window), so that a cut fails at
 // the packet it cuts either way. -1 checks none.
 rm_result rm_reader_next_packet_header(rm_reader* reader, rm_packet* out, int32_t checked_stream);
-// The same for up to `capacity` packets at once, into out[0] on: *count
-// gets how many, each as a call of rm_reader_next_packet_header would have
-// delivered it; RM_OK with at least one. Where that call would have failed
-// or found the end of the data, its result, with none: a batch never holds
-// a packet past the end, and rm_reader_packet_offset says where the reading
-// stopped as ever. Through a window, a batch holds the packets it shows whole.
-rm_result rm_reader_next_packet_headers(rm_reader* reader, rm_packet* out, uint32_t capacity, uint32_t* count,
-                                        int32_t checked_stream);
+// What a pass over packet headers alone needs of each packet, for
+// rm_reader_next_packet_briefs: the fields of its rm_packet record that say
+// what and when it is, half the record's size.
+struct rm_packet_brief {
+    uint32_t timestamp;
+    uint16_t stream;    // stream index
+    uint16_t length;    // payload bytes
+    uint8_t flags;      // the packet header's flags: RM_PACKET_KEYFRAME marks a keyframe
+    uint8_t version;    // the packet header's object version, 0 or 1
+    uint16_t reserved;  // 0
+};
+// The packets rm_reader_next_packet_header(reader, ..., -1) would deliver,
+// up to `capacity` of them at once, into out[0] on, as their briefs: *count
+// gets how many; RM_OK with at least one. Where that call would have failed
+// or found the end of the data, its result, with none: a batch never holds a
+// packet past the end, and rm_reader_packet_offset says where the reading
+// stopped as ever (after a batch, where its last packet starts). Through a
+// window, a batch holds the packets the window shows whole.
+rm_result rm_reader_next_packet_briefs(rm_reader* reader, rm_packet_brief* out, uint32_t capacity, uint32_t* count);
 // The same, with the payload of a packet of stream `payload_stream` read
 // into the caller's `buffer` (`size` bytes, at least RM_MAX_PAYLOAD_SIZE),
 // or, where a window shows it whole, left there: `data` points at it until

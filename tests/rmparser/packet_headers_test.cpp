@@ -395,52 +395,60 @@ bool SameRecord(const rm_packet& a, const rm_packet& b) {
            a.asm_rule_number == b.asm_rule_number && a.version == b.version;
 }
 
-// A walk's records, how it ended, and where the reader said it stood after
-// each call.
+// A brief is its record's fields.
+bool SameBrief(const rm_packet& a, const rm_packet_brief& b) {
+    return a.timestamp == b.timestamp && a.stream == b.stream && a.length == b.length && a.flags == b.flags &&
+           a.version == b.version && b.reserved == 0;
+}
+
+// A walk in batches of briefs: the briefs, how it ended, and where the
+// reader said it stood after each call and how many briefs it had by then.
 struct Walked {
-    std::vector<rm_packet> records;
+    std::vector<rm_packet_brief> briefs;
     std::vector<uint64_t> offsets;
-    std::vector<size_t> delivered;  // records after each call
+    std::vector<size_t> delivered;
     rm_result end = RM_OK;
 };
 
 Walked WalkInBatches(Reader& r, uint32_t capacity) {
     Walked w;
-    std::vector<rm_packet> batch(capacity);
+    std::vector<rm_packet_brief> batch(capacity);
     for (int guard = 0; guard < 1000; ++guard) {
         uint32_t count = 99;
-        w.end = rm_reader_next_packet_headers(r.reader, batch.data(), capacity, &count, -1);
-        if (w.end != RM_OK) {
+        w.end = rm_reader_next_packet_briefs(r.reader, batch.data(), capacity, &count);
+        if (w.end == RM_OK) {
+            EXPECT_LE(1u, count);
+            EXPECT_GE(capacity, count);
+            w.briefs.insert(w.briefs.end(), batch.begin(), batch.begin() + count);
+        } else {
             EXPECT_EQ(0u, count);
-            w.offsets.push_back(rm_reader_packet_offset(r.reader));
-            w.delivered.push_back(w.records.size());
-            return w;
         }
-        EXPECT_LE(1u, count);
-        EXPECT_GE(capacity, count);
-        w.records.insert(w.records.end(), batch.begin(), batch.begin() + count);
         w.offsets.push_back(rm_reader_packet_offset(r.reader));
-        w.delivered.push_back(w.records.size());
+        w.delivered.push_back(w.briefs.size());
+        if (w.end != RM_OK) return w;
     }
     ADD_FAILURE() << "the reader never stopped";
     return w;
 }
 
-// Batches hold the packets single calls deliver, the same to every field,
-// end as they end, and leave the reader where the single walk leaves it
-// after the batch's last packet; with and without windows.
-TEST(PacketHeaders, BatchesAreTheSingleWalk) {
+// Batches of briefs hold the packets single calls deliver, end as they end,
+// and leave the reader where the single walk leaves it after the batch's
+// last packet; with and without windows. Then the walk goes on alike: the
+// packets' rules, which follow from what their stream remembers, are the
+// single walk's.
+TEST(PacketHeaders, BatchesOfBriefsAreTheSingleWalk) {
     const std::vector<std::vector<uint32_t>> patterns = {{}, {1u << 20}, {13, 1, 40, 0, 12, 200, 25, 4096, 14, 7}};
     for (const WalkedFile& file : WalkedFiles()) {
         Reader single(file.bytes);
-        Walked expected;
-        std::vector<uint64_t> after;  // the offset after each packet
+        std::vector<rm_packet> expected;
+        std::vector<uint64_t> after;  // the offset after each call
+        rm_result end = RM_OK;
         for (;;) {
             rm_packet packet = {};
-            expected.end = rm_reader_next_packet_header(single.reader, &packet, -1);
+            end = rm_reader_next_packet_header(single.reader, &packet, -1);
             after.push_back(rm_reader_packet_offset(single.reader));
-            if (expected.end != RM_OK) break;
-            expected.records.push_back(packet);
+            if (end != RM_OK) break;
+            expected.push_back(packet);
         }
         for (const std::vector<uint32_t>& sizes : patterns) {
             for (uint32_t capacity : {1u, 2u, 7u, 64u}) {
@@ -448,17 +456,34 @@ TEST(PacketHeaders, BatchesAreTheSingleWalk) {
                              << file.name << ", " << sizes.size() << " window sizes, batches of " << capacity);
                 Reader batched(file.bytes, sizes);
                 const Walked got = WalkInBatches(batched, capacity);
-                EXPECT_EQ(expected.end, got.end);
-                ASSERT_EQ(expected.records.size(), got.records.size());
-                for (size_t i = 0; i < got.records.size(); ++i) {
-                    EXPECT_TRUE(SameRecord(expected.records[i], got.records[i])) << "packet " << i;
+                EXPECT_EQ(end, got.end);
+                ASSERT_EQ(expected.size(), got.briefs.size());
+                for (size_t i = 0; i < got.briefs.size(); ++i) {
+                    EXPECT_TRUE(SameBrief(expected[i], got.briefs[i])) << "packet " << i;
                 }
-                // After each batch, where the single walk stood after its last packet.
-                ASSERT_EQ(got.offsets.size(), got.delivered.size());
                 for (size_t k = 0; k < got.offsets.size(); ++k) {
-                    EXPECT_EQ(after[got.delivered[k] - (k + 1 < got.offsets.size() ? 1 : 0)], got.offsets[k]);
+                    const bool last = k + 1 == got.offsets.size();
+                    EXPECT_EQ(after[got.delivered[k] - (last ? 0 : 1)], got.offsets[k]) << "after call " << k;
                 }
                 EXPECT_EQ(single.log.last_message(), batched.log.last_message());
+            }
+        }
+        // Half the file in briefs, the rest in records: the records are the single walk's.
+        for (const std::vector<uint32_t>& sizes : patterns) {
+            SCOPED_TRACE(testing::Message() << file.name << ", briefs then records, " << sizes.size() << " sizes");
+            Reader mixed(file.bytes, sizes);
+            std::vector<rm_packet_brief> batch(expected.size() / 2 + 1);
+            uint32_t count = 0;
+            size_t taken = 0;
+            while (taken < expected.size() / 2 &&
+                   rm_reader_next_packet_briefs(mixed.reader, batch.data(), uint32_t(expected.size() / 2 - taken),
+                                                &count) == RM_OK) {
+                taken += count;
+            }
+            for (size_t i = taken; i < expected.size(); ++i) {
+                rm_packet packet = {};
+                ASSERT_EQ(RM_OK, rm_reader_next_packet_header(mixed.reader, &packet, -1)) << "packet " << i;
+                EXPECT_TRUE(SameRecord(expected[i], packet)) << "packet " << i;
             }
         }
     }
@@ -469,12 +494,13 @@ TEST(PacketHeaders, NullArguments) {
     EXPECT_EQ(RM_FAIL, rm_reader_next_packet_header(nullptr, &packet, 0));
     Reader r(rmtest::video_file({make_packet(0, 0, 10)}));
     EXPECT_EQ(RM_FAIL, rm_reader_next_packet_header(r.reader, nullptr, 0));
+    rm_packet_brief brief = {};
     uint32_t count = 5;
-    EXPECT_EQ(RM_FAIL, rm_reader_next_packet_headers(r.reader, &packet, 0, &count, -1));
+    EXPECT_EQ(RM_FAIL, rm_reader_next_packet_briefs(r.reader, &brief, 0, &count));
     EXPECT_EQ(0u, count);
-    EXPECT_EQ(RM_FAIL, rm_reader_next_packet_headers(r.reader, nullptr, 1, &count, -1));
-    EXPECT_EQ(RM_FAIL, rm_reader_next_packet_headers(r.reader, &packet, 1, nullptr, -1));
-    EXPECT_EQ(RM_FAIL, rm_reader_next_packet_headers(nullptr, &packet, 1, &count, -1));
+    EXPECT_EQ(RM_FAIL, rm_reader_next_packet_briefs(r.reader, nullptr, 1, &count));
+    EXPECT_EQ(RM_FAIL, rm_reader_next_packet_briefs(r.reader, &brief, 1, nullptr));
+    EXPECT_EQ(RM_FAIL, rm_reader_next_packet_briefs(nullptr, &brief, 1, &count));
 }
 
 }  // namespace
