@@ -151,6 +151,61 @@ void NoteEmptyChart(bool started_late, Measurement* out) {
     }
 }
 
+// The measured stream's packets as they come: the window rule, the
+// keyframes, the pump once per closed window.
+class VideoPass {
+public:
+    VideoPass(const MeasureOptions& options, Measurement* out) : options_(options), out_(out) {}
+
+    // False when the measurement stops at this packet (a late start, a gap,
+    // a stop request); result() and started_late() say which.
+    bool Add(const rm_packet_brief& packet) {
+        AnalysisDetails& details = out_->details;
+        details.has_last_timestamp = 1;
+        details.last_timestamp_ms = packet.timestamp;
+        const bool new_keyframe = keyframes_.IsNewKeyframe(packet);
+        BitrateSample closed;
+        const WindowStep step = AddPacketToWindow(&windows_, packet.timestamp, packet.length, &closed);
+        if (step == WINDOW_STARTS_LATE) {
+            started_late_ = true;
+            return false;
+        }
+        if (step == WINDOW_GAP) {
+            result_ = ANALYSIS_FRAME_GAP;
+            return false;
+        }
+        if (step == WINDOW_CLOSED) {
+            // Once per closed window, stored or not, so the window stays
+            // alive through files longer than the series.
+            if (options_.pump && !options_.pump(options_.pump_context)) {
+                details.stopped_by_pump = 1;
+                result_ = ANALYSIS_CANCELLED;
+                return false;
+            }
+            if (KeepWindow(closed, open_keyframes_, out_)) out_->series_end_ms = packet.timestamp;
+            // A keyframe that closes a window lies at the next one's start.
+            open_keyframes_ = 0;
+        }
+        if (new_keyframe) {
+            ++open_keyframes_;
+            keyframes_.Count(packet.timestamp, &out_->keyframes);
+        }
+        return true;
+    }
+
+    AnalysisResult result() const { return result_; }
+    bool started_late() const { return started_late_; }
+
+private:
+    const MeasureOptions& options_;
+    Measurement* out_;
+    WindowAccumulator windows_ = {};
+    KeyframeTracker keyframes_;
+    uint32_t open_keyframes_ = 0;  // in the open window
+    AnalysisResult result_ = ANALYSIS_OK;
+    bool started_late_ = false;
+};
+
 // The packet loop: every kept stream's packets counted, the measured stream's
 // (when there is one) windowed, up to the end of the data, the damage, or
 // where the measured stream stops the measurement (a gap, a late start, a
@@ -158,10 +213,7 @@ void NoteEmptyChart(bool started_late, Measurement* out) {
 AnalysisResult ReadPackets(RunResources& run, bool measuring, uint32_t measured, const MeasureOptions& options,
                            ParserReport& report, uint64_t file_size, Measurement* out, bool* started_late) {
     AnalysisDetails& details = out->details;
-    WindowAccumulator windows = {};
-    KeyframeTracker keyframes;
-    uint32_t open_keyframes = 0;  // in the open window
-    AnalysisResult result = measuring ? ANALYSIS_OK : ANALYSIS_NO_VIDEO;
+    VideoPass video(options, out);
     // Reports made while the headers were read say nothing about the packets.
     report.code = RM_OK;
     report.message[0] = '\0';
@@ -171,57 +223,29 @@ AnalysisResult ReadPackets(RunResources& run, bool measuring, uint32_t measured,
     // one that stops the measurement are never looked at.
     std::vector<PacketTotals> totals(out->streams.size());
     const size_t stream_count = totals.size();
+    const uint32_t video_stream = measuring ? measured : UINT32_MAX;
     rm_packet_brief batch[PACKET_BATCH];
-    uint32_t batched = 0;
-    uint32_t next = 0;
-    for (;;) {
-        if (next == batched) {
-            next = 0;
-            const rm_result read = rm_reader_next_packet_briefs(run.reader, batch, PACKET_BATCH, &batched);
-            if (read != RM_OK) {
-                AnalysisDetails ending = {};
-                NoteEndOfPackets(run.reader, read, report, file_size, measuring ? &details : &ending);
-                out->totals_ending = measuring ? details.ending : ending.ending;
-                break;
-            }
-        }
-        const rm_packet_brief& packet = batch[next++];
-        if (packet.stream >= stream_count) continue;  // the reader keeps no such stream
-        CountPacket(packet, totals.data());
-        if (!measuring || packet.stream != measured) continue;
-
-        details.has_last_timestamp = 1;
-        details.last_timestamp_ms = packet.timestamp;
-        const bool new_keyframe = keyframes.IsNewKeyframe(packet);
-        BitrateSample closed;
-        const WindowStep step = AddPacketToWindow(&windows, packet.timestamp, packet.length, &closed);
-        if (step == WINDOW_STARTS_LATE) {
-            *started_late = true;
+    for (bool going = true; going;) {
+        uint32_t batched = 0;
+        const rm_result read = rm_reader_next_packet_briefs(run.reader, batch, PACKET_BATCH, &batched);
+        if (read != RM_OK) {
+            AnalysisDetails ending = {};
+            NoteEndOfPackets(run.reader, read, report, file_size, measuring ? &details : &ending);
+            out->totals_ending = measuring ? details.ending : ending.ending;
             break;
         }
-        if (step == WINDOW_GAP) {
-            result = ANALYSIS_FRAME_GAP;
-            break;
-        }
-        if (step == WINDOW_CLOSED) {
-            // Once per closed window, stored or not, so the window stays
-            // alive through files longer than the series.
-            if (options.pump && !options.pump(options.pump_context)) {
-                details.stopped_by_pump = 1;
-                result = ANALYSIS_CANCELLED;
+        for (const rm_packet_brief* packet = batch; packet != batch + batched; ++packet) {
+            if (packet->stream >= stream_count) continue;  // the reader keeps no such stream
+            CountPacket(*packet, totals.data());
+            if (packet->stream == video_stream && !video.Add(*packet)) {
+                going = false;
                 break;
             }
-            if (KeepWindow(closed, open_keyframes, out)) out->series_end_ms = packet.timestamp;
-            // A keyframe that closes a window lies at the next one's start.
-            open_keyframes = 0;
-        }
-        if (new_keyframe) {
-            ++open_keyframes;
-            keyframes.Count(packet.timestamp, &out->keyframes);
         }
     }
     CountFileTotals(totals, out);
-    return result;
+    *started_late = video.started_late();
+    return measuring ? video.result() : ANALYSIS_NO_VIDEO;
 }
 
 AnalysisResult RunMeasurement(const char* path, const MeasureOptions& options, Measurement* out, bool* started_late) {
