@@ -11,6 +11,9 @@
 
 namespace {
 
+// Packet records taken from the reader at once.
+const uint32_t PACKET_BATCH = 128;
+
 // Where the codec's code sits in the opaque data, as the samples and
 // ffprobe's codec tags show: RealVideo's "VIDO" block names it right after
 // that tag; a version 4 RealAudio header names it after the interleaver, both
@@ -160,7 +163,7 @@ private:
 // Every kept stream's windows and the whole file's.
 struct EveryStreamWindows {
     explicit EveryStreamWindows(size_t count) : streams(count) {}
-    void Add(const rm_packet& packet, Measurement* out) {
+    void Add(const rm_packet_brief& packet, Measurement* out) {
         streams[packet.stream].Add(packet.timestamp, packet.length, &out->stream_windows[packet.stream]);
         file.Add(packet.timestamp, packet.length);
     }
@@ -168,16 +171,49 @@ struct EveryStreamWindows {
     FileWindows file;
 };
 
-void CountPacket(const rm_packet& packet, Measurement* out) {
-    StreamFigures& stream = out->streams[packet.stream];
-    if (stream.packets == 0 || packet.timestamp < stream.first_ms) stream.first_ms = packet.timestamp;
-    if (stream.packets == 0 || packet.timestamp > stream.last_ms) stream.last_ms = packet.timestamp;
+// A whole packet's record as the batches give it.
+rm_packet_brief BriefOf(const rm_packet& packet) {
+    rm_packet_brief brief = {};
+    brief.timestamp = packet.timestamp;
+    brief.stream = packet.stream;
+    brief.length = packet.length;
+    brief.flags = packet.flags;
+    brief.version = uint8_t(packet.version);
+    return brief;
+}
+
+// What is counted of a stream's packets as they go by, apart from the
+// stream's figures so that the count per packet stays small.
+struct PacketTotals {
+    uint64_t packets = 0;
+    uint64_t bytes = 0;
+    uint32_t first_ms = UINT32_MAX;
+    uint32_t last_ms = 0;
+};
+
+void CountPacket(const rm_packet_brief& packet, PacketTotals* totals) {
+    PacketTotals& stream = totals[packet.stream];
+    if (packet.timestamp < stream.first_ms) stream.first_ms = packet.timestamp;
+    if (packet.timestamp > stream.last_ms) stream.last_ms = packet.timestamp;
     ++stream.packets;
     stream.bytes += packet.length;
-    if (!out->has_file_span || packet.timestamp < out->file_first_ms) out->file_first_ms = packet.timestamp;
-    if (!out->has_file_span || packet.timestamp > out->file_last_ms) out->file_last_ms = packet.timestamp;
-    out->has_file_span = 1;
-    out->file_bytes += packet.length;
+}
+
+// Each stream's totals into its figures, and all streams together: every
+// packet counts in one stream.
+void CountFileTotals(const std::vector<PacketTotals>& totals, Measurement* out) {
+    for (size_t i = 0; i < totals.size(); ++i) {
+        StreamFigures& stream = out->streams[i];
+        stream.packets = totals[i].packets;
+        stream.bytes = totals[i].bytes;
+        if (stream.packets == 0) continue;
+        stream.first_ms = totals[i].first_ms;
+        stream.last_ms = totals[i].last_ms;
+        if (!out->has_file_span || stream.first_ms < out->file_first_ms) out->file_first_ms = stream.first_ms;
+        if (!out->has_file_span || stream.last_ms > out->file_last_ms) out->file_last_ms = stream.last_ms;
+        out->has_file_span = 1;
+        out->file_bytes += stream.bytes;
+    }
 }
 
 // The measured stream's keyframes as they are read.
@@ -187,7 +223,7 @@ struct KeyframeTracker {
     uint64_t interval_sum = 0;
 
     // Whether a packet with these flags starts a new keyframe.
-    bool IsNewKeyframe(const rm_packet& packet) const {
+    bool IsNewKeyframe(const rm_packet_brief& packet) const {
         return (packet.flags & RM_PACKET_KEYFRAME) != 0 && !(any && packet.timestamp == last_ms);
     }
 
@@ -280,6 +316,61 @@ private:
     VideoFrameStatisticsAccumulator statistics_;
 };
 
+// The measured stream's packets as they come: the window rule, the
+// keyframes, the pump once per closed window.
+class VideoPass {
+public:
+    VideoPass(const MeasureOptions& options, Measurement* out) : options_(options), out_(out) {}
+
+    // False when the measurement stops at this packet (a late start, a gap,
+    // a stop request); result() and started_late() say which.
+    bool Add(const rm_packet_brief& packet) {
+        AnalysisDetails& details = out_->details;
+        details.has_last_timestamp = 1;
+        details.last_timestamp_ms = packet.timestamp;
+        const bool new_keyframe = keyframes_.IsNewKeyframe(packet);
+        BitrateSample closed;
+        const WindowStep step = AddPacketToWindow(&windows_, packet.timestamp, packet.length, &closed);
+        if (step == WINDOW_STARTS_LATE) {
+            started_late_ = true;
+            return false;
+        }
+        if (step == WINDOW_GAP) {
+            result_ = ANALYSIS_FRAME_GAP;
+            return false;
+        }
+        if (step == WINDOW_CLOSED) {
+            // Once per closed window, stored or not, so the window stays
+            // alive through files longer than the series.
+            if (options_.pump && !options_.pump(options_.pump_context)) {
+                details.stopped_by_pump = 1;
+                result_ = ANALYSIS_CANCELLED;
+                return false;
+            }
+            if (KeepWindow(closed, open_keyframes_, out_)) out_->series_end_ms = packet.timestamp;
+            // A keyframe that closes a window lies at the next one's start.
+            open_keyframes_ = 0;
+        }
+        if (new_keyframe) {
+            ++open_keyframes_;
+            keyframes_.Count(packet.timestamp, &out_->keyframes);
+        }
+        return true;
+    }
+
+    AnalysisResult result() const { return result_; }
+    bool started_late() const { return started_late_; }
+
+private:
+    const MeasureOptions& options_;
+    Measurement* out_;
+    WindowAccumulator windows_ = {};
+    KeyframeTracker keyframes_;
+    uint32_t open_keyframes_ = 0;  // in the open window
+    AnalysisResult result_ = ANALYSIS_OK;
+    bool started_late_ = false;
+};
+
 // The packet loop: every kept stream's packets counted, the measured stream's
 // (when there is one) windowed, up to the end of the data, the damage, or
 // where the measured stream stops the measurement (a gap, a late start, a
@@ -298,69 +389,61 @@ AnalysisResult ReadPackets(RunResources& run, bool measuring, uint32_t measured,
         payload.resize(RM_MAX_PAYLOAD_SIZE);
     }
     AnalysisDetails& details = out->details;
-    WindowAccumulator windows = {};
-    KeyframeTracker keyframes;
-    uint32_t open_keyframes = 0;  // in the open window
-    AnalysisResult result = measuring ? ANALYSIS_OK : ANALYSIS_NO_VIDEO;
+    VideoPass video(options, out);
     // Reports made while the headers were read say nothing about the packets.
     report.code = RM_OK;
     report.message[0] = '\0';
 
-    for (;;) {
-        rm_packet packet;
-        const rm_result read = frames ? rm_reader_next_packet_payload(run.reader, &packet, int32_t(measured),
-                                                                      payload.data(), uint32_t(payload.size()))
-                                      : rm_reader_next_packet_header(run.reader, &packet, -1);
+    // Taken from the reader a batch at a time: one call for the packets a
+    // window shows, rather than one per packet. Packets of a batch after the
+    // one that stops the measurement are never looked at. With frames, the
+    // video's payloads come one packet at a time.
+    std::vector<PacketTotals> totals(out->streams.size());
+    const size_t stream_count = totals.size();
+    const uint32_t video_stream = measuring && !all ? measured : UINT32_MAX;
+    rm_packet_brief batch[PACKET_BATCH];
+    rm_packet packet;
+    for (bool going = true; going;) {
+        uint32_t batched = 0;
+        rm_result read;
+        if (frames) {
+            read = rm_reader_next_packet_payload(run.reader, &packet, int32_t(measured), payload.data(),
+                                                 uint32_t(payload.size()));
+            if (read == RM_OK) {
+                batch[0] = BriefOf(packet);
+                batched = 1;
+            }
+        } else {
+            read = rm_reader_next_packet_briefs(run.reader, batch, PACKET_BATCH, &batched);
+        }
         if (read != RM_OK) {
             AnalysisDetails ending = {};
             NoteEndOfPackets(run.reader, read, report, file_size, measuring ? &details : &ending);
             out->totals_ending = measuring ? details.ending : ending.ending;
             break;
         }
-        if (packet.stream >= out->streams.size()) continue;  // the reader keeps no such stream
-        CountPacket(packet, out);
-        if (every) every->Add(packet, out);
-        if (!measuring) continue;
-        if (all) {
-            // The whole file's windows come from every packet in time order, below.
-            details.has_last_timestamp = 1;
-            if (packet.timestamp > details.last_timestamp_ms) details.last_timestamp_ms = packet.timestamp;
-            continue;
-        }
-        if (packet.stream != measured) continue;
-        if (frames) frames->Packet(rm_reader_packet_offset(run.reader), packet);
-
-        details.has_last_timestamp = 1;
-        details.last_timestamp_ms = packet.timestamp;
-        const bool new_keyframe = keyframes.IsNewKeyframe(packet);
-        BitrateSample closed;
-        const WindowStep step = AddPacketToWindow(&windows, packet.timestamp, packet.length, &closed);
-        if (step == WINDOW_STARTS_LATE) {
-            *started_late = true;
-            break;
-        }
-        if (step == WINDOW_GAP) {
-            result = ANALYSIS_FRAME_GAP;
-            break;
-        }
-        if (step == WINDOW_CLOSED) {
-            // Once per closed window, stored or not, so the window stays
-            // alive through files longer than the series.
-            if (options.pump && !options.pump(options.pump_context)) {
-                details.stopped_by_pump = 1;
-                result = ANALYSIS_CANCELLED;
+        for (const rm_packet_brief* brief = batch; brief != batch + batched; ++brief) {
+            if (brief->stream >= stream_count) continue;  // the reader keeps no such stream
+            CountPacket(*brief, totals.data());
+            if (every) every->Add(*brief, out);
+            if (all) {
+                // The whole file's windows come from every packet in time order, below.
+                details.has_last_timestamp = 1;
+                if (brief->timestamp > details.last_timestamp_ms) details.last_timestamp_ms = brief->timestamp;
+                continue;
+            }
+            if (brief->stream != video_stream) continue;
+            if (frames) frames->Packet(rm_reader_packet_offset(run.reader), packet);
+            if (!video.Add(*brief)) {
+                going = false;
                 break;
             }
-            if (KeepWindow(closed, open_keyframes, out)) out->series_end_ms = packet.timestamp;
-            // A keyframe that closes a window lies at the next one's start.
-            open_keyframes = 0;
-        }
-        if (new_keyframe) {
-            ++open_keyframes;
-            keyframes.Count(packet.timestamp, &out->keyframes);
         }
     }
     if (frames) frames->Finish();
+    CountFileTotals(totals, out);
+    *started_late = video.started_late();
+    AnalysisResult result = measuring ? video.result() : ANALYSIS_NO_VIDEO;
     if (every) every->file.Finish(&out->file_windows);
     if (all) {
         const StreamWindows& file = out->file_windows;
@@ -420,7 +503,8 @@ AnalysisResult RunMeasurement(const char* path, const MeasureOptions& options, M
     ParserReport report = {RM_OK, ""};
     RunResources run;
     uint64_t file_size = 0;
-    const AnalysisResult opened = OpenRunFile(path, &run, &io, buffer, &report, &file_size, EveryStream(options));
+    const AnalysisResult opened =
+        OpenRunFile(path, &run, &io, buffer, &report, &file_size, EveryStream(options), options.source);
     if (opened != ANALYSIS_OK) return usual != ANALYSIS_OK ? usual : opened;
 
     const uint32_t count = rm_reader_stream_count(run.reader);

@@ -120,6 +120,8 @@ struct Measurement {
 // once (a quit was requested), nonzero to go on.
 typedef int (*AnalysisPumpFn)(void* context);
 
+struct MediaSource;
+
 struct MeasureOptions {
     uint32_t peak_span_ms = DEFAULT_PEAK_SPAN_MS;  // the moving average whose peak the statistics give
     AnalysisPumpFn pump = nullptr;
@@ -140,6 +142,9 @@ struct MeasureOptions {
     // the stream the file numbers so (0 to 65535), whatever its type; any
     // but the video implies every_stream. Frames are read only of a video.
     int32_t series_stream = MEASURE_VIDEO;
+    // How the file's bytes reach the reader (analysis/media_file.h); null:
+    // through the run's own buffer, as KOV reads them.
+    const MediaSource* source = nullptr;
 };
 
 // Reads `path` once, every kept stream's packets in file order, and fills

@@ -53,25 +53,32 @@ RunResources::~RunResources() {
     if (packet) rm_reader_release_packet(reader, &packet);
     if (header) rm_reader_release_stream_header(reader, &header);
     if (reader) rm_reader_delete(&reader);
+    if (source) source->detach(source->context);
     if (file) std::fclose(file);
 }
 
 rm_result AttachMediaReader(RunResources* run, MediaFileBuffer* io, unsigned char* buffer, ParserReport* report,
-                            bool every_stream) {
+                            bool every_stream, const MediaSource* source, uint64_t file_size) {
     run->reader = rm_reader_new(report, KeepParserReport);
     if (!run->reader) return RM_OUT_OF_MEMORY;
     if (every_stream) rm_reader_keep_every_stream(run->reader, 1);
-    // The file through a larger buffer of our own: the stdio tell per packet
-    // and seek per skipped packet each cost a system call, which is most of a
-    // run's time on a large file.
-    InitMediaFileBuffer(io, run->file, buffer, RUN_BUFFER_SIZE);
-    const rm_result attached = rm_reader_attach_io(run->reader, MediaFileRead, MediaFileSeek, MediaFileTell, io);
-    if (attached != RM_OK) return attached;
+    if (source && source->attach(source->context, run->file, file_size, run->reader)) {
+        run->source = source;
+    } else {
+        // The file through a larger buffer of our own: the stdio tell per
+        // packet and seek per skipped packet each cost a system call, which
+        // is most of a run's time on a large file. The buffer is the
+        // reader's window too, so that headers are decoded where they lie.
+        InitMediaFileBuffer(io, run->file, buffer, RUN_BUFFER_SIZE);
+        rm_result attached = rm_reader_attach_io(run->reader, MediaFileRead, MediaFileSeek, MediaFileTell, io);
+        if (attached == RM_OK) attached = rm_reader_attach_window(run->reader, MediaFileWindow);
+        if (attached != RM_OK) return attached;
+    }
     return rm_reader_load_headers(run->reader);
 }
 
 AnalysisResult OpenRunFile(const char* path, RunResources* run, MediaFileBuffer* io, unsigned char* buffer,
-                           ParserReport* report, uint64_t* file_size, bool every_stream) {
+                           ParserReport* report, uint64_t* file_size, bool every_stream, const MediaSource* source) {
     run->file = OpenMediaFile(path, file_size);
     if (!run->file) return ANALYSIS_OPEN_FAILED;
 
@@ -80,7 +87,7 @@ AnalysisResult OpenRunFile(const char* path, RunResources* run, MediaFileBuffer*
     SeekFile(run->file, 0, SEEK_SET);
     if (!rm_reader_probe(head, PROBE_BYTES)) return ANALYSIS_NO_VIDEO;
 
-    const rm_result loaded = AttachMediaReader(run, io, buffer, report, every_stream);
+    const rm_result loaded = AttachMediaReader(run, io, buffer, report, every_stream, source, *file_size);
     if (!run->reader) return ANALYSIS_PARSER_FAILED;
     if (loaded != RM_OK) return ANALYSIS_HEADERS_FAILED;
     return ANALYSIS_OK;

@@ -131,3 +131,16 @@ uint32_t MediaFileTell(void* user) {
     const uint64_t position = io->data_offset + io->cursor;
     return position > 0xFFFFFFFFull ? 0xFFFFFFFFu : static_cast<uint32_t>(position);
 }
+
+const uint8_t* MediaFileWindow(void* user, uint32_t* count) {
+    MediaFileBuffer* io = static_cast<MediaFileBuffer*>(user);
+    *count = 0;
+    if (!io || !io->file) return nullptr;
+    if (io->cursor == io->filled) {
+        io->data_offset += io->filled;
+        io->cursor = 0;
+        io->filled = static_cast<uint32_t>(std::fread(io->data, 1, io->capacity, io->file));
+    }
+    *count = io->filled - io->cursor;
+    return io->data + io->cursor;
+}

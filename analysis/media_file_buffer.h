@@ -24,6 +24,10 @@ void InitMediaFileBuffer(MediaFileBuffer* io, FILE* file, unsigned char* data, u
 uint32_t MediaFileRead(void* io, void* destination, uint32_t count);
 void MediaFileSeek(void* io, int32_t offset, int origin);
 uint32_t MediaFileTell(void* io);
+// The reader's window callback (rm_window_fn): the buffer's bytes from the
+// current position, refilled first when none are left; none at the end of
+// the file.
+const uint8_t* MediaFileWindow(void* io, uint32_t* count);
 
 // Seek and tell in 64 bits: fseek and ftell take a long, 32 bits on Windows,
 // whose C runtime also keeps a 32-bit position for relative seeks, so files

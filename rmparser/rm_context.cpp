@@ -81,6 +81,20 @@ rm_result rm_reader_attach_io(rm_reader* reader, rm_read_fn read_fn, rm_seek_fn 
     reader->seek_fn = seek_fn;
     reader->tell_fn = tell_fn;
     reader->io_user = io_user;
+    reader->window_fn = nullptr;
+    reader->window = nullptr;
+    reader->window_size = 0;
+    reader->window_used = 0;
+    reader->window_fetched = 0;
+    return RM_OK;
+}
+
+rm_result rm_reader_attach_window(rm_reader* reader, rm_window_fn window_fn) {
+    if (!reader || !window_fn || !reader->read_fn) {
+        return RM_FAIL;
+    }
+    rm_settle_window(reader);
+    reader->window_fn = window_fn;
     return RM_OK;
 }
 
@@ -214,10 +228,39 @@ rm_result rm_grow_buffer(void* memory_user, rm_alloc_fn allocate_fn, rm_release_
 
 // ---------------------------------------------------------------- file access
 
+void rm_settle_window(rm_reader* reader) {
+    if (reader->window == nullptr) {
+        return;
+    }
+    if (reader->window_used != 0) {
+        reader->seek_fn(reader->io_user, int32_t(reader->window_used), RM_SEEK_CUR);
+    }
+    reader->window = nullptr;
+    reader->window_size = 0;
+    reader->window_used = 0;
+    reader->window_fetched = 0;
+}
+
+bool rm_refresh_window(rm_reader* reader, uint32_t count) {
+    if (reader->window_fn == nullptr) {
+        return false;
+    }
+    rm_settle_window(reader);
+    uint32_t shown = 0;
+    const uint8_t* bytes = reader->window_fn(reader->io_user, &shown);
+    if (bytes == nullptr || shown == 0) {
+        return false;
+    }
+    reader->window = bytes;
+    reader->window_size = shown < RM_MAX_WINDOW ? shown : RM_MAX_WINDOW;
+    return reader->window_size >= count;
+}
+
 uint32_t rm_read_to_buffer(rm_reader* reader, uint32_t count, uint32_t offset) {
     if (!reader || !reader->read_fn) {
         return 0;
     }
+    rm_settle_window(reader);
     // offset + count must not wrap into a small buffer that the read overruns.
     uint64_t end = uint64_t(offset) + count;
     if (end > 0xFFFFFFFFull) {
@@ -244,6 +287,7 @@ uint32_t rm_read_raw(rm_reader* reader, void* destination, uint32_t count) {
     if (!reader || !reader->read_fn) {
         return 0;
     }
+    rm_settle_window(reader);
     uint32_t got = reader->read_fn(reader->io_user, destination, count);
     if (got > count) {
         got = count;
@@ -258,10 +302,16 @@ void rm_seek(rm_reader* reader, int32_t offset, int origin) {
     }
     switch (origin) {
     case RM_SEEK_SET:
+        // From the start: where the window left the source does not matter.
+        reader->window = nullptr;
+        reader->window_size = 0;
+        reader->window_used = 0;
+        reader->window_fetched = 0;
         reader->seek_fn(reader->io_user, offset, origin);
         reader->position = static_cast<uint32_t>(offset);
         break;
     case RM_SEEK_CUR:
+        rm_settle_window(reader);
         reader->seek_fn(reader->io_user, offset, origin);
         // A seek before the start fails in the I/O layer and moves nothing;
         // the count stays with it rather than wrapping to a huge position.
@@ -271,6 +321,7 @@ void rm_seek(rm_reader* reader, int32_t offset, int origin) {
         break;
     case RM_SEEK_END:
         // Passed on, but the position count cannot follow: the file's length is unknown here.
+        rm_settle_window(reader);
         reader->seek_fn(reader->io_user, offset, origin);
         rm_report(reader, RM_BAD_FILE, "File seek with end origin attempted - not suported.");
         break;

@@ -36,9 +36,59 @@ void rm_release_and_null(rm_reader* reader, T*& field) {
 void rm_report(rm_reader* reader, rm_result code, const char* message);
 rm_result rm_grow_buffer(void* memory_user, rm_alloc_fn allocate_fn, rm_release_fn release_fn, uint8_t** buffer,
                          uint32_t* capacity, uint32_t wanted);
+// Each of these first settles the window (rm_settle_window).
 uint32_t rm_read_to_buffer(rm_reader* reader, uint32_t count, uint32_t offset);
 uint32_t rm_read_raw(rm_reader* reader, void* destination, uint32_t count);
 void rm_seek(rm_reader* reader, int32_t offset, int origin);
+
+// The most of one window the reader takes before it asks for the next: the
+// source is moved past what was taken by one relative seek, a signed 32-bit
+// offset.
+const uint32_t RM_MAX_WINDOW = 1u << 30;
+// Moves the source past the bytes taken from its window and forgets the
+// window; nothing when none is held.
+void rm_settle_window(rm_reader* reader);
+// Settles the window and asks the source for a new one; false when it shows
+// fewer than `count` bytes.
+bool rm_refresh_window(rm_reader* reader, uint32_t count);
+// At least `count` bytes at the current position, in the window, asking for
+// a new one when the window held holds fewer; null when the source has no
+// window callback or shows fewer (the caller then reads as ever). Nothing is
+// taken.
+inline const uint8_t* rm_window_bytes(rm_reader* reader, uint32_t count) {
+    if (reader->window_size - reader->window_used < count && !rm_refresh_window(reader, count)) {
+        return nullptr;
+    }
+    return reader->window + reader->window_used;
+}
+// Asks the processor to bring the bytes of window[from, to) into its caches,
+// a cache line at a time; returns where the next such request starts. The
+// walk learns where the next header lies only from the one before, and
+// would otherwise wait for memory at each; headers may lie on any line.
+// Asks nothing where the compiler offers no such hint.
+const uint32_t RM_CACHE_LINE = 64;
+inline uint32_t rm_fetch_window(const uint8_t* window, uint32_t from, uint32_t to) {
+#if defined(__GNUC__) || defined(__clang__)
+    for (; to - from >= 4 * RM_CACHE_LINE && from < to; from += 4 * RM_CACHE_LINE) {
+        __builtin_prefetch(window + from);
+        __builtin_prefetch(window + from + RM_CACHE_LINE);
+        __builtin_prefetch(window + from + 2 * RM_CACHE_LINE);
+        __builtin_prefetch(window + from + 3 * RM_CACHE_LINE);
+    }
+    for (; from < to; from += RM_CACHE_LINE) {
+        __builtin_prefetch(window + from);
+    }
+    return from;
+#else
+    (void)window;
+    return from < to ? to : from;
+#endif
+}
+// Takes `count` bytes that rm_window_bytes showed: the position moves past them.
+inline void rm_window_take(rm_reader* reader, uint32_t count) {
+    reader->window_used += count;
+    reader->position += count;
+}
 
 // ---------------------------------------------------------------- header chunks
 rm_result rm_read_chunk(rm_reader* reader, uint32_t* id);
@@ -111,6 +161,10 @@ rm_result rm_read_packet(rm_reader* reader, rm_packet** out, int32_t selector);
 // (`keep_size` bytes at least as large) and delivered as its data.
 rm_result rm_read_packet_header(rm_reader* reader, rm_packet* out, int32_t checked_stream, uint8_t* keep = nullptr,
                                 uint32_t keep_size = 0);
+// Up to `capacity` briefs at once (capacity at least 1): those the window
+// shows whole, or else the next as rm_read_packet_header delivers it and then
+// those.
+rm_result rm_read_packet_briefs(rm_reader* reader, rm_packet_brief* out, uint32_t capacity, uint32_t* count);
 rm_result rm_index_add(rm_reader* reader, uint32_t stream, uint32_t timestamp, uint32_t offset, uint8_t flags);
 
 // ---------------------------------------------------------------- header read

@@ -312,6 +312,16 @@ rm_result rm_reader_next_packet_header(rm_reader* reader, rm_packet* out, int32_
     return rm_read_packet_header(reader, out, checked_stream);
 }
 
+rm_result rm_reader_next_packet_briefs(rm_reader* reader, rm_packet_brief* out, uint32_t capacity, uint32_t* count) {
+    if (count) {
+        *count = 0;
+    }
+    if (!reader || !out || !count || capacity == 0) {
+        return RM_FAIL;
+    }
+    return rm_read_packet_briefs(reader, out, capacity, count);
+}
+
 rm_result rm_reader_next_packet_payload(rm_reader* reader, rm_packet* out, int32_t payload_stream, uint8_t* buffer,
                                         uint32_t size) {
     if (!reader || !out || !buffer) {

@@ -13,6 +13,12 @@ const uint32_t NO_TIMESTAMP = 0xFFFFFFFFu;
 const uint32_t TRAILER_ROOM = 18;
 const uint32_t TRAILER_SIZE = 8;
 const uint8_t DATA_ID[4] = {'D', 'A', 'T', 'A'};
+// How far ahead of the walk a window's bytes are asked for: some dozens of
+// packets, as long as memory takes to deliver them.
+#ifndef PREFETCH_AHEAD
+#define PREFETCH_AHEAD 4096
+#endif
+const uint32_t FETCH_AHEAD = PREFETCH_AHEAD;
 
 const char* const MSG_SHORT_HEADER = "Could not read packet header.";
 const char* const MSG_SHORT_DATA = "Could not read packet data.";
@@ -25,8 +31,13 @@ const char* const MSG_DATA_SIZE_SHORT = "The DATA size ends before its packets."
 const char* const MSG_CHAIN_CUT = "Could not read the next DATA chunk header.";
 
 // The file position as the I/O layer sees it; the position count stands in
-// when no tell callback was attached.
+// when no tell callback was attached. With a window the count is what the
+// source's tell would say (positions beyond 32 bits read as 0xFFFFFFFF),
+// without a callback per packet.
 uint32_t file_position(const rm_reader* reader) {
+    if (reader->window_fn != nullptr) {
+        return reader->position > 0xFFFFFFFFu ? 0xFFFFFFFFu : uint32_t(reader->position);
+    }
     if (reader->tell_fn == nullptr) {
         return uint32_t(reader->position);
     }
@@ -47,39 +58,48 @@ void seek_to(rm_reader* reader, uint64_t target) {
     }
 }
 
+// How a version 0 packet's rule flags and number follow from its stream's
+// class (see packet_rule).
+const uint8_t RULE_SAME_TIME = 1;  // video: a packet with its predecessor's time has no flags
+const uint8_t RULE_AFTER_KEY = 2;  // video, audio: one after a keyframe's rule counts as a keyframe's
+const uint8_t RULE_IN_GROUP = 4;   // other streams of version 1 files: the group byte is the rule number
+
+uint8_t rule_kind(const rm_reader* reader, const rm_stream_state* state) {
+    switch (state->class_flags) {
+    case RM_CLASS_VIDEO:
+        return RULE_SAME_TIME | RULE_AFTER_KEY;
+    case RM_CLASS_AUDIO:
+        return RULE_AFTER_KEY;
+    case RM_CLASS_EVENT:
+        return 0;
+    default:
+        return reader->rmf_record.file_version != 0 ? RULE_IN_GROUP : 0;
+    }
+}
+
 // Rule flags and rule number of a packet about to be taken: a version 1
-// header's own; for version 0, from its header and what the previous packet
-// of the same stream left behind.
-void packet_rule(const rm_reader* reader, const rm_stream_state* state, const rm_packet_header* header,
-                 uint16_t* asm_flags, uint16_t* asm_rule) {
+// header's own; for version 0, from its header, its stream's rule kind and
+// what the previous packet of the same stream left behind.
+// The rule number alone, all a stream remembers of its packets' rules.
+uint16_t rule_number(uint8_t kind, const rm_packet_header* header) {
+    if (header->version == 1) {
+        return header->asm_rule;
+    }
+    return (kind & RULE_IN_GROUP) != 0 ? header->group : (header->flags & RM_PACKET_KEYFRAME) != 0 ? 0 : 1;
+}
+
+void packet_rule(uint8_t kind, const rm_stream_state* state, const rm_packet_header* header, uint16_t* asm_flags,
+                 uint16_t* asm_rule) {
+    *asm_rule = rule_number(kind, header);
     if (header->version == 1) {
         *asm_flags = header->flags;
-        *asm_rule = header->asm_rule;
         return;
     }
     const bool keyframe = (header->flags & RM_PACKET_KEYFRAME) != 0;
-    *asm_rule = keyframe ? 0 : 1;
-    switch (state->class_flags) {
-    case RM_CLASS_VIDEO:
-        if (header->timestamp == state->last_timestamp) {
-            *asm_flags = 0;
-        } else {
-            *asm_flags = (keyframe || state->last_rule == 0) ? 3 : 2;
-        }
-        break;
-    case RM_CLASS_AUDIO:
-        *asm_flags = (keyframe || state->last_rule == 0) ? 3 : 2;
-        break;
-    case RM_CLASS_EVENT:
-        *asm_flags = keyframe ? 3 : 2;
-        break;
-    default:
-        *asm_flags = keyframe ? 3 : 2;
-        // Version 1 files carry the rule number in the group byte.
-        if (reader->rmf_record.file_version != 0) {
-            *asm_rule = header->group;
-        }
-        break;
+    if ((kind & RULE_SAME_TIME) != 0 && header->timestamp == state->last_timestamp) {
+        *asm_flags = 0;
+    } else {
+        *asm_flags = keyframe || ((kind & RULE_AFTER_KEY) != 0 && state->last_rule == 0) ? 3 : 2;
     }
 }
 
@@ -223,6 +243,11 @@ const rm_declared_stream* declared_stream(const rm_reader* reader, uint32_t numb
     if (reader->declared_streams == nullptr) {
         return rm_stream_index(reader, number) != -1 ? &KEPT : nullptr;
     }
+    // Streams are mostly numbered from 0 without a gap: then each number's
+    // record is the one at its place.
+    if (number < reader->declared_count && reader->declared_streams[number].stream_number == number) {
+        return &reader->declared_streams[number];
+    }
     uint32_t low = 0;
     uint32_t high = reader->declared_count;
     while (low < high) {
@@ -245,16 +270,16 @@ uint32_t header_size(const rm_packet_header& header) {
     return header.version == 1 ? RM_PACKET_HEADER_V1_SIZE : RM_PACKET_HEADER_SIZE;
 }
 
-// Why the header just read cannot start a packet, or null when it can: the
+// Why the header at `start` cannot start a packet, or null when it can: the
 // reader believes a header only when it fits everything the file says.
-const char* implausible_header(const rm_reader* reader, const rm_packet_header& header) {
+const char* implausible_header(const rm_reader* reader, const rm_packet_header& header, uint64_t start) {
     if (header.version > 1) {
         return MSG_BAD_VERSION;
     }
     if (header.length < header_size(header)) {
         return MSG_SHORT_LENGTH;
     }
-    if (reader->data_end != 0 && reader->packet_start + header.length > reader->data_end) {
+    if (reader->data_end != 0 && start + header.length > reader->data_end) {
         return MSG_PAST_DATA_END;
     }
     const rm_declared_stream* stream = declared_stream(reader, header.stream_number);
@@ -361,7 +386,7 @@ rm_result rm_locate_packets(rm_reader* reader) {
     const uint32_t got = rm_read_to_buffer(reader, RM_PACKET_HEADER_SIZE, 0);
     rm_packet_header first;
     if (got == RM_PACKET_HEADER_SIZE && rm_decode_packet_header(reader, &first) == RM_OK &&
-        implausible_header(reader, first) == nullptr) {
+        implausible_header(reader, first, reader->packet_start) == nullptr) {
         if (rm_stream_index(reader, first.stream_number) == -1) {
             return RM_BAD_DATA_CHUNK;
         }
@@ -394,16 +419,97 @@ bool step_over_payload(rm_reader* reader, const rm_packet_header& header) {
     if (payload == 0) {
         return true;
     }
+    // A window that shows the last byte proves it as well as a read.
+    if (reader->window_fn != nullptr && rm_window_bytes(reader, payload) != nullptr) {
+        rm_window_take(reader, payload);
+        return true;
+    }
     rm_seek(reader, int32_t(payload) - 1, RM_SEEK_CUR);
     uint8_t last = 0;
     return rm_read_raw(reader, &last, 1) == 1;
 }
 
+// A header as the window shows it, with the byte after it (the 13th byte of
+// a version 1 header).
+void decode_shown_header(const uint8_t* bytes, rm_packet_header* header) {
+    header->version = uint16_t(bytes[0] << 8 | bytes[1]);
+    header->length = uint16_t(bytes[2] << 8 | bytes[3]);
+    header->stream_number = uint16_t(bytes[4] << 8 | bytes[5]);
+    header->timestamp = uint32_t(bytes[6]) << 24 | uint32_t(bytes[7]) << 16 | uint32_t(bytes[8]) << 8 | bytes[9];
+    if (header->version == 1) {
+        header->asm_rule = uint16_t(bytes[10] << 8 | bytes[11]);
+        header->group = 0;
+        header->flags = bytes[12];
+    } else {
+        header->asm_rule = 0;
+        header->group = bytes[10];
+        header->flags = bytes[11];
+    }
+}
+
+// A header that a window shows with the byte after it (enough for either
+// version), decoded in place and taken when the reader believes it. One it
+// does not believe is left for read_header, which finds the same and tells
+// why; a believed header is never a trailer or the end of an undeclared
+// chunk either (its first byte is 0, its length at least 12), so both ways
+// go on alike.
+bool take_shown_header(rm_reader* reader, const uint8_t* bytes, rm_packet_header* header) {
+    decode_shown_header(bytes, header);
+    if (implausible_header(reader, *header, reader->packet_start) != nullptr) {
+        return false;
+    }
+    rm_window_take(reader, header_size(*header));
+    return true;
+}
+
+// What reading where a packet should start met.
+enum class HeaderRead {
+    PACKET,    // a header the reader believes, in `header`
+    MOVED_ON,  // the end of a DATA chunk, and another one to read from
+    FAILED,    // the end of the data or damage, reported: `failure` says which
+};
+
+// Reads the header at the current position (packet_start) through the
+// buffer. A header is believed only when it fits the file (see
+// implausible_header); anything else where a packet should start is damage
+// there, never a packet to skip.
+HeaderRead read_header(rm_reader* reader, rm_packet_header* header, rm_result* failure) {
+    const uint32_t got = rm_read_to_buffer(reader, RM_PACKET_HEADER_SIZE, 0);
+    if (at_trailer(reader, got)) {
+        *failure = leave_data_chunk(reader, reader->packet_start + TRAILER_SIZE);
+        return *failure == RM_OK ? HeaderRead::MOVED_ON : HeaderRead::FAILED;
+    }
+    // Without a declared end the packets run until the file, padding or
+    // the next chunk ends them.
+    if (reader->data_end == 0 && (all_zero(reader->buffer, got) ||
+                                  (got == RM_PACKET_HEADER_SIZE && looks_like_chunk_head(reader->buffer, got)))) {
+        *failure = end_without_declared_end(reader, got);
+        return *failure == RM_OK ? HeaderRead::MOVED_ON : HeaderRead::FAILED;
+    }
+    if (got != RM_PACKET_HEADER_SIZE) {
+        *failure = report_damage(reader, RM_READ_FAILED, MSG_SHORT_HEADER);
+        return HeaderRead::FAILED;
+    }
+    rm_decode_packet_header(reader, header);
+    const char* implausible = implausible_header(reader, *header, reader->packet_start);
+    if (implausible != nullptr) {
+        *failure = report_damage(reader, RM_CORRUPT, implausible);
+        return HeaderRead::FAILED;
+    }
+    if (header->version == 1) {
+        if (rm_read_to_buffer(reader, 1, RM_PACKET_HEADER_SIZE) != 1) {
+            *failure = report_damage(reader, RM_READ_FAILED, MSG_SHORT_HEADER);
+            return HeaderRead::FAILED;
+        }
+        rm_decode_packet_header(reader, header);
+    }
+    return HeaderRead::PACKET;
+}
+
 // Reads packet headers up to the next packet to deliver: one of stream
 // `selector` (-1: any stream), or with `any_kept` one of any stream that
-// stream selection kept. The payload is left unread. A header is believed
-// only when it fits the file (see implausible_header); anything else where a
-// packet should start is damage there, never a packet to skip.
+// stream selection kept. The payload is left unread. Headers are decoded in
+// the window where one shows them, and read otherwise (read_header).
 rm_result find_packet(rm_reader* reader, rm_packet_header* header, int32_t selector, bool any_kept, int32_t* index) {
     for (;;) {
         if (reader->data_end != 0 && reader->position >= reader->data_end) {
@@ -414,37 +520,17 @@ rm_result find_packet(rm_reader* reader, rm_packet_header* header, int32_t selec
             continue;
         }
         reader->packet_start = reader->position;
-        const uint32_t got = rm_read_to_buffer(reader, RM_PACKET_HEADER_SIZE, 0);
-        if (at_trailer(reader, got)) {
-            const rm_result left = leave_data_chunk(reader, reader->packet_start + TRAILER_SIZE);
-            if (left != RM_OK) {
-                return left;
+        const uint8_t* shown =
+            reader->window_fn != nullptr ? rm_window_bytes(reader, RM_PACKET_HEADER_V1_SIZE) : nullptr;
+        if (shown == nullptr || !take_shown_header(reader, shown, header)) {
+            rm_result failure = RM_OK;
+            const HeaderRead read = read_header(reader, header, &failure);
+            if (read == HeaderRead::FAILED) {
+                return failure;
             }
-            continue;
-        }
-        // Without a declared end the packets run until the file, padding or
-        // the next chunk ends them.
-        if (reader->data_end == 0 && (all_zero(reader->buffer, got) ||
-                                      (got == RM_PACKET_HEADER_SIZE && looks_like_chunk_head(reader->buffer, got)))) {
-            const rm_result left = end_without_declared_end(reader, got);
-            if (left != RM_OK) {
-                return left;
+            if (read == HeaderRead::MOVED_ON) {
+                continue;
             }
-            continue;
-        }
-        if (got != RM_PACKET_HEADER_SIZE) {
-            return report_damage(reader, RM_READ_FAILED, MSG_SHORT_HEADER);
-        }
-        rm_decode_packet_header(reader, header);
-        const char* implausible = implausible_header(reader, *header);
-        if (implausible != nullptr) {
-            return report_damage(reader, RM_CORRUPT, implausible);
-        }
-        if (header->version == 1) {
-            if (rm_read_to_buffer(reader, 1, RM_PACKET_HEADER_SIZE) != 1) {
-                return report_damage(reader, RM_READ_FAILED, MSG_SHORT_HEADER);
-            }
-            rm_decode_packet_header(reader, header);
         }
         ++reader->data_packets;
         *index = rm_stream_index(reader, header->stream_number);
@@ -470,7 +556,8 @@ rm_result next_packet(rm_reader* reader, int32_t selector, bool any_kept, rm_pac
     if (found != RM_OK) {
         return found;
     }
-    packet_rule(reader, &reader->stream_states[*index], header, asm_flags, asm_rule);
+    const rm_stream_state* state = &reader->stream_states[*index];
+    packet_rule(rule_kind(reader, state), state, header, asm_flags, asm_rule);
     return RM_OK;
 }
 
@@ -490,13 +577,168 @@ void fill_packet(rm_packet* out, const rm_packet_header& header, int32_t index, 
     out->version = header.version;
 }
 
+void fill_brief(rm_packet_brief* out, const rm_packet_header& header, uint32_t index, uint32_t payload_length) {
+    out->timestamp = header.timestamp;
+    out->stream = uint16_t(index);
+    out->length = uint16_t(payload_length);
+    out->flags = header.flags;
+    out->version = uint8_t(header.version);
+    out->reserved = 0;
+}
+
+// Whether a keyframe at `timestamp` gets an index entry: while the index has
+// room, and its spacing after the last entry.
+bool index_takes(const rm_stream_state& state, uint32_t timestamp) {
+    return state.index_count < state.index_capacity &&
+           (state.index_count == 0 ||
+            (timestamp > state.last_entry_time && timestamp - state.last_entry_time > state.index_spacing));
+}
+
 // What the stream remembers of a packet once it has been read whole.
 void note_packet(rm_reader* reader, rm_stream_state* state, const rm_packet_header& header, int32_t index,
                  uint16_t asm_rule) {
     state->last_timestamp = header.timestamp;
     state->last_rule = asm_rule;
     // Index entries hold 32-bit offsets, as the format's own index does.
-    rm_index_add(reader, uint32_t(index), header.timestamp, uint32_t(reader->packet_start), header.flags);
+    if ((header.flags & RM_PACKET_KEYFRAME) != 0 && index_takes(*state, header.timestamp)) {
+        rm_index_add(reader, uint32_t(index), header.timestamp, uint32_t(reader->packet_start), header.flags);
+    }
+}
+
+// A stream the walk through a window takes packets of without the long way:
+// one numbered as its place in the declared table, and kept.
+struct ShownStream {
+    rm_stream_state* state;  // null: not so taken
+    uint32_t largest;        // payload bytes: its declared largest packet, or UINT32_MAX when undeclared
+    uint16_t index;
+    uint8_t kind;  // its rule kind
+};
+// Stream numbers taken so; packets of others are left to find_packet.
+const uint32_t SHOWN_STREAMS = 16;
+
+// How the window's loop hands out a packet it takes: the whole record, as
+// next_packet and the payload step fill it, with the payload of
+// `payload_stream` in place (or the caller's buffer for an empty payload)...
+struct WholeRecords {
+    uint32_t payload_stream;  // UINT32_MAX: none
+    uint8_t* keep;
+
+    // The rule number the stream remembers.
+    uint16_t fill(rm_packet* out, const rm_packet_header& header, const ShownStream& stream, uint32_t payload,
+                  const uint8_t* payload_bytes, uint64_t payload_at) const {
+        uint16_t asm_flags = 0;
+        uint16_t asm_rule = 0;
+        packet_rule(stream.kind, stream.state, &header, &asm_flags, &asm_rule);
+        uint8_t* data = nullptr;
+        if (stream.index == payload_stream) {
+            data = payload != 0 ? const_cast<uint8_t*>(payload_bytes) : keep;
+        }
+        fill_packet(out, header, stream.index, asm_flags, asm_rule, payload, data,
+                    payload_at > 0xFFFFFFFFu ? 0xFFFFFFFFu : uint32_t(payload_at));
+        return asm_rule;
+    }
+};
+
+// ... or its brief.
+struct Briefs {
+    uint16_t fill(rm_packet_brief* out, const rm_packet_header& header, const ShownStream& stream, uint32_t payload,
+                  const uint8_t*, uint64_t) const {
+        fill_brief(out, header, stream.index, payload);
+        return rule_number(stream.kind, &header);
+    }
+};
+
+// The walk's common steps through a window, in one go: the packets from the
+// current position on, as long as each is of a stream above, the window
+// shows it whole and the reader believes its header; at most `capacity` of
+// them, into `out`. Each is delivered as find_packet, next_packet and the
+// payload step would deliver it, and the stream remembers it as they would.
+// Whatever else comes (the window or the DATA chunk ends, another stream,
+// damage) is left to them, untaken: this only ever takes less. What it reads
+// of the handle is kept in locals, as nothing here changes it. Returns how
+// many were taken.
+template <typename Record, typename Records>
+uint32_t take_shown_packets(rm_reader* reader, Record* out, uint32_t capacity, const Records& records) {
+    const rm_declared_stream* const declared = reader->declared_streams;
+    const uint32_t* const stream_map = reader->stream_map;
+    rm_stream_state* const states = reader->stream_states;
+    if (declared == nullptr || stream_map == nullptr || states == nullptr) {
+        return 0;
+    }
+    uint32_t numbers = reader->declared_count < SHOWN_STREAMS ? reader->declared_count : SHOWN_STREAMS;
+    numbers = reader->stream_map_size < numbers ? reader->stream_map_size : numbers;
+    const uint32_t kept =
+        reader->stream_count < reader->stream_state_count ? reader->stream_count : reader->stream_state_count;
+    ShownStream streams[SHOWN_STREAMS] = {};
+    for (uint32_t n = 0; n < numbers; ++n) {
+        const uint32_t index = stream_map[n];
+        if (declared[n].stream_number != n || index >= kept) {
+            continue;
+        }
+        const uint32_t largest = declared[n].max_packet_size;
+        streams[n].state = &states[index];
+        streams[n].largest = largest != 0 ? largest : UINT32_MAX;
+        streams[n].index = uint16_t(index);
+        streams[n].kind = rule_kind(reader, &states[index]);
+    }
+    // Offsets in the window: the next packet's, and the end of what it
+    // shows of the DATA chunk's packets (the chunk's end, if sooner).
+    const uint8_t* const window = reader->window;
+    const uint64_t window_at = reader->position - reader->window_used;
+    uint32_t at = reader->window_used;
+    uint32_t limit = reader->window_size;
+    if (reader->data_end != 0) {
+        const uint64_t data_left = reader->data_end > window_at ? reader->data_end - window_at : 0;
+        limit = data_left < limit ? uint32_t(data_left) : limit;
+    }
+    uint32_t fetched = reader->window_fetched > at ? reader->window_fetched : at;
+    uint64_t last_start = reader->packet_start;
+    Record* const end = out + capacity;
+    Record* next = out;
+    // A header too near the chunk's end for either version is left to the
+    // long way too.
+    for (; next != end && limit - at >= RM_PACKET_HEADER_V1_SIZE && at < limit; ++next) {
+        // Half the distance at a time, the whole of it ahead of the walk.
+        if (fetched < at + FETCH_AHEAD / 2) {
+            fetched = fetched > at ? fetched : at;
+            fetched =
+                rm_fetch_window(window, fetched, limit - fetched > FETCH_AHEAD / 2 ? fetched + FETCH_AHEAD / 2 : limit);
+        }
+        const uint8_t* bytes = window + at;
+        // implausible_header's checks, for the streams above.
+        const uint32_t version = uint32_t(bytes[0]) << 8 | bytes[1];
+        const uint32_t length = uint32_t(bytes[2]) << 8 | bytes[3];
+        const uint32_t number = uint32_t(bytes[4]) << 8 | bytes[5];
+        if (version > 1 || number >= SHOWN_STREAMS) {
+            break;
+        }
+        const ShownStream& stream = streams[number];
+        const uint32_t head = RM_PACKET_HEADER_SIZE + version;
+        if (length < head || length > limit - at || length - head > stream.largest || stream.state == nullptr) {
+            break;
+        }
+        rm_packet_header header;
+        decode_shown_header(bytes, &header);
+        rm_stream_state* state = stream.state;
+        const uint64_t start = window_at + at;
+        const uint16_t asm_rule = records.fill(next, header, stream, length - head, bytes + head, start + head);
+        // note_packet's, with the start noted only where the index needs it.
+        state->last_timestamp = header.timestamp;
+        state->last_rule = asm_rule;
+        if ((header.flags & RM_PACKET_KEYFRAME) != 0 && index_takes(*state, header.timestamp)) {
+            reader->packet_start = start;
+            rm_index_add(reader, stream.index, header.timestamp, uint32_t(start), header.flags);
+        }
+        last_start = start;
+        at += length;
+    }
+    const uint32_t taken = uint32_t(next - out);
+    reader->packet_start = last_start;
+    reader->position = window_at + at;
+    reader->window_used = at;
+    reader->window_fetched = fetched;
+    reader->data_packets += taken;
+    return taken;
 }
 
 }  // namespace
@@ -530,7 +772,11 @@ rm_result rm_read_packet(rm_reader* reader, rm_packet** out, int32_t selector) {
             rm_release(reader, packet);
             return RM_OUT_OF_MEMORY;
         }
-        if (rm_read_raw(reader, payload, payload_length) != payload_length) {
+        const uint8_t* shown = reader->window_fn != nullptr ? rm_window_bytes(reader, payload_length) : nullptr;
+        if (shown != nullptr) {
+            std::memcpy(payload, shown, payload_length);
+            rm_window_take(reader, payload_length);
+        } else if (rm_read_raw(reader, payload, payload_length) != payload_length) {
             rm_report(reader, RM_READ_FAILED, MSG_SHORT_DATA);
             rm_release(reader, payload);
             rm_release(reader, packet);
@@ -549,6 +795,10 @@ rm_result rm_read_packet_header(rm_reader* reader, rm_packet* out, int32_t check
     if (reader == nullptr || out == nullptr || (keep != nullptr && keep_size < RM_MAX_PAYLOAD_SIZE)) {
         return RM_FAIL;
     }
+    const WholeRecords whole = {keep != nullptr && checked_stream >= 0 ? uint32_t(checked_stream) : UINT32_MAX, keep};
+    if (reader->window != nullptr && take_shown_packets(reader, out, 1, whole) == 1) {
+        return RM_OK;
+    }
     rm_packet_header header;
     int32_t index = -1;
     uint16_t asm_flags = 0;
@@ -561,7 +811,15 @@ rm_result rm_read_packet_header(rm_reader* reader, rm_packet* out, int32_t check
 
     const uint32_t payload_length = uint32_t(header.length) - header_size(header);
     uint8_t* data = nullptr;
-    if (index == checked_stream && keep != nullptr) {
+    const uint8_t* shown = index == checked_stream && payload_length != 0 && reader->window_fn != nullptr
+                               ? rm_window_bytes(reader, payload_length)
+                               : nullptr;
+    if (shown != nullptr) {
+        // Shown whole, so there: handed out where it lies, not copied. The
+        // record's pointer is not const, but nothing may write through it.
+        rm_window_take(reader, payload_length);
+        data = keep != nullptr ? const_cast<uint8_t*>(shown) : nullptr;
+    } else if (index == checked_stream && keep != nullptr) {
         if (rm_read_raw(reader, keep, payload_length) != payload_length) {
             return report_damage(reader, RM_READ_FAILED, MSG_SHORT_DATA);
         }
@@ -589,6 +847,32 @@ rm_result rm_read_packet_header(rm_reader* reader, rm_packet* out, int32_t check
     return RM_OK;
 }
 
+rm_result rm_read_packet_briefs(rm_reader* reader, rm_packet_brief* out, uint32_t capacity, uint32_t* count) {
+    // What the window shows first; where it shows none, one packet the long
+    // way (which may refresh the window), and then what the window shows.
+    const Briefs briefs;
+    *count = reader->window != nullptr ? take_shown_packets(reader, out, capacity, briefs) : 0;
+    if (*count != 0) {
+        return RM_OK;
+    }
+    rm_packet first;
+    const rm_result read = rm_read_packet_header(reader, &first, -1);
+    if (read != RM_OK) {
+        return read;
+    }
+    out->timestamp = first.timestamp;
+    out->stream = first.stream;
+    out->length = first.length;
+    out->flags = first.flags;
+    out->version = uint8_t(first.version);
+    out->reserved = 0;
+    *count = 1;
+    if (reader->window != nullptr && capacity > 1) {
+        *count += take_shown_packets(reader, out + 1, capacity - 1, briefs);
+    }
+    return RM_OK;
+}
+
 rm_result rm_index_add(rm_reader* reader, uint32_t stream, uint32_t timestamp, uint32_t offset, uint8_t flags) {
     if (reader == nullptr || reader->stream_states == nullptr || stream >= reader->stream_count) {
         return RM_FAIL;
@@ -597,11 +881,7 @@ rm_result rm_index_add(rm_reader* reader, uint32_t stream, uint32_t timestamp, u
         return RM_OK;
     }
     rm_stream_state* state = &reader->stream_states[stream];
-    if (state->index_count >= state->index_capacity) {
-        return RM_FAIL;
-    }
-    if (state->index_count != 0 &&
-        (timestamp <= state->last_entry_time || timestamp - state->last_entry_time <= state->index_spacing)) {
+    if (!index_takes(*state, timestamp)) {
         return RM_FAIL;
     }
     // The durations only bound the index; its storage grows with the

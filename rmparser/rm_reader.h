@@ -48,6 +48,15 @@ typedef uint32_t (*rm_read_fn)(void* io_user, void* destination, uint32_t count)
 typedef void (*rm_seek_fn)(void* io_user, int32_t offset, int origin);
 // Current file position; positions beyond 32 bits read as 0xFFFFFFFF.
 typedef uint32_t (*rm_tell_fn)(void* io_user);
+// Optional (rm_reader_attach_window): the bytes from the current position
+// where they already lie, so that the reader can decode them in place
+// instead of having them copied. Returns their address and sets *count to
+// how many there are; 0 (or a null result) shows none, and the reader reads
+// them as ever. Shows only bytes a read from here would return. The bytes
+// stay valid, and the position where it is, until the next call of any of
+// the source's callbacks; the reader moves past what it took with a
+// relative seek before it calls another.
+typedef const uint8_t* (*rm_window_fn)(void* io_user, uint32_t* count);
 
 // ---------------------------------------------------------------- chunk ids and sizes
 #define RM_FOURCC(a, b, c, d) \
@@ -352,6 +361,16 @@ struct rm_reader {
     uint32_t stream_rate_count;
     uint32_t* named_data_offsets;
     uint32_t named_data_count;
+    // The source's window callback (null: none), and the window it showed
+    // last: `window_size` bytes from the source's position, of which the
+    // reader has taken the first `window_used`. `position` counts those
+    // already; the source is moved past them before another callback.
+    rm_window_fn window_fn;
+    const uint8_t* window;
+    uint32_t window_size;
+    uint32_t window_used;
+    // How far into the window its bytes were asked for ahead of the walk.
+    uint32_t window_fetched;
 };
 
 // ---------------------------------------------------------------- public operations
@@ -363,8 +382,14 @@ rm_reader* rm_reader_new_custom(void* error_user, rm_error_fn error_fn, void* me
 // The FILE stays the caller's: the reader never closes it.
 rm_result rm_reader_attach_stdio(rm_reader* reader, FILE* file);
 // Any other source: the three callbacks and their user pointer, all required.
+// Drops a window callback attached before: it belonged to the source before.
 rm_result rm_reader_attach_io(rm_reader* reader, rm_read_fn read_fn, rm_seek_fn seek_fn, rm_tell_fn tell_fn,
                               void* io_user);
+// After rm_reader_attach_io, a window callback of the same source (see
+// rm_window_fn): the packet walk then decodes headers where the source holds
+// them and steps over payloads whose last byte it shows, reading and seeking
+// only where its windows end. What the walk finds is the same either way.
+rm_result rm_reader_attach_window(rm_reader* reader, rm_window_fn window_fn);
 
 rm_result rm_reader_load_headers(rm_reader* reader);
 uint32_t rm_reader_stream_count(const rm_reader* reader);
@@ -379,13 +404,32 @@ void rm_reader_release_packet(rm_reader* reader, rm_packet** packet);
 // Packets of streams that selection dropped are skipped, as a stream index
 // selector skips other streams. The payload of a packet of stream
 // `checked_stream` is read through and discarded; other payloads are stepped
-// over, their last byte read, so that a cut fails at the packet it cuts
-// either way. -1 checks none.
+// over, their last byte read (or shown in a window), so that a cut fails at
+// the packet it cuts either way. -1 checks none.
 rm_result rm_reader_next_packet_header(rm_reader* reader, rm_packet* out, int32_t checked_stream);
+// What a pass over packet headers alone needs of each packet, for
+// rm_reader_next_packet_briefs: the fields of its rm_packet record that say
+// what and when it is, half the record's size.
+struct rm_packet_brief {
+    uint32_t timestamp;
+    uint16_t stream;    // stream index
+    uint16_t length;    // payload bytes
+    uint8_t flags;      // the packet header's flags: RM_PACKET_KEYFRAME marks a keyframe
+    uint8_t version;    // the packet header's object version, 0 or 1
+    uint16_t reserved;  // 0
+};
+// The packets rm_reader_next_packet_header(reader, ..., -1) would deliver,
+// up to `capacity` of them at once, into out[0] on, as their briefs: *count
+// gets how many; RM_OK with at least one. Where that call would have failed
+// or found the end of the data, its result, with none: a batch never holds a
+// packet past the end, and rm_reader_packet_offset says where the reading
+// stopped as ever (after a batch, where its last packet starts). Through a
+// window, a batch holds the packets the window shows whole.
+rm_result rm_reader_next_packet_briefs(rm_reader* reader, rm_packet_brief* out, uint32_t capacity, uint32_t* count);
 // The same, with the payload of a packet of stream `payload_stream` read
-// into the caller's `buffer` (`size` bytes, at least RM_MAX_PAYLOAD_SIZE):
-// `data` points at it until the buffer is used again. RM_FAIL for a buffer
-// too small.
+// into the caller's `buffer` (`size` bytes, at least RM_MAX_PAYLOAD_SIZE),
+// or, where a window shows it whole, left there: `data` points at it until
+// the next call on the handle. RM_FAIL for a buffer too small.
 rm_result rm_reader_next_packet_payload(rm_reader* reader, rm_packet* out, int32_t payload_stream, uint8_t* buffer,
                                         uint32_t size);
 // The file offset of the packet header that rm_reader_next_packet read last:

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "analysis/figures_text.h"
+#include "analysis/media_file.h"
 #include "tests/support/rm_test_io.h"
 #include "tests/support/rm_writer.h"
 #include "tests/support/rv_payloads.h"
@@ -273,6 +274,97 @@ TEST(MeasurementTest, FullSeriesAndPumpStopAsMeasureFile) {
     EXPECT_EQ(1u, Figures().details.windows_stored);
     EXPECT_EQ(1, Figures().details.stopped_by_pump);
     EXPECT_EQ(1200u, Figures().series_end_ms);
+}
+
+// ---------------------------------------------------------------- another source
+
+// A source that reads the open file into memory and hands the reader that:
+// through reads alone, through windows of sizes that end anywhere, or not at
+// all (it cannot read the file, and the run's buffer must take over).
+struct MemorySource {
+    enum Kind { READS, WINDOWS, REFUSES };
+    explicit MemorySource(Kind how) : kind(how) {}
+    Kind kind;
+    MemoryIo io;
+    WindowIo windowed{&MemoryIo::read, &MemoryIo::seek, &MemoryIo::tell, &io, {4096, 13, 0, 700, 1, 64 * 1024}};
+    int attaches = 0;
+    int detaches = 0;
+
+    static bool Attach(void* context, FILE* file, uint64_t size, rm_reader* reader) {
+        MemorySource* source = static_cast<MemorySource*>(context);
+        if (source->kind == REFUSES) return false;
+        source->io.data.resize(size_t(size));
+        source->io.position = 0;
+        if (size != 0 && std::fread(source->io.data.data(), 1, size_t(size), file) != size) return false;
+        ++source->attaches;
+        if (source->kind == WINDOWS) return source->windowed.attach(reader) == RM_OK;
+        source->io.attach(reader);
+        return true;
+    }
+    static void Detach(void* context) {
+        MemorySource* source = static_cast<MemorySource*>(context);
+        ++source->detaches;
+        source->io.data.clear();
+    }
+};
+
+// The measurement of `bytes` through each kind of source is the one through
+// the run's own buffer, to the byte.
+void ExpectSameThroughSources(const Bytes& bytes, const char* what) {
+    SCOPED_TRACE(what);
+    TempFile file(bytes);
+    ASSERT_FALSE(file.path.empty());
+    Measurement buffered;
+    Measure(file.path.c_str(), MeasureOptions(), &buffered);
+    for (MemorySource::Kind kind : {MemorySource::READS, MemorySource::WINDOWS, MemorySource::REFUSES}) {
+        SCOPED_TRACE(kind);
+        MemorySource context(kind);
+        const MediaSource source = {MemorySource::Attach, MemorySource::Detach, &context};
+        MeasureOptions options;
+        options.source = &source;
+        Measurement m;
+        EXPECT_EQ(buffered.result, Measure(file.path.c_str(), options, &m));
+        EXPECT_EQ(0, std::memcmp(&buffered.details, &m.details, sizeof m.details)) << "the details differ";
+        EXPECT_EQ(buffered.details.damage_offset, m.details.damage_offset);
+        ASSERT_EQ(buffered.windows.size(), m.windows.size());
+        for (size_t i = 0; i < m.windows.size(); ++i) {
+            EXPECT_EQ(buffered.windows[i].start_ms, m.windows[i].start_ms) << "window " << i;
+            EXPECT_EQ(buffered.windows[i].kbps, m.windows[i].kbps) << "window " << i;
+        }
+        EXPECT_EQ(buffered.window_keyframes, m.window_keyframes);
+        EXPECT_EQ(buffered.keyframes.count, m.keyframes.count);
+        ASSERT_EQ(buffered.streams.size(), m.streams.size());
+        for (size_t i = 0; i < m.streams.size(); ++i) {
+            EXPECT_EQ(buffered.streams[i].packets, m.streams[i].packets);
+            EXPECT_EQ(buffered.streams[i].bytes, m.streams[i].bytes);
+        }
+        EXPECT_EQ(buffered.totals_ending, m.totals_ending);
+        // Asked for every RealMedia file, and let go of once the reader is gone.
+        const bool real_media = bytes.size() >= 16 && rm_reader_probe(bytes.data(), 16);
+        EXPECT_EQ(kind != MemorySource::REFUSES && real_media ? 1 : 0, context.attaches);
+        EXPECT_EQ(context.attaches, context.detaches);
+    }
+}
+
+TEST(MeasurementTest, SameMeasurementThroughAnotherSource) {
+    std::vector<Packet> packets;
+    for (uint32_t t = 0; t <= 5000; t += 250) {
+        packets.push_back(make_packet(1, t, 100));
+        packets.push_back(make_packet(0, t, 100 + t / 100, t % 1000 == 0));
+    }
+    const Bytes whole = simple_file({video_mdpr(0), audio_mdpr(1)}, packets);
+    ExpectSameThroughSources(whole, "intact");
+    for (size_t cut = whole.size() - 1; cut > whole.size() - 900; cut -= 37) {
+        ExpectSameThroughSources(Bytes(whole.begin(), whole.begin() + long(cut)),
+                                 ("cut at " + std::to_string(cut)).c_str());
+    }
+    ExpectSameThroughSources(video_file({make_packet(0, 0, 500), make_packet(0, 1001, 500), make_packet(0, 3001, 5)}),
+                             "gap");
+    ExpectSameThroughSources(RmWriter().rmf().chunk(RM_ID_PROP, Bytes(10, 0)).bytes(), "damaged headers");
+    ExpectSameThroughSources(Bytes(64, 'x'), "not RealMedia");
+    std::ifstream in(std::string(KOV_SOURCE_DIR) + "/samples/rv20_vbr_long.rm", std::ios::binary);
+    ExpectSameThroughSources(Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()),
+                             "rv20_vbr_long.rm");
 }
 
 // ---------------------------------------------------------------- keyframes

@@ -1,6 +1,7 @@
 // The run's buffered file callbacks, checked against plain stdio.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <random>
@@ -67,6 +68,52 @@ TEST(MediaFileBufferTest, BehavesLikeStdioWhateverTheBufferSize) {
         }
         std::fclose(plain);
         std::fclose(buffered_file);
+    }
+}
+
+// Its window shows the bytes a read from there would return, moves nothing,
+// and, taken with a relative seek as the reader takes it, leaves the buffer
+// where a read of as many bytes would.
+TEST(MediaFileBufferTest, WindowShowsWhatAReadWouldReturn) {
+    const Bytes content = Numbered(1000);
+    TempFile file(content);
+    for (uint32_t capacity : {1u, 7u, 64u, 4096u}) {
+        SCOPED_TRACE(capacity);
+        FILE* f = std::fopen(file.path.c_str(), "rb");
+        ASSERT_NE(nullptr, f);
+        std::vector<unsigned char> storage(capacity);
+        MediaFileBuffer io;
+        InitMediaFileBuffer(&io, f, storage.data(), capacity);
+        std::mt19937 random(capacity);
+        uint64_t at = 0;
+        for (int step = 0; step < 2000; ++step) {
+            uint32_t count = 0;
+            const uint8_t* shown = MediaFileWindow(&io, &count);
+            ASSERT_EQ(at, MediaFileTell(&io)) << "step " << step;
+            if (at >= content.size()) {
+                ASSERT_EQ(0u, count) << "step " << step;
+            } else {
+                ASSERT_LT(0u, count) << "step " << step;
+                ASSERT_LE(at + count, content.size()) << "step " << step;
+                ASSERT_EQ(0, std::memcmp(content.data() + at, shown, count)) << "step " << step;
+            }
+            const int op = random() % 3;
+            if (op == 0 && count != 0) {
+                const uint32_t taken = 1 + random() % count;
+                MediaFileSeek(&io, static_cast<int32_t>(taken), SEEK_CUR);
+                at += taken;
+            } else if (op == 1) {
+                unsigned char out[40];
+                const uint32_t wanted = random() % sizeof out;
+                const uint32_t got = MediaFileRead(&io, out, wanted);
+                ASSERT_EQ(std::min<uint64_t>(wanted, at < content.size() ? content.size() - at : 0), got);
+                at += got;
+            } else {
+                at = random() % 1100;
+                MediaFileSeek(&io, static_cast<int32_t>(at), SEEK_SET);
+            }
+        }
+        std::fclose(f);
     }
 }
 

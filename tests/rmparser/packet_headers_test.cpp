@@ -3,6 +3,7 @@
 // through so that damage shows where rm_reader_next_packet shows it.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 
 #include <string>
@@ -39,12 +40,19 @@ struct Reader {
     rmtest::TestAllocator alloc;
     rmtest::ErrorLog log;
     rmtest::MemoryIo io;
+    rmtest::WindowIo windowed;
     rm_reader* reader = nullptr;
 
-    explicit Reader(const Bytes& bytes) : io(bytes) {
+    // With window sizes, the bytes are shown in windows of those sizes too.
+    explicit Reader(const Bytes& bytes, std::vector<uint32_t> windows = {})
+        : io(bytes), windowed(&rmtest::MemoryIo::read, &rmtest::MemoryIo::seek, &rmtest::MemoryIo::tell, &io, windows) {
         reader = rm_reader_new_custom(&log, &rmtest::ErrorLog::report, &alloc, &rmtest::TestAllocator::allocate,
                                       &rmtest::TestAllocator::release);
-        io.attach(reader);
+        if (windows.empty()) {
+            io.attach(reader);
+        } else {
+            EXPECT_EQ(RM_OK, windowed.attach(reader));
+        }
         EXPECT_EQ(RM_OK, rm_reader_load_headers(reader));
     }
     ~Reader() {
@@ -232,11 +240,267 @@ TEST(PacketHeaders, PayloadsOfOneStreamIntoTheCallersBuffer) {
     EXPECT_EQ(RM_FAIL, rm_reader_next_packet_payload(small.reader, &packet, 0, nullptr, RM_MAX_PAYLOAD_SIZE));
 }
 
+// Files whose walk ends every way it can: cleanly, at a cut in a payload of
+// the checked stream or another, at a length below the header's, with
+// version 1 headers, a dropped stream, a DATA chain and an index.
+struct WalkedFile {
+    const char* name;
+    Bytes bytes;
+    std::string ending;  // the report the walk ends with
+};
+
+std::vector<WalkedFile> WalkedFiles() {
+    const std::string header = "Could not read packet header.";
+    const std::string data = "Could not read packet data.";
+    std::vector<WalkedFile> files;
+    std::vector<Packet> packets;
+    for (uint32_t t = 0; t < 3000; t += 250) {
+        packets.push_back(make_packet(0, t, 100 + t / 20, t % 1000 == 0));
+        packets.push_back(rmtest::make_v1_packet(1, t, 20, uint16_t(t / 250), true));
+        packets.push_back(make_packet(1, t + 5, 0));
+    }
+    const Bytes whole = rmtest::simple_file({rmtest::video_mdpr(0), rmtest::audio_mdpr(1)}, packets);
+    files.push_back({"whole", whole, header});
+    for (size_t cut : {size_t(400), size_t(1000), whole.size() - 60}) {
+        files.push_back({"cut", Bytes(whole.begin(), whole.begin() + long(cut)), data});
+    }
+    // A header the reader must not believe after a good packet: each of
+    // its rules broken once.
+    Packet short_audio = make_packet(1, 0, 0);
+    short_audio.length = 5;
+    Packet version_two = make_packet(1, 0, 20);
+    version_two.version = 2;
+    rmtest::MdprChunk small_audio = rmtest::audio_mdpr(1);
+    small_audio.max_packet_size = 19;
+    const struct {
+        const char* name;
+        Packet packet;
+        const char* message;
+    } wrong[] = {
+        {"length below 12", short_audio, "Packet length is shorter than its header - possibly a corrupt file."},
+        {"version 2", version_two, "Packet header version is neither 0 nor 1 - possibly a corrupt file."},
+        {"undeclared stream", make_packet(7, 0, 20), "Unexpected stream number in packet."},
+        {"above the largest packet", make_packet(1, 0, 20),
+         "Packet is larger than its stream's maximum packet size - possibly a corrupt file."},
+    };
+    for (const auto& bad : wrong) {
+        files.push_back({bad.name,
+                         rmtest::simple_file({rmtest::video_mdpr(0), small_audio},
+                                             {make_packet(0, 0, 10), bad.packet, make_packet(0, 10, 10)}),
+                         bad.message});
+    }
+    rmtest::RmWriter past = rmtest::simple_writer({rmtest::video_mdpr(0), rmtest::audio_mdpr(1)},
+                                                  {make_packet(0, 0, 10), make_packet(1, 0, 30)});
+    Bytes past_end = past.bytes();
+    const uint8_t data_id[] = {'D', 'A', 'T', 'A'};
+    const size_t data_size_at =
+        size_t(std::search(past_end.begin(), past_end.end(), data_id, data_id + 4) - past_end.begin()) + 4;
+    rmtest::set_u32(past_end, data_size_at, rmtest::get_u32(past_end, data_size_at) - 30);
+    files.push_back(
+        {"past the DATA end", past_end, "Packet runs past the end of its DATA chunk - possibly a corrupt file."});
+    std::vector<size_t> at;
+    files.push_back({"dropped streams", MultiRateFile(&at), header});
+    rmtest::DataChunk linked;
+    linked.link_next = true;
+    rmtest::RmWriter w;
+    w.rmf().prop().mdpr(rmtest::video_mdpr(0)).mdpr(rmtest::audio_mdpr(1)).data(linked);
+    w.packet(make_packet(0, 0, 300, true)).packet(make_packet(1, 0, 20)).indx(2).data();
+    w.packet(make_packet(0, 40, 300)).packet(make_packet(1, 40, 20)).indx(2);
+    files.push_back({"DATA chain", w.bytes(), header});
+    return files;
+}
+
+// Shown in windows that end anywhere, the bytes give the walk that reading
+// them gives: the same records, the same ending, at the same offset, with
+// the same report; only fewer calls to read them.
+TEST(PacketHeaders, ThroughWindowsTheSameWalk) {
+    const std::vector<std::vector<uint32_t>> patterns = {
+        {1u << 20}, {13, 1, 40, 0, 12, 200, 25, 4096, 14, 65536, 7}, {12}, {0}, {300, 13}};
+    for (const auto& file : WalkedFiles()) {
+        for (int32_t checked : {-1, 0, 1}) {
+            Reader read(file.bytes);
+            const std::vector<Header> expected = read.Headers(checked);
+            ASSERT_EQ(file.ending, read.log.last_message()) << file.name;
+            for (const std::vector<uint32_t>& sizes : patterns) {
+                SCOPED_TRACE(testing::Message() << file.name << ", checked " << checked << ", window " << sizes[0]);
+                Reader shown(file.bytes, sizes);
+                EXPECT_EQ(expected, shown.Headers(checked));
+                EXPECT_EQ(rm_reader_packet_offset(read.reader), rm_reader_packet_offset(shown.reader));
+                EXPECT_EQ(read.log.last_message(), shown.log.last_message());
+            }
+        }
+    }
+}
+
+// The point of the windows: a walk through one as large as the file reads
+// nothing between the headers and the end of the data, and asks nothing of
+// tell.
+TEST(PacketHeaders, ThroughOneWindowNoReadPerPacket) {
+    std::vector<Packet> packets;
+    for (uint32_t t = 0; t < 20000; t += 100) {
+        packets.push_back(make_packet(0, t, 100, t % 1000 == 0));
+        packets.push_back(make_packet(1, t, 20));
+    }
+    Reader shown(rmtest::simple_file({rmtest::video_mdpr(0), rmtest::audio_mdpr(1)}, packets), {1u << 20});
+    const uint32_t reads = shown.windowed.reads;
+    const uint32_t tells = shown.io.tell_calls;
+    EXPECT_EQ(packets.size() + 1, shown.Headers(0).size());
+    EXPECT_LE(shown.windowed.reads - reads, 2u) << "the chunk after the data";
+    EXPECT_EQ(tells, shown.io.tell_calls);
+}
+
+// A payload that a window shows whole is handed out where it lies; one the
+// window cuts is read into the caller's buffer. The bytes are the same.
+TEST(PacketHeaders, PayloadsThroughWindows) {
+    std::vector<Packet> packets;
+    for (uint32_t t = 0; t < 2000; t += 250) {
+        packets.push_back(make_packet(0, t, 50 + t / 25, t % 1000 == 0));
+        packets.push_back(make_packet(1, t, 20, true));
+    }
+    const Bytes file = rmtest::simple_file({rmtest::video_mdpr(0), rmtest::audio_mdpr(1)}, packets);
+    for (uint32_t size : {1u << 20, 100u, 13u}) {
+        SCOPED_TRACE(size);
+        Reader shown(file, {size});
+        Reader whole(file);
+        std::vector<uint8_t> buffer(RM_MAX_PAYLOAD_SIZE);
+        size_t in_buffer = 0;
+        size_t longer = 0;
+        for (;;) {
+            rm_packet packet = {};
+            const rm_result got =
+                rm_reader_next_packet_payload(shown.reader, &packet, 0, buffer.data(), uint32_t(buffer.size()));
+            rm_packet* expected = nullptr;
+            ASSERT_EQ(rm_reader_next_packet(whole.reader, &expected, -1), got);
+            if (got != RM_OK) break;
+            EXPECT_EQ(expected->file_offset, packet.file_offset);
+            if (packet.stream == 0) {
+                ASSERT_NE(nullptr, packet.data);
+                EXPECT_EQ(0, std::memcmp(expected->data, packet.data, packet.length));
+                in_buffer += packet.data == buffer.data();
+                longer += packet.length > size;
+            } else {
+                EXPECT_EQ(nullptr, packet.data);
+            }
+            rm_reader_release_packet(whole.reader, &expected);
+        }
+        // Only payloads longer than a window are copied.
+        EXPECT_EQ(longer, in_buffer);
+    }
+}
+
+// Every field the reader fills, the payload pointer aside.
+bool SameRecord(const rm_packet& a, const rm_packet& b) {
+    return a.timestamp == b.timestamp && a.stream == b.stream && a.asm_flags == b.asm_flags &&
+           a.asm_rule == b.asm_rule && a.length == b.length && a.file_offset == b.file_offset && a.flags == b.flags &&
+           a.asm_rule_number == b.asm_rule_number && a.version == b.version;
+}
+
+// A brief is its record's fields.
+bool SameBrief(const rm_packet& a, const rm_packet_brief& b) {
+    return a.timestamp == b.timestamp && a.stream == b.stream && a.length == b.length && a.flags == b.flags &&
+           a.version == b.version && b.reserved == 0;
+}
+
+// A walk in batches of briefs: the briefs, how it ended, and where the
+// reader said it stood after each call and how many briefs it had by then.
+struct Walked {
+    std::vector<rm_packet_brief> briefs;
+    std::vector<uint64_t> offsets;
+    std::vector<size_t> delivered;
+    rm_result end = RM_OK;
+};
+
+Walked WalkInBatches(Reader& r, uint32_t capacity) {
+    Walked w;
+    std::vector<rm_packet_brief> batch(capacity);
+    for (int guard = 0; guard < 1000; ++guard) {
+        uint32_t count = 99;
+        w.end = rm_reader_next_packet_briefs(r.reader, batch.data(), capacity, &count);
+        if (w.end == RM_OK) {
+            EXPECT_LE(1u, count);
+            EXPECT_GE(capacity, count);
+            w.briefs.insert(w.briefs.end(), batch.begin(), batch.begin() + count);
+        } else {
+            EXPECT_EQ(0u, count);
+        }
+        w.offsets.push_back(rm_reader_packet_offset(r.reader));
+        w.delivered.push_back(w.briefs.size());
+        if (w.end != RM_OK) return w;
+    }
+    ADD_FAILURE() << "the reader never stopped";
+    return w;
+}
+
+// Batches of briefs hold the packets single calls deliver, end as they end,
+// and leave the reader where the single walk leaves it after the batch's
+// last packet; with and without windows. Then the walk goes on alike: the
+// packets' rules, which follow from what their stream remembers, are the
+// single walk's.
+TEST(PacketHeaders, BatchesOfBriefsAreTheSingleWalk) {
+    const std::vector<std::vector<uint32_t>> patterns = {{}, {1u << 20}, {13, 1, 40, 0, 12, 200, 25, 4096, 14, 7}};
+    for (const WalkedFile& file : WalkedFiles()) {
+        Reader single(file.bytes);
+        std::vector<rm_packet> expected;
+        std::vector<uint64_t> after;  // the offset after each call
+        rm_result end = RM_OK;
+        for (;;) {
+            rm_packet packet = {};
+            end = rm_reader_next_packet_header(single.reader, &packet, -1);
+            after.push_back(rm_reader_packet_offset(single.reader));
+            if (end != RM_OK) break;
+            expected.push_back(packet);
+        }
+        for (const std::vector<uint32_t>& sizes : patterns) {
+            for (uint32_t capacity : {1u, 2u, 7u, 64u}) {
+                SCOPED_TRACE(testing::Message()
+                             << file.name << ", " << sizes.size() << " window sizes, batches of " << capacity);
+                Reader batched(file.bytes, sizes);
+                const Walked got = WalkInBatches(batched, capacity);
+                EXPECT_EQ(end, got.end);
+                ASSERT_EQ(expected.size(), got.briefs.size());
+                for (size_t i = 0; i < got.briefs.size(); ++i) {
+                    EXPECT_TRUE(SameBrief(expected[i], got.briefs[i])) << "packet " << i;
+                }
+                for (size_t k = 0; k < got.offsets.size(); ++k) {
+                    const bool last = k + 1 == got.offsets.size();
+                    EXPECT_EQ(after[got.delivered[k] - (last ? 0 : 1)], got.offsets[k]) << "after call " << k;
+                }
+                EXPECT_EQ(single.log.last_message(), batched.log.last_message());
+            }
+        }
+        // Half the file in briefs, the rest in records: the records are the single walk's.
+        for (const std::vector<uint32_t>& sizes : patterns) {
+            SCOPED_TRACE(testing::Message() << file.name << ", briefs then records, " << sizes.size() << " sizes");
+            Reader mixed(file.bytes, sizes);
+            std::vector<rm_packet_brief> batch(expected.size() / 2 + 1);
+            uint32_t count = 0;
+            size_t taken = 0;
+            while (taken < expected.size() / 2 &&
+                   rm_reader_next_packet_briefs(mixed.reader, batch.data(), uint32_t(expected.size() / 2 - taken),
+                                                &count) == RM_OK) {
+                taken += count;
+            }
+            for (size_t i = taken; i < expected.size(); ++i) {
+                rm_packet packet = {};
+                ASSERT_EQ(RM_OK, rm_reader_next_packet_header(mixed.reader, &packet, -1)) << "packet " << i;
+                EXPECT_TRUE(SameRecord(expected[i], packet)) << "packet " << i;
+            }
+        }
+    }
+}
+
 TEST(PacketHeaders, NullArguments) {
     rm_packet packet = {};
     EXPECT_EQ(RM_FAIL, rm_reader_next_packet_header(nullptr, &packet, 0));
     Reader r(rmtest::video_file({make_packet(0, 0, 10)}));
     EXPECT_EQ(RM_FAIL, rm_reader_next_packet_header(r.reader, nullptr, 0));
+    rm_packet_brief brief = {};
+    uint32_t count = 5;
+    EXPECT_EQ(RM_FAIL, rm_reader_next_packet_briefs(r.reader, &brief, 0, &count));
+    EXPECT_EQ(0u, count);
+    EXPECT_EQ(RM_FAIL, rm_reader_next_packet_briefs(r.reader, nullptr, 1, &count));
+    EXPECT_EQ(RM_FAIL, rm_reader_next_packet_briefs(r.reader, &brief, 1, nullptr));
+    EXPECT_EQ(RM_FAIL, rm_reader_next_packet_briefs(nullptr, &brief, 1, &count));
 }
 
 }  // namespace

@@ -78,8 +78,26 @@ struct Patch {
     uint16_t value = 0;
 };
 
+// How the bytes reach the reader: read and sought only (no sizes), or shown
+// in windows as well, of these sizes in turn from the `phase`-th on.
+struct Windows {
+    std::vector<uint32_t> sizes;
+    size_t phase = 0;
+};
+const Windows READ_ONLY;
+
+// Windows that end inside headers (1, 7, 12, 13, 14, 25) and payloads,
+// none at all (0), and larger than any packet.
+Windows windows_from(size_t phase) {
+    const uint32_t sizes[] = {13, 1, 40, 0, 12, 200, 25, 4096, 14, 65536, 7, 1000};
+    const size_t count = sizeof sizes / sizeof sizes[0];
+    Windows w;
+    for (size_t k = 0; k < count; ++k) w.sizes.push_back(sizes[(phase + k) % count]);
+    return w;
+}
+
 Walk walk(const Bytes& file, uint64_t cut, Path path, int32_t video, bool every, const Patch& patch,
-          uint64_t first_packet = 0, uint64_t from = 0) {
+          const Windows& windows, uint64_t first_packet = 0, uint64_t from = 0) {
     CutIo io;
     io.data = &file;
     io.cut = cut;
@@ -93,7 +111,9 @@ Walk walk(const Bytes& file, uint64_t cut, Path path, int32_t video, bool every,
     }
     rm_reader* reader = rm_reader_new(nullptr, IgnoreReports);
     Walk w;
-    w.end = rm_reader_attach_io(reader, &CutIo::read, &CutIo::seek, &CutIo::tell, &io);
+    WindowIo windowed(&CutIo::read, &CutIo::seek, &CutIo::tell, &io, windows.sizes);
+    w.end = windows.sizes.empty() ? rm_reader_attach_io(reader, &CutIo::read, &CutIo::seek, &CutIo::tell, &io)
+                                  : windowed.attach(reader);
     if (w.end == RM_OK) w.end = rm_reader_keep_every_stream(reader, every ? 1 : 0);
     if (w.end == RM_OK) w.end = rm_reader_load_headers(reader);
     for (size_t guard = 0; w.end == RM_OK && guard < 100000; ++guard) {
@@ -148,10 +168,10 @@ struct Subject {
     // The file cut at `cut` and patched, its packets read from
     // packet `from` on where the file allows a splice (one DATA chunk), and
     // otherwise from the first.
-    Walk read(uint64_t cut, const Patch& patch, Path path, size_t* from) const {
+    Walk read(uint64_t cut, const Patch& patch, Path path, size_t* from, const Windows& windows) const {
         if (!heads.empty()) *from = 0;
-        if (*from == 0) return walk(file, cut, path, video, every, patch);
-        return walk(file, cut, path, video, every, patch, starts.front(), starts[*from]);
+        if (*from == 0) return walk(file, cut, path, video, every, patch, windows);
+        return walk(file, cut, path, video, every, patch, windows, starts.front(), starts[*from]);
     }
 };
 
@@ -261,7 +281,9 @@ const SampleFile SAMPLES[] = {
 
 // Every cut from the first packet to the end of the last, both ways of
 // reading: damaged where the cut lies, the packets before it delivered.
-void sweep_cuts(const Subject& s, uint64_t step) {
+// `windowed`: the bytes shown in windows too, their ends moving from cut to
+// cut.
+void sweep_cuts(const Subject& s, uint64_t step, bool windowed = false) {
     ASSERT_FALSE(s.starts.empty()) << s.name;
     for (uint64_t cut = s.starts.front(); cut < s.ends.back(); cut += step) {
         const uint64_t at = s.damage_at(cut);
@@ -273,16 +295,19 @@ void sweep_cuts(const Subject& s, uint64_t step) {
             SCOPED_TRACE(testing::Message()
                          << s.name << " cut at " << cut << (path == Path::HEADERS ? ", headers" : ""));
             size_t from = cut_packet >= 2 ? cut_packet - 2 : 0;
-            const Walk w = s.read(cut, Patch(), path, &from);
+            const Walk w = s.read(cut, Patch(), path, &from, windowed ? windows_from(size_t(cut / step)) : READ_ONLY);
             expect_damage(s, w, path, from, at);
             if (::testing::Test::HasFailure()) return;
         }
     }
     // And the intact file, for contrast.
-    size_t from = 0;
-    const Walk whole = s.read(UINT64_MAX, Patch(), Path::HEADERS, &from);
-    EXPECT_EQ(RM_END_OF_DATA, whole.end) << s.name;
-    EXPECT_EQ(s.starts, whole.packets) << s.name;
+    for (size_t phase = 0; phase < (windowed ? 12 : 1); ++phase) {
+        size_t from = 0;
+        const Walk whole =
+            s.read(UINT64_MAX, Patch(), Path::HEADERS, &from, windowed ? windows_from(phase) : READ_ONLY);
+        EXPECT_EQ(RM_END_OF_DATA, whole.end) << s.name;
+        EXPECT_EQ(s.starts, whole.packets) << s.name;
+    }
 }
 
 TEST(Verdict, EveryCutInWriterMadeFilesIsDamageWhereItLies) {
@@ -314,7 +339,7 @@ TEST(Verdict, EveryNinetySeventhCutInEverySampleIsDamage) {
 
 // A packet's length one or sixteen bytes off in either direction: the packets
 // before it stand, and the reading never ends as if the file were whole.
-void sweep_lengths(const Subject& s, size_t every) {
+void sweep_lengths(const Subject& s, size_t every, bool windowed = false) {
     for (size_t k = 0; k < s.starts.size(); k += every) {
         const uint16_t length = get_u16(s.file, size_t(s.starts[k] + 2));
         for (int delta : {1, -1, 16, -16}) {
@@ -326,7 +351,7 @@ void sweep_lengths(const Subject& s, size_t every) {
                 SCOPED_TRACE(testing::Message() << s.name << " packet " << k << " length " << length << " "
                                                 << (delta > 0 ? "+" : "") << delta);
                 size_t from = k >= 2 ? k - 2 : 0;
-                const Walk w = s.read(UINT64_MAX, edit, path, &from);
+                const Walk w = s.read(UINT64_MAX, edit, path, &from, windowed ? windows_from(k) : READ_ONLY);
                 EXPECT_NE(RM_END_OF_DATA, w.end);
                 const std::vector<uint64_t> before = s.delivered(path, from, s.starts[k]);
                 ASSERT_GE(w.packets.size(), before.size());
@@ -355,6 +380,37 @@ TEST(Verdict, EveryWrongLengthInEverySampleIsDamage) {
 #endif
     for (const SampleFile& sample : SAMPLES) {
         sweep_lengths(learn(sample.name, read_sample(sample.name), sample.video), every);
+    }
+}
+
+// The same sweeps with the bytes shown in windows that end anywhere: the
+// walk that decodes headers in place finds what the reading walk finds.
+TEST(Verdict, EveryOtherCutIsDamageWhereItLiesThroughWindows) {
+#ifdef _WIN32
+    const uint64_t step = 13;  // emulated Wine: a spread of the same cuts
+#else
+    const uint64_t step = 2;
+#endif
+    sweep_cuts(single_chunk(), step, true);
+    sweep_cuts(chained_chunks(), step, true);
+    sweep_cuts(multi_rate(DataLayout::BACK_TO_BACK, "multi-rate, back to back"), step, true);
+    sweep_cuts(multi_rate(DataLayout::MIXED, "multi-rate, chained and back to back"), step, true);
+    for (const SampleFile& sample : SAMPLES)
+        sweep_cuts(learn(sample.name, read_sample(sample.name), sample.video), step * 97 + 3, true);
+}
+
+TEST(Verdict, EveryWrongLengthIsDamageThroughWindows) {
+#ifdef _WIN32
+    const size_t every = 59;
+#else
+    const size_t every = 5;
+#endif
+    sweep_lengths(single_chunk(), 1, true);
+    sweep_lengths(chained_chunks(), 1, true);
+    sweep_lengths(multi_rate(DataLayout::BACK_TO_BACK, "multi-rate, back to back"), 1, true);
+    sweep_lengths(multi_rate(DataLayout::MIXED, "multi-rate, chained and back to back"), 1, true);
+    for (const SampleFile& sample : SAMPLES) {
+        sweep_lengths(learn(sample.name, read_sample(sample.name), sample.video), every, true);
     }
 }
 

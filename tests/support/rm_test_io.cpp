@@ -151,6 +151,50 @@ void MemoryIo::attach(rm_reader* reader) {
     reader->io_user = this;
 }
 
+// ---------------------------------------------------------------- WindowIo
+
+WindowIo::WindowIo(rm_read_fn read_fn, rm_seek_fn seek_fn, rm_tell_fn tell_fn, void* user, std::vector<uint32_t> sizes)
+    : read_fn_(read_fn), seek_fn_(seek_fn), tell_fn_(tell_fn), user_(user), sizes_(std::move(sizes)) {}
+
+rm_result WindowIo::attach(rm_reader* reader) {
+    const rm_result attached = rm_reader_attach_io(reader, &WindowIo::read, &WindowIo::seek, &WindowIo::tell, this);
+    return attached != RM_OK ? attached : rm_reader_attach_window(reader, &WindowIo::window);
+}
+
+uint32_t WindowIo::read(void* io_user, void* destination, uint32_t count) {
+    WindowIo* io = static_cast<WindowIo*>(io_user);
+    io->shown_.reset();
+    ++io->reads;
+    return io->read_fn_(io->user_, destination, count);
+}
+
+void WindowIo::seek(void* io_user, int32_t offset, int origin) {
+    WindowIo* io = static_cast<WindowIo*>(io_user);
+    io->shown_.reset();
+    io->seek_fn_(io->user_, offset, origin);
+}
+
+uint32_t WindowIo::tell(void* io_user) {
+    WindowIo* io = static_cast<WindowIo*>(io_user);
+    io->shown_.reset();
+    return io->tell_fn_(io->user_);
+}
+
+const uint8_t* WindowIo::window(void* io_user, uint32_t* count) {
+    WindowIo* io = static_cast<WindowIo*>(io_user);
+    io->shown_.reset();
+    const uint32_t size = io->sizes_.empty() ? 0 : io->sizes_[io->windows_shown % io->sizes_.size()];
+    ++io->windows_shown;
+    *count = 0;
+    if (size == 0) return nullptr;
+    // Read and given back: the source stays where it was.
+    io->shown_.reset(new uint8_t[size]);
+    const uint32_t got = io->read_fn_(io->user_, io->shown_.get(), size);
+    if (got != 0) io->seek_fn_(io->user_, -int32_t(got), RM_SEEK_CUR);
+    *count = got;
+    return io->shown_.get();
+}
+
 // ---------------------------------------------------------------- TestAllocator
 
 TestAllocator::~TestAllocator() {

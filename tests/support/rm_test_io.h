@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -57,6 +58,35 @@ struct MemoryIo {
 
     // Points the handle's I/O callbacks at this object.
     void attach(rm_reader* reader);
+};
+
+// Windows (rm_window_fn) over another source's read/seek/tell callbacks and
+// user pointer: the k-th window shows the next sizes[k % n] bytes (fewer
+// where the file ends), so that windows end inside headers and payloads or
+// show nothing. Each window is a block of its own, freed by the next call of
+// any callback, so that a reader using a window it should have given up
+// shows under AddressSanitizer.
+struct WindowIo {
+    WindowIo(rm_read_fn read_fn, rm_seek_fn seek_fn, rm_tell_fn tell_fn, void* user, std::vector<uint32_t> sizes);
+
+    // The I/O callbacks and the window callback of the handle.
+    rm_result attach(rm_reader* reader);
+
+    static uint32_t read(void* io_user, void* destination, uint32_t count);
+    static void seek(void* io_user, int32_t offset, int origin);
+    static uint32_t tell(void* io_user);
+    static const uint8_t* window(void* io_user, uint32_t* count);
+
+    uint32_t windows_shown = 0;
+    uint32_t reads = 0;
+
+private:
+    rm_read_fn read_fn_;
+    rm_seek_fn seek_fn_;
+    rm_tell_fn tell_fn_;
+    void* user_;
+    std::vector<uint32_t> sizes_;
+    std::unique_ptr<uint8_t[]> shown_;
 };
 
 // rm_alloc_fn / rm_release_fn pair; the memory user pointer is the

@@ -4,6 +4,9 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
+#include <memory>
+#include <vector>
 
 #include "rmparser/rm_reader.h"
 
@@ -85,6 +88,198 @@ void ReadOnce(const uint8_t* data, size_t size, int32_t selector, uint32_t* stre
     fclose(file);
 }
 
+// The input as a source that also shows windows, of sizes the input picks:
+// ending inside headers and payloads, empty, or reaching far. Each window is
+// a block of its own, freed at the next callback, so that the reader's use
+// of one it should have given up shows as a use after free.
+struct WindowSource {
+    const uint8_t* data = nullptr;
+    size_t size = 0;
+    uint64_t position = 0;
+    uint32_t shown = 0;
+    std::unique_ptr<uint8_t[]> window;
+
+    static uint32_t read(void* user, void* destination, uint32_t count) {
+        WindowSource* source = static_cast<WindowSource*>(user);
+        source->window.reset();
+        if (source->position >= source->size) {
+            return 0;
+        }
+        const uint64_t left = source->size - source->position;
+        const uint32_t got = left < count ? uint32_t(left) : count;
+        std::memcpy(destination, source->data + source->position, got);
+        source->position += got;
+        return got;
+    }
+    static void seek(void* user, int32_t offset, int origin) {
+        WindowSource* source = static_cast<WindowSource*>(user);
+        source->window.reset();
+        const int64_t base = origin == RM_SEEK_SET   ? 0
+                             : origin == RM_SEEK_CUR ? int64_t(source->position)
+                                                     : int64_t(source->size);
+        const int64_t target = origin == RM_SEEK_SET ? int64_t(uint32_t(offset)) : base + offset;
+        if (target >= 0) {
+            source->position = uint64_t(target);
+        }
+    }
+    static uint32_t tell(void* user) {
+        WindowSource* source = static_cast<WindowSource*>(user);
+        source->window.reset();
+        return source->position > 0xFFFFFFFFu ? 0xFFFFFFFFu : uint32_t(source->position);
+    }
+    static const uint8_t* show(void* user, uint32_t* count) {
+        static const uint32_t SIZES[] = {0, 1, 11, 12, 13, 14, 31, 200, 4096, 70000};
+        WindowSource* source = static_cast<WindowSource*>(user);
+        source->window.reset();
+        const uint8_t pick = source->size != 0 ? source->data[source->shown++ % source->size] : 0;
+        const uint64_t left = source->position < source->size ? source->size - source->position : 0;
+        const uint32_t wanted = SIZES[pick % (sizeof SIZES / sizeof SIZES[0])];
+        *count = left < wanted ? uint32_t(left) : wanted;
+        if (*count == 0) {
+            return nullptr;
+        }
+        source->window.reset(new uint8_t[*count]);
+        std::memcpy(source->window.get(), source->data + source->position, *count);
+        return source->window.get();
+    }
+};
+
+// One packet as a walk met it, with the way it ended as its last entry.
+struct Met {
+    rm_result code;
+    uint64_t offset;
+    rm_packet packet;
+    uint32_t payload_sum;
+};
+
+bool SameMet(const Met& a, const Met& b) {
+    const rm_packet& p = a.packet;
+    const rm_packet& q = b.packet;
+    return a.code == b.code && a.offset == b.offset && a.payload_sum == b.payload_sum && p.timestamp == q.timestamp &&
+           p.stream == q.stream && p.asm_flags == q.asm_flags && p.asm_rule == q.asm_rule && p.length == q.length &&
+           p.file_offset == q.file_offset && p.flags == q.flags && p.asm_rule_number == q.asm_rule_number &&
+           p.version == q.version;
+}
+
+enum class WalkKind { HEADERS, PAYLOADS, SELECTOR, ANY_HEADERS, BATCHES };
+
+// A brief as the record's fields it holds; the others 0.
+rm_packet AsRecord(const rm_packet_brief& brief) {
+    rm_packet packet = {};
+    packet.timestamp = brief.timestamp;
+    packet.stream = brief.stream;
+    packet.length = brief.length;
+    packet.flags = brief.flags;
+    packet.version = brief.version;
+    return packet;
+}
+
+// The fields a brief holds.
+rm_packet BriefOf(const rm_packet& record) {
+    rm_packet_brief brief = {};
+    brief.timestamp = record.timestamp;
+    brief.stream = record.stream;
+    brief.length = uint16_t(record.length);
+    brief.flags = record.flags;
+    brief.version = uint8_t(record.version);
+    return AsRecord(brief);
+}
+
+// Every packet one walk delivers, `windows` or not; empty when the headers
+// could not be read.
+std::vector<Met> Walk(const uint8_t* data, size_t size, bool windows, bool every, WalkKind kind) {
+    std::vector<Met> met;
+    WindowSource source;
+    source.data = data;
+    source.size = size;
+    // The same source both ways, a file's seeks past the end included
+    // (fmemopen refuses them), with or without its windows.
+    rm_reader* reader = rm_reader_new(nullptr, ignore_error);
+    rm_result attached =
+        rm_reader_attach_io(reader, WindowSource::read, WindowSource::seek, WindowSource::tell, &source);
+    if (attached == RM_OK && windows) {
+        attached = rm_reader_attach_window(reader, WindowSource::show);
+    }
+    static std::vector<uint8_t> buffer(RM_MAX_PAYLOAD_SIZE);
+    if (attached == RM_OK && rm_reader_keep_every_stream(reader, every) == RM_OK &&
+        rm_reader_load_headers(reader) == RM_OK) {
+        // Batches of sizes the input picks.
+        const uint32_t capacity = 1 + data[size / 2] % 70;
+        std::vector<rm_packet_brief> batch(capacity);
+        for (;;) {
+            Met m = {};
+            rm_packet* allocated = nullptr;
+            if (kind == WalkKind::BATCHES) {
+                uint32_t count = 0;
+                m.code = rm_reader_next_packet_briefs(reader, batch.data(), capacity, &count);
+                if (m.code == RM_OK && (count == 0 || count > capacity)) {
+                    __builtin_trap();
+                }
+                for (uint32_t i = 0; i < count; ++i) {
+                    Met brief = {RM_OK, 0, AsRecord(batch[i]), 0};
+                    if (i + 1 < count) {
+                        met.push_back(brief);
+                    } else {
+                        m.packet = brief.packet;
+                    }
+                }
+            } else if (kind == WalkKind::ANY_HEADERS) {
+                m.code = rm_reader_next_packet_header(reader, &m.packet, -1);
+            } else if (kind == WalkKind::HEADERS) {
+                m.code = rm_reader_next_packet_header(reader, &m.packet, 1);
+            } else if (kind == WalkKind::PAYLOADS) {
+                m.code = rm_reader_next_packet_payload(reader, &m.packet, 0, buffer.data(), uint32_t(buffer.size()));
+            } else {
+                m.code = rm_reader_next_packet(reader, &allocated, 0);
+                if (allocated != nullptr) {
+                    m.packet = *allocated;
+                }
+            }
+            m.offset = rm_reader_packet_offset(reader);
+            for (uint32_t i = 0; m.packet.data != nullptr && i < m.packet.length; ++i) {
+                m.payload_sum = m.payload_sum * 31 + m.packet.data[i];
+            }
+            m.packet.data = nullptr;
+            rm_reader_release_packet(reader, &allocated);
+            met.push_back(m);
+            if (m.code != RM_OK || met.size() > size / RM_PACKET_HEADER_SIZE + 1) {
+                break;
+            }
+        }
+    }
+    rm_reader_delete(&reader);
+    return met;
+}
+
+void ExpectSameWalk(std::vector<Met> a, std::vector<Met> b, bool briefs) {
+    if (a.size() != b.size()) {
+        __builtin_trap();
+    }
+    for (size_t i = 0; i < a.size(); ++i) {
+        // Within a batch the reader's offset is not asked for.
+        if (briefs && i + 1 < a.size()) {
+            a[i].offset = b[i].offset = 0;
+        }
+        if (briefs) {
+            a[i].packet = BriefOf(a[i].packet);
+        }
+        if (!SameMet(a[i], b[i])) {
+            __builtin_trap();
+        }
+    }
+}
+
+// The walk through windows is the walk through reads, and batches are single
+// calls: the same packets, the same bytes, the same ending at the same offset.
+void CompareWindowedWalks(const uint8_t* data, size_t size, bool every) {
+    for (WalkKind kind : {WalkKind::HEADERS, WalkKind::PAYLOADS, WalkKind::SELECTOR}) {
+        ExpectSameWalk(Walk(data, size, false, every, kind), Walk(data, size, true, every, kind), false);
+    }
+    const std::vector<Met> single = Walk(data, size, false, every, WalkKind::ANY_HEADERS);
+    ExpectSameWalk(single, Walk(data, size, false, every, WalkKind::BATCHES), true);
+    ExpectSameWalk(single, Walk(data, size, true, every, WalkKind::BATCHES), true);
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -98,5 +293,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         ReadOnce(data, size, static_cast<int32_t>(i), nullptr, false);
     }
     ReadOnce(data, size, -1, nullptr, true);
+    CompareWindowedWalks(data, size, false);
+    CompareWindowedWalks(data, size, true);
     return 0;
 }

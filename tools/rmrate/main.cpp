@@ -11,6 +11,7 @@
 #include <CLI/CLI.hpp>
 
 #include "analysis/text_escape.h"
+#include "tools/rmrate/mapped_file.h"
 #include "tools/rmrate/rmrate.h"
 
 namespace {
@@ -173,6 +174,9 @@ int main(int argc, char** argv) {
 
     bool all_ok = true;
     StdoutSink out;
+    // Every measured file is read through a mapping of it: the packets are
+    // walked where the file's pages lie, with no copy of them.
+    MappedFile mapped;
     for (const std::string& name : files) {
         const char* path = name.c_str();
         // Running out of memory fails this file only; the next ones go on.
@@ -192,6 +196,7 @@ int main(int argc, char** argv) {
             measure.series_stream = options.stream;
             // The statistics list every physical stream with its own windows.
             measure.every_stream = options.stats;
+            measure.source = mapped.Source();
             Measurement m;
             Measure(path, measure, &m);
             const FileResult r = {&m, ResultIsCharted(m.result), m.details.ending == DATA_END_DAMAGED, options.stats,
