@@ -162,12 +162,13 @@ private:
 
 // Every kept stream's windows and the whole file's.
 struct EveryStreamWindows {
-    explicit EveryStreamWindows(size_t count) : streams(count) {}
+    EveryStreamWindows(size_t count, bool whole_file) : streams(count), whole_file(whole_file) {}
     void Add(const rm_packet_brief& packet, Measurement* out) {
         streams[packet.stream].Add(packet.timestamp, packet.length, &out->stream_windows[packet.stream]);
-        file.Add(packet.timestamp, packet.length);
+        if (whole_file) file.Add(packet.timestamp, packet.length);
     }
     std::vector<WindowsBuilder> streams;
+    bool whole_file;
     FileWindows file;
 };
 
@@ -381,7 +382,9 @@ AnalysisResult ReadPackets(RunResources& run, bool measuring, uint32_t measured,
                            bool* started_late) {
     const bool all = options.series_stream == MEASURE_ALL_STREAMS;
     std::unique_ptr<EveryStreamWindows> every;
-    if (!out->stream_windows.empty()) every.reset(new EveryStreamWindows(out->stream_windows.size()));
+    if (!out->stream_windows.empty()) {
+        every.reset(new EveryStreamWindows(out->stream_windows.size(), all || options.whole_file));
+    }
     std::unique_ptr<FrameReader> frames;
     std::vector<uint8_t> payload;
     if (measuring && !all && measured_is_video && options.frames) {
@@ -444,7 +447,7 @@ AnalysisResult ReadPackets(RunResources& run, bool measuring, uint32_t measured,
     CountFileTotals(totals, out);
     *started_late = video.started_late();
     AnalysisResult result = measuring ? video.result() : ANALYSIS_NO_VIDEO;
-    if (every) every->file.Finish(&out->file_windows);
+    if (every && every->whole_file) every->file.Finish(&out->file_windows);
     if (all) {
         const StreamWindows& file = out->file_windows;
         for (const BitrateSample& w : file.windows) KeepWindow(w, 0, out);

@@ -105,8 +105,8 @@ struct Measurement {
     // The measured video's frames, put together from its packets up to where
     // the packets end (MeasureOptions::frames): their figures, and each frame
     // and GOP when they are kept. A frame the end or damage cuts is not one.
-    // Each kept stream's windows, in index order, and the whole file's
-    // (MeasureOptions::every_stream).
+    // Each kept stream's windows, in index order (MeasureOptions::every_stream),
+    // and the whole file's (MeasureOptions::whole_file).
     std::vector<StreamWindows> stream_windows;
     StreamWindows file_windows;
 
@@ -135,9 +135,14 @@ struct MeasureOptions {
     VideoFrameSink frame_sink;
     VideoGopSink gop_sink;
     // Every physical stream (each rate of a multi-rate file, read from every
-    // DATA chunk), and each one's windows and the whole file's. MEASURE_VIDEO
-    // still measures the stream an ordinary player reads.
+    // DATA chunk), and each one's windows. MEASURE_VIDEO still measures the
+    // stream an ordinary player reads.
     bool every_stream = false;
+    // With every_stream, the whole file's windows too. They need every
+    // packet's time kept until the pass ends (a stream may lie in a DATA
+    // chunk of its own), so memory grows with the file: asked for only where
+    // the whole file's curve is wanted. MEASURE_ALL_STREAMS implies it.
+    bool whole_file = false;
     // Whose windows make the series: MEASURE_VIDEO, MEASURE_ALL_STREAMS, or
     // the stream the file numbers so (0 to 65535), whatever its type; any
     // but the video implies every_stream. Frames are read only of a video.

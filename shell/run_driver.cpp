@@ -170,6 +170,7 @@ bool MeasureEveryStream(HWND main_window) {
         const WaitDialogScope wait(main_window);
         MeasureOptions options;
         options.every_stream = true;
+        options.whole_file = true;
         result = AnalyzeOtherMeasurement(main_window, document.path, 0, options, &measurement);
     }
     const bool kept = !measurement.stream_windows.empty() && IsWindow(main_window);

@@ -504,6 +504,7 @@ TEST(MeasurementTest, EveryRateOfAMultiRateFileAgainstTheWriter) {
             TempFile file(written.writer.bytes());
             MeasureOptions options;
             options.every_stream = true;
+            options.whole_file = true;
             Measurement m;
             Measure(file.path.c_str(), options, &m);
             ASSERT_EQ(written.streams.size(), m.streams.size());

@@ -129,6 +129,7 @@ void CheckEveryStream(const std::string& path, const Measurement& usual) {
     MeasureOptions options;
     options.pump = keep_going;
     options.every_stream = true;
+    options.whole_file = true;
     Measurement every;
     Measure(path.c_str(), options, &every);
     if (every.result != usual.result || !SameWindows(every.windows, usual.windows)) __builtin_trap();
