@@ -408,6 +408,9 @@ rm_result rm_reader_keep_every_stream(rm_reader* reader, int keep);
 // rule book names. Unclaimed (all zero) for every stream of the default
 // selection. The MIME type stays valid until the next load or the delete.
 rm_result rm_reader_stream_rate(const rm_reader* reader, uint32_t index, rm_stream_rate* out);
+// The file's own stream number of kept stream `index`, as its MDPR gives it
+// (a stream header's stream_number is the index).
+rm_result rm_reader_stream_file_number(const rm_reader* reader, uint32_t index, uint16_t* out);
 
 // ---------------------------------------------------------------- default callbacks
 void* rm_default_alloc(void* memory_user, uint32_t size);
