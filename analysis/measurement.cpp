@@ -45,6 +45,8 @@ bool ReadStreamHeaders(RunResources& run, Measurement* out, uint32_t* measured) 
         if (!FindCodecFourcc(h.opaque_data, h.opaque_length, stream.fourcc)) stream.fourcc[0] = '\0';
         stream.declared_avg_bit_rate = h.avg_bit_rate;
         stream.declared_max_bit_rate = h.max_bit_rate;
+        stream.declared_duration_ms = h.duration;
+        rm_reader_stream_file_number(run.reader, i, &stream.stream_number);
         if (!found && rm_stream_header_is_video(run.header)) {
             found = true;
             *measured = i;
@@ -66,6 +68,29 @@ void CountPacket(const rm_packet& packet, Measurement* out) {
     if (!out->has_file_span || packet.timestamp > out->file_last_ms) out->file_last_ms = packet.timestamp;
     out->has_file_span = 1;
     out->file_bytes += packet.length;
+    out->packets_end.has_last_timestamp = 1;
+    out->packets_end.last_timestamp_ms = packet.timestamp;
+}
+
+bool StopRequested(const MeasureOptions& options) {
+    return options.stop && options.stop->load(std::memory_order_relaxed);
+}
+
+// After the measured stream stopped the measurement on its own: the rest of
+// every kept stream's packets, counted only.
+void CountRest(RunResources& run, const MeasureOptions& options, ParserReport& report, uint64_t file_size,
+               Measurement* out) {
+    for (;;) {
+        if (StopRequested(options)) return;
+        rm_packet packet;
+        const rm_result read = rm_reader_next_packet_header(run.reader, &packet, -1);
+        if (read != RM_OK) {
+            NoteEndOfPackets(run.reader, read, report, file_size, &out->packets_end);
+            out->totals_ending = out->packets_end.ending;
+            return;
+        }
+        if (packet.stream < out->streams.size()) CountPacket(packet, out);
+    }
 }
 
 // The measured stream's keyframes as they are read.
@@ -190,15 +215,21 @@ AnalysisResult ReadPackets(RunResources& run, bool measuring, uint32_t measured,
     report.code = RM_OK;
     report.message[0] = '\0';
 
+    bool stopped_by_video = false;
     for (;;) {
+        if (StopRequested(options)) {
+            details.stopped_by_pump = 1;
+            result = ANALYSIS_CANCELLED;
+            break;
+        }
         rm_packet packet;
         const rm_result read = frames ? rm_reader_next_packet_payload(run.reader, &packet, int32_t(measured),
                                                                       payload.data(), uint32_t(payload.size()))
                                       : rm_reader_next_packet_header(run.reader, &packet, -1);
         if (read != RM_OK) {
-            AnalysisDetails ending = {};
-            NoteEndOfPackets(run.reader, read, report, file_size, measuring ? &details : &ending);
-            out->totals_ending = measuring ? details.ending : ending.ending;
+            NoteEndOfPackets(run.reader, read, report, file_size, &out->packets_end);
+            if (measuring) NoteEndOfPackets(run.reader, read, report, file_size, &details);
+            out->totals_ending = out->packets_end.ending;
             break;
         }
         if (packet.stream >= out->streams.size()) continue;  // the reader keeps no such stream
@@ -213,10 +244,12 @@ AnalysisResult ReadPackets(RunResources& run, bool measuring, uint32_t measured,
         const WindowStep step = AddPacketToWindow(&windows, packet.timestamp, packet.length, &closed);
         if (step == WINDOW_STARTS_LATE) {
             *started_late = true;
+            stopped_by_video = true;
             break;
         }
         if (step == WINDOW_GAP) {
             result = ANALYSIS_FRAME_GAP;
+            stopped_by_video = true;
             break;
         }
         if (step == WINDOW_CLOSED) {
@@ -237,6 +270,7 @@ AnalysisResult ReadPackets(RunResources& run, bool measuring, uint32_t measured,
         }
     }
     if (frames) frames->Finish();
+    if (stopped_by_video && options.read_to_end) CountRest(run, options, report, file_size, out);
     return result;
 }
 

@@ -6,6 +6,7 @@
 #ifndef KOV_ANALYSIS_MEASUREMENT_H
 #define KOV_ANALYSIS_MEASUREMENT_H
 
+#include <atomic>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -36,6 +37,8 @@ struct StreamFigures {
     char fourcc[5];                  // the codec's four-character code; "" when its opaque data carries none
     uint32_t declared_avg_bit_rate;  // bits per second
     uint32_t declared_max_bit_rate;
+    uint16_t stream_number;         // the file's own, as its MDPR gives it
+    uint32_t declared_duration_ms;  // its MDPR's; 0: none declared
     // What was read of its packets.
     uint64_t packets;
     uint64_t bytes;     // payload
@@ -70,6 +73,10 @@ struct Measurement {
     int has_file_span = 0;
     uint32_t file_first_ms = 0;
     uint32_t file_last_ms = 0;
+    // How every kept stream's packets ended, as details says it for the
+    // measured one (ending, the reader's result and report, the offset), with
+    // the timestamp of the last packet of any stream read whole.
+    AnalysisDetails packets_end = {};
 
     // The measured video's frames, put together from its packets up to where
     // the packets end (MeasureOptions::frames): their figures, and each frame
@@ -96,6 +103,13 @@ struct MeasureOptions {
     bool keep_frames = false;
     VideoFrameSink frame_sink;
     VideoGopSink gop_sink;
+    // Where the video stops the measurement on its own (a gap, a late
+    // start), the other packets are still counted to the end of the data or
+    // the damage, so that packets_end says how the file ends.
+    bool read_to_end = false;
+    // Looked at before each packet: once it is set, the measurement stops
+    // as a pump's stop request stops it.
+    const std::atomic<bool>* stop = nullptr;
 };
 
 // Reads `path` once, every kept stream's packets in file order, and fills
