@@ -70,7 +70,10 @@ uint32_t head_size_of(uint32_t id) {
 bool read_head(const Walk& walk, uint64_t offset, rm_layout_chunk* out) {
     uint8_t bytes[MAX_HEAD_SIZE] = {};
     uint32_t got = offset < walk.file_size ? walk.read_at(walk.io_user, offset, bytes, RM_CHUNK_HEADER_SIZE) : 0;
-    if (got > RM_CHUNK_HEADER_SIZE || !looks_like_chunk_head(bytes, got)) {
+    // A DATA chunk may leave its size below its head's: its packets then run
+    // to the end of the file.
+    const bool data = got >= 4 && rm_peek_u32(bytes, got) == RM_ID_DATA;
+    if (got > RM_CHUNK_HEADER_SIZE || !(data ? printable_id(bytes, got) : looks_like_chunk_head(bytes, got))) {
         return false;
     }
     *out = rm_layout_chunk();
