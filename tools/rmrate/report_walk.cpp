@@ -21,6 +21,7 @@ struct EntryInfo {
     EntryType type = EntryType::MISSING;
     uint64_t size = 0;
     std::string identity;  // the same for every path to one file or folder
+    bool link = false;     // the name itself is a symbolic link
 };
 
 #ifdef _WIN32
@@ -31,6 +32,7 @@ std::filesystem::path PathOf(const std::string& utf8) { return std::filesystem::
 EntryInfo LookAt(const std::string& path) {
     EntryInfo info;
     std::error_code error;
+    info.link = std::filesystem::is_symlink(std::filesystem::symlink_status(PathOf(path), error));
     const std::filesystem::file_status status = std::filesystem::status(PathOf(path), error);
     if (error) return info;
     if (std::filesystem::is_regular_file(status)) {
@@ -62,6 +64,7 @@ const char SEPARATOR = '/';
 EntryInfo LookAt(const std::string& path) {
     EntryInfo info;
     struct stat status;
+    info.link = lstat(path.c_str(), &status) == 0 && S_ISLNK(status.st_mode);
     if (stat(path.c_str(), &status) != 0) return info;
     if (S_ISREG(status.st_mode)) {
         info.type = EntryType::FILE;
@@ -95,38 +98,59 @@ std::string Join(const std::string& folder, const std::string& name) {
     return EndsWithSeparator(folder) ? folder + name : folder + SEPARATOR + name;
 }
 
-struct Collector {
-    std::vector<ReportTarget> targets;
-    std::vector<std::string> identities;  // of each target, "" for an unreadable one
-    std::set<std::string> folders_seen;
+struct Candidate {
+    ReportTarget target;
+    std::string identity;  // "" for an unreadable one
+    bool via_link;         // reached through a symbolic link
+};
 
-    void Add(const std::string& path, const EntryInfo& info) {
-        ReportTarget target;
-        target.path = path;
-        target.size = info.size;
-        target.readable = info.type == EntryType::FILE;
-        targets.push_back(target);
-        identities.push_back(target.readable ? info.identity : std::string());
+struct Collector {
+    std::vector<Candidate> candidates;
+    std::set<std::string> folders_seen;
+    // Folders reached through a link, walked once every folder reached
+    // without one is: a link never claims a folder that has a plain path.
+    std::vector<std::pair<std::string, EntryInfo>> linked_folders;
+
+    void Add(const std::string& path, const EntryInfo& info, bool via_link) {
+        Candidate candidate;
+        candidate.target.path = path;
+        candidate.target.size = info.size;
+        candidate.target.readable = info.type == EntryType::FILE;
+        candidate.identity = candidate.target.readable ? info.identity : std::string();
+        candidate.via_link = via_link || info.link;
+        candidates.push_back(candidate);
     }
 
     // Depth first, each listing in bytewise order, so that which path first
     // reaches a folder seen twice never depends on the system's order.
-    void Walk(const std::string& path, const EntryInfo& info) {
+    void Walk(const std::string& path, const EntryInfo& info, bool via_link) {
         if (!folders_seen.insert(info.identity).second) return;
         std::vector<std::string> names;
         if (!ListFolder(path, &names)) {
-            Add(path, EntryInfo());
+            Add(path, EntryInfo(), via_link);
             return;
         }
         std::sort(names.begin(), names.end());
         for (const std::string& name : names) {
             const std::string child = Join(path, name);
-            const EntryInfo child_info = LookAt(child);
+            EntryInfo child_info = LookAt(child);
             if (child_info.type == EntryType::FOLDER) {
-                Walk(child, child_info);
+                if (child_info.link || via_link) {
+                    child_info.link = true;
+                    linked_folders.push_back({child, child_info});
+                } else {
+                    Walk(child, child_info, false);
+                }
             } else if (child_info.type != EntryType::OTHER) {
-                Add(child, child_info);
+                Add(child, child_info, via_link);
             }
+        }
+    }
+
+    void WalkLinkedFolders() {
+        for (size_t i = 0; i < linked_folders.size(); ++i) {
+            const std::pair<std::string, EntryInfo> folder = linked_folders[i];
+            Walk(folder.first, folder.second, true);
         }
     }
 };
@@ -141,24 +165,27 @@ std::vector<ReportTarget> CollectReportTargets(const std::vector<std::string>& o
             // "tree/" and "tree" name the same files.
             std::string folder = operand;
             while (folder.size() > 1 && EndsWithSeparator(folder)) folder.pop_back();
-            collector.Walk(folder, info);
+            collector.Walk(folder, info, false);
         } else {
-            collector.Add(operand, info);
+            collector.Add(operand, info, false);
         }
     }
-    // Bytewise order, then each file under its first path only.
-    std::vector<size_t> order(collector.targets.size());
-    for (size_t i = 0; i < order.size(); ++i) order[i] = i;
-    std::stable_sort(order.begin(), order.end(),
-                     [&](size_t a, size_t b) { return collector.targets[a].path < collector.targets[b].path; });
-    std::vector<ReportTarget> sorted;
+    collector.WalkLinkedFolders();
+    // Each file under one path: one that goes through no link if it has
+    // one, the bytewise first among those; then all in bytewise order.
+    std::vector<Candidate>& all = collector.candidates;
+    std::stable_sort(all.begin(), all.end(), [](const Candidate& a, const Candidate& b) {
+        return a.via_link != b.via_link ? !a.via_link : a.target.path < b.target.path;
+    });
+    std::vector<ReportTarget> targets;
     std::set<std::string> files_seen;
     std::set<std::string> paths_seen;
-    for (size_t i : order) {
-        const std::string& identity = collector.identities[i];
-        if (!identity.empty() && !files_seen.insert(identity).second) continue;
-        if (!paths_seen.insert(collector.targets[i].path).second) continue;
-        sorted.push_back(collector.targets[i]);
+    for (const Candidate& candidate : all) {
+        if (!candidate.identity.empty() && !files_seen.insert(candidate.identity).second) continue;
+        if (!paths_seen.insert(candidate.target.path).second) continue;
+        targets.push_back(candidate.target);
     }
-    return sorted;
+    std::sort(targets.begin(), targets.end(),
+              [](const ReportTarget& a, const ReportTarget& b) { return a.path < b.path; });
+    return targets;
 }
