@@ -180,8 +180,11 @@ bool walk_chain(Walk& walk, uint32_t id, uint64_t first) {
         if (chunk.head_held < head_size_of(id)) {
             return true;
         }
+        // A DATA chunk names one beyond its packets, as the packet reader
+        // follows it; an INDX chunk one beyond its head.
         const uint64_t next = id == RM_ID_DATA ? chunk.next_data_header : chunk.next_index_header;
-        if (next < offset + head_size_of(id)) {
+        const bool declared = id == RM_ID_DATA && chunk.size >= RM_DATA_HEADER_SIZE;
+        if (next < offset + (declared ? chunk.size : head_size_of(id))) {
             return true;
         }
         offset = next;
@@ -244,7 +247,7 @@ rm_after_data classify_after(const Walk& walk, uint64_t offset) {
 // Counts a DATA chunk's packets by their headers' lengths, as far as they
 // can be believed: version 0 or 1, a length that covers the header and stays
 // within the chunk's declared end and the file.
-bool census(const Walk& walk, const rm_layout_chunk& data) {
+bool census(const Walk& walk, const rm_layout_chunk& data, uint64_t* counted_to) {
     rm_data_census result = {};
     const bool declared = data.size >= RM_DATA_HEADER_SIZE;
     const uint64_t end = data.offset + data.size;
@@ -303,6 +306,7 @@ bool census(const Walk& walk, const rm_layout_chunk& data) {
         at += packet.length;
     }
     result.end_offset = at;
+    *counted_to = at;
     if (walk.visitor->data_census && walk.visitor->data_census(walk.visitor->user, &data, &result) == 0) {
         return false;
     }
@@ -327,8 +331,14 @@ rm_result walk_layout(Walk& walk) {
             return RM_FAIL;
         }
     }
+    // A DATA chunk that starts among the packets already counted would count
+    // them again.
+    uint64_t counted_to = 0;
     for (const rm_layout_chunk& chunk : walk.kept) {
-        if (chunk.id == RM_ID_DATA && !census(walk, chunk)) {
+        if (chunk.id != RM_ID_DATA || chunk.offset < counted_to) {
+            continue;
+        }
+        if (!census(walk, chunk, &counted_to)) {
             return RM_FAIL;
         }
     }
