@@ -255,6 +255,21 @@ TEST(LayoutWalk, ChainsReachWhatTheTopLevelRunCannotAndNeverLoop) {
     EXPECT_EQ(c.censuses[1].second.packets, 2u);
 }
 
+TEST(LayoutWalk, AChainIntoPacketsAlreadyCountedIsNotFollowed) {
+    // The DATA head names a "chunk" among its own packets, where a packet
+    // that reads "DATA" lies: following it would count packets twice.
+    TwoStreams f = two_streams();
+    Bytes bytes = f.writer.bytes();
+    const size_t inside = f.packet_offsets[1] + 12;  // the audio packet's payload
+    set_u32(bytes, inside, RM_ID_DATA);
+    set_u32(bytes, inside + 4, 18);
+    set_u32(bytes, f.data_offset + 14, uint32_t(inside));
+    const Walked w = walk(bytes);
+    EXPECT_EQ(ids(w), ".RMF PROP MDPR MDPR DATA");
+    ASSERT_EQ(w.censuses.size(), 1u);
+    EXPECT_EQ(w.censuses[0].second.packets, 3u);
+}
+
 TEST(LayoutWalk, StopsWhenAsked) {
     const Bytes bytes = two_streams().writer.bytes();
     const Walked w = walk(bytes, 2);
