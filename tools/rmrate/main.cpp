@@ -98,7 +98,8 @@ int ParseCommandLine(int argc, char** argv, Options* options, std::vector<std::s
     app.footer(FOOTER);
     CLI::Option* json =
         app.add_flag("--json", options->json, "One JSON object per file (with --streams: per header list)");
-    CLI::Option* csv = app.add_flag("--csv", options->csv, "The windows of one file as start_ms,kbps,keyframes rows");
+    CLI::Option* csv = app.add_flag(
+        "--csv", options->csv, "The windows of one file as start_ms,kbps,keyframes rows (--report: a row per file)");
     CLI::Option* frames = app.add_flag("--frames", options->frames, "Every frame of one file's video as CSV rows");
     CLI::Option* gops = app.add_flag("--gops", options->gops, "Every GOP of one file's video as CSV rows");
     CLI::Option* streams = app.add_flag("--streams", options->streams, "Every stream header with its properties");
