@@ -405,7 +405,8 @@ std::vector<ReportFinding> FindingsOf(const Measurement& m, const LayoutFacts& l
 }
 
 std::string HeadersDamageDetail(const Measurement& m, const LayoutFacts& layout) {
-    if (layout.has_cut_chunk && layout.cut_chunk_id != RM_ID_DATA) {
+    // A DATA chunk that runs past the file is a cut in the packets, not here.
+    if (layout.has_cut_chunk && (layout.cut_chunk_id != RM_ID_DATA || layout.cut_in_head)) {
         const std::string id = IdText(layout.cut_chunk_id);
         if (layout.cut_in_head) {
             return Text("the file ends at byte %llu, in the head of the %s chunk at %llu",

@@ -165,6 +165,13 @@ TEST(FileReport, TheEvidenceOfAVerdict) {
     const FileReport headers = ReportOf(Bytes(whole.begin(), whole.begin() + 30));
     ASSERT_EQ(headers.findings.size(), 1u);
     EXPECT_EQ(headers.findings[0].detail, "the file ends at byte 30, in the head of the PROP chunk at 18");
+    const size_t in_data_head = clip.data_offset + 12;
+    const FileReport data_head = ReportOf(Bytes(whole.begin(), whole.begin() + std::ptrdiff_t(in_data_head)));
+    EXPECT_EQ(data_head.verdict, VERDICT_HEADERS_DAMAGED);
+    ASSERT_EQ(data_head.findings.size(), 1u);
+    EXPECT_EQ(data_head.findings[0].detail, "the file ends at byte " + std::to_string(in_data_head) +
+                                                ", in the head of the DATA chunk at " +
+                                                std::to_string(clip.data_offset));
 }
 
 TEST(FileReport, AFileWhoseVideoStopsTheMeasurementIsStillReadToItsEnd) {
