@@ -217,6 +217,10 @@ void CountFileTotals(const std::vector<PacketTotals>& totals, Measurement* out) 
     }
 }
 
+bool StopRequested(const MeasureOptions& options) {
+    return options.stop && options.stop->load(std::memory_order_relaxed);
+}
+
 // The measured stream's keyframes as they are read.
 struct KeyframeTracker {
     bool any = false;
@@ -403,13 +407,22 @@ AnalysisResult ReadPackets(RunResources& run, bool measuring, uint32_t measured,
     // video's payloads come one packet at a time.
     std::vector<PacketTotals> totals(out->streams.size());
     const size_t stream_count = totals.size();
-    const uint32_t video_stream = measuring && !all ? measured : UINT32_MAX;
+    uint32_t video_stream = measuring && !all ? measured : UINT32_MAX;
+    // The video stopped the measurement on its own (a gap, a late start);
+    // with read_to_end the other packets are still counted.
+    bool stopped_by_video = false;
+    bool stop_requested = false;
     rm_packet_brief batch[PACKET_BATCH];
     rm_packet packet;
     for (bool going = true; going;) {
+        if (StopRequested(options)) {
+            details.stopped_by_pump = 1;
+            stop_requested = true;
+            break;
+        }
         uint32_t batched = 0;
         rm_result read;
-        if (frames) {
+        if (frames && !stopped_by_video) {
             read = rm_reader_next_packet_payload(run.reader, &packet, int32_t(measured), payload.data(),
                                                  uint32_t(payload.size()));
             if (read == RM_OK) {
@@ -420,14 +433,16 @@ AnalysisResult ReadPackets(RunResources& run, bool measuring, uint32_t measured,
             read = rm_reader_next_packet_briefs(run.reader, batch, PACKET_BATCH, &batched);
         }
         if (read != RM_OK) {
-            AnalysisDetails ending = {};
-            NoteEndOfPackets(run.reader, read, report, file_size, measuring ? &details : &ending);
-            out->totals_ending = measuring ? details.ending : ending.ending;
+            NoteEndOfPackets(run.reader, read, report, file_size, &out->packets_end);
+            if (measuring && !stopped_by_video) NoteEndOfPackets(run.reader, read, report, file_size, &details);
+            out->totals_ending = out->packets_end.ending;
             break;
         }
         for (const rm_packet_brief* brief = batch; brief != batch + batched; ++brief) {
             if (brief->stream >= stream_count) continue;  // the reader keeps no such stream
             CountPacket(*brief, totals.data());
+            out->packets_end.has_last_timestamp = 1;
+            out->packets_end.last_timestamp_ms = brief->timestamp;
             if (every) every->Add(*brief, out);
             if (all) {
                 // The whole file's windows come from every packet in time order, below.
@@ -437,16 +452,21 @@ AnalysisResult ReadPackets(RunResources& run, bool measuring, uint32_t measured,
             }
             if (brief->stream != video_stream) continue;
             if (frames) frames->Packet(rm_reader_packet_offset(run.reader), packet);
-            if (!video.Add(*brief)) {
-                going = false;
-                break;
+            if (video.Add(*brief)) continue;
+            if (options.read_to_end && video.result() != ANALYSIS_CANCELLED) {
+                stopped_by_video = true;
+                video_stream = UINT32_MAX;
+                continue;
             }
+            going = false;
+            break;
         }
     }
     if (frames) frames->Finish();
     CountFileTotals(totals, out);
     *started_late = video.started_late();
     AnalysisResult result = measuring ? video.result() : ANALYSIS_NO_VIDEO;
+    if (stop_requested) result = ANALYSIS_CANCELLED;
     if (every && every->whole_file) every->file.Finish(&out->file_windows);
     if (all) {
         const StreamWindows& file = out->file_windows;

@@ -6,6 +6,7 @@
 #ifndef KOV_ANALYSIS_MEASUREMENT_H
 #define KOV_ANALYSIS_MEASUREMENT_H
 
+#include <atomic>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -101,6 +102,10 @@ struct Measurement {
     int has_file_span = 0;
     uint32_t file_first_ms = 0;
     uint32_t file_last_ms = 0;
+    // How every kept stream's packets ended, as details says it for the
+    // measured one (ending, the reader's result and report, the offset), with
+    // the timestamp of the last packet of any stream read whole.
+    AnalysisDetails packets_end = {};
 
     // The measured video's frames, put together from its packets up to where
     // the packets end (MeasureOptions::frames): their figures, and each frame
@@ -150,6 +155,13 @@ struct MeasureOptions {
     // How the file's bytes reach the reader (analysis/media_file.h); null:
     // through the run's own buffer, as KOV reads them.
     const MediaSource* source = nullptr;
+    // Where the video stops the measurement on its own (a gap, a late
+    // start), the other packets are still counted to the end of the data or
+    // the damage, so that packets_end says how the file ends.
+    bool read_to_end = false;
+    // Looked at before each batch of packets: once it is set, the
+    // measurement stops as a pump's stop request stops it.
+    const std::atomic<bool>* stop = nullptr;
 };
 
 // Reads `path` once, every kept stream's packets in file order, and fills

@@ -232,6 +232,21 @@ RmWriter& RmWriter::indx(uint32_t entries, std::optional<uint32_t> size) {
     return add(std::move(item));
 }
 
+Bytes encode_index_body(uint16_t stream_number, const std::vector<IndexEntry>& entries, uint32_t next_index_header,
+                        std::optional<uint32_t> entry_count) {
+    Bytes body;
+    put_u32(body, entry_count ? *entry_count : fitting<uint32_t>(entries.size(), "INDX entry count"));
+    put_u16(body, stream_number);
+    put_u32(body, next_index_header);
+    for (const IndexEntry& entry : entries) {
+        put_u16(body, entry.version);
+        put_u32(body, entry.timestamp);
+        put_u32(body, entry.packet_offset);
+        put_u32(body, entry.packet_number);
+    }
+    return body;
+}
+
 RmWriter& RmWriter::chunk(uint32_t id, const Bytes& body, std::optional<uint32_t> size, uint16_t object_version) {
     Item item = make_item(Kind::Chunk, 10 + body.size());
     item.chunk_id = id;

@@ -154,6 +154,20 @@ NameValue nv_int(const std::string& name, uint32_t value);
 NameValue nv_string(const std::string& name, const std::string& text);
 NameValue nv_buffer(const std::string& name, const Bytes& value);
 
+// ---------------------------------------------------------------- index chunks
+// An INDX chunk's body (what follows its 10-byte chunk head), for chunk():
+// entry count (default: the entries given), stream number, next index
+// header, then 14 bytes per entry.
+struct IndexEntry {
+    uint32_t timestamp = 0;
+    uint32_t packet_offset = 0;  // of the packet's header
+    uint32_t packet_number = 0;
+    uint16_t version = 0;
+};
+
+Bytes encode_index_body(uint16_t stream_number, const std::vector<IndexEntry>& entries, uint32_t next_index_header = 0,
+                        std::optional<uint32_t> entry_count = {});
+
 // ---------------------------------------------------------------- the writer
 class RmWriter {
 public:

@@ -8,6 +8,7 @@
 #include <memory>
 #include <vector>
 
+#include "rmparser/rm_layout.h"
 #include "rmparser/rm_reader.h"
 
 namespace {
@@ -280,6 +281,53 @@ void CompareWindowedWalks(const uint8_t* data, size_t size, bool every) {
     ExpectSameWalk(single, Walk(data, size, true, every, WalkKind::BATCHES), true);
 }
 
+// The layout walk over the same bytes: every packet it counts lies within
+// the file, one after another, and each chunk's census ends where its last
+// packet does; nothing can make it walk back.
+struct LayoutCheck {
+    const uint8_t* data;
+    size_t size;
+    uint64_t last_end = 0;
+    uint64_t packets = 0;
+};
+
+uint32_t read_at(void* user, uint64_t offset, void* destination, uint32_t count) {
+    const LayoutCheck& check = *static_cast<const LayoutCheck*>(user);
+    if (offset >= check.size) {
+        return 0;
+    }
+    const uint64_t left = check.size - offset;
+    const uint32_t n = left < count ? uint32_t(left) : count;
+    std::memcpy(destination, check.data + offset, n);
+    return n;
+}
+
+void WalkLayout(const uint8_t* data, size_t size) {
+    LayoutCheck check = {data, size};
+    rm_layout_visitor visitor = {};
+    visitor.user = &check;
+    visitor.packet = [](void* user, const rm_layout_chunk* chunk, const rm_layout_packet* packet) {
+        LayoutCheck& c = *static_cast<LayoutCheck*>(user);
+        if (packet->offset < chunk->offset || packet->offset + packet->length > c.size || packet->offset < c.last_end ||
+            ++c.packets > c.size / RM_PACKET_HEADER_SIZE) {
+            __builtin_trap();
+        }
+        c.last_end = packet->offset + packet->length;
+        return 1;
+    };
+    visitor.index_entry = [](void* user, const rm_layout_chunk* indx, uint32_t ordinal, const rm_index_record*) {
+        const LayoutCheck& c = *static_cast<const LayoutCheck*>(user);
+        if (ordinal >= indx->entries_held ||
+            indx->offset + RM_INDX_HEADER_SIZE + uint64_t(ordinal + 1) * RM_INDX_ENTRY_SIZE > c.size) {
+            __builtin_trap();
+        }
+        return 1;
+    };
+    if (rm_walk_layout(read_at, &check, size, &visitor) == RM_NULL_ARGUMENT) {
+        __builtin_trap();
+    }
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -295,5 +343,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     ReadOnce(data, size, -1, nullptr, true);
     CompareWindowedWalks(data, size, false);
     CompareWindowedWalks(data, size, true);
+    WalkLayout(data, size);
     return 0;
 }

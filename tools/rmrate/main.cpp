@@ -1,17 +1,20 @@
 // rmrate: KOV's measurement without the window. Reads each file once, as KOV
 // does, and prints the chart's figures, the windows as JSON or CSV, the
 // statistics, or the stream headers the reader hands out.
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <new>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <CLI/CLI.hpp>
 
 #include "analysis/text_escape.h"
 #include "tools/rmrate/mapped_file.h"
+#include "tools/rmrate/report.h"
 #include "tools/rmrate/rmrate.h"
 
 namespace {
@@ -33,6 +36,13 @@ const char FOOTER[] =
     "            video (type I, P, B, or ? where its header cannot tell; with --json one object)\n"
     "  --gops    start_ms,frames,bytes,duration_ms,kbps rows, one per GOP (keyframe to keyframe)\n"
     "  --streams every stream header with its properties (plain, or JSON with --json)\n"
+    "  --report  one JSON object per file (with --csv one row) over files and folders,\n"
+    "            walked recursively: verdict (clean, damaged, headers_damaged, realmedia_hd,\n"
+    "            realaudio, not_realmedia, unreadable), video, duration_ms, streams, damage\n"
+    "            and findings (packet_count, index, duration, max_bitrate, data_size), in\n"
+    "            bytewise path order; -j N workers (default: the machine's cores); a\n"
+    "            progress line on stderr when it is a terminal; exit 0 when every file\n"
+    "            is clean, 1 when any is not, 130 when interrupted\n"
     "  --stats   adds window statistics (minimum, median, 90th/95th/99th\n"
     "            percentiles by linear interpolation between closest ranks, population standard\n"
     "            deviation), the peak of the --peak-window moving average (time-weighted over whole\n"
@@ -55,6 +65,9 @@ const char FOOTER[] =
     "Exit status: 0 when every file was measured to a clean end (ANALYSIS_OK, not\n"
     "damaged, at least one window; with --streams: every header read), 1 when any\n"
     "was not (a file that cannot be opened included), 2 for a usage error.\n";
+
+// More workers than this would only queue for the disk.
+const unsigned MAX_JOBS = 256;
 
 const char SHORT_USAGE[] = "usage: rmrate [OPTIONS] FILE...\n";
 
@@ -99,7 +112,8 @@ int ParseCommandLine(int argc, char** argv, Options* options, std::vector<std::s
     app.footer(FOOTER);
     CLI::Option* json =
         app.add_flag("--json", options->json, "One JSON object per file (with --streams: per header list)");
-    CLI::Option* csv = app.add_flag("--csv", options->csv, "The windows of one file as start_ms,kbps,keyframes rows");
+    CLI::Option* csv = app.add_flag(
+        "--csv", options->csv, "The windows of one file as start_ms,kbps,keyframes rows (--report: a row per file)");
     CLI::Option* frames = app.add_flag("--frames", options->frames, "Every frame of one file's video as CSV rows");
     CLI::Option* gops = app.add_flag("--gops", options->gops, "Every GOP of one file's video as CSV rows");
     CLI::Option* streams = app.add_flag("--streams", options->streams, "Every stream header with its properties");
@@ -115,7 +129,17 @@ int ParseCommandLine(int argc, char** argv, Options* options, std::vector<std::s
         ->type_name("S")
         ->check(PEAK_SECONDS)
         ->needs(stats);
-    app.add_option("FILE", *files, "RealMedia files to measure")->type_name("")->required();
+    CLI::Option* report =
+        app.add_flag("--report", options->report, "A verdict per file over files and folders (see below)");
+    CLI::Option* jobs = app.add_option("-j,--jobs", options->jobs, "Workers for --report (default: the cores)")
+                            ->type_name("N")
+                            ->check(CLI::Range(1u, MAX_JOBS))
+                            ->needs(report);
+    (void)jobs;
+    app.add_option("FILE", *files, "RealMedia files to measure (with --report also folders)")
+        ->type_name("")
+        ->required();
+    report->excludes(json)->excludes(streams)->excludes(stats)->excludes(frames)->excludes(gops)->excludes(stream);
     csv->excludes(json)->excludes(streams)->excludes(stats)->excludes(frames)->excludes(gops);
     streams->excludes(stats)->excludes(stream);
     for (CLI::Option* list : {frames, gops}) list->excludes(streams)->excludes(stats);
@@ -136,7 +160,7 @@ int ParseCommandLine(int argc, char** argv, Options* options, std::vector<std::s
                                 : options->frames ? "--frames"
                                 : options->gops   ? "--gops"
                                                   : nullptr;
-    if (one_file_mode && files->size() != 1) {
+    if (one_file_mode && files->size() != 1 && !options->report) {
         std::fprintf(stderr, "rmrate: %s takes exactly one file\n%sTry 'rmrate --help' for more information.\n",
                      one_file_mode, SHORT_USAGE);
         return EXIT_USAGE;
@@ -171,6 +195,19 @@ int main(int argc, char** argv) {
         return EXIT_USAGE;
     }
     if (parsed >= 0) return parsed;
+
+    if (options.report) {
+        ReportOptions report;
+        report.csv = options.csv;
+        report.jobs = options.jobs ? options.jobs : std::max(1u, std::thread::hardware_concurrency());
+        report.progress = StderrIsTerminal();
+        try {
+            return RunReport(files, report);
+        } catch (const std::exception&) {
+            std::fputs("rmrate: out of memory\n", stderr);
+            return EXIT_SOME_FAILED;
+        }
+    }
 
     bool all_ok = true;
     StdoutSink out;

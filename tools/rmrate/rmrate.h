@@ -20,6 +20,8 @@ struct Options {
     bool stats = false;
     bool frames = false;
     bool gops = false;
+    bool report = false;
+    unsigned jobs = 0;  // --report's workers; 0: the machine's cores
     uint32_t peak_span_ms = DEFAULT_PEAK_SPAN_MS;
     int32_t stream = MEASURE_VIDEO;  // --stream: a stream number, or MEASURE_ALL_STREAMS
 };
