@@ -187,3 +187,25 @@ void rm_put_u16_le(uint32_t value, uint8_t** cursor, uint32_t* remaining) {
 }
 
 void rm_put_u8(uint32_t value, uint8_t** cursor, uint32_t* remaining) { put_value(value, 1, true, cursor, remaining); }
+
+bool rm_all_zero(const uint8_t* bytes, uint32_t count) {
+    for (uint32_t i = 0; i < count; ++i) {
+        if (bytes[i] != 0) {
+            return false;
+        }
+    }
+    return true;
+}
+
+bool rm_printable_id(const uint8_t* bytes, uint32_t count) {
+    for (uint32_t i = 0; i < count && i < 4; ++i) {
+        if (bytes[i] < 0x20 || bytes[i] > 0x7E) {
+            return false;
+        }
+    }
+    return count > 0;
+}
+
+bool rm_looks_like_chunk_head(const uint8_t* bytes, uint32_t count) {
+    return rm_printable_id(bytes, count) && (count < 8 || rm_peek_u32(bytes + 4, count - 4) >= RM_CHUNK_HEADER_SIZE);
+}

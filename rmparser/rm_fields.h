@@ -10,6 +10,15 @@ uint16_t rm_get_u16(const uint8_t** cursor, uint32_t* remaining);
 uint8_t rm_get_u8(const uint8_t** cursor, uint32_t* remaining);
 uint32_t rm_peek_u32(const uint8_t* bytes, uint32_t length);
 uint16_t rm_peek_u16(const uint8_t* bytes, uint32_t length);
+
+// What the packet reader and the layout walk take a run of bytes for.
+bool rm_all_zero(const uint8_t* bytes, uint32_t count);
+// The first (up to four) bytes are printable characters: a chunk id.
+bool rm_printable_id(const uint8_t* bytes, uint32_t count);
+// A chunk's head, or as much of it as the file holds: an id of printable
+// characters (a packet header starts with a zero byte) and a size that
+// covers the head itself.
+bool rm_looks_like_chunk_head(const uint8_t* bytes, uint32_t count);
 uint32_t rm_get_sized_u32(const uint8_t** cursor, uint32_t* remaining);
 
 // Copying readers: the destination's previous block is released first.

@@ -28,30 +28,6 @@ struct Walk {
     rm_layout_chunk prop = {};
 };
 
-bool printable_id(const uint8_t* bytes, uint32_t count) {
-    for (uint32_t i = 0; i < count && i < 4; ++i) {
-        if (bytes[i] < 0x20 || bytes[i] > 0x7E) {
-            return false;
-        }
-    }
-    return count > 0;
-}
-
-bool all_zero(const uint8_t* bytes, uint32_t count) {
-    for (uint32_t i = 0; i < count; ++i) {
-        if (bytes[i] != 0) {
-            return false;
-        }
-    }
-    return true;
-}
-
-// As the packet reader judges one: an id of printable characters and, when
-// the file holds it, a size that covers the head.
-bool looks_like_chunk_head(const uint8_t* bytes, uint32_t count) {
-    return printable_id(bytes, count) && (count < 8 || rm_peek_u32(bytes + 4, count - 4) >= RM_CHUNK_HEADER_SIZE);
-}
-
 uint32_t head_size_of(uint32_t id) {
     if (id == RM_ID_DATA) {
         return RM_DATA_HEADER_SIZE;
@@ -73,7 +49,7 @@ bool read_head(const Walk& walk, uint64_t offset, rm_layout_chunk* out) {
     // A DATA chunk may leave its size below its head's: its packets then run
     // to the end of the file.
     const bool data = got >= 4 && rm_peek_u32(bytes, got) == RM_ID_DATA;
-    if (got > RM_CHUNK_HEADER_SIZE || !(data ? printable_id(bytes, got) : looks_like_chunk_head(bytes, got))) {
+    if (got > RM_CHUNK_HEADER_SIZE || !(data ? rm_printable_id(bytes, got) : rm_looks_like_chunk_head(bytes, got))) {
         return false;
     }
     *out = rm_layout_chunk();
@@ -230,10 +206,10 @@ rm_after_data classify_after(const Walk& walk, uint64_t offset) {
     if (got == 0 || got > sizeof bytes) {
         return RM_AFTER_NOTHING;
     }
-    if (all_zero(bytes, got)) {
+    if (rm_all_zero(bytes, got)) {
         return RM_AFTER_ZEROS;
     }
-    if (looks_like_chunk_head(bytes, got)) {
+    if (rm_looks_like_chunk_head(bytes, got)) {
         return RM_AFTER_CHUNK;
     }
     const uint16_t version = rm_peek_u16(bytes, got);
@@ -269,11 +245,11 @@ bool census(const Walk& walk, const rm_layout_chunk& data, uint64_t* counted_to)
             result.end = RM_CENSUS_FILE_END;
             break;
         }
-        if (all_zero(bytes, got < 4 ? got : 4)) {
+        if (rm_all_zero(bytes, got < 4 ? got : 4)) {
             result.end = RM_CENSUS_ZEROS;
             break;
         }
-        if (!declared && looks_like_chunk_head(bytes, got)) {
+        if (!declared && rm_looks_like_chunk_head(bytes, got)) {
             result.end = RM_CENSUS_NEXT_CHUNK;
             break;
         }

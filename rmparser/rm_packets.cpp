@@ -115,27 +115,6 @@ void enter_data_chunk(rm_reader* reader, uint64_t offset) {
     reader->data_packets = 0;
 }
 
-bool all_zero(const uint8_t* bytes, uint32_t count) {
-    for (uint32_t i = 0; i < count; ++i) {
-        if (bytes[i] != 0) {
-            return false;
-        }
-    }
-    return true;
-}
-
-// A chunk's head, or as much of it as the file holds: an id of four
-// printable characters (a packet header starts with a zero byte) and a size
-// that covers the head itself.
-bool looks_like_chunk_head(const uint8_t* bytes, uint32_t count) {
-    for (uint32_t i = 0; i < count && i < 4; ++i) {
-        if (bytes[i] < 0x20 || bytes[i] > 0x7E) {
-            return false;
-        }
-    }
-    return count < 8 || rm_peek_u32(bytes + 4, count - 4) >= RM_CHUNK_HEADER_SIZE;
-}
-
 rm_result report_damage(rm_reader* reader, rm_result code, const char* message) {
     rm_report(reader, code, message);
     return code;
@@ -211,7 +190,7 @@ rm_result end_without_declared_end(rm_reader* reader, uint32_t got) {
 rm_result leave_data_chunk(rm_reader* reader, uint64_t after) {
     seek_to(reader, after);
     const uint32_t got = rm_read_to_buffer(reader, RM_CHUNK_HEADER_SIZE, 0);
-    if (got != 0 && !all_zero(reader->buffer, got) && !looks_like_chunk_head(reader->buffer, got)) {
+    if (got != 0 && !rm_all_zero(reader->buffer, got) && !rm_looks_like_chunk_head(reader->buffer, got)) {
         reader->packet_start = after;
         return report_damage(reader, RM_CORRUPT, MSG_DATA_SIZE_SHORT);
     }
@@ -232,7 +211,7 @@ bool at_trailer(const rm_reader* reader, uint32_t got) {
     if (reader->data_end == 0 || reader->packet_start + TRAILER_ROOM != reader->data_end || got < 4) {
         return false;
     }
-    return all_zero(reader->buffer, got < TRAILER_SIZE ? got : TRAILER_SIZE);
+    return rm_all_zero(reader->buffer, got < TRAILER_SIZE ? got : TRAILER_SIZE);
 }
 
 // The MDPR's declaration of a stream number, or null when none declares it.
@@ -481,8 +460,8 @@ HeaderRead read_header(rm_reader* reader, rm_packet_header* header, rm_result* f
     }
     // Without a declared end the packets run until the file, padding or
     // the next chunk ends them.
-    if (reader->data_end == 0 && (all_zero(reader->buffer, got) ||
-                                  (got == RM_PACKET_HEADER_SIZE && looks_like_chunk_head(reader->buffer, got)))) {
+    if (reader->data_end == 0 && (rm_all_zero(reader->buffer, got) ||
+                                  (got == RM_PACKET_HEADER_SIZE && rm_looks_like_chunk_head(reader->buffer, got)))) {
         *failure = end_without_declared_end(reader, got);
         return *failure == RM_OK ? HeaderRead::MOVED_ON : HeaderRead::FAILED;
     }

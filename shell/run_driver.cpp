@@ -110,13 +110,17 @@ void ReportAnalysisResult(HWND main_window, AnalysisResult result, const Analysi
     if (charted && details) ShowEmptyChartBox(main_window, details->empty_chart);
 }
 
-void RunAnalysis(HWND main_window, const char* path) {
+namespace {
+
+// A run the user asked for: the busy flag, the path kept, the wait window,
+// the measurement, then `keep` for a charted result and the boxes.
+template <class MeasureFn, class KeepFn>
+void RunMeasured(HWND main_window, const char* path, MeasureFn measure, KeepFn keep) {
     Document& document = CurrentDocument;
-    if (document.busy) return;
     document.busy = true;
     // The pump may rewrite the buffer a dropped path lives in; the measured
     // file is the one the run was given. A path that does not fit names no
-    // file the charted measurement can be said to come from.
+    // file the measurement can be said to come from.
     char run_path[PATH_BUFFER_SIZE] = "";
     if (path && std::strlen(path) < sizeof run_path) std::strcpy(run_path, path);
 
@@ -124,40 +128,42 @@ void RunAnalysis(HWND main_window, const char* path) {
     AnalysisResult result;
     {
         const WaitDialogScope wait(main_window);
-        result = AnalyzeFile(main_window, path, &measurement);
+        result = measure(&measurement);
     }
 
     // Without a path the Open dialog chose the file, and nothing else writes
     // its buffer while a run is under way. The measurement goes to the
     // document before the redraw, which draws its windows' marks.
     const AnalysisDetails details = measurement.details;
-    if (ResultIsCharted(result) && IsWindow(main_window)) {
-        KeepChartedMeasurement(main_window, document, path ? run_path : OpenFilePath, std::move(measurement));
-    }
+    if (ResultIsCharted(result) && IsWindow(main_window)) keep(path ? run_path : OpenFilePath, std::move(measurement));
     ReportAnalysisResult(main_window, result, &details);
     document.busy = false;
 }
 
+}  // namespace
+
+void RunAnalysis(HWND main_window, const char* path) {
+    Document& document = CurrentDocument;
+    if (document.busy) return;
+    RunMeasured(
+        main_window, path, [&](Measurement* m) { return AnalyzeFile(main_window, path, m); },
+        [&](const char* kept_path, Measurement&& m) {
+            KeepChartedMeasurement(main_window, document, kept_path, std::move(m));
+        });
+}
+
+// The charted file's series is untouched: its figures come out the same.
 void RunComparison(HWND main_window, const char* path) {
     Document& document = CurrentDocument;
     if (!DocumentReady(document)) return;
-    document.busy = true;
-    char run_path[PATH_BUFFER_SIZE] = "";
-    if (path && std::strlen(path) < sizeof run_path) std::strcpy(run_path, path);
-
-    Measurement measurement;
-    AnalysisResult result;
-    {
-        const WaitDialogScope wait(main_window);
-        result = AnalyzeOtherMeasurement(main_window, path, IDS_COMPARE_TITLE, MeasureOptions(), &measurement);
-    }
-    const AnalysisDetails details = measurement.details;
-    if (ResultIsCharted(result) && IsWindow(main_window)) {
-        KeepComparison(main_window, document, path ? run_path : OpenFilePath, std::move(measurement));
-    }
-    // The charted file's series is untouched: its figures come out the same.
-    ReportAnalysisResult(main_window, result, &details);
-    document.busy = false;
+    RunMeasured(
+        main_window, path,
+        [&](Measurement* m) {
+            return AnalyzeOtherMeasurement(main_window, path, IDS_COMPARE_TITLE, MeasureOptions(), m);
+        },
+        [&](const char* kept_path, Measurement&& m) {
+            KeepComparison(main_window, document, kept_path, std::move(m));
+        });
 }
 
 bool MeasureEveryStream(HWND main_window) {

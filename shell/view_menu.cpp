@@ -239,19 +239,8 @@ void ShowStreamsDialog(HWND main_window) {
     RedrawChart(main_window, CurrentDocument.view);
 }
 
-INT_PTR CALLBACK StreamsDialogProc(HWND dialog, UINT message, WPARAM wparam, LPARAM) {
-    switch (message) {
-    case WM_INITDIALOG:
-        FillStreamList(dialog);
-        return TRUE;
-    case WM_COMMAND:
-        if (LOWORD(wparam) == IDOK) ShowStreams(CurrentDocument, CheckedStreams(dialog));
-        if (LOWORD(wparam) == IDOK || LOWORD(wparam) == IDCANCEL) {
-            EndDialog(dialog, LOWORD(wparam));
-            return TRUE;
-        }
-        return FALSE;
-    default:
-        return FALSE;
-    }
+INT_PTR CALLBACK StreamsDialogProc(HWND dialog, UINT message, WPARAM wparam, LPARAM lparam) {
+    if (message == WM_INITDIALOG) FillStreamList(dialog);
+    if (message == WM_COMMAND && LOWORD(wparam) == IDOK) ShowStreams(CurrentDocument, CheckedStreams(dialog));
+    return SimpleDialogProc(dialog, message, wparam, lparam);
 }
