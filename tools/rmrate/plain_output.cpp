@@ -64,12 +64,14 @@ void PrintStatisticsBlock(const Measurement& m) {
 
 }  // namespace
 
+// Paths go out as they were given, the bytes unchanged: the console shows
+// the name the user typed. Only the file's own texts are escaped.
 void PrintFigures(const char* path, const FileResult& r) {
     const Measurement& m = *r.measurement;
     const AnalysisResultMessage* message = FindResultMessage(m.result);
     std::string line;
     if (r.has_figures) {
-        AppendEscaped(line, path);
+        line += path;
         line += ": ";
         AppendNumber(line, m.details.windows_stored);
         line += " windows, max time ";
@@ -85,7 +87,7 @@ void PrintFigures(const char* path, const FileResult& r) {
     }
     if (message) {
         line.clear();
-        AppendEscaped(line, path);
+        line += path;
         line += ": ";
         line += message->text;
         WriteLine(line);
@@ -107,11 +109,9 @@ void PrintCsv(const char* path, const FileResult& r) {
 void PrintEndingToStderr(const char* path, const FileResult& r) {
     // The rows are data; what went wrong, or what the rows leave out, goes
     // beside them.
-    std::string name;
-    AppendEscaped(name, path);
     const AnalysisResultMessage* message = FindResultMessage(r.measurement->result);
-    if (message) std::fprintf(stderr, "%s: %s\n", name.c_str(), message->text);
+    if (message) std::fprintf(stderr, "%s: %s\n", path, message->text);
     std::string ending;
     AppendEnding(ending, r);
-    if (!ending.empty()) std::fprintf(stderr, "%s: %s\n", name.c_str(), ending.c_str() + 2);
+    if (!ending.empty()) std::fprintf(stderr, "%s: %s\n", path, ending.c_str() + 2);
 }

@@ -165,7 +165,7 @@ bool PrintStreams(const char* path, bool json, StdoutSink& out) {
             out += Dump(JsonString(path));
             out += ",\"result\":\"OPEN_FAILED\",\"streams\":[]}\n";
         } else {
-            AppendEscaped(out, path);
+            out += path;
             out += ": ";
             out += FindResultMessage(ANALYSIS_OPEN_FAILED)->text;
             out += '\n';
@@ -181,7 +181,7 @@ bool PrintStreams(const char* path, bool json, StdoutSink& out) {
         out += Dump(JsonString(path));
         out += ",\"streams\":[";
     } else if (code == RM_OK) {
-        AppendEscaped(out, path);
+        out += path;
         out += ": ";
         AppendNumber(out, count);
         out += count == 1 ? " stream\n" : " streams\n";
@@ -203,7 +203,7 @@ bool PrintStreams(const char* path, bool json, StdoutSink& out) {
         out += Dump(CodeText(code));
         out += "}\n";
     } else if (code != RM_OK) {
-        AppendEscaped(out, path);
+        out += path;
         out += ": ";
         out += CodeText(code);
         if (last_error.code == code && last_error.message[0] != '\0') {
