@@ -170,6 +170,30 @@ const char* SkipProgramName(const char* command_line) {
     return command_line + std::strcspn(command_line, " \t");
 }
 
+bool IsBlank(char c) { return c == ' ' || c == '\t'; }
+
+// Explorer's "Open with", a drop on the program's icon and most shortcuts
+// pass a path without a '/', quoted when it holds blanks. Taken only when it
+// names a file that exists, so that any other text starts no run, as before.
+int TakeExistingFilePath(const char* text) {
+    char path[PATH_BUFFER_SIZE];
+    size_t length = 0;
+    for (const char* c = text; *c; ++c) {
+        if (*c == '"') continue;
+        if (length == sizeof path - 1) return 0;  // no file KOV could open
+        path[length++] = *c;
+    }
+    path[length] = '\0';
+    size_t start = 0;
+    while (IsBlank(path[start])) ++start;
+    while (length > start && IsBlank(path[length - 1])) path[--length] = '\0';
+    if (start == length) return 0;
+    const DWORD attributes = GetFileAttributesA(path + start);
+    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) return 0;
+    std::memcpy(CmdLinePath, path + start, length - start + 1);
+    return 1;
+}
+
 }  // namespace
 
 void RegisterMainWindowClass(HINSTANCE instance) {
@@ -249,7 +273,7 @@ int TakeCommandLinePath(const char* command_line) {
     if (!command_line) return 0;
     const char* after_name = SkipProgramName(command_line);
     const char* slash = std::strchr(after_name, '/');
-    if (!slash) return 0;
+    if (!slash) return TakeExistingFilePath(after_name);
     // Taken as it stands, blanks included. Only an argument quoted whole
     // ("/D:\my clips\a.rm", as shortcuts and launchers write one with blanks)
     // ends at its closing quote, which is no part of the path.

@@ -21,7 +21,7 @@ const int MAIN_WINDOW_MIN_HEIGHT = 280;
 extern HINSTANCE AppInstance;
 extern char WindowTitle[WINDOW_TEXT_SIZE];
 extern char WindowClassName[WINDOW_TEXT_SIZE];
-// Text after the first '/' of the command line; empty when there is none.
+// The file the command line names (see TakeCommandLinePath); empty when none.
 extern char CmdLinePath[PATH_BUFFER_SIZE];
 // Path of the first file of the last drop.
 extern char DroppedFilePath[PATH_BUFFER_SIZE];
@@ -38,8 +38,11 @@ int InitMainWindow(HWND window);
 int InitMainWindowWithCommandLine(HWND window, const char* command_line);
 // Fills CmdLinePath with everything after the first '/' that follows the
 // program's own name, unchanged (an argument quoted whole, "/path", without
-// its quotes), cut to PATH_BUFFER_SIZE - 1 bytes if longer; empty when there
-// is no '/'. Returns nonzero when CmdLinePath is not empty.
+// its quotes), cut to PATH_BUFFER_SIZE - 1 bytes if longer. Without a '/',
+// with the text after the program's name when, its quotes removed and the
+// blanks around it trimmed, it names an existing file (not a folder), as
+// Explorer's "Open with" passes one; empty otherwise. Returns nonzero when
+// CmdLinePath is not empty.
 int TakeCommandLinePath(const char* command_line);
 
 #endif

@@ -17,6 +17,7 @@
 #include "shell/shell.h"
 #include "shell_test_support_win32.h"
 #include "tests/chart/chart_test_support_win32.h"
+#include "tests/support/rm_test_io.h"
 
 using namespace shell_test;
 
@@ -34,7 +35,7 @@ TEST(CommandLineTest, TakesEverythingAfterTheFirstSlashUnchanged) {
         {"KOV.EXE /D:\\clips\\a.rm", "D:\\clips\\a.rm"},
         {"KOV.EXE\t/D:\\clips\\a.rm", "D:\\clips\\a.rm"},
         {"\"C:\\KOV\\KOV.EXE\"/D:\\a.rm", "D:\\a.rm"},
-        // A file dropped on the program's icon comes without a '/'.
+        // Without a '/', only a file that exists is taken (the next test).
         {"\"C:\\KOV\\KOV.EXE\" D:\\clips\\a.rm", ""},
         // Nothing is trimmed or unquoted.
         {"KOV.EXE / D:\\a.rm", " D:\\a.rm"},
@@ -81,6 +82,47 @@ TEST(CommandLineTest, LongPathIsCutToTheBuffer) {
     }
 }
 
+// As Explorer's "Open with", a drop on the program's icon and shortcuts pass
+// a file: without a '/', quoted or not. Only a text that names an existing
+// file is taken; anything else starts nothing, as before.
+TEST(CommandLineTest, WithoutASlashAnExistingFileIsTaken) {
+    const rmtest::TempFile plain(rmtest::Bytes{1});
+    const rmtest::TempFile blanks(rmtest::Bytes{1}, " my clip.rm");
+    const rmtest::TempFile named(rmtest::Bytes{1}, " \xe6\xbc\x94\xe7\xa4\xba \xd0\xb4\xd0\xb5\xd0\xbc\xd0\xbe.rm");
+    ASSERT_FALSE(plain.path.empty());
+    ASSERT_FALSE(blanks.path.empty());
+    ASSERT_FALSE(named.path.empty());
+    char folder[MAX_PATH] = "";
+    ASSERT_NE(0u, GetTempPathA(sizeof folder, folder));
+    const std::string program = "\"C:\\Program Files\\KOV\\KOV.EXE\"";
+    struct Case {
+        std::string command_line;
+        std::string path;
+    };
+    const Case cases[] = {
+        {program + " " + plain.path, plain.path},
+        {program + " \"" + plain.path + "\"", plain.path},
+        {"KOV.EXE " + blanks.path, blanks.path},
+        {"KOV.EXE \"" + blanks.path + "\"", blanks.path},
+        {program + " \"" + named.path + "\"", named.path},
+        {"KOV.EXE\t" + named.path + " \t", named.path},
+        {"KOV.EXE \"" + blanks.path + "\" ", blanks.path},
+        // Names no file: nothing is taken.
+        {"KOV.EXE " + plain.path + ".missing", ""},
+        {"KOV.EXE \"" + plain.path + "\" \"" + blanks.path + "\"", ""},
+        {"KOV.EXE " + std::string(folder), ""},
+        {"KOV.EXE \"\"", ""},
+        {"KOV.EXE   ", ""},
+        {"KOV.EXE " + std::string(40000, 'x'), ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.command_line.substr(0, 200));
+        std::strcpy(CmdLinePath, "left over from before");
+        EXPECT_EQ(!c.path.empty(), TakeCommandLinePath(c.command_line.c_str()) != 0);
+        EXPECT_EQ(c.path, CmdLinePath);
+    }
+}
+
 class MainWindowTest : public MainWindowFixture {
 protected:
     bool ChartDrawn() const {
@@ -94,19 +136,21 @@ protected:
 };
 
 TEST_F(MainWindowTest, CreationPostsTheStartMessageOnlyForAPath) {
+    const rmtest::TempFile existing(rmtest::Bytes{1}, " a.rm");
     struct Case {
-        const char* command_line;
+        std::string command_line;
         bool posted;
     };
     const Case cases[] = {
         {"KOV.EXE /D:\\clips\\a.rm", true},
         {"KOV.EXE / D:\\a.rm", true},
-        {"KOV.EXE D:\\clips\\a.rm", false},
+        {"KOV.EXE D:\\no such folder\\a.rm", false},
+        {"KOV.EXE \"" + existing.path + "\"", true},
         {"KOV.EXE /", false},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.command_line);
-        EXPECT_EQ(1, InitMainWindowWithCommandLine(hwnd(), c.command_line));
+        EXPECT_EQ(1, InitMainWindowWithCommandLine(hwnd(), c.command_line.c_str()));
         // The chart's part ran first: a back buffer of the client size exists.
         EXPECT_NE(nullptr, BackBufferDC);
         MSG message;
