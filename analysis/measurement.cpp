@@ -50,6 +50,7 @@ bool ReadStreamHeaders(RunResources& run, Measurement* out, uint32_t* measured) 
             *measured = i;
             out->details.declared_avg_bit_rate = h.avg_bit_rate;
             out->details.declared_max_bit_rate = h.max_bit_rate;
+            ReadVideoFormat(h.opaque_data, h.opaque_length, &out->file.video);
         }
         rm_reader_release_stream_header(run.reader, &run.header);
     }
@@ -248,7 +249,10 @@ AnalysisResult RunMeasurement(const char* path, const MeasureOptions& options, M
     RunResources run;
     uint64_t file_size = 0;
     const AnalysisResult opened = OpenRunFile(path, &run, &io, buffer, &report, &file_size);
+    out->file.opened = run.file != nullptr;
+    out->file.size = file_size;
     if (opened != ANALYSIS_OK) return opened;
+    ReadHeaderFacts(run.reader, &out->file);
 
     const uint32_t count = rm_reader_stream_count(run.reader);
     if (count == 0) return ANALYSIS_NO_VIDEO;
@@ -282,6 +286,7 @@ AnalysisResult Measure(const char* path, const MeasureOptions& options, Measurem
     // no exception leaves it, so a window procedure may call it.
     try {
         bool started_late = false;
+        if (path) out->file.path = path;
         out->result = RunMeasurement(path, options, out, &started_late);
         NoteEmptyChart(started_late, out);
         ComputeFigures(peak_span_ms, out);

@@ -180,6 +180,18 @@ def check_stats(rmrate, media, tmp):
         check(got == totals, f"stream totals of {path}: {got} != {totals}")
         check(doc["file_bytes"] == sum(t[1] for t in totals), f"file_bytes of {path}")
         check(doc["totals_end"] == "clean", f"totals_end of {path}")
+        # The file's own account: its size, the PROP duration rm_walk.py
+        # read, the picture ffprobe decodes (the same as declared in these).
+        check(doc["file_size"] == os.path.getsize(path), f"file_size of {path}")
+        prop = [line for line in open(stem + ".streams.txt") if line.startswith("# PROP ")][0].split()
+        check(doc["duration_ms"] == int(prop[prop.index("duration_ms") + 1].rstrip(",")), f"duration_ms of {path}")
+        check(doc["file_info"] is None and (doc["content"] is None or set(doc["content"]) ==
+                                           {"title", "author", "copyright", "comment"}), f"content of {path}")
+        picture = ffprobe_picture(path)
+        if picture:
+            format_ = doc["video_format"] or {}
+            check(picture == (format_.get("width"), format_.get("height"), format_.get("fps")),
+                  f"video_format of {path}: {format_} != {picture}")
         if doc["windows"]:
             kbps = sorted(w[1] for w in doc["windows"])
             st = doc["statistics"]
@@ -246,6 +258,20 @@ def check_stats(rmrate, media, tmp):
               f"hostile MIME type in JSON: {doc['streams'][1]['mime_type']!r}")
         code, out, _ = run(rmrate, "--stats", name)
         check(code == 0 and "\\xff\\xfe" in out, f"hostile MIME type in plain text: {out!r}")
+
+
+def ffprobe_picture(path):
+    """(width, height, frames per second) of the first video stream as
+    ffprobe sees it, or None without ffprobe or a video stream."""
+    if not shutil.which("ffprobe"):
+        return None
+    run = subprocess.run(["ffprobe", "-v", "error", "-select_streams", "v:0", "-show_entries",
+                          "stream=width,height,r_frame_rate", "-of", "json", path], capture_output=True)
+    streams = json.loads(run.stdout or b"{}").get("streams", [])
+    if run.returncode != 0 or not streams:
+        return None
+    num, den = streams[0]["r_frame_rate"].split("/")
+    return streams[0]["width"], streams[0]["height"], int(num) / int(den)
 
 
 def check_paths_as_given(rmrate, media, tmp):

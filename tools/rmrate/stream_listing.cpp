@@ -10,16 +10,6 @@
 
 namespace {
 
-template <typename Out>
-void AppendHex(Out& out, const void* data, uint32_t size) {
-    static const char HEX_DIGITS[] = "0123456789abcdef";
-    const unsigned char* bytes = static_cast<const unsigned char*>(data);
-    for (uint32_t i = 0; i < size; ++i) {
-        out += HEX_DIGITS[bytes[i] >> 4];
-        out += HEX_DIGITS[bytes[i] & 0x0F];
-    }
-}
-
 // A string property's text: up to its NUL, never past its block.
 size_t PropertyTextLength(const rm_property& property) {
     const char* text = static_cast<const char*>(property.value.data);
