@@ -27,15 +27,6 @@ void LoadFilter(UINT id, char* out, int size) {
     }
 }
 
-// Where a path's file name starts: after its last '\\', '/' or drive colon.
-const char* FileNameOf(const char* path) {
-    const char* name = path;
-    for (const char* c = path; *c; ++c) {
-        if (*c == '\\' || *c == '/' || *c == ':') name = c + 1;
-    }
-    return name;
-}
-
 // The Save As dialog, in the measured file's folder and proposing its name
 // with the given extension. True with the chosen path in `path`.
 bool ChooseSavePath(HWND owner, UINT title_id, UINT filter_id, const char* extension, char* path, size_t size) {
@@ -114,5 +105,7 @@ void SaveChartAs(HWND main_window) {
     if (!DocumentReady(CurrentDocument)) return;
     char path[PATH_BUFFER_SIZE];
     if (!ChooseSavePath(main_window, IDS_SAVE_CHART_TITLE, IDS_PNG_FILTER, "png", path, sizeof path)) return;
-    if (!SaveChartPicture(path)) ShowNotSavedBox(main_window, path);
+    // The picture stays the chart's pixels; the measured file's name goes
+    // into its text.
+    if (!SaveChartPicture(path, FileNameOf(CurrentDocument.path))) ShowNotSavedBox(main_window, path);
 }

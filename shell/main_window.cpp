@@ -5,6 +5,7 @@
 #include <shellapi.h>
 #include <windowsx.h>
 
+#include <cstdio>
 #include <cstring>
 
 #include "chart/chart_win32.h"
@@ -298,6 +299,13 @@ int InitMainWindowWithCommandLine(HWND window, const char* command_line) {
 }
 
 int InitMainWindow(HWND window) { return InitMainWindowWithCommandLine(window, GetCommandLineA()); }
+
+void ShowFileInTitle(HWND window, const char* path) {
+    const char* name = path ? FileNameOf(path) : "";
+    char title[PATH_BUFFER_SIZE + WINDOW_TEXT_SIZE + 3];
+    std::snprintf(title, sizeof title, "%s%s%s", name, name[0] ? " - " : "", WindowTitle);
+    SetWindowTextA(window, title);
+}
 
 INT_PTR CALLBACK SimpleDialogProc(HWND dialog, UINT message, WPARAM wparam, LPARAM) {
     switch (message) {

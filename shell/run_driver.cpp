@@ -131,8 +131,10 @@ void RunAnalysis(HWND main_window, const char* path) {
     // its buffer while a run is under way. The measurement goes to the
     // document before the redraw, which draws its windows' marks.
     const AnalysisDetails details = measurement.details;
+    // A run that draws no chart leaves the last one, and its name, standing.
     if (ResultIsCharted(result) && IsWindow(main_window)) {
         KeepChartedMeasurement(main_window, document, path ? run_path : OpenFilePath, std::move(measurement));
+        ShowFileInTitle(main_window, document.path);
     }
     ReportAnalysisResult(main_window, result, &details);
     document.busy = false;

@@ -32,6 +32,10 @@ int CreateMainWindow(HINSTANCE instance, int show_command);
 LRESULT CALLBACK MainWndProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam);
 INT_PTR CALLBACK SimpleDialogProc(HWND dialog, UINT message, WPARAM wparam, LPARAM lparam);
 
+// The title bar names the charted file: "demo.rm - " before the window's
+// own title; the title alone for no file (null or empty).
+void ShowFileInTitle(HWND window, const char* path);
+
 // The work of WM_CREATE, reading GetCommandLineA(). Returns 1.
 int InitMainWindow(HWND window);
 // The same with the command line given, so it can be exercised with any text.
