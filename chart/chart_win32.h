@@ -61,6 +61,11 @@ void HandleChartCaptureLost(HWND window, ChartView& view);
 void HandleChartTimeWheel(HWND window, int delta, bool zoom, int pointer_x, ChartView& view);
 void HandleChartHorizontalWheel(HWND window, int delta, ChartView& view);
 
+// The smallest client size at which every legend and label of the chart
+// fits, in the chart's font on `dc`: the widest legend over the plot and
+// the readout above it, one step of each axis.
+SIZE ChartMinimumClientSize(HDC dc);
+
 // Writes the back buffer's pixels to `path` (in the process code page) as a
 // PNG file, with `title` (the measured file's name; none when null or empty)
 // as its "Title" text. 1 when written; 0, and no file left, when not.

@@ -221,8 +221,7 @@ void DrawFrames(HDC dc, const PlotGeometry& g, const ChartView& view, const Time
     }
     char span_text[64];
     FormatSpan(span, span_text, sizeof span_text);
-    std::snprintf(legend, legend_size, "%s    Frames: I %" PRIu32 "    P %" PRIu32 "    B %" PRIu32 "    ? %" PRIu32,
-                  span_text, counts[0], counts[1], counts[2], counts[3]);
+    std::snprintf(legend, legend_size, FRAMES_LEGEND, span_text, counts[0], counts[1], counts[2], counts[3]);
 }
 
 void DrawGops(HDC dc, const PlotGeometry& g, const ChartView& view, const TimeSpan& span, double* top, char* legend,
@@ -238,8 +237,7 @@ void DrawGops(HDC dc, const PlotGeometry& g, const ChartView& view, const TimeSp
     }
     char span_text[64];
     FormatSpan(span, span_text, sizeof span_text);
-    std::snprintf(legend, legend_size, "%s    GOPs: %u    Max GOP Bitrate: %d kbps", span_text, unsigned(bars.size()),
-                  LabelInteger(largest));
+    std::snprintf(legend, legend_size, GOPS_LEGEND, span_text, unsigned(bars.size()), LabelInteger(largest));
 }
 
 }  // namespace
@@ -272,8 +270,8 @@ int DrawTimeView(HDC dc, const RECT* rect, const ChartView& view) {
         DrawMovingAverageInSpan(dc, g, view, span, axis);
         char span_text[64];
         FormatSpan(span, span_text, sizeof span_text);
-        std::snprintf(legend, sizeof legend, "%s    Max Time: %d s    Max Bitrate: %d kbps    Average Bitrate: %d kbps",
-                      span_text, static_cast<int>(figures.last_start_ms / 1000), static_cast<int32_t>(figures.max_kbps),
+        std::snprintf(legend, sizeof legend, SPAN_BITRATE_LEGEND, span_text,
+                      static_cast<int>(figures.last_start_ms / 1000), static_cast<int32_t>(figures.max_kbps),
                       static_cast<int32_t>(static_cast<uint32_t>(figures.average_kbps)));
     }
     ScopedSelection font(dc, GetStockObject(SYSTEM_FIXED_FONT), ScopedSelection::STOCK);

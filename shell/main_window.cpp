@@ -48,10 +48,27 @@ LRESULT OnPaint(HWND window) {
     return 0;
 }
 
-LRESULT OnGetMinMaxInfo(LPARAM lparam) {
+// The chart's legends and labels fit at the smallest size, as far as the
+// screen's work area allows.
+LRESULT OnGetMinMaxInfo(HWND window, LPARAM lparam) {
+    HDC dc = GetDC(window);
+    if (!dc) return DefWindowProcA(window, WM_GETMINMAXINFO, 0, lparam);
+    const SIZE client = ChartMinimumClientSize(dc);
+    ReleaseDC(window, dc);
+    RECT frame = {0, 0, client.cx, client.cy};
+    AdjustWindowRectEx(&frame, DWORD(GetWindowLongA(window, GWL_STYLE)), TRUE,
+                       DWORD(GetWindowLongA(window, GWL_EXSTYLE)));
+    RECT work = {0, 0, 0, 0};
+    SystemParametersInfoA(SPI_GETWORKAREA, 0, &work, 0);
     MINMAXINFO* limits = reinterpret_cast<MINMAXINFO*>(lparam);
-    limits->ptMinTrackSize.x = MAIN_WINDOW_MIN_WIDTH;
-    limits->ptMinTrackSize.y = MAIN_WINDOW_MIN_HEIGHT;
+    limits->ptMinTrackSize.x = frame.right - frame.left;
+    limits->ptMinTrackSize.y = frame.bottom - frame.top;
+    if (work.right > work.left && limits->ptMinTrackSize.x > work.right - work.left) {
+        limits->ptMinTrackSize.x = work.right - work.left;
+    }
+    if (work.bottom > work.top && limits->ptMinTrackSize.y > work.bottom - work.top) {
+        limits->ptMinTrackSize.y = work.bottom - work.top;
+    }
     return 0;
 }
 
@@ -241,7 +258,7 @@ LRESULT CALLBACK MainWndProc(HWND window, UINT message, WPARAM wparam, LPARAM lp
     case WM_SIZING:
         return 0;
     case WM_GETMINMAXINFO:
-        return OnGetMinMaxInfo(lparam);
+        return OnGetMinMaxInfo(window, lparam);
     case WM_KEYDOWN:
         return OnKeyDown(window, wparam);
     case WM_MOUSEMOVE:

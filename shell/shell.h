@@ -14,10 +14,6 @@ const int WINDOW_TEXT_SIZE = 100;
 // it starts the analysis of CmdLinePath once the message loop runs.
 const UINT WM_OPENCMDLINEFILE = WM_USER + 26;
 
-// The smallest outer size the user can drag the main window to.
-const int MAIN_WINDOW_MIN_WIDTH = 750;
-const int MAIN_WINDOW_MIN_HEIGHT = 280;
-
 extern HINSTANCE AppInstance;
 extern char WindowTitle[WINDOW_TEXT_SIZE];
 extern char WindowClassName[WINDOW_TEXT_SIZE];

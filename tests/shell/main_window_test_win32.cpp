@@ -193,8 +193,15 @@ TEST_F(MainWindowTest, MinimumTrackSizeIsSetAndNothingElse) {
     limits.ptMinTrackSize = {7, 8};
     limits.ptMaxTrackSize = {9, 10};
     EXPECT_EQ(0, SendMessageA(hwnd(), WM_GETMINMAXINFO, 0, reinterpret_cast<LPARAM>(&limits)));
-    EXPECT_EQ(750, limits.ptMinTrackSize.x);
-    EXPECT_EQ(280, limits.ptMinTrackSize.y);
+    // The chart's smallest client size, framed as the window is (the screen
+    // here is larger than that).
+    HDC dc = GetDC(hwnd());
+    const SIZE client = ChartMinimumClientSize(dc);
+    ReleaseDC(hwnd(), dc);
+    RECT frame = {0, 0, client.cx, client.cy};
+    AdjustWindowRectEx(&frame, WS_OVERLAPPEDWINDOW, TRUE, 0);
+    EXPECT_EQ(frame.right - frame.left, limits.ptMinTrackSize.x);
+    EXPECT_EQ(frame.bottom - frame.top, limits.ptMinTrackSize.y);
     EXPECT_EQ(3, limits.ptMaxSize.x);
     EXPECT_EQ(6, limits.ptMaxPosition.y);
     EXPECT_EQ(9, limits.ptMaxTrackSize.x);
@@ -204,6 +211,56 @@ TEST_F(MainWindowTest, MinimumTrackSizeIsSetAndNothingElse) {
     RECT dragged = {0, 0, 100, 100};
     EXPECT_EQ(0, SendMessageA(hwnd(), WM_SIZING, WMSZ_BOTTOMRIGHT, reinterpret_cast<LPARAM>(&dragged)));
     EXPECT_EQ(100, dragged.right);
+}
+
+// Made as small as it goes (320 x 120 asked for), the window still holds
+// every legend of demo.rm's chart over its plot, whole file, zoomed, frames
+// and GOPs: in the legend's rows nothing is drawn right of the plot, and
+// left of it only "(kbps)" (or "(kbit)"), as it is drawn alone.
+TEST_F(MainWindowTest, TheSmallestWindowHoldsEveryLegendOverThePlot) {
+    SetWindowPos(hwnd(), nullptr, 0, 0, 320, 120, SWP_NOZORDER | SWP_NOMOVE);
+    RECT client;
+    GetClientRect(hwnd(), &client);
+    HDC window_dc = GetDC(hwnd());
+    const SIZE smallest = ChartMinimumClientSize(window_dc);
+    ReleaseDC(hwnd(), window_dc);
+    EXPECT_EQ(smallest.cx, client.right);
+    EXPECT_EQ(smallest.cy, client.bottom);
+    {
+        DialogWatcher watcher;
+        RunAnalysis(hwnd(), SamplePath("demo.rm").c_str());
+        ASSERT_TRUE(watcher.Seen().empty());
+    }
+    const int legend_top = 25, plot_left = 110, plot_right = client.right - 94;
+    struct Step {
+        UINT command;  // 0: the whole file as drawn
+        const char* unit;
+    };
+    const Step steps[] = {{0, "(kbps)"}, {IDM_ZOOMIN, "(kbps)"}, {IDM_FRAMES, "(kbit)"}, {IDM_GOPS, "(kbps)"}};
+    for (const Step& step : steps) {
+        SCOPED_TRACE(step.command);
+        if (step.command) SendMessageA(hwnd(), WM_COMMAND, step.command, 0);
+        chart_test::Canvas chart(client.right, client.bottom);
+        chart_test::CopyBackBuffer(chart);
+        chart_test::Canvas unit(client.right, client.bottom);
+        unit.Fill(0);
+        SelectObject(unit.dc(), GetStockObject(SYSTEM_FIXED_FONT));
+        SetBkMode(unit.dc(), TRANSPARENT);
+        SetTextColor(unit.dc(), AXIS_WHITE);
+        SetTextAlign(unit.dc(), TA_RIGHT | TA_BOTTOM);
+        TextOutA(unit.dc(), plot_left, 40, step.unit, int(std::strlen(step.unit)));
+        TEXTMETRICA metrics;
+        GetTextMetricsA(unit.dc(), &metrics);
+        int inside = 0;
+        for (int y = legend_top; y < legend_top + metrics.tmHeight; ++y) {
+            EXPECT_TRUE(chart.ColumnsOfColor(y, AXIS_WHITE, plot_right + 1).empty()) << y;
+            EXPECT_EQ(unit.ColumnsOfColor(y, AXIS_WHITE, 0, plot_left - 1),
+                      chart.ColumnsOfColor(y, AXIS_WHITE, 0, plot_left - 1))
+                << y;
+            inside += int(chart.ColumnsOfColor(y, AXIS_WHITE, plot_left, plot_right).size());
+        }
+        EXPECT_GT(inside, 0);  // the legend is there
+    }
 }
 
 TEST_F(MainWindowTest, SizeKeysAndPaintReachTheChart) {
