@@ -8,8 +8,9 @@
 //   kov_remote setup SETUP_EXE      runs a setup program as a user would: on
 //                                   each page prints its visible texts, then
 //                                   presses the default button (I Agree,
-//                                   Install, Next, Finish) once it is enabled;
-//                                   ends with the setup's exit code
+//                                   Install, Finish) once it is enabled, but
+//                                   not on the progress page, which moves on
+//                                   by itself; ends with the setup's exit code
 //
 // Arguments are read as UTF-16, so a path may hold any character.
 #include <windows.h>
@@ -131,7 +132,8 @@ int Setup(const wchar_t* setup) {
     if (!CreateProcessW(nullptr, &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process)) {
         return Fail("cannot start the setup program");
     }
-    std::string shown;  // the page last printed
+    std::string shown;     // the page last printed
+    std::string settling;  // the page as last read
     int page = 0;
     // At most five minutes for the whole setup.
     for (int tries = 0; tries < 3000 && WaitForSingleObject(process.hProcess, 100) == WAIT_TIMEOUT; ++tries) {
@@ -142,6 +144,14 @@ int Setup(const wchar_t* setup) {
         std::string texts;
         EnumChildWindows(search.found, AddControlText, reinterpret_cast<LPARAM>(&texts));
         if (texts == shown) continue;  // the last press has not changed the page yet
+        // The page of the install's progress moves on by itself once done;
+        // a press then would land on the next page unseen.
+        if (texts.find("msctls_progress32\t") != std::string::npos) continue;
+        // A page still being filled in reads differently a moment later.
+        if (texts != settling) {
+            settling = texts;
+            continue;
+        }
         shown = texts;
         std::printf("page %d\n%s", ++page, texts.c_str());
         std::fflush(stdout);
