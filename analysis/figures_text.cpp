@@ -64,6 +64,85 @@ void PrintThousands(TextOut& out, uint64_t value) {
     out.Text(digits);
 }
 
+// A buffer's first bytes are enough to tell it; the size says the rest.
+const size_t SHOWN_BUFFER_BYTES = 32;
+
+void PrintQuoted(TextOut& out, const char* label, const std::string& text, const char* line_end) {
+    out.Text(label);
+    out.Text(": \"");
+    out.Plain(text);
+    out.Text("\"");
+    out.Text(line_end);
+}
+
+void PrintFileInfo(TextOut& out, const FileFacts& file, const char* line_end) {
+    if (!file.has_file_info) {
+        out.Print("File info: none%s", line_end);
+        return;
+    }
+    out.Print("File info: %u properties%s", unsigned(file.file_info.size()), line_end);
+    static const char HEX_DIGITS[] = "0123456789abcdef";
+    for (const FileInfoProperty& property : file.file_info) {
+        out.Text("  ");
+        out.Plain(property.name);
+        out.Text(": ");
+        if (property.type == RM_PROPERTY_INT) {
+            out.Print("%" PRIu32, property.number);
+        } else if (property.type == RM_PROPERTY_STRING) {
+            out += '"';
+            out.Plain(property.bytes);
+            out += '"';
+        } else {
+            out.Print("%u bytes", unsigned(property.bytes.size()));
+            if (!property.bytes.empty()) out += ' ';
+            for (size_t i = 0; i < property.bytes.size() && i < SHOWN_BUFFER_BYTES; ++i) {
+                const unsigned char byte = static_cast<unsigned char>(property.bytes[i]);
+                out += HEX_DIGITS[byte >> 4];
+                out += HEX_DIGITS[byte & 0x0F];
+            }
+            if (property.bytes.size() > SHOWN_BUFFER_BYTES) out.Text("...");
+        }
+        out.Text(line_end);
+    }
+}
+
+// The file first: which one it is, and what its headers say of it. The path
+// as it was given (the user's, not the file's, so not escaped).
+void PrintFileFacts(TextOut& out, const Measurement& f, const char* line_end) {
+    const FileFacts& file = f.file;
+    out.Text("File: ");
+    out.Text(file.path.c_str());
+    out.Text(line_end);
+    if (!file.opened) return;
+    out.Text("Size: ");
+    PrintThousands(out, file.size);
+    out.Text(" bytes");
+    out.Text(line_end);
+    if (!file.headers_read) return;
+    char minutes[32];
+    FormatMinutesSeconds(file.duration_ms, minutes, sizeof minutes);
+    out.Text("Duration (declared): ");
+    PrintSeconds(out, file.duration_ms);
+    out.Print(" (%s)%s", minutes, line_end);
+    if (f.details.stream_chosen) {
+        if (file.video.known) {
+            out.Print("Video (declared): %u x %u, %.3f fps%s", unsigned(file.video.width), unsigned(file.video.height),
+                      file.video.fps, line_end);
+        } else {
+            out.Print("Video (declared): no picture size or frame rate%s", line_end);
+        }
+    }
+    if (file.has_content) {
+        PrintQuoted(out, "Title", file.title, line_end);
+        PrintQuoted(out, "Author", file.author, line_end);
+        PrintQuoted(out, "Copyright", file.copyright, line_end);
+        PrintQuoted(out, "Comment", file.comment, line_end);
+    } else {
+        out.Print("Title, author, copyright, comment: none (no CONT chunk)%s", line_end);
+    }
+    PrintFileInfo(out, file, line_end);
+}
+
 void PrintWindows(TextOut& out, const Measurement& f, const char* line_end) {
     const WindowStatistics& s = f.statistics;
     out.Print("Windows: %" PRIu32, f.details.windows_stored);
@@ -262,6 +341,7 @@ void PrintStreams(TextOut& out, const Measurement& f, const char* line_end) {
 size_t FormatFiguresText(const Measurement& figures, const char* line_end, char* out, size_t capacity) {
     TextOut text(out, capacity);
     if (!line_end) line_end = "\n";
+    PrintFileFacts(text, figures, line_end);
     if (figures.details.stream_chosen) {
         PrintWindows(text, figures, line_end);
         PrintKeyframes(text, figures.keyframes, line_end);

@@ -12,9 +12,12 @@
 
 // Writes the statistics block into `out` (always terminated, cut short when
 // `capacity` is too small), each line ended by `line_end` ("\n", or "\r\n"
-// for an edit control). Returns the length the whole text needs, without the
-// terminator, as snprintf does. Plain ASCII: other bytes of names and
-// messages are written as \xNN.
+// for an edit control): first the file (its path, size, declared duration,
+// the video's picture size and frame rate, the CONT texts, the
+// logical-fileinfo properties), then the figures. Returns the length the
+// whole text needs, without the terminator, as snprintf does. The path is
+// written as it was given; everything the file itself says is plain ASCII,
+// other bytes written as \xNN.
 size_t FormatFiguresText(const Measurement& figures, const char* line_end, char* out, size_t capacity);
 
 // "start_ms,kbps,keyframes", then one row per stored window. Returns false

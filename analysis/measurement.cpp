@@ -73,6 +73,7 @@ bool ReadStreamHeaders(RunResources& run, const MeasureOptions& options, Measure
             *measured_is_video = rm_stream_header_is_video(run.header) != 0;
             out->details.declared_avg_bit_rate = h.avg_bit_rate;
             out->details.declared_max_bit_rate = h.max_bit_rate;
+            ReadVideoFormat(h.opaque_data, h.opaque_length, &out->file.video);
         }
         rm_reader_release_stream_header(run.reader, &run.header);
     }
@@ -528,7 +529,10 @@ AnalysisResult RunMeasurement(const char* path, const MeasureOptions& options, M
     uint64_t file_size = 0;
     const AnalysisResult opened =
         OpenRunFile(path, &run, &io, buffer, &report, &file_size, EveryStream(options), options.source);
+    out->file.opened = run.file != nullptr;
+    out->file.size = file_size;
     if (opened != ANALYSIS_OK) return usual != ANALYSIS_OK ? usual : opened;
+    ReadHeaderFacts(run.reader, &out->file);
 
     const uint32_t count = rm_reader_stream_count(run.reader);
     if (count == 0) return ANALYSIS_NO_VIDEO;
@@ -574,6 +578,7 @@ AnalysisResult Measure(const char* path, const MeasureOptions& options, Measurem
     // no exception leaves it, so a window procedure may call it.
     try {
         bool started_late = false;
+        if (path) out->file.path = path;
         out->result = RunMeasurement(path, options, out, &started_late);
         NoteEmptyChart(started_late, out);
         ComputeFigures(peak_span_ms, out);

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "analysis/analysis_run.h"
+#include "analysis/file_facts.h"
 #include "analysis/video_frames.h"
 #include "analysis/window_statistics.h"
 
@@ -119,6 +120,9 @@ struct Measurement {
     VideoFrameStatistics frame_statistics = {};
     std::vector<VideoFrame> frames;
     std::vector<VideoGop> gops;
+
+    // The file's path, size and what its headers say of it.
+    FileFacts file;
 };
 
 // Called once per closed window. Returns 0 when the measurement must stop at

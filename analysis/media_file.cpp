@@ -28,6 +28,14 @@ bool IsRegularFile(const FileStatus& status) { return S_ISREG(status.st_mode); }
 
 }  // namespace
 
+const char* FileNameOf(const char* path) {
+    const char* name = path;
+    for (const char* c = path; *c; ++c) {
+        if (*c == '\\' || *c == '/' || *c == ':') name = c + 1;
+    }
+    return name;
+}
+
 FILE* OpenMediaFile(const char* path, uint64_t* size) {
     if (size) *size = 0;
     if (!path) return nullptr;

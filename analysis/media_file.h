@@ -16,6 +16,9 @@
 // bytes.
 const int PATH_BUFFER_SIZE = 780;
 
+// Where a path's file name starts: after its last '\\', '/' or drive colon.
+const char* FileNameOf(const char* path);
+
 // Opens `path` for reading when it names a regular file; null for anything
 // else (missing, locked, a directory, a device such as COM1, a pipe), since a
 // read from a device or a pipe may wait for ever. `size`, when given, gets the

@@ -8,6 +8,7 @@
 
 #include "analysis/result_messages.h"
 #include "chart/chart_model.h"
+#include "chart/chart_time.h"
 #include "chart/chart_win32.h"
 #include "chart/gdi_guards_win32.h"
 #include "chart/plot_geometry_win32.h"
@@ -57,8 +58,8 @@ void DrawLegend(HDC dc, const PlotGeometry& g, const SeriesStatisticsRecord& fig
     SetTextColor(dc, INK_COLOR);
     SetTextAlign(dc, TA_CENTER | TA_TOP);
     char text[LABEL_TEXT_SIZE];
-    std::snprintf(text, sizeof text, "Max Time: %d s    Max Bitrate: %d kbps    Average Bitrate: %d kbps",
-                  static_cast<int>(figures.last_start_ms / 1000), static_cast<int32_t>(figures.max_kbps),
+    std::snprintf(text, sizeof text, BITRATE_LEGEND, static_cast<int>(figures.last_start_ms / 1000),
+                  static_cast<int32_t>(figures.max_kbps),
                   static_cast<int32_t>(static_cast<uint32_t>(figures.average_kbps)));
     DrawLabel(dc, PLOT_LEFT + g.plot_width / 2, LEGEND_TOP, text);
 }
@@ -258,4 +259,71 @@ int ReadoutWindowAt(const RECT* rect, const ChartView& view, int x, int y) {
         return -1;
     }
     return ChartedWindowAtColumn(view, x - PLOT_LEFT, g.plot_width);
+}
+
+namespace {
+
+// The chart's widest texts over the plot: a stretch late in a file as long as
+// the chart holds, with more digits of kbps, frames and GOPs than a RealMedia
+// file reaches (100 Mbit/s, a million frames).
+const uint32_t LATE_MS = 19999900;  // 333:19.9
+const int WIDEST_KBPS = 99999;
+const unsigned WIDEST_COUNT = 999999;
+
+int TextWidth(HDC dc, const char* text) {
+    SIZE extent = {0, 0};
+    GetTextExtentPoint32A(dc, text, static_cast<int>(std::strlen(text)), &extent);
+    return extent.cx;
+}
+
+// The legends, and the readouts above them, in the chart's font.
+void WidestTexts(HDC dc, int* legend, int* readout, int* height) {
+    char span[64];
+    FormatSpan(TimeSpan{LATE_MS - 100, LATE_MS}, span, sizeof span);
+    char text[LABEL_TEXT_SIZE * 2];
+    *legend = 0;
+    std::snprintf(text, sizeof text, SPAN_BITRATE_LEGEND, span, int(LATE_MS / 1000), WIDEST_KBPS, WIDEST_KBPS);
+    *legend = std::max(*legend, TextWidth(dc, text));
+    std::snprintf(text, sizeof text, FRAMES_LEGEND, span, WIDEST_COUNT, WIDEST_COUNT, WIDEST_COUNT, WIDEST_COUNT);
+    *legend = std::max(*legend, TextWidth(dc, text));
+    std::snprintf(text, sizeof text, GOPS_LEGEND, span, WIDEST_COUNT, WIDEST_KBPS);
+    *legend = std::max(*legend, TextWidth(dc, text));
+
+    // The readouts as the chart writes them, of a frame, a GOP and a window
+    // that large.
+    const VideoFrame frame = {0, LATE_MS, uint32_t(WIDEST_KBPS) * 125u, WIDEST_COUNT, false, '?'};
+    const VideoGop gop = {LATE_MS, WIDEST_COUNT, 0, LATE_MS, double(WIDEST_KBPS)};
+    const BitrateSample window = {LATE_MS, uint32_t(WIDEST_KBPS)};
+    ChartView view;
+    view.frames = &frame;
+    view.frame_count = 1;
+    view.gops = &gop;
+    view.gop_count = 1;
+    view.windows = &window;
+    view.window_count = 1;
+    *readout = 0;
+    for (ChartKind kind : {CHART_BITRATE, CHART_FRAMES, CHART_GOPS}) {
+        view.kind = kind;
+        FormatChartReadout(view, 0, text, sizeof text);
+        *readout = std::max(*readout, TextWidth(dc, text));
+    }
+    TEXTMETRICA metrics;
+    *height = GetTextMetricsA(dc, &metrics) ? metrics.tmHeight : 0;
+}
+
+}  // namespace
+
+SIZE ChartMinimumClientSize(HDC dc) {
+    ScopedSelection font(dc, GetStockObject(SYSTEM_FIXED_FONT), ScopedSelection::STOCK);
+    int legend = 0, readout = 0, line = 0;
+    WidestTexts(dc, &legend, &readout, &line);
+    const int margins = PLOT_LEFT + PLOT_RIGHT_MARGIN;
+    // Each legend is centred over the plot, left of which "(kbps)" shares its
+    // rows: it fits when the plot is as wide. The readout is right-aligned in
+    // the band above; the plot holds one time step at least.
+    SIZE size;
+    size.cx = std::max({margins + legend, READOUT_RIGHT_MARGIN + readout, margins + GRID_COLUMN_SPACING});
+    // One value step at least, and the legend's line above "(mm:ss)".
+    size.cy = std::max(PLOT_TOP + PLOT_BOTTOM_MARGIN + VALUE_TICK_SPACING, LEGEND_TOP + line + TIME_UNIT_TOP_MARGIN);
+    return size;
 }

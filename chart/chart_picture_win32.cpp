@@ -1,9 +1,15 @@
 // The chart's picture saved as a PNG file: the back buffer's pixels, encoded
-// by the Windows Imaging Component, which Windows and Wine both carry.
+// by the Windows Imaging Component, which Windows and Wine both carry, with
+// the measured file's name as its title text.
 #include <windows.h>
 
 #include <wincodec.h>
 #include <wrl/client.h>
+
+#include <cstdint>
+#include <cstring>
+#include <string>
+#include <vector>
 
 #include "analysis/media_file.h"
 #include "chart/chart_win32.h"
@@ -85,21 +91,20 @@ private:
     PictureRows rows_;
 };
 
-// `created` says whether the file was made (or emptied) on the way.
-bool EncodePng(const PictureRows& rows, const wchar_t* path, bool* created) {
+// The PNG file into `png`, in memory: the text chunk goes in before the file
+// is written.
+bool EncodePng(const PictureRows& rows, std::vector<BYTE>* png) {
     ComPtr<IWICImagingFactory> factory;
-    ComPtr<IWICStream> stream;
+    ComPtr<IStream> memory;
     ComPtr<IWICBitmapEncoder> encoder;
     ComPtr<IWICBitmapFrameEncode> frame;
     if (FAILED(CoCreateInstance(CLSID_WICImagingFactory, nullptr, CLSCTX_INPROC_SERVER,
                                 IID_PPV_ARGS(factory.GetAddressOf()))) ||
-        FAILED(factory->CreateStream(stream.GetAddressOf()))) {
+        FAILED(CreateStreamOnHGlobal(nullptr, TRUE, memory.GetAddressOf()))) {
         return false;
     }
-    if (FAILED(stream->InitializeFromFilename(path, GENERIC_WRITE))) return false;
-    *created = true;
     if (FAILED(factory->CreateEncoder(GUID_ContainerFormatPng, nullptr, encoder.GetAddressOf())) ||
-        FAILED(encoder->Initialize(stream.Get(), WICBitmapEncoderNoCache)) ||
+        FAILED(encoder->Initialize(memory.Get(), WICBitmapEncoderNoCache)) ||
         FAILED(encoder->CreateNewFrame(frame.GetAddressOf(), nullptr)) || FAILED(frame->Initialize(nullptr)) ||
         FAILED(frame->SetSize(static_cast<UINT>(rows.width), static_cast<UINT>(rows.height)))) {
         return false;
@@ -109,14 +114,80 @@ bool EncodePng(const PictureRows& rows, const wchar_t* path, bool* created) {
     WICPixelFormatGUID format = GUID_WICPixelFormat24bppBGR;
     if (FAILED(frame->SetPixelFormat(&format)) || !IsEqualGUID(format, GUID_WICPixelFormat24bppBGR)) return false;
     const UINT size = rows.stride * static_cast<UINT>(rows.height);
-    return SUCCEEDED(
-               frame->WritePixels(static_cast<UINT>(rows.height), rows.stride, size, const_cast<BYTE*>(rows.bits))) &&
-           SUCCEEDED(frame->Commit()) && SUCCEEDED(encoder->Commit());
+    if (FAILED(frame->WritePixels(static_cast<UINT>(rows.height), rows.stride, size, const_cast<BYTE*>(rows.bits))) ||
+        FAILED(frame->Commit()) || FAILED(encoder->Commit())) {
+        return false;
+    }
+    HGLOBAL global = nullptr;
+    STATSTG status = {};
+    if (FAILED(GetHGlobalFromStream(memory.Get(), &global)) || FAILED(memory->Stat(&status, STATFLAG_NONAME)) ||
+        status.cbSize.QuadPart > GlobalSize(global)) {
+        return false;
+    }
+    const BYTE* bytes = static_cast<const BYTE*>(GlobalLock(global));
+    if (bytes == nullptr) return false;
+    png->assign(bytes, bytes + status.cbSize.QuadPart);
+    GlobalUnlock(global);
+    return true;
+}
+
+// The PNG signature and the IHDR chunk, which every other chunk follows.
+const size_t PNG_HEAD_SIZE = 8 + 12 + 13;
+
+void PutBigEndian32(std::vector<BYTE>* out, uint32_t value) {
+    for (int shift = 24; shift >= 0; shift -= 8) out->push_back(BYTE(value >> shift));
+}
+
+uint32_t Crc32(const BYTE* bytes, size_t size) {
+    uint32_t crc = 0xFFFFFFFFu;
+    for (size_t i = 0; i < size; ++i) {
+        crc ^= bytes[i];
+        for (int bit = 0; bit < 8; ++bit) crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1u)));
+    }
+    return ~crc;
+}
+
+// A "Title" text chunk: tEXt for ASCII, else iTXt with the text in UTF-8
+// (`title` is in the process code page, as KOV's paths are).
+std::vector<BYTE> TitleChunk(const char* title) {
+    bool ascii = true;
+    for (const char* c = title; *c; ++c) ascii = ascii && static_cast<unsigned char>(*c) < 0x80;
+    std::vector<BYTE> data = {'T', 'i', 't', 'l', 'e', 0};
+    std::string utf8 = title;
+    if (!ascii) {
+        data.insert(data.end(), {0, 0, 0, 0});  // no compression, no language, no translated keyword
+        wchar_t wide[PATH_BUFFER_SIZE];
+        char converted[PATH_BUFFER_SIZE * 3];
+        const int units = MultiByteToWideChar(CP_ACP, 0, title, -1, wide, PATH_BUFFER_SIZE);
+        const int length =
+            units > 0 ? WideCharToMultiByte(CP_UTF8, 0, wide, -1, converted, sizeof converted, nullptr, nullptr) : 0;
+        utf8 = length > 0 ? converted : "";
+    }
+    data.insert(data.end(), utf8.begin(), utf8.end());
+    std::vector<BYTE> chunk;
+    PutBigEndian32(&chunk, uint32_t(data.size()));
+    const char* type = ascii ? "tEXt" : "iTXt";
+    chunk.insert(chunk.end(), type, type + 4);
+    chunk.insert(chunk.end(), data.begin(), data.end());
+    PutBigEndian32(&chunk, Crc32(chunk.data() + 4, chunk.size() - 4));
+    return chunk;
+}
+
+// Writes the whole file or, cut short, none of it.
+bool WriteWholeFile(const wchar_t* path, const std::vector<BYTE>& bytes) {
+    HANDLE file = CreateFileW(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return false;
+    DWORD written = 0;
+    const bool whole = WriteFile(file, bytes.data(), DWORD(bytes.size()), &written, nullptr) && written == bytes.size();
+    const bool closed = CloseHandle(file) != 0;
+    if (whole && closed) return true;
+    DeleteFileW(path);
+    return false;
 }
 
 }  // namespace
 
-int SaveChartPicture(const char* path) {
+int SaveChartPicture(const char* path, const char* title) {
     if (path == nullptr || path[0] == '\0') return 0;
     // The process code page, as the C library reads the paths KOV opens.
     // A UTF-8 path of PATH_BUFFER_SIZE bytes takes at most as many UTF-16 units.
@@ -125,15 +196,18 @@ int SaveChartPicture(const char* path) {
 
     const BackBufferCopy copy;
     if (copy.Rows() == nullptr) return 0;
-    bool created = false;
-    bool written = false;
+    std::vector<BYTE> png;
+    bool encoded = false;
     {
         const ScopedCom com;
-        // The stream and the encoder are released before the file is judged.
-        written = com.Usable() && EncodePng(*copy.Rows(), wide_path, &created);
+        // The stream and the encoder are released before the file is written.
+        encoded = com.Usable() && EncodePng(*copy.Rows(), &png);
     }
-    // A file cut short is no picture: none is better. A file never reached
-    // stays as it was.
-    if (!written && created) DeleteFileW(wide_path);
-    return written ? 1 : 0;
+    // A file never reached stays as it was.
+    if (!encoded || png.size() < PNG_HEAD_SIZE || std::memcmp(png.data() + 12, "IHDR", 4) != 0) return 0;
+    if (title != nullptr && title[0] != '\0') {
+        const std::vector<BYTE> chunk = TitleChunk(title);
+        png.insert(png.begin() + PNG_HEAD_SIZE, chunk.begin(), chunk.end());
+    }
+    return WriteWholeFile(wide_path, png) ? 1 : 0;
 }

@@ -61,9 +61,15 @@ void HandleChartCaptureLost(HWND window, ChartView& view);
 void HandleChartTimeWheel(HWND window, int delta, bool zoom, int pointer_x, ChartView& view);
 void HandleChartHorizontalWheel(HWND window, int delta, ChartView& view);
 
+// The smallest client size at which every legend and label of the chart
+// fits, in the chart's font on `dc`: the widest legend over the plot and
+// the readout above it, one step of each axis.
+SIZE ChartMinimumClientSize(HDC dc);
+
 // Writes the back buffer's pixels to `path` (in the process code page) as a
-// PNG file. 1 when written; 0, and no file left, when not.
-int SaveChartPicture(const char* path);
+// PNG file, with `title` (the measured file's name; none when null or empty)
+// as its "Title" text. 1 when written; 0, and no file left, when not.
+int SaveChartPicture(const char* path, const char* title = nullptr);
 
 // Drawing steps: each draws into dc over the client rectangle and returns 1;
 // those that draw data draw the view's.

@@ -31,6 +31,12 @@ const int TIME_UNIT_TOP_MARGIN = 76;       // top of "(mm:ss)", above the client
 const int VALUE_UNIT_BOTTOM = 40;          // bottom of "(kbps)", whose right end is the value axis
 const int LEGEND_TOP = 25;                 // top of the legend, centred over the plot
 const int LABEL_TEXT_SIZE = 160;
+// The legends over the plot: the whole file's figures; a stretch's (its
+// span first) of the windows, the frames or the GOPs it shows.
+const char BITRATE_LEGEND[] = "Max Time: %d s    Max Bitrate: %d kbps    Average Bitrate: %d kbps";
+const char SPAN_BITRATE_LEGEND[] = "%s    Max Time: %d s    Max Bitrate: %d kbps    Average Bitrate: %d kbps";
+const char FRAMES_LEGEND[] = "%s    Frames: I %u    P %u    B %u    ? %u";
+const char GOPS_LEGEND[] = "%s    GOPs: %u    Max GOP Bitrate: %d kbps";
 // The readout: right-aligned in the band above the legend and "(kbps)",
 // which nothing else draws into.
 const int READOUT_RIGHT_MARGIN = 10;  // right end, left of the client's right edge

@@ -297,8 +297,7 @@ void DrawFrames(HDC dc, const PlotGeometry& g, const ChartView& view, const Time
     }
     char span_text[64];
     FormatSpan(span, span_text, sizeof span_text);
-    std::snprintf(legend, legend_size, "%s    Frames: I %" PRIu32 "    P %" PRIu32 "    B %" PRIu32 "    ? %" PRIu32,
-                  span_text, counts[0], counts[1], counts[2], counts[3]);
+    std::snprintf(legend, legend_size, FRAMES_LEGEND, span_text, counts[0], counts[1], counts[2], counts[3]);
 }
 
 void DrawGops(HDC dc, const PlotGeometry& g, const ChartView& view, const TimeSpan& span, double* top, char* legend,
@@ -314,8 +313,7 @@ void DrawGops(HDC dc, const PlotGeometry& g, const ChartView& view, const TimeSp
     }
     char span_text[64];
     FormatSpan(span, span_text, sizeof span_text);
-    std::snprintf(legend, legend_size, "%s    GOPs: %u    Max GOP Bitrate: %d kbps", span_text, unsigned(bars.size()),
-                  LabelInteger(largest));
+    std::snprintf(legend, legend_size, GOPS_LEGEND, span_text, unsigned(bars.size()), LabelInteger(largest));
 }
 
 }  // namespace

@@ -10,7 +10,8 @@ HWND WaitDialog;
 
 namespace {
 
-const char MEDIA_FILE_FILTER[] = "Real Media files(*.RM;*.RMVB)\0*.RM;*.RMVB\0\0";
+// .rv: the usual encoder software writes RealVideo-only files under that name.
+const char MEDIA_FILE_FILTER[] = "Real Media files(*.RM;*.RMVB;*.RV)\0*.RM;*.RMVB;*.RV\0\0";
 
 }  // namespace
 

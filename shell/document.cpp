@@ -5,6 +5,7 @@
 #include <cstring>
 #include <utility>
 
+#include "analysis/media_file.h"
 #include "shell/resource.h"
 
 Document CurrentDocument;
@@ -158,14 +159,6 @@ void CloseComparison(HWND main_window, Document& document) {
     document.comparison = Comparison();
     PointViewAtSeries(document);
     EnableMenuItem(GetMenu(main_window), IDM_CLOSECOMPARISON, MF_BYCOMMAND | MF_GRAYED);
-}
-
-const char* FileNameOf(const char* path) {
-    const char* name = path;
-    for (const char* c = path; *c; ++c) {
-        if (*c == '\\' || *c == '/' || *c == ':') name = c + 1;
-    }
-    return name;
 }
 
 void KeepStreamsMeasurement(Document& document, Measurement&& measurement) {

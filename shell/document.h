@@ -82,9 +82,6 @@ void ShowStreams(Document& document, const std::vector<bool>& shown);
 void KeepComparison(HWND main_window, Document& document, const char* path, Measurement&& measurement);
 void CloseComparison(HWND main_window, Document& document);
 
-// The file name part of a path: after its last '\\', '/' or drive colon.
-const char* FileNameOf(const char* path);
-
 // Whether the commands that read the charted file can run: a chart is drawn
 // and no run is under way.
 bool DocumentReady(const Document& document);

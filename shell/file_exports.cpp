@@ -149,5 +149,7 @@ void SaveChartAs(HWND main_window) {
                         sizeof path)) {
         return;
     }
-    if (!SaveChartPicture(path)) ShowNotSavedBox(main_window, path);
+    // The picture stays the chart's pixels; the measured file's name goes
+    // into its text.
+    if (!SaveChartPicture(path, FileNameOf(CurrentDocument.path))) ShowNotSavedBox(main_window, path);
 }

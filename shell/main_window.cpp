@@ -5,6 +5,7 @@
 #include <shellapi.h>
 #include <windowsx.h>
 
+#include <cstdio>
 #include <cstring>
 
 #include "chart/chart_win32.h"
@@ -47,10 +48,27 @@ LRESULT OnPaint(HWND window) {
     return 0;
 }
 
-LRESULT OnGetMinMaxInfo(LPARAM lparam) {
+// The chart's legends and labels fit at the smallest size, as far as the
+// screen's work area allows.
+LRESULT OnGetMinMaxInfo(HWND window, LPARAM lparam) {
+    HDC dc = GetDC(window);
+    if (!dc) return DefWindowProcA(window, WM_GETMINMAXINFO, 0, lparam);
+    const SIZE client = ChartMinimumClientSize(dc);
+    ReleaseDC(window, dc);
+    RECT frame = {0, 0, client.cx, client.cy};
+    AdjustWindowRectEx(&frame, DWORD(GetWindowLongA(window, GWL_STYLE)), TRUE,
+                       DWORD(GetWindowLongA(window, GWL_EXSTYLE)));
+    RECT work = {0, 0, 0, 0};
+    SystemParametersInfoA(SPI_GETWORKAREA, 0, &work, 0);
     MINMAXINFO* limits = reinterpret_cast<MINMAXINFO*>(lparam);
-    limits->ptMinTrackSize.x = MAIN_WINDOW_MIN_WIDTH;
-    limits->ptMinTrackSize.y = MAIN_WINDOW_MIN_HEIGHT;
+    limits->ptMinTrackSize.x = frame.right - frame.left;
+    limits->ptMinTrackSize.y = frame.bottom - frame.top;
+    if (work.right > work.left && limits->ptMinTrackSize.x > work.right - work.left) {
+        limits->ptMinTrackSize.x = work.right - work.left;
+    }
+    if (work.bottom > work.top && limits->ptMinTrackSize.y > work.bottom - work.top) {
+        limits->ptMinTrackSize.y = work.bottom - work.top;
+    }
     return 0;
 }
 
@@ -188,6 +206,30 @@ const char* SkipProgramName(const char* command_line) {
     return command_line + std::strcspn(command_line, " \t");
 }
 
+bool IsBlank(char c) { return c == ' ' || c == '\t'; }
+
+// Explorer's "Open with", a drop on the program's icon and most shortcuts
+// pass a path without a '/', quoted when it holds blanks. Taken only when it
+// names a file that exists, so that any other text starts no run, as before.
+int TakeExistingFilePath(const char* text) {
+    char path[PATH_BUFFER_SIZE];
+    size_t length = 0;
+    for (const char* c = text; *c; ++c) {
+        if (*c == '"') continue;
+        if (length == sizeof path - 1) return 0;  // no file KOV could open
+        path[length++] = *c;
+    }
+    path[length] = '\0';
+    size_t start = 0;
+    while (IsBlank(path[start])) ++start;
+    while (length > start && IsBlank(path[length - 1])) path[--length] = '\0';
+    if (start == length) return 0;
+    const DWORD attributes = GetFileAttributesA(path + start);
+    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) return 0;
+    std::memcpy(CmdLinePath, path + start, length - start + 1);
+    return 1;
+}
+
 }  // namespace
 
 void RegisterMainWindowClass(HINSTANCE instance) {
@@ -234,7 +276,7 @@ LRESULT CALLBACK MainWndProc(HWND window, UINT message, WPARAM wparam, LPARAM lp
     case WM_SIZING:
         return 0;
     case WM_GETMINMAXINFO:
-        return OnGetMinMaxInfo(lparam);
+        return OnGetMinMaxInfo(window, lparam);
     case WM_KEYDOWN:
         return OnKeyDown(window, wparam);
     case WM_MOUSEMOVE:
@@ -267,7 +309,7 @@ int TakeCommandLinePath(const char* command_line) {
     if (!command_line) return 0;
     const char* after_name = SkipProgramName(command_line);
     const char* slash = std::strchr(after_name, '/');
-    if (!slash) return 0;
+    if (!slash) return TakeExistingFilePath(after_name);
     // Taken as it stands, blanks included. Only an argument quoted whole
     // ("/D:\my clips\a.rm", as shortcuts and launchers write one with blanks)
     // ends at its closing quote, which is no part of the path.
@@ -292,6 +334,13 @@ int InitMainWindowWithCommandLine(HWND window, const char* command_line) {
 }
 
 int InitMainWindow(HWND window) { return InitMainWindowWithCommandLine(window, GetCommandLineA()); }
+
+void ShowFileInTitle(HWND window, const char* path) {
+    const char* name = path ? FileNameOf(path) : "";
+    char title[PATH_BUFFER_SIZE + WINDOW_TEXT_SIZE + 3];
+    std::snprintf(title, sizeof title, "%s%s%s", name, name[0] ? " - " : "", WindowTitle);
+    SetWindowTextA(window, title);
+}
 
 INT_PTR CALLBACK SimpleDialogProc(HWND dialog, UINT message, WPARAM wparam, LPARAM) {
     switch (message) {

@@ -148,7 +148,9 @@ void RunAnalysis(HWND main_window, const char* path) {
     RunMeasured(
         main_window, path, [&](Measurement* m) { return AnalyzeFile(main_window, path, m); },
         [&](const char* kept_path, Measurement&& m) {
+            // A run that draws no chart leaves the last one, and its name, standing.
             KeepChartedMeasurement(main_window, document, kept_path, std::move(m));
+            ShowFileInTitle(main_window, document.path);
         });
 }
 

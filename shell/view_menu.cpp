@@ -4,6 +4,7 @@
 #include <commctrl.h>
 
 #include <cstdio>
+#include <cstring>
 #include <memory>
 #include <new>
 
@@ -67,6 +68,95 @@ size_t MovingAverageItemOf(uint32_t span_ms) {
     return 0;
 }
 
+// The Statistics dialog's layout, in dialog units as its template has it:
+// the text a margin from every edge but the bottom, where the button sits
+// in the corner, a gap below the text.
+const int STATISTICS_MARGIN = 7;
+const int STATISTICS_GAP = 6;
+const int STATISTICS_BUTTON_WIDTH = 50;
+const int STATISTICS_BUTTON_HEIGHT = 14;
+// The template's size: the smallest the dialog is dragged to.
+const int STATISTICS_MIN_WIDTH = 400;
+const int STATISTICS_MIN_HEIGHT = 230;
+
+RECT DialogUnits(HWND dialog, int left, int top, int right, int bottom) {
+    RECT rect = {left, top, right, bottom};
+    MapDialogRect(dialog, &rect);
+    return rect;
+}
+
+void LayOutStatistics(HWND dialog) {
+    RECT client;
+    GetClientRect(dialog, &client);
+    const RECT margins = DialogUnits(dialog, STATISTICS_MARGIN, STATISTICS_GAP, 0, 0);
+    const RECT button = DialogUnits(dialog, 0, 0, STATISTICS_BUTTON_WIDTH, STATISTICS_BUTTON_HEIGHT);
+    const int margin = margins.left;
+    const int button_x = client.right - margin - button.right;
+    const int button_y = client.bottom - margin - button.bottom;
+    const int text_width = client.right - 2 * margin;
+    const int text_height = button_y - margins.top - margin;
+    SetWindowPos(GetDlgItem(dialog, IDC_STATISTICS_TEXT), nullptr, margin, margin, text_width > 0 ? text_width : 0,
+                 text_height > 0 ? text_height : 0, SWP_NOZORDER | SWP_NOACTIVATE);
+    SetWindowPos(GetDlgItem(dialog, IDOK), nullptr, button_x, button_y, 0, 0,
+                 SWP_NOZORDER | SWP_NOACTIVATE | SWP_NOSIZE);
+    InvalidateRect(dialog, nullptr, TRUE);
+}
+
+// The widest of the text's lines in the edit control's font, in pixels.
+int WidestLine(HWND edit, const char* text) {
+    HDC dc = GetDC(edit);
+    if (!dc) return 0;
+    HGDIOBJ previous = SelectObject(dc, reinterpret_cast<HFONT>(SendMessageA(edit, WM_GETFONT, 0, 0)));
+    int widest = 0;
+    for (const char* line = text; *line;) {
+        const size_t length = std::strcspn(line, "\r\n");
+        SIZE extent = {0, 0};
+        if (length > 0 && GetTextExtentPoint32A(dc, line, int(length), &extent) && extent.cx > widest) {
+            widest = extent.cx;
+        }
+        line += length;
+        while (*line == '\r' || *line == '\n') ++line;
+    }
+    SelectObject(dc, previous);
+    ReleaseDC(edit, dc);
+    return widest;
+}
+
+// Wide enough that no line needs the horizontal scroll bar, as far as the
+// screen allows, and centred again on the screen's work area.
+void FitStatisticsToText(HWND dialog, const char* text) {
+    HWND edit = GetDlgItem(dialog, IDC_STATISTICS_TEXT);
+    RECT shown, frame;
+    SendMessageA(edit, EM_GETRECT, 0, reinterpret_cast<LPARAM>(&shown));
+    GetWindowRect(dialog, &frame);
+    // One pixel more than the text, for the caret at a line's end.
+    const int missing = WidestLine(edit, text) + 1 - (shown.right - shown.left);
+    if (missing <= 0) return;
+    MONITORINFO monitor;
+    monitor.cbSize = sizeof monitor;
+    if (!GetMonitorInfoA(MonitorFromWindow(dialog, MONITOR_DEFAULTTONEAREST), &monitor)) return;
+    const RECT& work = monitor.rcWork;
+    int width = frame.right - frame.left + missing;
+    if (width > work.right - work.left) width = work.right - work.left;
+    if (width <= frame.right - frame.left) return;
+    const int x = work.left + (work.right - work.left - width) / 2;
+    SetWindowPos(dialog, nullptr, x, frame.top, width, frame.bottom - frame.top, SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+WNDPROC StatisticsEditProc = nullptr;
+
+// Ctrl+A selects the whole text, as a user expects of any text to copy
+// from; its character (0x01) would only beep.
+LRESULT CALLBACK StatisticsTextProc(HWND edit, UINT message, WPARAM wparam, LPARAM lparam) {
+    const bool control = GetKeyState(VK_CONTROL) < 0 && GetKeyState(VK_MENU) >= 0;
+    if (message == WM_KEYDOWN && wparam == 'A' && control) {
+        SendMessageA(edit, EM_SETSEL, 0, -1);
+        return 0;
+    }
+    if (message == WM_CHAR && wparam == 1) return 0;
+    return CallWindowProcA(StatisticsEditProc, edit, message, wparam, lparam);
+}
+
 }  // namespace
 
 void ShowStatisticsDialog(HWND main_window) {
@@ -87,11 +177,28 @@ INT_PTR CALLBACK StatisticsDialogProc(HWND dialog, UINT message, WPARAM wparam, 
         // control's default limit.
         SendMessageA(text, EM_SETLIMITTEXT, 0, 0);
         SetWindowTextA(text, reinterpret_cast<const char*>(lparam));
+        StatisticsEditProc = reinterpret_cast<WNDPROC>(
+            SetWindowLongPtrA(text, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(StatisticsTextProc)));
+        FitStatisticsToText(dialog, reinterpret_cast<const char*>(lparam));
         // The caret at the start, nothing selected: the dialog manager
         // would select the whole text when it gives the edit the focus.
         SetFocus(text);
         SendMessageA(text, EM_SETSEL, 0, 0);
         return FALSE;
+    }
+    if (message == WM_SIZE) {
+        LayOutStatistics(dialog);
+        return TRUE;
+    }
+    if (message == WM_GETMINMAXINFO) {
+        const RECT client = DialogUnits(dialog, 0, 0, STATISTICS_MIN_WIDTH, STATISTICS_MIN_HEIGHT);
+        RECT frame = client;
+        AdjustWindowRectEx(&frame, DWORD(GetWindowLongA(dialog, GWL_STYLE)), FALSE,
+                           DWORD(GetWindowLongA(dialog, GWL_EXSTYLE)));
+        MINMAXINFO* limits = reinterpret_cast<MINMAXINFO*>(lparam);
+        limits->ptMinTrackSize.x = frame.right - frame.left;
+        limits->ptMinTrackSize.y = frame.bottom - frame.top;
+        return TRUE;
     }
     // Closed by its button or Esc, as the About box is.
     return SimpleDialogProc(dialog, message, wparam, lparam);

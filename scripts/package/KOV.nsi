@@ -4,10 +4,11 @@
 ;
 ; KOV_STAGE holds the four files it installs: KOV.EXE, rmrate.exe, README.txt
 ; and LICENSE.txt. It installs them under Program Files, adds a Start menu
-; shortcut, makes .rm and .rmvb files open in KOV ("...\KOV.EXE" /%1: KOV
-; takes everything after the '/' as the path, blanks included) and registers
-; its uninstaller. /S installs silently. The uninstaller removes all of it,
-; and leaves an association that is no longer KOV's alone.
+; shortcut, makes .rm, .rmvb and .rv files open in KOV ("...\KOV.EXE" /%1:
+; KOV takes everything after the '/' as the path, blanks included) and
+; registers its uninstaller. Its last page offers to run KOV. /S installs
+; silently, and starts nothing. The uninstaller removes all of it, and leaves
+; an association that is no longer KOV's alone.
 
 Unicode true
 SetCompressor /SOLID lzma
@@ -45,6 +46,9 @@ InstallDir "$PROGRAMFILES\KOV"
 InstallDirRegKey HKLM "${KOV_KEY}" "InstallDir"
 ShowInstDetails nevershow
 ShowUninstDetails nevershow
+; No line naming the installer system under the pages: a space, since an
+; empty text would be its default.
+BrandingText " "
 
 VIProductVersion "${KOV_VERSION}"
 VIAddVersionKey /LANG=1033 "ProductName" "KOV"
@@ -58,6 +62,11 @@ VIAddVersionKey /LANG=1033 "LegalCopyright" "Copyright (c) 2026 ${PUBLISHER}"
 !insertmacro MUI_PAGE_LICENSE "${KOV_STAGE}/LICENSE.txt"
 !insertmacro MUI_PAGE_DIRECTORY
 !insertmacro MUI_PAGE_INSTFILES
+; The last page's "Run KOV", ticked; a silent install shows no page and so
+; starts nothing.
+!define MUI_FINISHPAGE_RUN "$INSTDIR\KOV.EXE"
+!define MUI_FINISHPAGE_RUN_TEXT "Run KOV"
+!insertmacro MUI_PAGE_FINISH
 !insertmacro MUI_UNPAGE_CONFIRM
 !insertmacro MUI_UNPAGE_INSTFILES
 !insertmacro MUI_LANGUAGE "English"
@@ -109,6 +118,7 @@ Section "KOV"
   WriteRegStr HKLM "${CLASSES}\${PROGID}\shell\open\command" "" '"$INSTDIR\KOV.EXE" /%1'
   !insertmacro Associate ".rm"
   !insertmacro Associate ".rmvb"
+  !insertmacro Associate ".rv"
   System::Call 'shell32::SHChangeNotify(i ${SHCNE_ASSOCCHANGED}, i 0, p 0, p 0)'
 
   WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayName" "KOV"
@@ -138,6 +148,7 @@ Section "Uninstall"
 
   !insertmacro Unassociate ".rm"
   !insertmacro Unassociate ".rmvb"
+  !insertmacro Unassociate ".rv"
   DeleteRegKey HKLM "${CLASSES}\${PROGID}"
   System::Call 'shell32::SHChangeNotify(i ${SHCNE_ASSOCCHANGED}, i 0, p 0, p 0)'
 

@@ -32,7 +32,7 @@ def check(condition, what):
 RUNNER = []
 
 
-def run(rmrate, *args, timeout=None):
+def run_bytes(rmrate, *args, timeout=None):
     # Output goes to files, not pipes: under Wine, helper processes that
     # outlive the program inherit its handles, and a pipe would stay open
     # until they end.
@@ -42,12 +42,22 @@ def run(rmrate, *args, timeout=None):
         out_file.seek(0)
         err_file.seek(0)
         stdout, stderr = out_file.read(), err_file.read()
-    check(all(b < 0x80 for b in stdout), f"plain ASCII on stdout for {args}")
-    out, err = stdout.decode("ascii", "replace"), stderr.decode("ascii", "replace")
     if RUNNER:
         # A Windows console program writes its lines in text mode: CR LF.
-        out, err = out.replace("\r\n", "\n"), err.replace("\r\n", "\n")
-    return code, out, err
+        stdout, stderr = stdout.replace(b"\r\n", b"\n"), stderr.replace(b"\r\n", b"\n")
+    # Paths are written as they were given; everything else is ASCII, and
+    # JSON is ASCII whole.
+    rest = stdout
+    if "--json" not in args:
+        for arg in args:
+            rest = rest.replace(os.fsencode(arg), b"")
+    check(all(b < 0x80 for b in rest), f"plain ASCII on stdout for {args}")
+    return code, stdout, stderr
+
+
+def run(rmrate, *args, timeout=None):
+    code, stdout, stderr = run_bytes(rmrate, *args, timeout=timeout)
+    return code, stdout.decode("ascii", "replace"), stderr.decode("ascii", "replace")
 
 
 def expected_cut(stem, cut):
@@ -170,6 +180,18 @@ def check_stats(rmrate, media, tmp):
         check(got == totals, f"stream totals of {path}: {got} != {totals}")
         check(doc["file_bytes"] == sum(t[1] for t in totals), f"file_bytes of {path}")
         check(doc["totals_end"] == "clean", f"totals_end of {path}")
+        # The file's own account: its size, the PROP duration rm_walk.py
+        # read, the picture ffprobe decodes (the same as declared in these).
+        check(doc["file_size"] == os.path.getsize(path), f"file_size of {path}")
+        prop = [line for line in open(stem + ".streams.txt") if line.startswith("# PROP ")][0].split()
+        check(doc["duration_ms"] == int(prop[prop.index("duration_ms") + 1].rstrip(",")), f"duration_ms of {path}")
+        check(doc["file_info"] is None and (doc["content"] is None or set(doc["content"]) ==
+                                           {"title", "author", "copyright", "comment"}), f"content of {path}")
+        picture = ffprobe_picture(path)
+        if picture:
+            format_ = doc["video_format"] or {}
+            check(picture == (format_.get("width"), format_.get("height"), format_.get("fps")),
+                  f"video_format of {path}: {format_} != {picture}")
         if doc["windows"]:
             kbps = sorted(w[1] for w in doc["windows"])
             st = doc["statistics"]
@@ -236,6 +258,50 @@ def check_stats(rmrate, media, tmp):
               f"hostile MIME type in JSON: {doc['streams'][1]['mime_type']!r}")
         code, out, _ = run(rmrate, "--stats", name)
         check(code == 0 and "\\xff\\xfe" in out, f"hostile MIME type in plain text: {out!r}")
+
+
+def ffprobe_picture(path):
+    """(width, height, frames per second) of the first video stream as
+    ffprobe sees it, or None without ffprobe or a video stream."""
+    if not shutil.which("ffprobe"):
+        return None
+    run = subprocess.run(["ffprobe", "-v", "error", "-select_streams", "v:0", "-show_entries",
+                          "stream=width,height,r_frame_rate", "-of", "json", path], capture_output=True)
+    streams = json.loads(run.stdout or b"{}").get("streams", [])
+    if run.returncode != 0 or not streams:
+        return None
+    num, den = streams[0]["r_frame_rate"].split("/")
+    return streams[0]["width"], streams[0]["height"], int(num) / int(den)
+
+
+def check_paths_as_given(rmrate, media, tmp):
+    """Plain lines, the --stats block, --streams and what --csv writes to
+    stderr name a file by the very bytes it was given; JSON escapes them."""
+    demo = next(p for p in media.values() if "demo" in p)
+    folder = os.path.join(tmp, "my clips")
+    os.makedirs(folder, exist_ok=True)
+    names = [os.path.join(folder, "\u0432\u0438\u0434\u0435\u043e \u4e2d\U0001f600.rm")]
+    if not RUNNER:
+        names.append(os.path.join(os.fsencode(folder), b"latin1 \xe9\xff.rm"))
+    with open(demo, "rb") as f:
+        data = f.read()
+    for name in names:
+        given = os.fsencode(name)
+        with open(name, "wb") as f:
+            f.write(data)
+        cut = name + (".cut" if isinstance(name, str) else b".cut")
+        with open(cut, "wb") as f:
+            f.write(data[: len(data) * 2 // 3])
+        missing = name + (".missing" if isinstance(name, str) else b".missing")
+        for args, stream, start in (([name], 1, b": "), (["--stats", name], 1, b": "),
+                                    (["--streams", name], 1, b": 2 streams\n"),
+                                    (["--csv", cut], 2, b".cut: damaged at byte "),
+                                    ([missing], 1, b".missing: Sorry, can not open the file\n")):
+            output = run_bytes(rmrate, *args)[stream]
+            check(output.startswith(given + start), f"the path as given in {args!r}: {output[:120]!r}")
+        code, out, _ = run(rmrate, "--json", name)
+        expected = name if isinstance(name, str) else name.decode("latin-1")
+        check(code == 0 and json.loads(out)["file"] == expected, f"JSON of {name!r}: {out[:120]!r}")
 
 
 def write_rm(path, streams, packets=()):
@@ -513,6 +579,7 @@ def main():
         check_big_stream_headers(rmrate, tmp)
         check_full_series(rmrate, tmp)
         check_stats(rmrate, media, tmp)
+        check_paths_as_given(rmrate, media, tmp)
     check_every_stream(rmrate, media)
 
     for args in ([], ["--bogus", ok_files[0]], ["--csv", ok_files[0], ok_files[0]], ["--csv", "--json", ok_files[0]]):

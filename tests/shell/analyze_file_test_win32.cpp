@@ -203,7 +203,7 @@ TEST_F(AnalyzeFileTest, OpenDialogCancelledLeavesEverythingAsItWas) {
 
     ASSERT_TRUE(driver.found);
     EXPECT_EQ("Open a Media file.", driver.title);
-    EXPECT_EQ("Real Media files(*.RM;*.RMVB)", driver.filter);
+    EXPECT_EQ("Real Media files(*.RM;*.RMVB;*.RV)", driver.filter);
     EXPECT_TRUE(SeriesMarked());
     EXPECT_EQ(0, AnalysisPending);
     EXPECT_FALSE(IsWindowVisible(WaitDialog));

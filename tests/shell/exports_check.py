@@ -5,7 +5,8 @@ from outside KOV:
     exports_check.py EXPORTS_DIR RMRATE_EXE SAMPLE WINEPREFIX
 
 - chart.png, decoded by PIL, holds exactly the pixels of chart_back_buffer.ppm,
-  the back buffer as the test read it;
+  the back buffer as the test read it, and names demo.rm as its title, as
+  chart_named.png names a file whose name is not ASCII;
 - demo.csv and demo.frames.csv, exported for SAMPLE, hold exactly the bytes
   rmrate.exe --csv and --frames write for the same file.
 Exit status 0 when all hold.
@@ -15,6 +16,17 @@ import subprocess
 import sys
 
 from PIL import Image
+
+
+def check_titles(exports):
+    """Each picture names the measured file in its text, as PIL reads it."""
+    problems = []
+    for name, title in (("chart.png", "demo.rm"), ("chart_named.png", "\u6f14\u793a \u0434\u0435\u043c\u043e.rm")):
+        picture = Image.open(os.path.join(exports, name))
+        picture.load()
+        if picture.text.get("Title") != title:
+            problems.append("%s: its title is %r, not %r" % (name, picture.text.get("Title"), title))
+    return problems
 
 
 def check_picture(exports):
@@ -53,13 +65,13 @@ def check_rows(exports, rmrate, sample, prefix, option, name):
 
 def main():
     exports, rmrate, sample, prefix = sys.argv[1:]
-    problems = (check_picture(exports) + check_rows(exports, rmrate, sample, prefix, "--csv", "demo.csv") +
+    problems = (check_picture(exports) + check_titles(exports) + check_rows(exports, rmrate, sample, prefix, "--csv", "demo.csv") +
                 check_rows(exports, rmrate, sample, prefix, "--frames", "demo.frames.csv"))
     for problem in problems:
         print("exports_check: " + problem, file=sys.stderr)
     if not problems:
-        print("exports_check: chart.png holds the back buffer's pixels; demo.csv and demo.frames.csv are "
-              "rmrate.exe's output")
+        print("exports_check: chart.png holds the back buffer's pixels and its file's name; demo.csv and "
+              "demo.frames.csv are rmrate.exe's output")
     return 1 if problems else 0
 
 

@@ -212,6 +212,11 @@ TEST_F(FileExportsTest, SaveChartAsWritesTheBackBufferAsPng) {
     EXPECT_EQ(uint32_t(client.bottom), BigEndian32(png, 20));
     EXPECT_EQ(8, png[24]);  // 8 bits per channel
     EXPECT_EQ(2, png[25]);  // RGB
+    // Right after the header: the measured file's name as its title.
+    ASSERT_GT(png.size(), 33u + 12 + 13);
+    EXPECT_EQ(13u, BigEndian32(png, 33));
+    EXPECT_EQ("tEXtTitle", std::string(png.begin() + 37, png.begin() + 46));
+    EXPECT_EQ(std::string("\0demo.rm", 8), std::string(png.begin() + 46, png.begin() + 54));
 
     // The back buffer's pixels as a binary PPM, for PIL to compare.
     chart_test::Canvas chart(client.right, client.bottom);
@@ -275,7 +280,27 @@ TEST_F(FileExportsTest, APictureThatCannotBeWrittenLeavesNoFile) {
     const std::string target = Exported("direct.png");
     EXPECT_EQ(1, SaveChartPicture(target.c_str()));
     EXPECT_TRUE(Exists(target));
+    // Without a name there is no text: the header, then the pixels.
+    const std::vector<unsigned char> png = FileBytes(target);
+    ASSERT_GT(png.size(), 41u);
+    EXPECT_EQ("IDAT", std::string(png.begin() + 37, png.begin() + 41));
     std::remove(target.c_str());
+}
+
+// A name beyond ASCII goes into an iTXt chunk in UTF-8; exports_check.py
+// reads it back with PIL.
+TEST_F(FileExportsTest, APictureNamesItsFileInUtf8) {
+    Measure(SamplePath("demo.rm"));
+    const std::string target = Exported("chart_named.png");
+    ASSERT_EQ(1, SaveChartPicture(target.c_str(), "\xe6\xbc\x94\xe7\xa4\xba \xd0\xb4\xd0\xb5\xd0\xbc\xd0\xbe.rm"));
+    const std::vector<unsigned char> png = FileBytes(target);
+    // The keyword's end, no compression, its method, no language, no
+    // translated keyword: five zero bytes before the text.
+    const std::string expected =
+        "iTXtTitle" + std::string(5, '\0') + "\xe6\xbc\x94\xe7\xa4\xba \xd0\xb4\xd0\xb5\xd0\xbc\xd0\xbe.rm";
+    ASSERT_GT(png.size(), 37 + expected.size());
+    EXPECT_EQ(expected.size() - 4, BigEndian32(png, 33));
+    EXPECT_EQ(expected, std::string(png.begin() + 37, png.begin() + 37 + expected.size()));
 }
 
 }  // namespace

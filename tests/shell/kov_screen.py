@@ -23,6 +23,7 @@ import argparse
 import ctypes
 import ctypes.util
 import os
+import re
 import struct
 import subprocess
 import sys
@@ -71,9 +72,25 @@ def main_window_of(pid):
     return largest_window(["--pid", str(pid)], smallest=100)
 
 
+def extended_regex_escape(text):
+    """`text` as a POSIX extended regular expression (xdotool's) matching it alone."""
+    return "".join("\\" + c if c in ".[]()*+?{}|^$\\" else c for c in text)
+
+
 def window_titled(title):
-    """The largest viewable X window with exactly this title."""
-    return largest_window(["--name", "^%s$" % title])
+    """The largest viewable X window with this title, alone or after the
+    charted file's name and " - ", as KOV's title bar names the file."""
+    return largest_window(["--name", "^(.+ - )?%s$" % extended_regex_escape(title)])
+
+
+def window_title(window):
+    """The X window's title (its UTF-8 _NET_WM_NAME) as text."""
+    out = subprocess.run(["xprop", "-id", str(window), "-notype", "_NET_WM_NAME"], capture_output=True, timeout=10,
+                         env=dict(os.environ, LC_ALL="C.UTF-8")).stdout.decode("utf-8", "replace").strip()
+    _, _, value = out.partition(" = ")
+    if not (value.startswith('"') and value.endswith('"')):
+        return None
+    return re.sub(r'\\(.)', r'\1', value[1:-1])
 
 
 def visible_titles():

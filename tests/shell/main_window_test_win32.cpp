@@ -17,6 +17,7 @@
 #include "shell/shell.h"
 #include "shell_test_support_win32.h"
 #include "tests/chart/chart_test_support_win32.h"
+#include "tests/support/rm_test_io.h"
 
 using namespace shell_test;
 
@@ -34,7 +35,7 @@ TEST(CommandLineTest, TakesEverythingAfterTheFirstSlashUnchanged) {
         {"KOV.EXE /D:\\clips\\a.rm", "D:\\clips\\a.rm"},
         {"KOV.EXE\t/D:\\clips\\a.rm", "D:\\clips\\a.rm"},
         {"\"C:\\KOV\\KOV.EXE\"/D:\\a.rm", "D:\\a.rm"},
-        // A file dropped on the program's icon comes without a '/'.
+        // Without a '/', only a file that exists is taken (the next test).
         {"\"C:\\KOV\\KOV.EXE\" D:\\clips\\a.rm", ""},
         // Nothing is trimmed or unquoted.
         {"KOV.EXE / D:\\a.rm", " D:\\a.rm"},
@@ -81,6 +82,47 @@ TEST(CommandLineTest, LongPathIsCutToTheBuffer) {
     }
 }
 
+// As Explorer's "Open with", a drop on the program's icon and shortcuts pass
+// a file: without a '/', quoted or not. Only a text that names an existing
+// file is taken; anything else starts nothing, as before.
+TEST(CommandLineTest, WithoutASlashAnExistingFileIsTaken) {
+    const rmtest::TempFile plain(rmtest::Bytes{1});
+    const rmtest::TempFile blanks(rmtest::Bytes{1}, " my clip.rm");
+    const rmtest::TempFile named(rmtest::Bytes{1}, " \xe6\xbc\x94\xe7\xa4\xba \xd0\xb4\xd0\xb5\xd0\xbc\xd0\xbe.rm");
+    ASSERT_FALSE(plain.path.empty());
+    ASSERT_FALSE(blanks.path.empty());
+    ASSERT_FALSE(named.path.empty());
+    char folder[MAX_PATH] = "";
+    ASSERT_NE(0u, GetTempPathA(sizeof folder, folder));
+    const std::string program = "\"C:\\Program Files\\KOV\\KOV.EXE\"";
+    struct Case {
+        std::string command_line;
+        std::string path;
+    };
+    const Case cases[] = {
+        {program + " " + plain.path, plain.path},
+        {program + " \"" + plain.path + "\"", plain.path},
+        {"KOV.EXE " + blanks.path, blanks.path},
+        {"KOV.EXE \"" + blanks.path + "\"", blanks.path},
+        {program + " \"" + named.path + "\"", named.path},
+        {"KOV.EXE\t" + named.path + " \t", named.path},
+        {"KOV.EXE \"" + blanks.path + "\" ", blanks.path},
+        // Names no file: nothing is taken.
+        {"KOV.EXE " + plain.path + ".missing", ""},
+        {"KOV.EXE \"" + plain.path + "\" \"" + blanks.path + "\"", ""},
+        {"KOV.EXE " + std::string(folder), ""},
+        {"KOV.EXE \"\"", ""},
+        {"KOV.EXE   ", ""},
+        {"KOV.EXE " + std::string(40000, 'x'), ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.command_line.substr(0, 200));
+        std::strcpy(CmdLinePath, "left over from before");
+        EXPECT_EQ(!c.path.empty(), TakeCommandLinePath(c.command_line.c_str()) != 0);
+        EXPECT_EQ(c.path, CmdLinePath);
+    }
+}
+
 class MainWindowTest : public MainWindowFixture {
 protected:
     bool ChartDrawn() const {
@@ -94,19 +136,21 @@ protected:
 };
 
 TEST_F(MainWindowTest, CreationPostsTheStartMessageOnlyForAPath) {
+    const rmtest::TempFile existing(rmtest::Bytes{1}, " a.rm");
     struct Case {
-        const char* command_line;
+        std::string command_line;
         bool posted;
     };
     const Case cases[] = {
         {"KOV.EXE /D:\\clips\\a.rm", true},
         {"KOV.EXE / D:\\a.rm", true},
-        {"KOV.EXE D:\\clips\\a.rm", false},
+        {"KOV.EXE D:\\no such folder\\a.rm", false},
+        {"KOV.EXE \"" + existing.path + "\"", true},
         {"KOV.EXE /", false},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.command_line);
-        EXPECT_EQ(1, InitMainWindowWithCommandLine(hwnd(), c.command_line));
+        EXPECT_EQ(1, InitMainWindowWithCommandLine(hwnd(), c.command_line.c_str()));
         // The chart's part ran first: a back buffer of the client size exists.
         EXPECT_NE(nullptr, BackBufferDC);
         MSG message;
@@ -149,8 +193,15 @@ TEST_F(MainWindowTest, MinimumTrackSizeIsSetAndNothingElse) {
     limits.ptMinTrackSize = {7, 8};
     limits.ptMaxTrackSize = {9, 10};
     EXPECT_EQ(0, SendMessageA(hwnd(), WM_GETMINMAXINFO, 0, reinterpret_cast<LPARAM>(&limits)));
-    EXPECT_EQ(750, limits.ptMinTrackSize.x);
-    EXPECT_EQ(280, limits.ptMinTrackSize.y);
+    // The chart's smallest client size, framed as the window is (the screen
+    // here is larger than that).
+    HDC dc = GetDC(hwnd());
+    const SIZE client = ChartMinimumClientSize(dc);
+    ReleaseDC(hwnd(), dc);
+    RECT frame = {0, 0, client.cx, client.cy};
+    AdjustWindowRectEx(&frame, WS_OVERLAPPEDWINDOW, TRUE, 0);
+    EXPECT_EQ(frame.right - frame.left, limits.ptMinTrackSize.x);
+    EXPECT_EQ(frame.bottom - frame.top, limits.ptMinTrackSize.y);
     EXPECT_EQ(3, limits.ptMaxSize.x);
     EXPECT_EQ(6, limits.ptMaxPosition.y);
     EXPECT_EQ(9, limits.ptMaxTrackSize.x);
@@ -160,6 +211,56 @@ TEST_F(MainWindowTest, MinimumTrackSizeIsSetAndNothingElse) {
     RECT dragged = {0, 0, 100, 100};
     EXPECT_EQ(0, SendMessageA(hwnd(), WM_SIZING, WMSZ_BOTTOMRIGHT, reinterpret_cast<LPARAM>(&dragged)));
     EXPECT_EQ(100, dragged.right);
+}
+
+// Made as small as it goes (320 x 120 asked for), the window still holds
+// every legend of demo.rm's chart over its plot, whole file, zoomed, frames
+// and GOPs: in the legend's rows nothing is drawn right of the plot, and
+// left of it only "(kbps)" (or "(kbit)"), as it is drawn alone.
+TEST_F(MainWindowTest, TheSmallestWindowHoldsEveryLegendOverThePlot) {
+    SetWindowPos(hwnd(), nullptr, 0, 0, 320, 120, SWP_NOZORDER | SWP_NOMOVE);
+    RECT client;
+    GetClientRect(hwnd(), &client);
+    HDC window_dc = GetDC(hwnd());
+    const SIZE smallest = ChartMinimumClientSize(window_dc);
+    ReleaseDC(hwnd(), window_dc);
+    EXPECT_EQ(smallest.cx, client.right);
+    EXPECT_EQ(smallest.cy, client.bottom);
+    {
+        DialogWatcher watcher;
+        RunAnalysis(hwnd(), SamplePath("demo.rm").c_str());
+        ASSERT_TRUE(watcher.Seen().empty());
+    }
+    const int legend_top = 25, plot_left = 110, plot_right = client.right - 94;
+    struct Step {
+        UINT command;  // 0: the whole file as drawn
+        const char* unit;
+    };
+    const Step steps[] = {{0, "(kbps)"}, {IDM_ZOOMIN, "(kbps)"}, {IDM_FRAMES, "(kbit)"}, {IDM_GOPS, "(kbps)"}};
+    for (const Step& step : steps) {
+        SCOPED_TRACE(step.command);
+        if (step.command) SendMessageA(hwnd(), WM_COMMAND, step.command, 0);
+        chart_test::Canvas chart(client.right, client.bottom);
+        chart_test::CopyBackBuffer(chart);
+        chart_test::Canvas unit(client.right, client.bottom);
+        unit.Fill(0);
+        SelectObject(unit.dc(), GetStockObject(SYSTEM_FIXED_FONT));
+        SetBkMode(unit.dc(), TRANSPARENT);
+        SetTextColor(unit.dc(), AXIS_WHITE);
+        SetTextAlign(unit.dc(), TA_RIGHT | TA_BOTTOM);
+        TextOutA(unit.dc(), plot_left, 40, step.unit, int(std::strlen(step.unit)));
+        TEXTMETRICA metrics;
+        GetTextMetricsA(unit.dc(), &metrics);
+        int inside = 0;
+        for (int y = legend_top; y < legend_top + metrics.tmHeight; ++y) {
+            EXPECT_TRUE(chart.ColumnsOfColor(y, AXIS_WHITE, plot_right + 1).empty()) << y;
+            EXPECT_EQ(unit.ColumnsOfColor(y, AXIS_WHITE, 0, plot_left - 1),
+                      chart.ColumnsOfColor(y, AXIS_WHITE, 0, plot_left - 1))
+                << y;
+            inside += int(chart.ColumnsOfColor(y, AXIS_WHITE, plot_left, plot_right).size());
+        }
+        EXPECT_GT(inside, 0);  // the legend is there
+    }
 }
 
 TEST_F(MainWindowTest, SizeKeysAndPaintReachTheChart) {

@@ -10,8 +10,10 @@ lines users have.
   chart must be the one of the windows rmrate.exe measures for a copy with
   an ASCII name.
 - Command lines as Windows hands them over: a program path written with
-  forward slashes, with and without a file, and an argument quoted whole
-  around a path with blanks ("/D:\\my clips\\a.rm").
+  forward slashes, with and without a file, an argument quoted whole
+  around a path with blanks ("/D:\\my clips\\a.rm"), and paths without a
+  '/' as "Open with" passes them: unquoted, quoted, with blanks, non-ASCII.
+- After each chart the title bar names its file.
 
     names_and_command_lines.py KOV.EXE RMRATE.EXE KOV_REMOTE.EXE SAMPLES WINEPREFIX WORKDIR
 
@@ -72,6 +74,15 @@ def expect_chart(windows, what, shot):
     print("names_and_command_lines: %s: chart checked" % what)
 
 
+def expect_title(path, what):
+    """The title bar names the charted file before KOV's own title."""
+    found = kov_window()
+    title = kov_screen.window_title(found[0]) if found else None
+    expected = "%s - %s" % (os.path.basename(path), TITLE)
+    if title != expected:
+        raise Failed("%s: the title is %r, not %r" % (what, title, expected))
+
+
 def close_kov(process, what):
     found = kov_window()
     if not found or not kov_screen.close_window(found[0]):
@@ -122,17 +133,20 @@ def check_names(kov, remote, ascii_paths, named_paths, windows, work):
     process = subprocess.Popen(["wine", kov, "/" + windows_path(named_paths[0])])
     try:
         expect_chart(windows[0], "command line", os.path.join(work, "names_command_line.png"))
+        expect_title(named_paths[0], "command line")
 
         found = kov_window()
         problem = kov_screen.drop_file(found[0], found[1], named_paths[1]) if found else "no window"
         if problem:
             raise Failed("drop: " + problem)
         expect_chart(windows[1], "drop", os.path.join(work, "names_drop.png"))
+        expect_title(named_paths[1], "drop")
 
         status = subprocess.run(["wine", remote, "open", windows_path(named_paths[2])], timeout=120).returncode
         if status != 0:
             raise Failed("the Open dialog could not be worked (kov_remote exit code %d)" % status)
         expect_chart(windows[2], "Open dialog", os.path.join(work, "names_open_dialog.png"))
+        expect_title(named_paths[2], "Open dialog")
         close_kov(process, "names")
     finally:
         if process.poll() is None:
@@ -143,7 +157,7 @@ def start_with_command_line(remote, command_line):
     return subprocess.Popen(["wine", remote, "start", command_line])
 
 
-def check_command_lines(kov, remote, ascii_paths, blanks_path, windows, work):
+def check_command_lines(kov, remote, ascii_paths, named_paths, blanks_path, windows, work):
     program_forward = os.path.abspath(kov)
     if not program_forward.startswith("/"):
         raise Failed("no absolute path for " + kov)
@@ -169,14 +183,23 @@ def check_command_lines(kov, remote, ascii_paths, blanks_path, windows, work):
         if process.poll() is None:
             process.kill()
 
+    # With a '/', and without one as Explorer's "Open with", a drop on the
+    # program's icon or a shortcut passes the path: quoted or not, with
+    # blanks, in any script.
     cases = [
-        ("Z:/.../KOV.EXE /path", program_forward + " /" + windows_path(ascii_paths[0])),
-        ('"...\\KOV.EXE" "/path with blanks"', '"%s" "/%s"' % (program, windows_path(blanks_path))),
+        ("Z:/.../KOV.EXE /path", program_forward + " /" + windows_path(ascii_paths[0]), 0, ascii_paths[0]),
+        ('"...\\KOV.EXE" "/path with blanks"', '"%s" "/%s"' % (program, windows_path(blanks_path)), 0, blanks_path),
+        ('"...\\KOV.EXE" path', '"%s" %s' % (program, windows_path(ascii_paths[1])), 1, ascii_paths[1]),
+        ('"...\\KOV.EXE" "path with blanks"', '"%s" "%s"' % (program, windows_path(blanks_path)), 0, blanks_path),
+        ('"...\\KOV.EXE" path with blanks', '"%s" %s' % (program, windows_path(blanks_path)), 0, blanks_path),
+        ('"...\\KOV.EXE" "non-ASCII path"', '"%s" "%s"' % (program, windows_path(named_paths[2])), 2,
+         named_paths[2]),
     ]
-    for what, command_line in cases:
+    for what, command_line, sample, path in cases:
         process = start_with_command_line(remote, command_line)
         try:
-            expect_chart(windows[0], what, os.path.join(work, "command_line.png"))
+            expect_chart(windows[sample], what, os.path.join(work, "command_line.png"))
+            expect_title(path, what)
             close_kov(process, what)
         finally:
             if process.poll() is None:
@@ -223,7 +246,7 @@ def main():
     try:
         windows = check_rmrate(rmrate, ascii_paths, named_paths)
         check_names(kov, remote, ascii_paths, named_paths, windows, work)
-        check_command_lines(kov, remote, ascii_paths, blanks_path, windows, work)
+        check_command_lines(kov, remote, ascii_paths, named_paths, blanks_path, windows, work)
     except (Failed, subprocess.TimeoutExpired) as failure:
         print("names_and_command_lines: %s" % failure, file=sys.stderr)
         kill_leftover_kov()

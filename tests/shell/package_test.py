@@ -5,15 +5,20 @@ the setup program and the portable zip from the Windows build, then
 - both carry the version of KOV.EXE's version resource in their names;
 - the zip holds exactly KOV.EXE, rmrate.exe, README.txt and LICENSE.txt, and
   its KOV.EXE, unpacked into a fresh Wine prefix, charts a sample;
-- the setup program installs silently (/S) into that prefix: the files, the
-  Start menu shortcut, the file types and the uninstall entry are there;
-- opening a .rm file (wine start: ShellExecute through the association)
-  starts KOV on it and its chart shows, checked on a screenshot;
+- the setup program, worked page by page as a user does (kov_remote), names
+  no installer system under its pages, and its last page offers "Run KOV",
+  ticked: Finish starts KOV;
+- it installs silently (/S) into that prefix, starting nothing: the files,
+  the Start menu shortcut, the file types (.rm, .rmvb, .rv) and the
+  uninstall entry are there;
+- opening a .rm and a .rv file (wine start: ShellExecute through the
+  association) starts KOV on it and its chart shows, checked on a screenshot;
 - the uninstaller, run silently, leaves none of the files, the shortcut or
-  the registry keys behind, puts back the file type .rmvb had before, and
-  leaves .rm alone, which another program took over after the install.
+  the registry keys behind, puts back the file type .rmvb had before, leaves
+  .rm alone, which another program took over after the install, and leaves
+  .rv as it found it.
 
-    package_test.py REPO_ROOT WORKDIR
+    package_test.py REPO_ROOT WORKDIR KOV_REMOTE_EXE
 
 The prefix is made anew under WORKDIR on every run (about half a minute
 here) and removed when everything passed. Needs DISPLAY and python3 with PIL.
@@ -93,8 +98,8 @@ class Prefix:
         self.settle()
         log("fresh prefix made in %.0f s" % (time.time() - started))
 
-    def run(self, command, timeout=300):
-        return subprocess.run(command, env=self.env, timeout=timeout).returncode
+    def run(self, command, timeout=300, stdout=None):
+        return subprocess.run(command, env=self.env, timeout=timeout, stdout=stdout).returncode
 
     def popen(self, command):
         return subprocess.Popen(command, env=self.env)
@@ -255,6 +260,8 @@ def check_installed(prefix, stage, version):
     expected = {
         r"software\classes\.rm": {"": PROGID},
         r"software\classes\.rmvb": {"": PROGID},
+        r"software\classes\.rv": {"": PROGID},
+        r"software\classes\.rv\openwithprogids": {PROGID.lower(): ""},
         r"software\classes\.rm\openwithprogids": {PROGID.lower(): ""},
         r"software\classes\kov.realmedia\shell\open\command": {"": '"%s" /%%1' % program},
         UNINSTALL_KEY.lower(): {"displayname": "KOV", "displayversion": version,
@@ -269,7 +276,36 @@ def check_installed(prefix, stage, version):
     log("installed: files, Start menu shortcut, file types, uninstall entry")
 
 
-def check_uninstalled(prefix):
+def check_setup_pages(prefix, remote, setup):
+    """The setup program as a user sees it: every page's texts, and KOV
+    started by the last page's Finish."""
+    # Into a file, not a pipe: the KOV that Finish starts inherits the
+    # output and would hold a pipe open.
+    output = os.path.join(os.path.dirname(prefix.path), "setup_pages.txt")
+    with open(output, "wb") as out:
+        status = prefix.run(["wine", remote, "setup", windows_path(setup)], timeout=400, stdout=out)
+    with open(output, encoding="utf-8", errors="replace") as f:
+        pages = [page.splitlines() for page in re.split(r"^page \d+\n", f.read(), flags=re.M) if page]
+    if status != 0 or len(pages) < 3:
+        raise Failed("the setup program, worked page by page: exit code %d, %d pages (%s)" % (status, len(pages), output))
+    texts = [line.split("\t", 2)[-1] for page in pages for line in page]
+    branding = [text for text in texts if "Nullsoft" in text or "Install System" in text]
+    if branding:
+        raise Failed("the setup program names the installer system: %r" % branding)
+    if not any(line.endswith("\t[x] Run KOV") for line in pages[-1]):
+        raise Failed("the last page offers no ticked \"Run KOV\": %r" % pages[-1])
+    for _ in range(600):
+        if kov_window():
+            break
+        time.sleep(0.1)
+    else:
+        raise Failed("Finish with \"Run KOV\" ticked started no KOV")
+    close_kov("started by the setup's last page")
+    prefix.settle()
+    log("setup pages: no installer branding, \"Run KOV\" ticked on the last page, Finish started KOV")
+
+
+def check_uninstalled(prefix, rv_before):
     if os.path.exists(prefix.drive_c("Program Files", "KOV")):
         raise Failed("the uninstaller left " + repr(os.listdir(prefix.drive_c("Program Files", "KOV"))))
     shortcut = prefix.drive_c("ProgramData", "Microsoft", "Windows", "Start Menu", "Programs", "KOV.lnk")
@@ -286,18 +322,20 @@ def check_uninstalled(prefix):
         raise Failed("KOV is still in .rm's Open with list")
     if reg.get(r"software\classes\.rmvb", {}).get("") != "Other.Player":
         raise Failed(".rmvb did not get its file type back: %r" % reg.get(r"software\classes\.rmvb"))
+    if reg.get(r"software\classes\.rv") != rv_before:
+        raise Failed(".rv is not as the setup found it: %r, before %r" % (reg.get(r"software\classes\.rv"), rv_before))
     # Nothing else of it anywhere in the registry either.
     leftovers = [line for line in prefix.registry_text().splitlines() if "KOV" in line]
     if leftovers:
         raise Failed("the registry still names KOV: %r" % leftovers[:5])
-    log("uninstalled: no file, shortcut or key left; .rm left alone, .rmvb given back")
+    log("uninstalled: no file, shortcut or key left; .rm left alone, .rmvb given back, .rv as it was")
 
 
 def main():
-    if len(sys.argv) != 3:
+    if len(sys.argv) != 4:
         print(__doc__, file=sys.stderr)
         return 2
-    root, work = (os.path.abspath(a) for a in sys.argv[1:])
+    root, work, remote = (os.path.abspath(a) for a in sys.argv[1:])
     if not os.environ.get("DISPLAY"):
         log("no DISPLAY: run it through scripts/test.sh")
         return 1
@@ -308,6 +346,9 @@ def main():
     shutil.copyfile(os.path.join(root, "samples", "demo.rm"), sample)
     shutil.copyfile(os.path.join(root, "samples", "demo.packets.txt"), sample.replace(".rm", ".packets.txt"))
     shutil.copyfile(os.path.join(root, "samples", "demo.streams.txt"), sample.replace(".rm", ".streams.txt"))
+    # The usual encoder software's name for a RealVideo-only file.
+    sample_rv = sample[:-len(".rm")] + " video.rv"
+    shutil.copyfile(sample, sample_rv)
     try:
         out = os.path.join(work, "out")
         setup, zip_path, version = make_packages(root, out)
@@ -315,11 +356,17 @@ def main():
         prefix.create()
         prefix.import_registry(BEFORE_INSTALL, "before_install.reg")
         check_zip(prefix, zip_path, sample, work)
+        rv_before = prefix.registry().get(r"software\classes\.rv")
 
+        check_setup_pages(prefix, remote, setup)
         status = prefix.wine(setup, "/S")
         if status != 0:
             raise Failed("the setup program ended with exit code %d" % status)
-        prefix.settle()
+        # A silent install starts nothing: every process of the prefix ends.
+        try:
+            prefix.run(["wineserver", "-w"], timeout=120)
+        except subprocess.TimeoutExpired:
+            raise Failed("processes still run after the silent install (KOV: %r)" % (kov_window(),))
         check_installed(prefix, os.path.join(out, "stage"), version)
 
         # As a double click does: ShellExecute finds KOV through .rm.
@@ -328,6 +375,11 @@ def main():
         expect_chart(sample.replace(".rm", ".packets.txt"), "opened through .rm", os.path.join(work, "start.png"))
         close_kov("opened through .rm")
         prefix.settle()
+        if prefix.wine("start", "/unix", sample_rv) != 0:
+            raise Failed("wine start could not open the .rv file")
+        expect_chart(sample.replace(".rm", ".packets.txt"), "opened through .rv", os.path.join(work, "start_rv.png"))
+        close_kov("opened through .rv")
+        prefix.settle()
 
         prefix.import_registry(LATER_PLAYER, "later_player.reg")
         # The uninstaller copies itself away and returns at once; settle()
@@ -335,7 +387,7 @@ def main():
         if prefix.wine(r"C:\Program Files\KOV\Uninstall.exe", "/S") != 0:
             raise Failed("the uninstaller did not start")
         prefix.settle()
-        check_uninstalled(prefix)
+        check_uninstalled(prefix, rv_before)
     except (Failed, subprocess.TimeoutExpired) as failure:
         log(str(failure))
         log("the prefix stays for a look: " + prefix.path)

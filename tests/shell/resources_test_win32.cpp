@@ -495,11 +495,12 @@ TEST(ResourcesTest, WaitDialogTemplate) {
                    });
 }
 
-// A read-only text that wraps its lines, and one button that closes.
+// A resizable dialog, a read-only text that scrolls rather than wraps its
+// lines, and one button that closes.
 TEST(ResourcesTest, StatisticsDialogTemplate) {
     const DialogTemplate t = ReadTemplate(IDD_STATISTICS);
     ASSERT_TRUE(t.extended);
-    EXPECT_EQ(static_cast<DWORD>(DS_MODALFRAME | DS_SETFONT | DS_CENTER | WS_POPUP | WS_CAPTION | WS_SYSMENU), t.style)
+    EXPECT_EQ(static_cast<DWORD>(DS_SETFONT | DS_CENTER | WS_POPUP | WS_CAPTION | WS_SYSMENU | WS_THICKFRAME), t.style)
         << std::hex << t.style;
     EXPECT_EQ(400, t.cx);
     EXPECT_EQ(230, t.cy);
@@ -507,12 +508,12 @@ TEST(ResourcesTest, StatisticsDialogTemplate) {
     EXPECT_EQ(8, t.point_size);
     EXPECT_EQ("MS Shell Dlg", t.typeface);
     const int EDIT = 0x81;
-    ExpectItems(
-        t, {
-               {CHILD | WS_BORDER | WS_TABSTOP | ES_LEFT | ES_MULTILINE | ES_READONLY | ES_AUTOVSCROLL | WS_VSCROLL, 7,
-                7, 386, 196, IDC_STATISTICS_TEXT, EDIT, ""},
-               {CHILD | BS_DEFPUSHBUTTON | WS_TABSTOP, 343, 209, 50, 14, IDOK, BUTTON, "Close"},
-           });
+    ExpectItems(t, {
+                       {CHILD | WS_BORDER | WS_TABSTOP | ES_LEFT | ES_MULTILINE | ES_READONLY | ES_AUTOVSCROLL |
+                            ES_AUTOHSCROLL | WS_VSCROLL | WS_HSCROLL,
+                        7, 7, 386, 196, IDC_STATISTICS_TEXT, EDIT, ""},
+                       {CHILD | BS_DEFPUSHBUTTON | WS_TABSTOP, 343, 209, 50, 14, IDOK, BUTTON, "Close"},
+                   });
 }
 
 // ---------------------------------------------------------------- pictures

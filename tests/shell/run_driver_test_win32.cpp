@@ -402,6 +402,54 @@ TEST_F(RunDriverTest, LongVideoSaysHowMuchTheChartShows) {
     EXPECT_EQ(19998u * 1001u, SeriesStatistics.last_start_ms);
 }
 
+// The title names the file the chart shows: a run that draws one renames
+// it (an empty chart too: it replaced the last), one that draws none leaves
+// the last chart and its name.
+TEST_F(RunDriverTest, TitleNamesTheChartedFile) {
+    const std::string own(WindowTitle);
+    TempFile empty(video_file({}), " empty.rm");
+    TempFile named(video_file({make_packet(0, 0, 100), make_packet(0, 1200, 100)}),
+                   " \xe6\xbc\x94\xe7\xa4\xba \xd0\xb4\xd0\xb5\xd0\xbc\xd0\xbe.rm");
+    TempFile not_rm(Bytes(64, 'x'));
+    ASSERT_FALSE(empty.path.empty() || named.path.empty() || not_rm.path.empty());
+    struct Step {
+        std::string path;
+        const char* caption;  // the run's box; null: none
+        std::string title;    // the name before the window's own title; "": none
+    };
+    const std::string named_name = named.path.substr(named.path.find("rmtest-"));
+    const Step steps[] = {
+        {SamplePath("demo.rm"), nullptr, "demo.rm"},
+        {SamplePath("demo.rm") + ".missing", "Failure to open files", "demo.rm"},
+        {not_rm.path, "Wrong video format", "demo.rm"},
+        {SamplePath("rv20_video.rmvb"), nullptr, "rv20_video.rmvb"},
+        {empty.path, "Nothing to chart", empty.path.substr(empty.path.find("rmtest-"))},
+        {named.path, nullptr, named_name},
+    };
+    char title[2048];
+    GetWindowTextA(hwnd(), title, sizeof title);
+    EXPECT_EQ(own, title);
+    for (const Step& step : steps) {
+        SCOPED_TRACE(step.path);
+        const std::vector<RunBox> boxes = RunWatched(step.path);
+        ASSERT_EQ(step.caption ? 1u : 0u, boxes.size());
+        if (step.caption) EXPECT_EQ(step.caption, boxes[0].dialog.caption);
+        GetWindowTextA(hwnd(), title, sizeof title);
+        EXPECT_EQ(step.title + " - " + own, title);
+    }
+    // The name as the title bar shows it, in UTF-16.
+    wchar_t wide[2048];
+    GetWindowTextW(hwnd(), wide, 2048);
+    const std::wstring shown = wide;
+    const std::wstring expected = L"\x6f14\x793a \x0434\x0435\x043c\x043e.rm - " + std::wstring(own.begin(), own.end());
+    ASSERT_GT(shown.size(), expected.size());
+    EXPECT_EQ(expected, shown.substr(shown.size() - expected.size()));
+    // A new window names nothing.
+    window_.reset(new MainWindow(SW_HIDE));
+    GetWindowTextA(hwnd(), title, sizeof title);
+    EXPECT_EQ(own, title);
+}
+
 // Names that are no regular file: the serial port Wine maps COM1 to, the
 // AUX device, a directory. Reading one would wait for ever; the run says at
 // once that it cannot open it, from the command line as from a drop.

@@ -141,6 +141,45 @@ void AddFrameFiguresJson(Json& doc, const Measurement& f) {
                    {"max_ms", any ? Json(v.longest_gop_ms) : Json(nullptr)}};
 }
 
+Json FileInfoJson(const FileFacts& file) {
+    if (!file.has_file_info) return nullptr;
+    Json properties = Json::array();
+    for (const FileInfoProperty& property : file.file_info) {
+        Json value;
+        const char* type = "buffer";
+        if (property.type == RM_PROPERTY_INT) {
+            type = "int";
+            value = property.number;
+        } else if (property.type == RM_PROPERTY_STRING) {
+            type = "string";
+            value = JsonText(property.bytes.data(), property.bytes.size());
+        } else {
+            std::string hex;
+            AppendHex(hex, property.bytes.data(), property.bytes.size());
+            value = hex;
+        }
+        properties.push_back(
+            {{"name", JsonText(property.name.data(), property.name.size())}, {"type", type}, {"value", value}});
+    }
+    return properties;
+}
+
+// The file's own account of itself, as the Statistics' first section gives it.
+void AddFileFactsJson(Json& doc, const Measurement& f) {
+    const FileFacts& file = f.file;
+    doc["file_size"] = file.opened ? Json(file.size) : Json(nullptr);
+    doc["duration_ms"] = file.headers_read ? Json(file.duration_ms) : Json(nullptr);
+    const VideoFormat& video = file.video;
+    doc["video_format"] =
+        video.known ? Json({{"width", video.width}, {"height", video.height}, {"fps", video.fps}}) : Json(nullptr);
+    doc["content"] = file.has_content ? Json({{"title", JsonText(file.title.data(), file.title.size())},
+                                              {"author", JsonText(file.author.data(), file.author.size())},
+                                              {"copyright", JsonText(file.copyright.data(), file.copyright.size())},
+                                              {"comment", JsonText(file.comment.data(), file.comment.size())}})
+                                      : Json(nullptr);
+    doc["file_info"] = FileInfoJson(file);
+}
+
 // What --stats adds to a file's object; every key new, none of the others
 // changed.
 void AddFiguresJson(Json& doc, const Measurement& f) {
@@ -229,6 +268,7 @@ void AddFiguresJson(Json& doc, const Measurement& f) {
     doc["file_max_1s_kbps"] =
         !f.stream_windows.empty() && !f.file_windows.windows.empty() ? Json(f.file_windows.max_kbps) : Json(nullptr);
     AddFrameFiguresJson(doc, f);
+    AddFileFactsJson(doc, f);
 }
 
 }  // namespace

@@ -251,12 +251,7 @@ int main(int argc, char** argv) {
             all_ok = false;
             if (!out.AtLineStart()) out += '\n';
             out.Flush();
-            std::fputs("rmrate: out of memory on ", stderr);
-            for (const char* c = path; *c; ++c) {
-                const unsigned char byte = static_cast<unsigned char>(*c);
-                std::fputc(byte >= 0x20 && byte < 0x7F ? byte : '?', stderr);
-            }
-            std::fputc('\n', stderr);
+            std::fprintf(stderr, "rmrate: out of memory on %s\n", path);
         }
     }
     out.Flush();

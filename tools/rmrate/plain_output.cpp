@@ -79,12 +79,14 @@ std::string ResultText(const FileResult& r) {
     return message ? message->text : "";
 }
 
+// Paths go out as they were given, the bytes unchanged: the console shows
+// the name the user typed. Only the file's own texts are escaped.
 void PrintFigures(const char* path, const FileResult& r) {
     const Measurement& m = *r.measurement;
     const std::string message = ResultText(r);
     std::string line;
     if (r.has_figures) {
-        AppendEscaped(line, path);
+        line += path;
         line += ": ";
         AppendNumber(line, m.details.windows_stored);
         line += " windows, max time ";
@@ -100,7 +102,7 @@ void PrintFigures(const char* path, const FileResult& r) {
     }
     if (!message.empty()) {
         line.clear();
-        AppendEscaped(line, path);
+        line += path;
         line += ": ";
         line += message;
         WriteLine(line);
@@ -122,11 +124,9 @@ void PrintCsv(const char* path, const FileResult& r) {
 void PrintEndingToStderr(const char* path, const FileResult& r) {
     // The rows are data; what went wrong, or what the rows leave out, goes
     // beside them.
-    std::string name;
-    AppendEscaped(name, path);
     const std::string message = ResultText(r);
-    if (!message.empty()) std::fprintf(stderr, "%s: %s\n", name.c_str(), message.c_str());
+    if (!message.empty()) std::fprintf(stderr, "%s: %s\n", path, message.c_str());
     std::string ending;
     AppendEnding(ending, r);
-    if (!ending.empty()) std::fprintf(stderr, "%s: %s\n", name.c_str(), ending.c_str() + 2);
+    if (!ending.empty()) std::fprintf(stderr, "%s: %s\n", path, ending.c_str() + 2);
 }

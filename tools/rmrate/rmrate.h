@@ -57,6 +57,17 @@ void AppendSigned(Out& out, int64_t value) {
     out += digits;
 }
 
+// Bytes as lower-case hex digits, two per byte.
+template <typename Out>
+void AppendHex(Out& out, const void* data, size_t size) {
+    static const char HEX_DIGITS[] = "0123456789abcdef";
+    const unsigned char* bytes = static_cast<const unsigned char*>(data);
+    for (size_t i = 0; i < size; ++i) {
+        out += HEX_DIGITS[bytes[i] >> 4];
+        out += HEX_DIGITS[bytes[i] & 0x0F];
+    }
+}
+
 // A result code's name, or its value in hex when it has none.
 std::string CodeText(rm_result code);
 

@@ -10,16 +10,6 @@
 
 namespace {
 
-template <typename Out>
-void AppendHex(Out& out, const void* data, uint32_t size) {
-    static const char HEX_DIGITS[] = "0123456789abcdef";
-    const unsigned char* bytes = static_cast<const unsigned char*>(data);
-    for (uint32_t i = 0; i < size; ++i) {
-        out += HEX_DIGITS[bytes[i] >> 4];
-        out += HEX_DIGITS[bytes[i] & 0x0F];
-    }
-}
-
 // A string property's text: up to its NUL, never past its block.
 size_t PropertyTextLength(const rm_property& property) {
     const char* text = static_cast<const char*>(property.value.data);
@@ -165,7 +155,7 @@ bool PrintStreams(const char* path, bool json, StdoutSink& out) {
             out += Dump(JsonString(path));
             out += ",\"result\":\"OPEN_FAILED\",\"streams\":[]}\n";
         } else {
-            AppendEscaped(out, path);
+            out += path;
             out += ": ";
             out += FindResultMessage(ANALYSIS_OPEN_FAILED)->text;
             out += '\n';
@@ -181,7 +171,7 @@ bool PrintStreams(const char* path, bool json, StdoutSink& out) {
         out += Dump(JsonString(path));
         out += ",\"streams\":[";
     } else if (code == RM_OK) {
-        AppendEscaped(out, path);
+        out += path;
         out += ": ";
         AppendNumber(out, count);
         out += count == 1 ? " stream\n" : " streams\n";
@@ -203,7 +193,7 @@ bool PrintStreams(const char* path, bool json, StdoutSink& out) {
         out += Dump(CodeText(code));
         out += "}\n";
     } else if (code != RM_OK) {
-        AppendEscaped(out, path);
+        out += path;
         out += ": ";
         out += CodeText(code);
         if (last_error.code == code && last_error.message[0] != '\0') {
