@@ -157,6 +157,9 @@ public:
     // Closes the last group, if any.
     void Finish();
 
+    // The timing of every frame added.
+    const VideoFrameClock& Clock() const { return clock_; }
+
 private:
     void Close(uint64_t end_ms);
 
@@ -204,10 +207,11 @@ struct VideoFrameStatistics {
     uint64_t misfit_packets;  // as the assembler counted them
 };
 
-// The figures of frames fed in file order, kept as running sums: no list of frames is held.
+// The figures of frames fed in file order, kept as running sums: no list of frames is held. Each GOP it
+// makes is handed to `gops` too, when given.
 class VideoFrameStatisticsAccumulator {
 public:
-    VideoFrameStatisticsAccumulator();
+    explicit VideoFrameStatisticsAccumulator(VideoGopSink gops = VideoGopSink());
     // Its GOP builder calls back into it.
     VideoFrameStatisticsAccumulator(const VideoFrameStatisticsAccumulator&) = delete;
     VideoFrameStatisticsAccumulator& operator=(const VideoFrameStatisticsAccumulator&) = delete;
@@ -222,7 +226,8 @@ private:
     void AddGop(const VideoGop& gop);
 
     VideoFrameStatistics statistics_{};
-    VideoFrameClock clock_;
+    VideoGopSink gop_sink_;
+    // Its clock times the frames for the figures too.
     VideoGopBuilder gops_;
     uint64_t gop_frames_ = 0;
     uint64_t gop_ms_ = 0;
