@@ -121,17 +121,23 @@ private:
 class FileWindows {
 public:
     void Add(uint32_t timestamp, uint32_t length) {
-        if (!times_.empty() && times_.back().timestamp == timestamp) {
-            times_.back().rest += length;
-            return;
+        if (!times_.empty() && times_.back().timestamp >= timestamp) {
+            if (times_.back().timestamp == timestamp) {
+                times_.back().rest += length;
+                return;
+            }
+            in_order_ = false;
         }
         times_.push_back({timestamp, length, 0});
     }
 
     void Finish(StreamWindows* out) {
-        // Stable, so a timestamp's first packet in the file stays its first.
-        std::stable_sort(times_.begin(), times_.end(),
-                         [](const Time& a, const Time& b) { return a.timestamp < b.timestamp; });
+        // Stable, so a timestamp's first packet in the file stays its first;
+        // a file whose packets came in time order has nothing to sort.
+        if (!in_order_) {
+            std::stable_sort(times_.begin(), times_.end(),
+                             [](const Time& a, const Time& b) { return a.timestamp < b.timestamp; });
+        }
         WindowsBuilder windows;
         for (size_t i = 0; i < times_.size();) {
             const Time& first = times_[i];
@@ -158,6 +164,7 @@ private:
         uint64_t rest;   // the lengths of the packets after it
     };
     std::vector<Time> times_;
+    bool in_order_ = true;  // no timestamp below the one before it
 };
 
 // Every kept stream's windows and the whole file's.
@@ -170,17 +177,6 @@ struct EveryStreamWindows {
     std::vector<WindowsBuilder> streams;
     FileWindows file;
 };
-
-// A whole packet's record as the batches give it.
-rm_packet_brief BriefOf(const rm_packet& packet) {
-    rm_packet_brief brief = {};
-    brief.timestamp = packet.timestamp;
-    brief.stream = packet.stream;
-    brief.length = packet.length;
-    brief.flags = packet.flags;
-    brief.version = uint8_t(packet.version);
-    return brief;
-}
 
 // What is counted of a stream's packets as they go by, apart from the
 // stream's figures so that the count per packet stays small.
@@ -283,15 +279,16 @@ public:
         : options_(options),
           out_(out),
           assembler_(CodecOfFourcc(fourcc), [this](const VideoFrame& frame) { Frame(frame); }),
-          gops_([this](const VideoGop& gop) { Gop(gop); }) {}
+          statistics_(options.keep_frames || options.gop_sink ? VideoGopSink([this](const VideoGop& gop) { Gop(gop); })
+                                                              : VideoGopSink()) {}
 
-    void Packet(uint64_t offset, const rm_packet& packet) {
-        assembler_.AddPacket(offset, packet.timestamp, uint8_t(packet.version),
-                             (packet.flags & RM_PACKET_KEYFRAME) != 0, packet.data, packet.data ? packet.length : 0);
+    void Packet(const rm_packet_view& packet) {
+        const rm_packet_brief& brief = packet.brief;
+        assembler_.AddPacket(packet.offset, brief.timestamp, brief.version, (brief.flags & RM_PACKET_KEYFRAME) != 0,
+                             packet.data, packet.data ? brief.length : 0);
     }
     void Finish() {
         assembler_.Finish();
-        gops_.Finish();
         statistics_.Finish(assembler_.MisfitPackets());
         out_->frame_statistics = statistics_.Statistics();
         out_->frames_measured = true;
@@ -300,7 +297,6 @@ public:
 private:
     void Frame(const VideoFrame& frame) {
         statistics_.Add(frame);
-        gops_.Add(frame);
         if (options_.keep_frames) out_->frames.push_back(frame);
         if (options_.frame_sink) options_.frame_sink(frame);
     }
@@ -312,7 +308,7 @@ private:
     const MeasureOptions& options_;
     Measurement* out_;
     VideoFrameAssembler assembler_;
-    VideoGopBuilder gops_;
+    // Its GOPs are the ones kept and handed on.
     VideoFrameStatisticsAccumulator statistics_;
 };
 
@@ -397,22 +393,18 @@ AnalysisResult ReadPackets(RunResources& run, bool measuring, uint32_t measured,
     // Taken from the reader a batch at a time: one call for the packets a
     // window shows, rather than one per packet. Packets of a batch after the
     // one that stops the measurement are never looked at. With frames, the
-    // video's payloads come one packet at a time.
+    // batches are views, which show the video's payloads too.
     std::vector<PacketTotals> totals(out->streams.size());
     const size_t stream_count = totals.size();
     const uint32_t video_stream = measuring && !all ? measured : UINT32_MAX;
     rm_packet_brief batch[PACKET_BATCH];
-    rm_packet packet;
+    rm_packet_view views[PACKET_BATCH];
     for (bool going = true; going;) {
         uint32_t batched = 0;
         rm_result read;
         if (frames) {
-            read = rm_reader_next_packet_payload(run.reader, &packet, int32_t(measured), payload.data(),
-                                                 uint32_t(payload.size()));
-            if (read == RM_OK) {
-                batch[0] = BriefOf(packet);
-                batched = 1;
-            }
+            read = rm_reader_next_packet_views(run.reader, views, PACKET_BATCH, &batched, int32_t(measured),
+                                               payload.data(), uint32_t(payload.size()));
         } else {
             read = rm_reader_next_packet_briefs(run.reader, batch, PACKET_BATCH, &batched);
         }
@@ -422,7 +414,8 @@ AnalysisResult ReadPackets(RunResources& run, bool measuring, uint32_t measured,
             out->totals_ending = measuring ? details.ending : ending.ending;
             break;
         }
-        for (const rm_packet_brief* brief = batch; brief != batch + batched; ++brief) {
+        for (uint32_t i = 0; i < batched; ++i) {
+            const rm_packet_brief* brief = frames ? &views[i].brief : &batch[i];
             if (brief->stream >= stream_count) continue;  // the reader keeps no such stream
             CountPacket(*brief, totals.data());
             if (every) every->Add(*brief, out);
@@ -433,7 +426,7 @@ AnalysisResult ReadPackets(RunResources& run, bool measuring, uint32_t measured,
                 continue;
             }
             if (brief->stream != video_stream) continue;
-            if (frames) frames->Packet(rm_reader_packet_offset(run.reader), packet);
+            if (frames) frames->Packet(views[i]);
             if (!video.Add(*brief)) {
                 going = false;
                 break;
