@@ -301,9 +301,7 @@ char* DigitsBefore(char* end, uint64_t value) {
 
 // By hand rather than with fprintf: a film has millions of frames, and
 // formatting them was most of the time of a listing.
-void WriteFrameCsvRow(const VideoFrame& frame, FILE* out) {
-    char row[96];
-    char* end = row + sizeof row;
+char* FormatFrameCsvRowBefore(const VideoFrame& frame, char* end) {
     *--end = '\n';
     *--end = frame.type;
     *--end = ',';
@@ -314,8 +312,13 @@ void WriteFrameCsvRow(const VideoFrame& frame, FILE* out) {
         end = DigitsBefore(end, field);
     }
     *--end = ',';
-    end = DigitsBefore(end, frame.offset);
-    std::fwrite(end, 1, size_t(row + sizeof row - end), out);
+    return DigitsBefore(end, frame.offset);
+}
+
+void WriteFrameCsvRow(const VideoFrame& frame, FILE* out) {
+    char row[FRAME_CSV_ROW_MAX];
+    const char* start = FormatFrameCsvRowBefore(frame, row + sizeof row);
+    std::fwrite(start, 1, size_t(row + sizeof row - start), out);
 }
 
 void WriteGopsCsvHeader(FILE* out) { std::fputs("start_ms,frames,bytes,duration_ms,kbps\n", out); }
