@@ -121,9 +121,34 @@ private:
 class FileWindows {
 public:
     void Add(uint32_t timestamp, uint32_t length) {
-        if (!times_.empty() && times_.back().timestamp >= timestamp) {
-            if (times_.back().timestamp == timestamp) {
-                times_.back().rest += length;
+        if (times_.empty() || times_.back().timestamp < timestamp) {
+            times_.push_back({timestamp, length, 0});
+            return;
+        }
+        if (times_.back().timestamp == timestamp) {
+            times_.back().rest += length;
+            return;
+        }
+        // Interleaved streams step back in time by a few packets, or onto a
+        // timestamp met before (a stream whose packets all carry one): kept
+        // in order, a timestamp met before takes the packet into its rest (a
+        // later packet than its first), a new one goes into its place. A new
+        // one further back than that leaves the order to the sort.
+        if (in_order_) {
+            // Such a stream's timestamp first, where it was the last time.
+            if (merged_ < times_.size() && times_[merged_].timestamp == timestamp) {
+                times_[merged_].rest += length;
+                return;
+            }
+            const auto place = std::lower_bound(times_.begin(), times_.end(), timestamp,
+                                                [](const Time& a, uint32_t t) { return a.timestamp < t; });
+            if (place->timestamp == timestamp) {
+                place->rest += length;
+                merged_ = size_t(place - times_.begin());
+                return;
+            }
+            if (size_t(times_.end() - place) <= IN_PLACE_REACH) {
+                times_.insert(place, Time{timestamp, length, 0});
                 return;
             }
             in_order_ = false;
@@ -163,8 +188,11 @@ private:
         uint32_t first;  // the length of its first packet
         uint64_t rest;   // the lengths of the packets after it
     };
+    // How far back a packet is put into its place.
+    static const size_t IN_PLACE_REACH = 64;
     std::vector<Time> times_;
-    bool in_order_ = true;  // no timestamp below the one before it
+    bool in_order_ = true;  // times_ ascending, each timestamp once
+    size_t merged_ = 0;     // where a packet stepping back last met its timestamp
 };
 
 // Every kept stream's windows and the whole file's.

@@ -254,9 +254,20 @@ void VideoFrameAssembler::Finish() { DropFrame(); }
 // ---------------------------------------------------------------- clock
 
 void VideoFrameClock::Timing::Add(uint32_t span, uint32_t frames_shown) {
-    const double per_frame = double(span) / frames_shown;
-    if (frames == 0 || per_frame < shortest_ms) shortest_ms = per_frame;
-    if (frames == 0 || per_frame > longest_ms) longest_ms = per_frame;
+    // Spans per frame compared as fractions, exactly; a quotient only for a
+    // new extreme, which is rare.
+    const uint64_t over_shortest = uint64_t(span) * shortest_frames;
+    const uint64_t over_longest = uint64_t(span) * longest_frames;
+    if (frames == 0 || over_shortest < uint64_t(shortest_span) * frames_shown) {
+        shortest_span = span;
+        shortest_frames = frames_shown;
+        shortest_ms = double(span) / frames_shown;
+    }
+    if (frames == 0 || over_longest > uint64_t(longest_span) * frames_shown) {
+        longest_span = span;
+        longest_frames = frames_shown;
+        longest_ms = double(span) / frames_shown;
+    }
     frames += frames_shown;
     span_ms += span;
 }

@@ -130,6 +130,11 @@ private:
         uint64_t span_ms = 0;
         double shortest_ms = 0;
         double longest_ms = 0;
+        // The spans and frames those two are the quotients of.
+        uint32_t shortest_span = 0;
+        uint32_t shortest_frames = 1;
+        uint32_t longest_span = 0;
+        uint32_t longest_frames = 1;
         void Add(uint32_t span, uint32_t frames_shown);
     };
     // The spans closed so far and the one still open, which B-frames after the last timed frame join.

@@ -1,6 +1,5 @@
 // rmrate --frames and --gops: the video's frames or GOPs of one file, written as they are found.
 #include <cstdio>
-#include <cstring>
 #include <string>
 
 #include "analysis/figures_text.h"
@@ -47,11 +46,7 @@ public:
     ~FrameRowWriter() { Flush(); }
     void Add(const VideoFrame& frame) {
         if (sizeof block_ - used_ < FRAME_CSV_ROW_MAX) Flush();
-        char row[FRAME_CSV_ROW_MAX];
-        const char* start = FormatFrameCsvRowBefore(frame, row + sizeof row);
-        const size_t length = size_t(row + sizeof row - start);
-        std::memcpy(block_ + used_, start, length);
-        used_ += length;
+        used_ = size_t(FormatFrameCsvRow(frame, block_ + used_) - block_);
     }
     void Flush() {
         if (used_ != 0) std::fwrite(block_, 1, used_, stdout);
