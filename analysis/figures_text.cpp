@@ -293,25 +293,33 @@ const char DIGIT_PAIRS[] =
     "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
     "8081828384858687888990919293949596979899";
 
-// The decimal digits of `value` from `out` on, two per division; returns
-// where they end.
-char* PutDigits(char* out, uint64_t value) {
-    int count = 1;
-    for (uint64_t rest = value; rest >= 10; rest /= 10) ++count;
-    char* end = out + count;
-    char* at = end;
+// Pairs of digits of `value` ending at `end`, from the last.
+template <typename Number>
+void PutPairsBefore(char* end, Number value) {
     for (; value >= 100; value /= 100) {
         const uint32_t pair = uint32_t(value % 100) * 2;
-        *--at = DIGIT_PAIRS[pair + 1];
-        *--at = DIGIT_PAIRS[pair];
+        *--end = DIGIT_PAIRS[pair + 1];
+        *--end = DIGIT_PAIRS[pair];
     }
     if (value >= 10) {
-        *--at = DIGIT_PAIRS[value * 2 + 1];
-        *--at = DIGIT_PAIRS[value * 2];
+        *--end = DIGIT_PAIRS[value * 2 + 1];
+        *--end = DIGIT_PAIRS[value * 2];
     } else {
-        *--at = char('0' + value);
+        *--end = char('0' + value);
     }
-    return end;
+}
+
+// The decimal digits of `value` from `out` on, two per division (32-bit
+// ones where it fits); returns where they end.
+char* PutDigits(char* out, uint64_t value) {
+    int count = 1;
+    for (uint64_t power = 10; count < 20 && value >= power; power *= 10) ++count;
+    if (value <= UINT32_MAX) {
+        PutPairsBefore(out + count, uint32_t(value));
+    } else {
+        PutPairsBefore(out + count, value);
+    }
+    return out + count;
 }
 
 }  // namespace
