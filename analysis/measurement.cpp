@@ -340,6 +340,13 @@ private:
     VideoFrameStatisticsAccumulator statistics_;
 };
 
+// The brief of a batch's record, and its frames' part: views carry the
+// video's payloads, briefs none.
+const rm_packet_brief& BriefIn(const rm_packet_brief& brief) { return brief; }
+const rm_packet_brief& BriefIn(const rm_packet_view& view) { return view.brief; }
+void AddFramePacket(FrameReader*, const rm_packet_brief&) {}
+void AddFramePacket(FrameReader* frames, const rm_packet_view& view) { frames->Packet(view); }
+
 // The measured stream's packets as they come: the window rule, the
 // keyframes, the pump once per closed window.
 class VideoPass {
@@ -427,39 +434,39 @@ AnalysisResult ReadPackets(RunResources& run, bool measuring, uint32_t measured,
     const uint32_t video_stream = measuring && !all ? measured : UINT32_MAX;
     rm_packet_brief batch[PACKET_BATCH];
     rm_packet_view views[PACKET_BATCH];
+    // One batch's packets, each loop made for its kind of record; false
+    // once a packet stops the measurement.
+    auto take = [&](const auto* records, uint32_t count) {
+        for (const auto* record = records; record != records + count; ++record) {
+            const rm_packet_brief& brief = BriefIn(*record);
+            if (brief.stream >= stream_count) continue;  // the reader keeps no such stream
+            CountPacket(brief, totals.data());
+            if (every) every->Add(brief, out);
+            if (all) {
+                // The whole file's windows come from every packet in time order, below.
+                details.has_last_timestamp = 1;
+                if (brief.timestamp > details.last_timestamp_ms) details.last_timestamp_ms = brief.timestamp;
+                continue;
+            }
+            if (brief.stream != video_stream) continue;
+            AddFramePacket(frames.get(), *record);
+            if (!video.Add(brief)) return false;
+        }
+        return true;
+    };
     for (bool going = true; going;) {
         uint32_t batched = 0;
-        rm_result read;
-        if (frames) {
-            read = rm_reader_next_packet_views(run.reader, views, PACKET_BATCH, &batched, int32_t(measured),
-                                               payload.data(), uint32_t(payload.size()));
-        } else {
-            read = rm_reader_next_packet_briefs(run.reader, batch, PACKET_BATCH, &batched);
-        }
+        const rm_result read =
+            frames ? rm_reader_next_packet_views(run.reader, views, PACKET_BATCH, &batched, int32_t(measured),
+                                                 payload.data(), uint32_t(payload.size()))
+                   : rm_reader_next_packet_briefs(run.reader, batch, PACKET_BATCH, &batched);
         if (read != RM_OK) {
             AnalysisDetails ending = {};
             NoteEndOfPackets(run.reader, read, report, file_size, measuring ? &details : &ending);
             out->totals_ending = measuring ? details.ending : ending.ending;
             break;
         }
-        for (uint32_t i = 0; i < batched; ++i) {
-            const rm_packet_brief* brief = frames ? &views[i].brief : &batch[i];
-            if (brief->stream >= stream_count) continue;  // the reader keeps no such stream
-            CountPacket(*brief, totals.data());
-            if (every) every->Add(*brief, out);
-            if (all) {
-                // The whole file's windows come from every packet in time order, below.
-                details.has_last_timestamp = 1;
-                if (brief->timestamp > details.last_timestamp_ms) details.last_timestamp_ms = brief->timestamp;
-                continue;
-            }
-            if (brief->stream != video_stream) continue;
-            if (frames) frames->Packet(views[i]);
-            if (!video.Add(*brief)) {
-                going = false;
-                break;
-            }
-        }
+        going = frames ? take(views, batched) : take(batch, batched);
     }
     if (frames) frames->Finish();
     CountFileTotals(totals, out);
