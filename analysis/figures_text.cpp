@@ -293,32 +293,38 @@ const char DIGIT_PAIRS[] =
     "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
     "8081828384858687888990919293949596979899";
 
-// Pairs of digits of `value` ending at `end`, from the last.
+// Pairs of digits of `value` ending at `end`, from the last, each pair
+// copied whole.
 template <typename Number>
 void PutPairsBefore(char* end, Number value) {
     for (; value >= 100; value /= 100) {
-        const uint32_t pair = uint32_t(value % 100) * 2;
-        *--end = DIGIT_PAIRS[pair + 1];
-        *--end = DIGIT_PAIRS[pair];
+        end -= 2;
+        std::memcpy(end, DIGIT_PAIRS + uint32_t(value % 100) * 2, 2);
     }
     if (value >= 10) {
-        *--end = DIGIT_PAIRS[value * 2 + 1];
-        *--end = DIGIT_PAIRS[value * 2];
+        std::memcpy(end - 2, DIGIT_PAIRS + uint32_t(value) * 2, 2);
     } else {
-        *--end = char('0' + value);
+        end[-1] = char('0' + value);
     }
+}
+
+// How many decimal digits `value` has.
+int DigitCount(uint32_t value) {
+    if (value < 100000) return value < 100 ? (value < 10 ? 1 : 2) : value < 1000 ? 3 : value < 10000 ? 4 : 5;
+    return value < 10000000 ? (value < 1000000 ? 6 : 7) : value < 100000000 ? 8 : value < 1000000000 ? 9 : 10;
 }
 
 // The decimal digits of `value` from `out` on, two per division (32-bit
 // ones where it fits); returns where they end.
 char* PutDigits(char* out, uint64_t value) {
-    int count = 1;
-    for (uint64_t power = 10; count < 20 && value >= power; power *= 10) ++count;
     if (value <= UINT32_MAX) {
+        const int count = DigitCount(uint32_t(value));
         PutPairsBefore(out + count, uint32_t(value));
-    } else {
-        PutPairsBefore(out + count, value);
+        return out + count;
     }
+    int count = 10;
+    for (uint64_t power = 10000000000u; count < 20 && value >= power; power *= 10) ++count;
+    PutPairsBefore(out + count, value);
     return out + count;
 }
 

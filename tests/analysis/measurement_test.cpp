@@ -809,6 +809,26 @@ TEST(FiguresTextTest, StatisticsBlockAndCsvRows) {
     EXPECT_EQ("start_ms,kbps,keyframes\n0,5,2\n1500,4,1\n", std::string(rows, got));
 }
 
+// Frame rows with numbers at every length's edges, the offset past 32 bits too.
+TEST(FiguresTextTest, FrameRowsAtTheDigitsEdges) {
+    const struct {
+        VideoFrame frame;
+        const char* row;
+    } cases[] = {
+        {{0, 0, 0, 0, false, '?'}, "0,0,0,0,0,?\n"},
+        {{9, 10, 99, 100, true, 'I'}, "9,10,99,100,1,I\n"},
+        {{999999, 1000000, 9999999, 4294967295u, false, 'B'}, "999999,1000000,9999999,4294967295,0,B\n"},
+        {{4294967296u, 99999, 100000, 1, false, 'P'}, "4294967296,99999,100000,1,0,P\n"},
+        {{9999999999u, 0, 0, 0, false, 'P'}, "9999999999,0,0,0,0,P\n"},
+        {{10000000000u, 0, 0, 0, false, 'P'}, "10000000000,0,0,0,0,P\n"},
+        {{UINT64_MAX, 0, 0, 0, false, 'P'}, "18446744073709551615,0,0,0,0,P\n"},
+    };
+    for (const auto& c : cases) {
+        char row[FRAME_CSV_ROW_MAX];
+        EXPECT_EQ(c.row, std::string(row, FormatFrameCsvRow(c.frame, row)));
+    }
+}
+
 TEST(FiguresTextTest, NamesAreWrittenInPlainAscii) {
     MdprChunk video = video_mdpr(0);
     video.stream_name = "caf\xc3\xa9\n\x01";
