@@ -368,34 +368,69 @@ void WriteFramesCsvHeader(FILE* out) { std::fputs("offset,timestamp_ms,bytes,pac
 
 namespace {
 
-// Decimal digits of `value` ending at `end`; returns where they start.
-char* DigitsBefore(char* end, uint64_t value) {
-    do {
-        *--end = char('0' + value % 10);
-        value /= 10;
-    } while (value != 0);
-    return end;
+const char DIGIT_PAIRS[] =
+    "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
+    "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
+    "8081828384858687888990919293949596979899";
+
+// Pairs of digits of `value` ending at `end`, from the last, each pair
+// copied whole.
+template <typename Number>
+void PutPairsBefore(char* end, Number value) {
+    for (; value >= 100; value /= 100) {
+        end -= 2;
+        std::memcpy(end, DIGIT_PAIRS + uint32_t(value % 100) * 2, 2);
+    }
+    if (value >= 10) {
+        std::memcpy(end - 2, DIGIT_PAIRS + uint32_t(value) * 2, 2);
+    } else {
+        end[-1] = char('0' + value);
+    }
+}
+
+// How many decimal digits `value` has.
+int DigitCount(uint32_t value) {
+    if (value < 100000) return value < 100 ? (value < 10 ? 1 : 2) : value < 1000 ? 3 : value < 10000 ? 4 : 5;
+    return value < 10000000 ? (value < 1000000 ? 6 : 7) : value < 100000000 ? 8 : value < 1000000000 ? 9 : 10;
+}
+
+// The decimal digits of `value` from `out` on, two per division (32-bit
+// ones where it fits); returns where they end.
+char* PutDigits(char* out, uint64_t value) {
+    if (value <= UINT32_MAX) {
+        const int count = DigitCount(uint32_t(value));
+        PutPairsBefore(out + count, uint32_t(value));
+        return out + count;
+    }
+    int count = 10;
+    for (uint64_t power = 10000000000u; count < 20 && value >= power; power *= 10) ++count;
+    PutPairsBefore(out + count, value);
+    return out + count;
 }
 
 }  // namespace
 
 // By hand rather than with fprintf: a film has millions of frames, and
 // formatting them was most of the time of a listing.
+char* FormatFrameCsvRow(const VideoFrame& frame, char* out) {
+    out = PutDigits(out, frame.offset);
+    *out++ = ',';
+    out = PutDigits(out, frame.timestamp_ms);
+    *out++ = ',';
+    out = PutDigits(out, frame.bytes);
+    *out++ = ',';
+    out = PutDigits(out, frame.packets);
+    *out++ = ',';
+    *out++ = frame.keyframe ? '1' : '0';
+    *out++ = ',';
+    *out++ = frame.type;
+    *out++ = '\n';
+    return out;
+}
+
 void WriteFrameCsvRow(const VideoFrame& frame, FILE* out) {
-    char row[96];
-    char* end = row + sizeof row;
-    *--end = '\n';
-    *--end = frame.type;
-    *--end = ',';
-    *--end = frame.keyframe ? '1' : '0';
-    const uint64_t fields[] = {frame.packets, frame.bytes, frame.timestamp_ms};
-    for (uint64_t field : fields) {
-        *--end = ',';
-        end = DigitsBefore(end, field);
-    }
-    *--end = ',';
-    end = DigitsBefore(end, frame.offset);
-    std::fwrite(end, 1, size_t(row + sizeof row - end), out);
+    char row[FRAME_CSV_ROW_MAX];
+    std::fwrite(row, 1, size_t(FormatFrameCsvRow(frame, row) - row), out);
 }
 
 void WriteGopsCsvHeader(FILE* out) { std::fputs("start_ms,frames,bytes,duration_ms,kbps\n", out); }

@@ -30,6 +30,10 @@ bool WriteWindowsCsv(const Measurement& figures, FILE* out);
 // kept list. rmrate --frames and --gops and KOV's export write these bytes.
 void WriteFramesCsvHeader(FILE* out);
 void WriteFrameCsvRow(const VideoFrame& frame, FILE* out);
+// The bytes of one frame's row, for a writer that gathers rows: written
+// from `out` on; returns where they end. No row is longer than the maximum.
+const size_t FRAME_CSV_ROW_MAX = 96;
+char* FormatFrameCsvRow(const VideoFrame& frame, char* out);
 void WriteGopsCsvHeader(FILE* out);
 void WriteGopCsvRow(const VideoGop& gop, FILE* out);
 // The header and every kept frame; false on a write error.

@@ -122,17 +122,48 @@ private:
 class FileWindows {
 public:
     void Add(uint32_t timestamp, uint32_t length) {
-        if (!times_.empty() && times_.back().timestamp == timestamp) {
+        if (times_.empty() || times_.back().timestamp < timestamp) {
+            times_.push_back({timestamp, length, 0});
+            return;
+        }
+        if (times_.back().timestamp == timestamp) {
             times_.back().rest += length;
             return;
+        }
+        // Interleaved streams step back in time by a few packets, or onto a
+        // timestamp met before (a stream whose packets all carry one): kept
+        // in order, a timestamp met before takes the packet into its rest (a
+        // later packet than its first), a new one goes into its place. A new
+        // one further back than that leaves the order to the sort.
+        if (in_order_) {
+            // Such a stream's timestamp first, where it was the last time.
+            if (merged_ < times_.size() && times_[merged_].timestamp == timestamp) {
+                times_[merged_].rest += length;
+                return;
+            }
+            const auto place = std::lower_bound(times_.begin(), times_.end(), timestamp,
+                                                [](const Time& a, uint32_t t) { return a.timestamp < t; });
+            if (place->timestamp == timestamp) {
+                place->rest += length;
+                merged_ = size_t(place - times_.begin());
+                return;
+            }
+            if (size_t(times_.end() - place) <= IN_PLACE_REACH) {
+                times_.insert(place, Time{timestamp, length, 0});
+                return;
+            }
+            in_order_ = false;
         }
         times_.push_back({timestamp, length, 0});
     }
 
     void Finish(StreamWindows* out) {
-        // Stable, so a timestamp's first packet in the file stays its first.
-        std::stable_sort(times_.begin(), times_.end(),
-                         [](const Time& a, const Time& b) { return a.timestamp < b.timestamp; });
+        // Stable, so a timestamp's first packet in the file stays its first;
+        // a file whose packets came in time order has nothing to sort.
+        if (!in_order_) {
+            std::stable_sort(times_.begin(), times_.end(),
+                             [](const Time& a, const Time& b) { return a.timestamp < b.timestamp; });
+        }
         WindowsBuilder windows;
         for (size_t i = 0; i < times_.size();) {
             const Time& first = times_[i];
@@ -158,7 +189,11 @@ private:
         uint32_t first;  // the length of its first packet
         uint64_t rest;   // the lengths of the packets after it
     };
+    // How far back a packet is put into its place.
+    static const size_t IN_PLACE_REACH = 64;
     std::vector<Time> times_;
+    bool in_order_ = true;  // times_ ascending, each timestamp once
+    size_t merged_ = 0;     // where a packet stepping back last met its timestamp
 };
 
 // Every kept stream's windows and the whole file's.
@@ -172,17 +207,6 @@ struct EveryStreamWindows {
     bool whole_file;
     FileWindows file;
 };
-
-// A whole packet's record as the batches give it.
-rm_packet_brief BriefOf(const rm_packet& packet) {
-    rm_packet_brief brief = {};
-    brief.timestamp = packet.timestamp;
-    brief.stream = packet.stream;
-    brief.length = packet.length;
-    brief.flags = packet.flags;
-    brief.version = uint8_t(packet.version);
-    return brief;
-}
 
 // What is counted of a stream's packets as they go by, apart from the
 // stream's figures so that the count per packet stays small.
@@ -289,15 +313,16 @@ public:
         : options_(options),
           out_(out),
           assembler_(CodecOfFourcc(fourcc), [this](const VideoFrame& frame) { Frame(frame); }),
-          gops_([this](const VideoGop& gop) { Gop(gop); }) {}
+          statistics_(options.keep_frames || options.gop_sink ? VideoGopSink([this](const VideoGop& gop) { Gop(gop); })
+                                                              : VideoGopSink()) {}
 
-    void Packet(uint64_t offset, const rm_packet& packet) {
-        assembler_.AddPacket(offset, packet.timestamp, uint8_t(packet.version),
-                             (packet.flags & RM_PACKET_KEYFRAME) != 0, packet.data, packet.data ? packet.length : 0);
+    void Packet(const rm_packet_view& packet) {
+        const rm_packet_brief& brief = packet.brief;
+        assembler_.AddPacket(packet.offset, brief.timestamp, brief.version, (brief.flags & RM_PACKET_KEYFRAME) != 0,
+                             packet.data, packet.data ? brief.length : 0);
     }
     void Finish() {
         assembler_.Finish();
-        gops_.Finish();
         statistics_.Finish(assembler_.MisfitPackets());
         out_->frame_statistics = statistics_.Statistics();
         out_->frames_measured = true;
@@ -306,7 +331,6 @@ public:
 private:
     void Frame(const VideoFrame& frame) {
         statistics_.Add(frame);
-        gops_.Add(frame);
         if (options_.keep_frames) out_->frames.push_back(frame);
         if (options_.frame_sink) options_.frame_sink(frame);
     }
@@ -318,9 +342,16 @@ private:
     const MeasureOptions& options_;
     Measurement* out_;
     VideoFrameAssembler assembler_;
-    VideoGopBuilder gops_;
+    // Its GOPs are the ones kept and handed on.
     VideoFrameStatisticsAccumulator statistics_;
 };
+
+// The brief of a batch's record, and its frames' part: views carry the
+// video's payloads, briefs none.
+const rm_packet_brief& BriefIn(const rm_packet_brief& brief) { return brief; }
+const rm_packet_brief& BriefIn(const rm_packet_view& view) { return view.brief; }
+void AddFramePacket(FrameReader*, const rm_packet_brief&) {}
+void AddFramePacket(FrameReader* frames, const rm_packet_view& view) { frames->Packet(view); }
 
 // The measured stream's packets as they come: the window rule, the
 // keyframes, the pump once per closed window.
@@ -405,7 +436,7 @@ AnalysisResult ReadPackets(RunResources& run, bool measuring, uint32_t measured,
     // Taken from the reader a batch at a time: one call for the packets a
     // window shows, rather than one per packet. Packets of a batch after the
     // one that stops the measurement are never looked at. With frames, the
-    // video's payloads come one packet at a time.
+    // batches are views, which show the video's payloads too.
     std::vector<PacketTotals> totals(out->streams.size());
     const size_t stream_count = totals.size();
     uint32_t video_stream = measuring && !all ? measured : UINT32_MAX;
@@ -414,7 +445,35 @@ AnalysisResult ReadPackets(RunResources& run, bool measuring, uint32_t measured,
     bool stopped_by_video = false;
     bool stop_requested = false;
     rm_packet_brief batch[PACKET_BATCH];
-    rm_packet packet;
+    rm_packet_view views[PACKET_BATCH];
+    // One batch's packets, each loop made for its kind of record; false
+    // once a packet stops the measurement.
+    auto take = [&](const auto* records, uint32_t count) {
+        for (const auto* record = records; record != records + count; ++record) {
+            const rm_packet_brief& brief = BriefIn(*record);
+            if (brief.stream >= stream_count) continue;  // the reader keeps no such stream
+            CountPacket(brief, totals.data());
+            out->packets_end.has_last_timestamp = 1;
+            out->packets_end.last_timestamp_ms = brief.timestamp;
+            if (every) every->Add(brief, out);
+            if (all) {
+                // The whole file's windows come from every packet in time order, below.
+                details.has_last_timestamp = 1;
+                if (brief.timestamp > details.last_timestamp_ms) details.last_timestamp_ms = brief.timestamp;
+                continue;
+            }
+            if (brief.stream != video_stream) continue;
+            AddFramePacket(frames.get(), *record);
+            if (video.Add(brief)) continue;
+            if (options.read_to_end && video.result() != ANALYSIS_CANCELLED) {
+                stopped_by_video = true;
+                video_stream = UINT32_MAX;
+                continue;
+            }
+            return false;
+        }
+        return true;
+    };
     for (bool going = true; going;) {
         if (StopRequested(options)) {
             details.stopped_by_pump = 1;
@@ -422,46 +481,18 @@ AnalysisResult ReadPackets(RunResources& run, bool measuring, uint32_t measured,
             break;
         }
         uint32_t batched = 0;
-        rm_result read;
-        if (frames && !stopped_by_video) {
-            read = rm_reader_next_packet_payload(run.reader, &packet, int32_t(measured), payload.data(),
-                                                 uint32_t(payload.size()));
-            if (read == RM_OK) {
-                batch[0] = BriefOf(packet);
-                batched = 1;
-            }
-        } else {
-            read = rm_reader_next_packet_briefs(run.reader, batch, PACKET_BATCH, &batched);
-        }
+        const bool viewing = frames && !stopped_by_video;
+        const rm_result read =
+            viewing ? rm_reader_next_packet_views(run.reader, views, PACKET_BATCH, &batched, int32_t(measured),
+                                                  payload.data(), uint32_t(payload.size()))
+                    : rm_reader_next_packet_briefs(run.reader, batch, PACKET_BATCH, &batched);
         if (read != RM_OK) {
             NoteEndOfPackets(run.reader, read, report, file_size, &out->packets_end);
             if (measuring && !stopped_by_video) NoteEndOfPackets(run.reader, read, report, file_size, &details);
             out->totals_ending = out->packets_end.ending;
             break;
         }
-        for (const rm_packet_brief* brief = batch; brief != batch + batched; ++brief) {
-            if (brief->stream >= stream_count) continue;  // the reader keeps no such stream
-            CountPacket(*brief, totals.data());
-            out->packets_end.has_last_timestamp = 1;
-            out->packets_end.last_timestamp_ms = brief->timestamp;
-            if (every) every->Add(*brief, out);
-            if (all) {
-                // The whole file's windows come from every packet in time order, below.
-                details.has_last_timestamp = 1;
-                if (brief->timestamp > details.last_timestamp_ms) details.last_timestamp_ms = brief->timestamp;
-                continue;
-            }
-            if (brief->stream != video_stream) continue;
-            if (frames) frames->Packet(rm_reader_packet_offset(run.reader), packet);
-            if (video.Add(*brief)) continue;
-            if (options.read_to_end && video.result() != ANALYSIS_CANCELLED) {
-                stopped_by_video = true;
-                video_stream = UINT32_MAX;
-                continue;
-            }
-            going = false;
-            break;
-        }
+        going = viewing ? take(views, batched) : take(batch, batched);
     }
     if (frames) frames->Finish();
     CountFileTotals(totals, out);

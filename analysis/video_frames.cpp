@@ -48,11 +48,18 @@ bool ReadField(const uint8_t* payload, uint32_t length, uint32_t* pos, uint32_t*
     return true;
 }
 
+// The place of a type in VIDEO_FRAME_TYPES.
 int TypeIndex(char type) {
-    for (int i = 0; i < VIDEO_FRAME_TYPE_COUNT - 1; ++i) {
-        if (VIDEO_FRAME_TYPES[i] == type) return i;
+    switch (type) {
+    case 'I':
+        return 0;
+    case 'P':
+        return 1;
+    case 'B':
+        return 2;
+    default:
+        return VIDEO_FRAME_TYPE_COUNT - 1;
     }
-    return VIDEO_FRAME_TYPE_COUNT - 1;
 }
 
 uint32_t ClampToU32(uint64_t value) {
@@ -247,9 +254,20 @@ void VideoFrameAssembler::Finish() { DropFrame(); }
 // ---------------------------------------------------------------- clock
 
 void VideoFrameClock::Timing::Add(uint32_t span, uint32_t frames_shown) {
-    const double per_frame = double(span) / frames_shown;
-    if (frames == 0 || per_frame < shortest_ms) shortest_ms = per_frame;
-    if (frames == 0 || per_frame > longest_ms) longest_ms = per_frame;
+    // Spans per frame compared as fractions, exactly; a quotient only for a
+    // new extreme, which is rare.
+    const uint64_t over_shortest = uint64_t(span) * shortest_frames;
+    const uint64_t over_longest = uint64_t(span) * longest_frames;
+    if (frames == 0 || over_shortest < uint64_t(shortest_span) * frames_shown) {
+        shortest_span = span;
+        shortest_frames = frames_shown;
+        shortest_ms = double(span) / frames_shown;
+    }
+    if (frames == 0 || over_longest > uint64_t(longest_span) * frames_shown) {
+        longest_span = span;
+        longest_frames = frames_shown;
+        longest_ms = double(span) / frames_shown;
+    }
     frames += frames_shown;
     span_ms += span;
 }
@@ -332,8 +350,8 @@ void VideoGopBuilder::Close(uint64_t end_ms) {
 
 // ---------------------------------------------------------------- statistics
 
-VideoFrameStatisticsAccumulator::VideoFrameStatisticsAccumulator()
-    : gops_([this](const VideoGop& gop) { AddGop(gop); }) {
+VideoFrameStatisticsAccumulator::VideoFrameStatisticsAccumulator(VideoGopSink gops)
+    : gop_sink_(std::move(gops)), gops_([this](const VideoGop& gop) { AddGop(gop); }) {
     statistics_.largest_type = '?';
 }
 
@@ -351,7 +369,6 @@ void VideoFrameStatisticsAccumulator::Add(const VideoFrame& frame) {
         s.largest_timestamp_ms = frame.timestamp_ms;
         s.largest_offset = frame.offset;
     }
-    clock_.Add(frame);
     gops_.Add(frame);
 }
 
@@ -364,6 +381,7 @@ void VideoFrameStatisticsAccumulator::AddGop(const VideoGop& gop) {
     if (gop.duration_ms > s.longest_gop_ms) s.longest_gop_ms = gop.duration_ms;
     gop_frames_ += gop.frames;
     gop_ms_ += gop.duration_ms;
+    if (gop_sink_) gop_sink_(gop);
 }
 
 void VideoFrameStatisticsAccumulator::Finish(uint64_t misfit_packets) {
@@ -373,10 +391,11 @@ void VideoFrameStatisticsAccumulator::Finish(uint64_t misfit_packets) {
         type.mean_bytes = type.count == 0 ? 0 : double(type.bytes) / type.count;
         type.share = s.bytes == 0 ? 0 : double(type.bytes) / double(s.bytes);
     }
-    const double interval = clock_.MeanIntervalMs();
+    const VideoFrameClock& clock = gops_.Clock();
+    const double interval = clock.MeanIntervalMs();
     s.mean_fps = interval > 0 ? 1000 / interval : 0;
-    s.shortest_interval_ms = clock_.ShortestIntervalMs();
-    s.longest_interval_ms = clock_.LongestIntervalMs();
+    s.shortest_interval_ms = clock.ShortestIntervalMs();
+    s.longest_interval_ms = clock.LongestIntervalMs();
     s.mean_gop_frames = s.gops == 0 ? 0 : double(gop_frames_) / s.gops;
     s.mean_gop_ms = s.gops == 0 ? 0 : double(gop_ms_) / s.gops;
     s.misfit_packets = misfit_packets;

@@ -130,6 +130,11 @@ private:
         uint64_t span_ms = 0;
         double shortest_ms = 0;
         double longest_ms = 0;
+        // The spans and frames those two are the quotients of.
+        uint32_t shortest_span = 0;
+        uint32_t shortest_frames = 1;
+        uint32_t longest_span = 0;
+        uint32_t longest_frames = 1;
         void Add(uint32_t span, uint32_t frames_shown);
     };
     // The spans closed so far and the one still open, which B-frames after the last timed frame join.
@@ -156,6 +161,9 @@ public:
     void Add(const VideoFrame& frame);
     // Closes the last group, if any.
     void Finish();
+
+    // The timing of every frame added.
+    const VideoFrameClock& Clock() const { return clock_; }
 
 private:
     void Close(uint64_t end_ms);
@@ -204,10 +212,11 @@ struct VideoFrameStatistics {
     uint64_t misfit_packets;  // as the assembler counted them
 };
 
-// The figures of frames fed in file order, kept as running sums: no list of frames is held.
+// The figures of frames fed in file order, kept as running sums: no list of frames is held. Each GOP it
+// makes is handed to `gops` too, when given.
 class VideoFrameStatisticsAccumulator {
 public:
-    VideoFrameStatisticsAccumulator();
+    explicit VideoFrameStatisticsAccumulator(VideoGopSink gops = VideoGopSink());
     // Its GOP builder calls back into it.
     VideoFrameStatisticsAccumulator(const VideoFrameStatisticsAccumulator&) = delete;
     VideoFrameStatisticsAccumulator& operator=(const VideoFrameStatisticsAccumulator&) = delete;
@@ -222,7 +231,8 @@ private:
     void AddGop(const VideoGop& gop);
 
     VideoFrameStatistics statistics_{};
-    VideoFrameClock clock_;
+    VideoGopSink gop_sink_;
+    // Its clock times the frames for the figures too.
     VideoGopBuilder gops_;
     uint64_t gop_frames_ = 0;
     uint64_t gop_ms_ = 0;

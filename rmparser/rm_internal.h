@@ -165,6 +165,11 @@ rm_result rm_read_packet_header(rm_reader* reader, rm_packet* out, int32_t check
 // shows whole, or else the next as rm_read_packet_header delivers it and then
 // those.
 rm_result rm_read_packet_briefs(rm_reader* reader, rm_packet_brief* out, uint32_t capacity, uint32_t* count);
+// The same as views, with the payload of `payload_stream` shown where the
+// window holds it, or else read into `buffer` (`size` bytes at least
+// RM_MAX_PAYLOAD_SIZE).
+rm_result rm_read_packet_views(rm_reader* reader, rm_packet_view* out, uint32_t capacity, uint32_t* count,
+                               int32_t payload_stream, uint8_t* buffer, uint32_t size);
 rm_result rm_index_add(rm_reader* reader, uint32_t stream, uint32_t timestamp, uint32_t offset, uint8_t flags);
 
 // ---------------------------------------------------------------- header read

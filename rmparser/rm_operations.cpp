@@ -330,6 +330,17 @@ rm_result rm_reader_next_packet_payload(rm_reader* reader, rm_packet* out, int32
     return rm_read_packet_header(reader, out, payload_stream, buffer, size);
 }
 
+rm_result rm_reader_next_packet_views(rm_reader* reader, rm_packet_view* out, uint32_t capacity, uint32_t* count,
+                                      int32_t payload_stream, uint8_t* buffer, uint32_t size) {
+    if (count) {
+        *count = 0;
+    }
+    if (!reader || !out || !count || capacity == 0 || !buffer) {
+        return RM_FAIL;
+    }
+    return rm_read_packet_views(reader, out, capacity, count, payload_stream, buffer, size);
+}
+
 uint64_t rm_reader_packet_offset(const rm_reader* reader) { return reader ? reader->packet_start : 0; }
 
 void rm_reader_release_packet(rm_reader* reader, rm_packet** packet) {

@@ -627,6 +627,21 @@ struct Briefs {
     }
 };
 
+// ... or its view: the brief, where its header starts, and the payload of
+// `payload_stream` in place (or the caller's buffer for an empty payload).
+struct Views {
+    uint32_t payload_stream;  // UINT32_MAX: none
+    uint8_t* keep;
+
+    uint16_t fill(rm_packet_view* out, const rm_packet_header& header, const ShownStream& stream, uint32_t payload,
+                  const uint8_t* payload_bytes, uint64_t payload_at) const {
+        fill_brief(&out->brief, header, stream.index, payload);
+        out->offset = payload_at - header_size(header);
+        out->data = stream.index != payload_stream ? nullptr : payload != 0 ? payload_bytes : keep;
+        return rule_number(stream.kind, &header);
+    }
+};
+
 // The walk's common steps through a window, in one go: the packets from the
 // current position on, as long as each is of a stream above, the window
 // shows it whole and the reader believes its header; at most `capacity` of
@@ -848,6 +863,39 @@ rm_result rm_read_packet_briefs(rm_reader* reader, rm_packet_brief* out, uint32_
     *count = 1;
     if (reader->window != nullptr && capacity > 1) {
         *count += take_shown_packets(reader, out + 1, capacity - 1, briefs);
+    }
+    return RM_OK;
+}
+
+rm_result rm_read_packet_views(rm_reader* reader, rm_packet_view* out, uint32_t capacity, uint32_t* count,
+                               int32_t payload_stream, uint8_t* buffer, uint32_t size) {
+    if (size < RM_MAX_PAYLOAD_SIZE) {
+        return RM_FAIL;
+    }
+    // As the briefs: what the window shows, else one packet the long way and
+    // then what the window shows. Taking shown packets calls none of the
+    // source's callbacks, so the first packet's payload stays where it is.
+    const Views views = {payload_stream >= 0 ? uint32_t(payload_stream) : UINT32_MAX, buffer};
+    *count = reader->window != nullptr ? take_shown_packets(reader, out, capacity, views) : 0;
+    if (*count != 0) {
+        return RM_OK;
+    }
+    rm_packet first;
+    const rm_result read = rm_read_packet_header(reader, &first, payload_stream, buffer, size);
+    if (read != RM_OK) {
+        return read;
+    }
+    out->brief.timestamp = first.timestamp;
+    out->brief.stream = first.stream;
+    out->brief.length = first.length;
+    out->brief.flags = first.flags;
+    out->brief.version = uint8_t(first.version);
+    out->brief.reserved = 0;
+    out->offset = reader->packet_start;
+    out->data = first.data;
+    *count = 1;
+    if (reader->window != nullptr && capacity > 1) {
+        *count += take_shown_packets(reader, out + 1, capacity - 1, views);
     }
     return RM_OK;
 }

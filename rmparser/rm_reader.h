@@ -432,6 +432,25 @@ rm_result rm_reader_next_packet_briefs(rm_reader* reader, rm_packet_brief* out, 
 // the next call on the handle. RM_FAIL for a buffer too small.
 rm_result rm_reader_next_packet_payload(rm_reader* reader, rm_packet* out, int32_t payload_stream, uint8_t* buffer,
                                         uint32_t size);
+// A packet as rm_reader_next_packet_views hands it out: its brief, where
+// its header starts (what rm_reader_packet_offset says after it alone), and
+// the payload of the chosen stream.
+struct rm_packet_view {
+    rm_packet_brief brief;
+    uint64_t offset;
+    // The payload of a packet of `payload_stream`, as
+    // rm_reader_next_packet_payload gives it (the caller's buffer for an
+    // empty one); null for other streams. Valid until the next call on the
+    // handle.
+    const uint8_t* data;
+};
+// The packets rm_reader_next_packet_payload(reader, ..., payload_stream,
+// buffer, size) would deliver, in batches as rm_reader_next_packet_briefs
+// makes them: the walk of a pass that looks into one stream's payloads.
+// Only a batch's first payload can have been read into the buffer. RM_FAIL for a buffer too
+// small.
+rm_result rm_reader_next_packet_views(rm_reader* reader, rm_packet_view* out, uint32_t capacity, uint32_t* count,
+                                      int32_t payload_stream, uint8_t* buffer, uint32_t size);
 // The file offset of the packet header that rm_reader_next_packet read last:
 // after a failure, where the damaged or cut packet starts; after
 // RM_END_OF_DATA, where the last DATA chunk's packets ended. 0 for a null

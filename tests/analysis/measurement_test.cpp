@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <fstream>
@@ -573,6 +574,50 @@ TEST(MeasurementTest, EveryRateOfAMultiRateFileAgainstTheWriter) {
     }
 }
 
+// The whole file's windows are those of its packets in time order, however
+// far back in time the file steps: a packet or two (an interleave), onto a
+// timestamp met before, further than a few dozen packets, before the first.
+TEST(MeasurementTest, WholeFileWindowsOfPacketsOutOfTimeOrder) {
+    struct Case {
+        const char* name;
+        uint32_t first_ms;  // of the video, whose packets come 40 ms apart
+        // The timestamp of the audio packet after the video packet of `t`.
+        uint32_t (*audio_ms)(uint32_t t);
+    };
+    const Case cases[] = {
+        {"in order", 0, [](uint32_t t) { return t + 1; }},
+        {"a few packets back", 200, [](uint32_t t) { return t - 99; }},
+        {"onto earlier timestamps", 80, [](uint32_t t) { return t - 80; }},
+        {"all on the first timestamp", 0, [](uint32_t) { return 0u; }},
+        {"far back", 4000, [](uint32_t t) { return t - 3999; }},
+        {"before the first", 500, [](uint32_t t) { return t == 500 ? 0 : t + 1; }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::vector<Packet> packets;
+        std::vector<std::pair<uint32_t, uint32_t>> everything;
+        for (uint32_t t = c.first_ms; t < c.first_ms + 8000; t += 40) {
+            packets.push_back(make_packet(0, t, 300 + t % 7 * 10, t % 1000 == 0));
+            everything.push_back({t, 300 + t % 7 * 10});
+            packets.push_back(make_packet(1, c.audio_ms(t), 50 + t % 13));
+            everything.push_back({c.audio_ms(t), 50 + t % 13});
+        }
+        TempFile file(simple_file({video_mdpr(0), audio_mdpr(1)}, packets));
+        MeasureOptions options;
+        options.every_stream = true;
+        options.whole_file = true;
+        Measurement m;
+        Measure(file.path.c_str(), options, &m);
+        std::stable_sort(everything.begin(), everything.end(),
+                         [](const std::pair<uint32_t, uint32_t>& a, const std::pair<uint32_t, uint32_t>& b) {
+                             return a.first < b.first;
+                         });
+        const std::vector<BitrateSample> want = RuleWindows(everything);
+        EXPECT_GT(want.size(), 5u);
+        ExpectWindows(want, m.file_windows.windows);
+    }
+}
+
 // ---------------------------------------------------------------- frames
 
 // RV40 video (0) and audio (1), 0.5 s apart: an I-frame whole, a P-frame in
@@ -764,6 +809,26 @@ TEST(FiguresTextTest, StatisticsBlockAndCsvRows) {
     const size_t got = std::fread(rows, 1, sizeof rows - 1, out);
     std::fclose(out);
     EXPECT_EQ("start_ms,kbps,keyframes\n0,5,2\n1500,4,1\n", std::string(rows, got));
+}
+
+// Frame rows with numbers at every length's edges, the offset past 32 bits too.
+TEST(FiguresTextTest, FrameRowsAtTheDigitsEdges) {
+    const struct {
+        VideoFrame frame;
+        const char* row;
+    } cases[] = {
+        {{0, 0, 0, 0, false, '?'}, "0,0,0,0,0,?\n"},
+        {{9, 10, 99, 100, true, 'I'}, "9,10,99,100,1,I\n"},
+        {{999999, 1000000, 9999999, 4294967295u, false, 'B'}, "999999,1000000,9999999,4294967295,0,B\n"},
+        {{4294967296u, 99999, 100000, 1, false, 'P'}, "4294967296,99999,100000,1,0,P\n"},
+        {{9999999999u, 0, 0, 0, false, 'P'}, "9999999999,0,0,0,0,P\n"},
+        {{10000000000u, 0, 0, 0, false, 'P'}, "10000000000,0,0,0,0,P\n"},
+        {{UINT64_MAX, 0, 0, 0, false, 'P'}, "18446744073709551615,0,0,0,0,P\n"},
+    };
+    for (const auto& c : cases) {
+        char row[FRAME_CSV_ROW_MAX];
+        EXPECT_EQ(c.row, std::string(row, FormatFrameCsvRow(c.frame, row)));
+    }
 }
 
 TEST(FiguresTextTest, NamesAreWrittenInPlainAscii) {

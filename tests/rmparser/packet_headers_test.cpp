@@ -489,6 +489,97 @@ TEST(PacketHeaders, BatchesOfBriefsAreTheSingleWalk) {
     }
 }
 
+// A packet of a walk that looks into one stream's payloads: the record's
+// brief fields, where it starts, and its payload's bytes (none for other streams).
+struct Viewed {
+    rm_packet_brief brief;
+    uint64_t offset;
+    bool has_data;
+    Bytes payload;
+};
+
+bool operator==(const Viewed& a, const Viewed& b) {
+    return a.brief.timestamp == b.brief.timestamp && a.brief.stream == b.brief.stream &&
+           a.brief.length == b.brief.length && a.brief.flags == b.brief.flags && a.brief.version == b.brief.version &&
+           a.offset == b.offset && a.has_data == b.has_data && a.payload == b.payload;
+}
+
+std::ostream& operator<<(std::ostream& os, const Viewed& v) {
+    return os << "{s" << v.brief.stream << " t" << v.brief.timestamp << " n" << v.brief.length << " @" << v.offset
+              << (v.has_data ? " data" : "") << "}";
+}
+
+Viewed ViewedOf(const rm_packet_brief& brief, uint64_t offset, const uint8_t* data) {
+    Viewed v = {brief, offset, data != nullptr, {}};
+    if (data != nullptr) v.payload.assign(data, data + brief.length);
+    return v;
+}
+
+// Views in batches are the payload walk's packets, each at the offset the
+// single walk gives after it; they end as it ends, at the same offset with
+// the same report, and only a batch's first payload is ever read into the
+// buffer.
+// For the checked stream, another, and none; with windows that end anywhere.
+TEST(PacketHeaders, BatchesOfViewsAreThePayloadWalk) {
+    const std::vector<std::vector<uint32_t>> patterns = {{}, {1u << 20}, {13, 1, 40, 0, 12, 200, 25, 4096, 14, 7}};
+    std::vector<uint8_t> buffer(RM_MAX_PAYLOAD_SIZE);
+    for (const WalkedFile& file : WalkedFiles()) {
+        for (int32_t stream : {0, 1, -1}) {
+            Reader single(file.bytes);
+            std::vector<Viewed> expected;
+            rm_result end = RM_OK;
+            for (;;) {
+                rm_packet packet = {};
+                end = rm_reader_next_packet_payload(single.reader, &packet, stream, buffer.data(),
+                                                    uint32_t(buffer.size()));
+                if (end != RM_OK) break;
+                rm_packet_brief brief = {packet.timestamp, packet.stream,           packet.length,
+                                         packet.flags,     uint8_t(packet.version), 0};
+                expected.push_back(ViewedOf(brief, rm_reader_packet_offset(single.reader), packet.data));
+            }
+            const uint64_t end_offset = rm_reader_packet_offset(single.reader);
+            for (const std::vector<uint32_t>& sizes : patterns) {
+                for (uint32_t capacity : {1u, 3u, 64u}) {
+                    SCOPED_TRACE(testing::Message() << file.name << ", stream " << stream << ", " << sizes.size()
+                                                    << " window sizes, batches of " << capacity);
+                    Reader batched(file.bytes, sizes);
+                    std::vector<Viewed> got;
+                    std::vector<rm_packet_view> views(capacity);
+                    rm_result got_end = RM_OK;
+                    for (int guard = 0; guard < 1000 && got_end == RM_OK; ++guard) {
+                        uint32_t count = 99;
+                        got_end = rm_reader_next_packet_views(batched.reader, views.data(), capacity, &count, stream,
+                                                              buffer.data(), uint32_t(buffer.size()));
+                        EXPECT_EQ(got_end == RM_OK, count != 0);
+                        for (uint32_t i = 0; i < count; ++i) {
+                            if (i > 0 && views[i].brief.length != 0)
+                                EXPECT_NE(buffer.data(), views[i].data) << "view " << i;
+                            got.push_back(ViewedOf(views[i].brief, views[i].offset, views[i].data));
+                        }
+                        if (count != 0) EXPECT_EQ(views[count - 1].offset, rm_reader_packet_offset(batched.reader));
+                    }
+                    EXPECT_EQ(end, got_end);
+                    EXPECT_EQ(expected, got);
+                    EXPECT_EQ(end_offset, rm_reader_packet_offset(batched.reader));
+                    EXPECT_EQ(single.log.last_message(), batched.log.last_message());
+                }
+            }
+        }
+    }
+    Reader r(WalkedFiles()[0].bytes);
+    rm_packet_view view = {};
+    uint32_t count = 5;
+    EXPECT_EQ(RM_FAIL,
+              rm_reader_next_packet_views(r.reader, &view, 1, &count, 0, buffer.data(), RM_MAX_PAYLOAD_SIZE - 1));
+    EXPECT_EQ(0u, count);
+    EXPECT_EQ(RM_FAIL, rm_reader_next_packet_views(r.reader, &view, 1, &count, 0, nullptr, RM_MAX_PAYLOAD_SIZE));
+    EXPECT_EQ(RM_FAIL, rm_reader_next_packet_views(r.reader, &view, 0, &count, 0, buffer.data(), RM_MAX_PAYLOAD_SIZE));
+    EXPECT_EQ(RM_FAIL,
+              rm_reader_next_packet_views(r.reader, nullptr, 1, &count, 0, buffer.data(), RM_MAX_PAYLOAD_SIZE));
+    EXPECT_EQ(RM_FAIL, rm_reader_next_packet_views(r.reader, &view, 1, nullptr, 0, buffer.data(), RM_MAX_PAYLOAD_SIZE));
+    EXPECT_EQ(RM_FAIL, rm_reader_next_packet_views(nullptr, &view, 1, &count, 0, buffer.data(), RM_MAX_PAYLOAD_SIZE));
+}
+
 TEST(PacketHeaders, NullArguments) {
     rm_packet packet = {};
     EXPECT_EQ(RM_FAIL, rm_reader_next_packet_header(nullptr, &packet, 0));

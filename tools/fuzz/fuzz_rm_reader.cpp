@@ -162,7 +162,7 @@ bool SameMet(const Met& a, const Met& b) {
            p.version == q.version;
 }
 
-enum class WalkKind { HEADERS, PAYLOADS, SELECTOR, ANY_HEADERS, BATCHES };
+enum class WalkKind { HEADERS, PAYLOADS, SELECTOR, ANY_HEADERS, BATCHES, VIEWS };
 
 // A brief as the record's fields it holds; the others 0.
 rm_packet AsRecord(const rm_packet_brief& brief) {
@@ -207,10 +207,40 @@ std::vector<Met> Walk(const uint8_t* data, size_t size, bool windows, bool every
         // Batches of sizes the input picks.
         const uint32_t capacity = 1 + data[size / 2] % 70;
         std::vector<rm_packet_brief> batch(capacity);
+        std::vector<rm_packet_view> views(capacity);
         for (;;) {
             Met m = {};
             rm_packet* allocated = nullptr;
-            if (kind == WalkKind::BATCHES) {
+            if (kind == WalkKind::VIEWS) {
+                // Each view a packet of its own, with its own offset; the
+                // call's ending, if any, after them.
+                uint32_t count = 0;
+                m.code = rm_reader_next_packet_views(reader, views.data(), capacity, &count, 0, buffer.data(),
+                                                     uint32_t(buffer.size()));
+                if ((m.code == RM_OK) != (count != 0) || count > capacity) {
+                    __builtin_trap();
+                }
+                for (uint32_t i = 0; i < count; ++i) {
+                    const rm_packet_view& view = views[i];
+                    if ((view.data != nullptr) != (view.brief.stream == 0)) {
+                        __builtin_trap();  // a payload of the wrong stream, or none of the right one
+                    }
+                    Met shown = {RM_OK, view.offset, AsRecord(view.brief), 0};
+                    for (uint32_t b = 0; view.data != nullptr && b < view.brief.length; ++b) {
+                        shown.payload_sum = shown.payload_sum * 31 + view.data[b];
+                    }
+                    met.push_back(shown);
+                }
+                if (count != 0 && rm_reader_packet_offset(reader) != views[count - 1].offset) {
+                    __builtin_trap();  // a batch leaves the reader at its last packet
+                }
+                if (m.code == RM_OK) {
+                    if (met.size() > size / RM_PACKET_HEADER_SIZE + 1) {
+                        break;
+                    }
+                    continue;
+                }
+            } else if (kind == WalkKind::BATCHES) {
                 uint32_t count = 0;
                 m.code = rm_reader_next_packet_briefs(reader, batch.data(), capacity, &count);
                 if (m.code == RM_OK && (count == 0 || count > capacity)) {
@@ -252,7 +282,9 @@ std::vector<Met> Walk(const uint8_t* data, size_t size, bool windows, bool every
     return met;
 }
 
-void ExpectSameWalk(std::vector<Met> a, std::vector<Met> b, bool briefs) {
+// With `briefs`, only the fields briefs hold are compared, and the offset
+// only after each batch; with `fields_of_briefs` alone, every offset too.
+void ExpectSameWalk(std::vector<Met> a, std::vector<Met> b, bool briefs, bool fields_of_briefs = false) {
     if (a.size() != b.size()) {
         __builtin_trap();
     }
@@ -261,7 +293,7 @@ void ExpectSameWalk(std::vector<Met> a, std::vector<Met> b, bool briefs) {
         if (briefs && i + 1 < a.size()) {
             a[i].offset = b[i].offset = 0;
         }
-        if (briefs) {
+        if (briefs || fields_of_briefs) {
             a[i].packet = BriefOf(a[i].packet);
         }
         if (!SameMet(a[i], b[i])) {
@@ -276,6 +308,10 @@ void CompareWindowedWalks(const uint8_t* data, size_t size, bool every) {
     for (WalkKind kind : {WalkKind::HEADERS, WalkKind::PAYLOADS, WalkKind::SELECTOR}) {
         ExpectSameWalk(Walk(data, size, false, every, kind), Walk(data, size, true, every, kind), false);
     }
+    // Views are the payload walk's packets one by one, each at its offset.
+    const std::vector<Met> payloads = Walk(data, size, false, every, WalkKind::PAYLOADS);
+    ExpectSameWalk(payloads, Walk(data, size, false, every, WalkKind::VIEWS), false, true);
+    ExpectSameWalk(payloads, Walk(data, size, true, every, WalkKind::VIEWS), false, true);
     const std::vector<Met> single = Walk(data, size, false, every, WalkKind::ANY_HEADERS);
     ExpectSameWalk(single, Walk(data, size, false, every, WalkKind::BATCHES), true);
     ExpectSameWalk(single, Walk(data, size, true, every, WalkKind::BATCHES), true);

@@ -39,19 +39,41 @@ private:
     uint64_t count_ = 0;
 };
 
+// Frame rows gathered and written a block at a time: one write per row was
+// a good part of a listing's time.
+class FrameRowWriter {
+public:
+    ~FrameRowWriter() { Flush(); }
+    void Add(const VideoFrame& frame) {
+        if (sizeof block_ - used_ < FRAME_CSV_ROW_MAX) Flush();
+        used_ = size_t(FormatFrameCsvRow(frame, block_ + used_) - block_);
+    }
+    void Flush() {
+        if (used_ != 0) std::fwrite(block_, 1, used_, stdout);
+        used_ = 0;
+    }
+
+private:
+    char block_[64 * 1024];
+    size_t used_ = 0;
+};
+
 }  // namespace
 
-bool PrintFrameList(const char* path, bool gops, bool json, int32_t stream) {
+bool PrintFrameList(const char* path, bool gops, bool json, int32_t stream, const MediaSource* source) {
     MeasureOptions options;
     options.frames = true;
     options.series_stream = stream;
+    options.source = source;
     std::unique_ptr<JsonListWriter> list;
+    std::unique_ptr<FrameRowWriter> rows;
     if (json) {
         list.reset(new JsonListWriter(path, gops ? "gops" : "frames"));
     } else if (gops) {
         WriteGopsCsvHeader(stdout);
     } else {
         WriteFramesCsvHeader(stdout);
+        rows.reset(new FrameRowWriter);
     }
     if (gops) {
         options.gop_sink = [&](const VideoGop& gop) {
@@ -66,12 +88,13 @@ bool PrintFrameList(const char* path, bool gops, bool json, int32_t stream) {
             if (list) {
                 list->Add(FrameJson(frame));
             } else {
-                WriteFrameCsvRow(frame, stdout);
+                rows->Add(frame);
             }
         };
     }
     Measurement m;
     Measure(path, options, &m);
+    rows.reset();  // every row out before what follows them
     const FileResult r = {&m, ResultIsCharted(m.result), m.details.ending == DATA_END_DAMAGED, false, stream};
     std::string message = ResultText(r);
     // A stream asked for by number may be no video: it has no frames to list.

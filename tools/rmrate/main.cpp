@@ -224,7 +224,7 @@ int main(int argc, char** argv) {
                 continue;
             }
             if (options.frames || options.gops) {
-                all_ok = PrintFrameList(path, options.gops, options.json, options.stream) && all_ok;
+                all_ok = PrintFrameList(path, options.gops, options.json, options.stream, mapped.Source()) && all_ok;
                 continue;
             }
             MeasureOptions measure;

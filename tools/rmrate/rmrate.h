@@ -120,7 +120,8 @@ void PrintCsv(const char* path, const FileResult& r);
 // The frames (or with `gops` the GOPs) of one file's video as they are
 // found, CSV rows or one JSON object, never held whole. True when the file
 // was measured to a clean end with a window, as every mode counts success.
-bool PrintFrameList(const char* path, bool gops, bool json, int32_t stream);
+// Read through `source` (the mapped file) when given.
+bool PrintFrameList(const char* path, bool gops, bool json, int32_t stream, const MediaSource* source = nullptr);
 // Whether a measurement is a success: read to a clean end, with a window.
 bool MeasuredCleanly(const FileResult& r);
 // How the data ended, as --json gives it.
