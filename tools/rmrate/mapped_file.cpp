@@ -107,8 +107,14 @@ bool MappedFile::MapViewAt(uint64_t at) {
                                static_cast<DWORD>(start & 0xFFFFFFFFu), static_cast<SIZE_T>(length));
     if (!view) return false;
 #else
-    void* view =
-        mmap(nullptr, static_cast<size_t>(length), PROT_READ, MAP_SHARED, fileno(file_), static_cast<off_t>(start));
+#ifdef MAP_POPULATE
+    // The view is read from end to end: its pages mapped at once cost far
+    // less than a fault for each.
+    const int flags = MAP_SHARED | MAP_POPULATE;
+#else
+    const int flags = MAP_SHARED;
+#endif
+    void* view = mmap(nullptr, static_cast<size_t>(length), PROT_READ, flags, fileno(file_), static_cast<off_t>(start));
     if (view == MAP_FAILED) return false;
 #endif
     view_ = static_cast<const uint8_t*>(view);
