@@ -139,10 +139,10 @@ TEST(FileFactsTest, WhatAFileDoesNotSayIsSaidToBeMissing) {
 // The multi-rate writer's file as the usual encoder writes one: its fileinfo
 // read though every stream of it is logical or physical.
 TEST(FileFactsTest, MultiRateFileNamesItsProducer) {
-    MultiRateSpec spec;
-    spec.compatible_stream = true;
+    MultiRatePlan plan;
+    plan.compatible_stream = true;
     std::string path;
-    const Measurement m = MeasureBytes(multi_rate_writer(spec).writer.bytes(), &path);
+    const Measurement m = MeasureBytes(multi_rate_writer(plan).writer.bytes(), &path);
     ASSERT_TRUE(m.file.has_file_info);
     std::vector<std::string> names;
     for (const FileInfoProperty& p : m.file.file_info) names.push_back(p.name);

@@ -497,11 +497,11 @@ TEST(MeasurementTest, EveryRateOfAMultiRateFileAgainstTheWriter) {
     for (const DataLayout layout : {DataLayout::CHAINED, DataLayout::BACK_TO_BACK, DataLayout::MIXED}) {
         for (const bool compatible : {false, true}) {
             SCOPED_TRACE(testing::Message() << "layout " << int(layout) << (compatible ? ", compatible" : ""));
-            MultiRateSpec spec;
-            spec.packets = 40;
-            spec.layout = layout;
-            spec.compatible_stream = compatible;
-            MultiRate written = multi_rate_writer(spec);
+            MultiRatePlan plan;
+            plan.packets = 40;
+            plan.layout = layout;
+            plan.compatible_stream = compatible;
+            MultiRate written = multi_rate_writer(plan);
             TempFile file(written.writer.bytes());
             MeasureOptions options;
             options.every_stream = true;

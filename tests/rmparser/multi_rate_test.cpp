@@ -106,10 +106,10 @@ TEST(MultiRate, EveryStreamKeptReadsEveryPacketOfEveryDataChunk) {
     for (size_t l = 0; l < 3; ++l) {
         for (bool compatible : {false, true}) {
             SCOPED_TRACE(testing::Message() << LAYOUT_NAMES[l] << (compatible ? ", compatible stream" : ""));
-            MultiRateSpec spec;
-            spec.layout = LAYOUTS[l];
-            spec.compatible_stream = compatible;
-            const MultiRate m = multi_rate_writer(spec);
+            MultiRatePlan plan;
+            plan.layout = LAYOUTS[l];
+            plan.compatible_stream = compatible;
+            const MultiRate m = multi_rate_writer(plan);
             const Bytes file = m.writer.bytes();
             const std::vector<size_t> keep = every_stream(m);
             for (int32_t selector : {-1, -2, 1, int32_t(keep.size()) - 1}) {
@@ -146,10 +146,10 @@ TEST(MultiRate, EveryStreamKeptReadsEveryPacketOfEveryDataChunk) {
 TEST(MultiRate, DefaultSelectionIsAsEver) {
     for (size_t l = 0; l < 3; ++l) {
         SCOPED_TRACE(LAYOUT_NAMES[l]);
-        MultiRateSpec spec;
-        spec.layout = LAYOUTS[l];
-        spec.compatible_stream = true;
-        const MultiRate m = multi_rate_writer(spec);
+        MultiRatePlan plan;
+        plan.layout = LAYOUTS[l];
+        plan.compatible_stream = true;
+        const MultiRate m = multi_rate_writer(plan);
         const Bytes file = m.writer.bytes();
         for (int32_t selector : {0, -2}) {
             SCOPED_TRACE(selector);
@@ -182,9 +182,9 @@ TEST(MultiRate, DefaultSelectionIsAsEver) {
 }
 
 TEST(MultiRate, StreamRatesSayWhatEachStreamIs) {
-    MultiRateSpec spec;
-    spec.compatible_stream = true;
-    const MultiRate m = multi_rate_writer(spec);
+    MultiRatePlan plan;
+    plan.compatible_stream = true;
+    const MultiRate m = multi_rate_writer(plan);
     ReaderFixture h(m.writer.bytes());
     ASSERT_EQ(rm_reader_keep_every_stream(h.reader, 1), RM_OK);
     ASSERT_EQ(h.load(), RM_OK);

@@ -250,13 +250,13 @@ Subject chained_chunks() {
 // A multi-rate file, every stream kept: five rates with version 1 headers,
 // each in a DATA chunk of its own; small, since each cut reads it whole.
 Subject multi_rate(DataLayout layout, const char* name) {
-    MultiRateSpec spec;
-    spec.video_rates = {8000, 16000, 24000};
-    spec.audio_rates = {2000, 4000};
-    spec.packets = 4;
-    spec.layout = layout;
-    spec.compatible_stream = layout == DataLayout::MIXED;
-    const MultiRate m = multi_rate_writer(spec);
+    MultiRatePlan plan;
+    plan.video_rates = {8000, 16000, 24000};
+    plan.audio_rates = {2000, 4000};
+    plan.packets = 4;
+    plan.layout = layout;
+    plan.compatible_stream = layout == DataLayout::MIXED;
+    const MultiRate m = multi_rate_writer(plan);
     Subject s = learn(name, m.writer.bytes(), 1, true);
     for (size_t c = 1; c < m.data_offsets.size(); ++c) {
         const uint64_t before_end = m.data_offsets[c - 1] + get_u32(s.file, m.data_offsets[c - 1] + 4);

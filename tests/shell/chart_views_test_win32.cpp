@@ -606,10 +606,10 @@ std::string ListText(HWND list, int row, int column) {
 // lists every rate; two checked are drawn at their points in their colours with their legend lines,
 // on an axis that fits the largest; none checked is today's chart again.
 TEST_F(CurvesTest, StreamsOfAMultiRateFileAsCurves) {
-    MultiRateSpec spec;
-    spec.packets = 60;
-    spec.compatible_stream = true;
-    TempFile file(multi_rate_writer(spec).writer.bytes());
+    MultiRatePlan plan;
+    plan.packets = 60;
+    plan.compatible_stream = true;
+    TempFile file(multi_rate_writer(plan).writer.bytes());
     Open(file.path);
     EXPECT_TRUE(DifferencesFromSteps().empty());
     std::vector<std::string> rows;

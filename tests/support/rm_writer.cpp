@@ -544,12 +544,12 @@ Bytes payload_of(uint16_t stream_number, uint32_t k, uint32_t size) {
 
 }  // namespace
 
-MultiRate multi_rate_writer(const MultiRateSpec& spec) {
+MultiRate multi_rate_writer(const MultiRatePlan& plan) {
     MultiRate m;
-    const uint16_t video_count = fitting<uint16_t>(spec.video_rates.size(), "video rates");
-    const uint16_t audio_count = fitting<uint16_t>(spec.audio_rates.size(), "audio rates");
-    const RuleBook video_book = rule_book(spec.video_rates, true);
-    const RuleBook audio_book = rule_book(spec.audio_rates, false);
+    const uint16_t video_count = fitting<uint16_t>(plan.video_rates.size(), "video rates");
+    const uint16_t audio_count = fitting<uint16_t>(plan.audio_rates.size(), "audio rates");
+    const RuleBook video_book = rule_book(plan.video_rates, true);
+    const RuleBook audio_book = rule_book(plan.audio_rates, false);
     m.video_rule_book = video_book.text;
     m.audio_rule_book = audio_book.text;
 
@@ -558,7 +558,7 @@ MultiRate multi_rate_writer(const MultiRateSpec& spec) {
     for (size_t i = 0; i < size_t(video_count) + audio_count; ++i) {
         const bool video = i < video_count;
         const size_t r = video ? i : i - video_count;
-        const std::vector<uint32_t>& rates = video ? spec.video_rates : spec.audio_rates;
+        const std::vector<uint32_t>& rates = video ? plan.video_rates : plan.audio_rates;
         const RuleBook& book = video ? video_book : audio_book;
         WrittenStream s;
         s.stream_number = next_number++;
@@ -568,7 +568,7 @@ MultiRate multi_rate_writer(const MultiRateSpec& spec) {
         s.rate_count = video ? video_count : audio_count;
         s.rule_count = uint16_t(std::count(book.rule_map.begin(), book.rule_map.end(), uint16_t(r)));
         s.average_bandwidth = rates[r];
-        for (uint32_t k = 0; k < spec.packets; ++k) {
+        for (uint32_t k = 0; k < plan.packets; ++k) {
             WrittenPacket p;
             // Video frames of every rate at one cadence; audio at its own.
             p.timestamp = video ? 100 * k : 93 * k;
@@ -581,11 +581,11 @@ MultiRate multi_rate_writer(const MultiRateSpec& spec) {
         }
         m.streams.push_back(s);
     }
-    if (spec.compatible_stream) {
+    if (plan.compatible_stream) {
         WrittenStream s;
         s.stream_number = next_number++;
         s.mime_type = REAL_VIDEO_MIME;
-        for (uint32_t k = 0; k < spec.packets; ++k) {
+        for (uint32_t k = 0; k < plan.packets; ++k) {
             WrittenPacket p;
             p.version = 0;
             p.timestamp = 100 * k;
@@ -606,8 +606,8 @@ MultiRate multi_rate_writer(const MultiRateSpec& spec) {
     }
     // The compatible stream's chunk first: an ordinary player starts there.
     std::vector<size_t> chunk_order;
-    if (spec.compatible_stream) chunk_order.push_back(m.streams.size() - 1);
-    for (size_t i = 0; i + (spec.compatible_stream ? 1 : 0) < m.streams.size(); ++i) chunk_order.push_back(i);
+    if (plan.compatible_stream) chunk_order.push_back(m.streams.size() - 1);
+    for (size_t i = 0; i + (plan.compatible_stream ? 1 : 0) < m.streams.size(); ++i) chunk_order.push_back(i);
 
     // Laid out twice: the logical headers name the DATA offsets, which only
     // the first layout tells (no offset depends on their values).
@@ -660,7 +660,7 @@ MultiRate multi_rate_writer(const MultiRateSpec& spec) {
             WrittenStream& s = m.streams[chunk_order[c]];
             const bool last = c + 1 == chunk_order.size();
             const bool chained =
-                !last && (spec.layout == DataLayout::CHAINED || (spec.layout == DataLayout::MIXED && c % 2 == 0));
+                !last && (plan.layout == DataLayout::CHAINED || (plan.layout == DataLayout::MIXED && c % 2 == 0));
             s.data_offset = w.offset();
             m.data_offsets.push_back(s.data_offset);
             DataChunk head;
@@ -674,7 +674,7 @@ MultiRate multi_rate_writer(const MultiRateSpec& spec) {
                 packet.payload_size.reset();
                 w.packet(packet);
             }
-            if (chained && spec.layout == DataLayout::MIXED) w.indx(1);
+            if (chained && plan.layout == DataLayout::MIXED) w.indx(1);
         }
         w.indx(2);
         m.writer = w;

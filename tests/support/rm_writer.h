@@ -254,7 +254,7 @@ Bytes video_file(const std::vector<Packet>& packets);
 // with an index between them, then one back to back, ...).
 enum class DataLayout { CHAINED, BACK_TO_BACK, MIXED };
 
-struct MultiRateSpec {
+struct MultiRatePlan {
     std::vector<uint32_t> video_rates = {34000, 80000, 150000};  // bits per second, ascending: one stream each
     std::vector<uint32_t> audio_rates = {8000, 20000};
     uint32_t packets = 10;  // per physical stream
@@ -301,7 +301,7 @@ struct MultiRate {
 // audio: the same pair per rate), a logical-fileinfo MDPR; then each
 // physical stream's packets (version 1, with the rule numbers) in a DATA
 // chunk of its own, in stream-number order, and an index.
-MultiRate multi_rate_writer(const MultiRateSpec& spec = {});
+MultiRate multi_rate_writer(const MultiRatePlan& plan = {});
 
 // ---------------------------------------------------------------- byte helpers
 uint32_t fourcc(const char (&s)[5]);

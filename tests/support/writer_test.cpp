@@ -620,10 +620,10 @@ TEST(WriterMultiRate, EveryPieceIsWhereItSays) {
     for (DataLayout layout : {DataLayout::CHAINED, DataLayout::BACK_TO_BACK, DataLayout::MIXED}) {
         for (bool compatible : {false, true}) {
             SCOPED_TRACE(testing::Message() << "layout " << int(layout) << (compatible ? ", compatible" : ""));
-            MultiRateSpec spec;
-            spec.layout = layout;
-            spec.compatible_stream = compatible;
-            const MultiRate m = multi_rate_writer(spec);
+            MultiRatePlan plan;
+            plan.layout = layout;
+            plan.compatible_stream = compatible;
+            const MultiRate m = multi_rate_writer(plan);
             const Bytes b = m.writer.bytes();
             const ReadBack r = read_back(b);
             ASSERT_EQ(m.streams.size(), compatible ? 6u : 5u);

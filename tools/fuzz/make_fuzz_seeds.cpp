@@ -111,7 +111,7 @@ int main(int argc, char** argv) {
 
     // A multi-rate file as the usual encoder writes one: version 1 packets,
     // a DATA chunk per rate, chained and back to back.
-    MultiRateSpec rates;
+    MultiRatePlan rates;
     rates.video_rates = {8000, 16000};
     rates.audio_rates = {2000, 4000};
     rates.packets = 3;
