@@ -224,6 +224,14 @@ void CountPacket(const rm_packet_brief& packet, PacketTotals* totals) {
     ++stream.packets;
     stream.bytes += packet.length;
 }
+void CountPacket(const rm_packet_view& packet, PacketTotals* totals) { CountPacket(packet.brief, totals); }
+void CountPacket(const rm_packet_run& run, PacketTotals* totals) {
+    PacketTotals& stream = totals[run.last.stream];
+    if (run.min_timestamp < stream.first_ms) stream.first_ms = run.min_timestamp;
+    if (run.max_timestamp > stream.last_ms) stream.last_ms = run.max_timestamp;
+    stream.packets += run.packets;
+    stream.bytes += run.bytes;
+}
 
 // Each stream's totals into its figures, and all streams together: every
 // packet counts in one stream.
@@ -350,7 +358,9 @@ private:
 // video's payloads, briefs none.
 const rm_packet_brief& BriefIn(const rm_packet_brief& brief) { return brief; }
 const rm_packet_brief& BriefIn(const rm_packet_view& view) { return view.brief; }
+const rm_packet_brief& BriefIn(const rm_packet_run& run) { return run.last; }
 void AddFramePacket(FrameReader*, const rm_packet_brief&) {}
+void AddFramePacket(FrameReader*, const rm_packet_run&) {}
 void AddFramePacket(FrameReader* frames, const rm_packet_view& view) { frames->Packet(view); }
 
 // The measured stream's packets as they come: the window rule, the
@@ -446,13 +456,18 @@ AnalysisResult ReadPackets(RunResources& run, bool measuring, uint32_t measured,
     bool stop_requested = false;
     rm_packet_brief batch[PACKET_BATCH];
     rm_packet_view views[PACKET_BATCH];
+    // Without every packet's windows or frames, the other streams' packets
+    // come joined into runs between the measured stream's: a run is counted
+    // whole, and never spans the packet that stops the measurement.
+    rm_packet_run runs[PACKET_BATCH];
+    const bool running = !every && !frames && !all;
     // One batch's packets, each loop made for its kind of record; false
     // once a packet stops the measurement.
     auto take = [&](const auto* records, uint32_t count) {
         for (const auto* record = records; record != records + count; ++record) {
             const rm_packet_brief& brief = BriefIn(*record);
             if (brief.stream >= stream_count) continue;  // the reader keeps no such stream
-            CountPacket(brief, totals.data());
+            CountPacket(*record, totals.data());
             out->packets_end.has_last_timestamp = 1;
             out->packets_end.last_timestamp_ms = brief.timestamp;
             if (every) every->Add(brief, out);
@@ -483,16 +498,18 @@ AnalysisResult ReadPackets(RunResources& run, bool measuring, uint32_t measured,
         uint32_t batched = 0;
         const bool viewing = frames && !stopped_by_video;
         const rm_result read =
-            viewing ? rm_reader_next_packet_views(run.reader, views, PACKET_BATCH, &batched, int32_t(measured),
-                                                  payload.data(), uint32_t(payload.size()))
-                    : rm_reader_next_packet_briefs(run.reader, batch, PACKET_BATCH, &batched);
+            viewing   ? rm_reader_next_packet_views(run.reader, views, PACKET_BATCH, &batched, int32_t(measured),
+                                                    payload.data(), uint32_t(payload.size()))
+            : running ? rm_reader_next_packet_runs(run.reader, runs, PACKET_BATCH, &batched,
+                                                   video_stream < stream_count ? int32_t(video_stream) : -1)
+                      : rm_reader_next_packet_briefs(run.reader, batch, PACKET_BATCH, &batched);
         if (read != RM_OK) {
             NoteEndOfPackets(run.reader, read, report, file_size, &out->packets_end);
             if (measuring && !stopped_by_video) NoteEndOfPackets(run.reader, read, report, file_size, &details);
             out->totals_ending = out->packets_end.ending;
             break;
         }
-        going = viewing ? take(views, batched) : take(batch, batched);
+        going = viewing ? take(views, batched) : running ? take(runs, batched) : take(batch, batched);
     }
     if (frames) frames->Finish();
     CountFileTotals(totals, out);

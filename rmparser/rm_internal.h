@@ -165,6 +165,10 @@ rm_result rm_read_packet_header(rm_reader* reader, rm_packet* out, int32_t check
 // shows whole, or else the next as rm_read_packet_header delivers it and then
 // those.
 rm_result rm_read_packet_briefs(rm_reader* reader, rm_packet_brief* out, uint32_t capacity, uint32_t* count);
+// The same as runs: those of any stream but `single_stream` (-1: none) that
+// follow one another joined.
+rm_result rm_read_packet_runs(rm_reader* reader, rm_packet_run* out, uint32_t capacity, uint32_t* count,
+                              int32_t single_stream);
 // The same as views, with the payload of `payload_stream` shown where the
 // window holds it, or else read into `buffer` (`size` bytes at least
 // RM_MAX_PAYLOAD_SIZE).

@@ -322,6 +322,17 @@ rm_result rm_reader_next_packet_briefs(rm_reader* reader, rm_packet_brief* out, 
     return rm_read_packet_briefs(reader, out, capacity, count);
 }
 
+rm_result rm_reader_next_packet_runs(rm_reader* reader, rm_packet_run* out, uint32_t capacity, uint32_t* count,
+                                     int32_t single_stream) {
+    if (count) {
+        *count = 0;
+    }
+    if (!reader || !out || !count || capacity == 0) {
+        return RM_FAIL;
+    }
+    return rm_read_packet_runs(reader, out, capacity, count, single_stream);
+}
+
 rm_result rm_reader_next_packet_payload(rm_reader* reader, rm_packet* out, int32_t payload_stream, uint8_t* buffer,
                                         uint32_t size) {
     if (!reader || !out || !buffer) {

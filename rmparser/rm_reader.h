@@ -426,6 +426,24 @@ struct rm_packet_brief {
 // stopped as ever (after a batch, where its last packet starts). Through a
 // window, a batch holds the packets the window shows whole.
 rm_result rm_reader_next_packet_briefs(rm_reader* reader, rm_packet_brief* out, uint32_t capacity, uint32_t* count);
+// Packets of one stream that follow one another, as
+// rm_reader_next_packet_runs hands them out: for a pass that counts every
+// stream but looks at the packets of one.
+struct rm_packet_run {
+    rm_packet_brief last;  // the run's last packet
+    uint32_t packets;      // how many, at least 1
+    uint32_t min_timestamp;
+    uint32_t max_timestamp;
+    uint64_t bytes;  // their payload bytes
+};
+// The packets rm_reader_next_packet_briefs would deliver, up to `capacity`
+// runs at once, with the packets of any stream but `single_stream` (-1:
+// none) that follow one another in a batch joined into one run; each packet
+// of `single_stream` is a run of its own. As a run never spans another
+// stream's packet, a pass that stops at a packet has counted exactly the
+// packets before it. *count gets how many runs; results as the briefs'.
+rm_result rm_reader_next_packet_runs(rm_reader* reader, rm_packet_run* out, uint32_t capacity, uint32_t* count,
+                                     int32_t single_stream);
 // The same, with the payload of a packet of stream `payload_stream` read
 // into the caller's `buffer` (`size` bytes, at least RM_MAX_PAYLOAD_SIZE),
 // or, where a window shows it whole, left there: `data` points at it until

@@ -489,6 +489,76 @@ TEST(PacketHeaders, BatchesOfBriefsAreTheSingleWalk) {
     }
 }
 
+// Runs are the briefs joined: each covers packets of one stream that follow
+// one another in the single walk, a packet of the single stream alone, none
+// continues the call's run before it, and the walk ends and stands where
+// the single walk does after the runs' last packet.
+TEST(PacketHeaders, RunsAreTheBriefsJoined) {
+    const std::vector<std::vector<uint32_t>> patterns = {{}, {1u << 20}, {13, 1, 40, 0, 12, 200, 25, 4096, 14, 7}};
+    for (const WalkedFile& file : WalkedFiles()) {
+        Reader single(file.bytes);
+        std::vector<rm_packet> expected;
+        std::vector<uint64_t> after;
+        rm_result end = RM_OK;
+        for (;;) {
+            rm_packet packet = {};
+            end = rm_reader_next_packet_header(single.reader, &packet, -1);
+            after.push_back(rm_reader_packet_offset(single.reader));
+            if (end != RM_OK) break;
+            expected.push_back(packet);
+        }
+        for (const std::vector<uint32_t>& sizes : patterns) {
+            for (uint32_t capacity : {1u, 2u, 7u, 64u}) {
+                for (int32_t single_stream : {-1, 0, 1}) {
+                    SCOPED_TRACE(testing::Message() << file.name << ", " << sizes.size() << " window sizes, "
+                                                    << capacity << " runs, single " << single_stream);
+                    Reader batched(file.bytes, sizes);
+                    std::vector<rm_packet_run> runs(capacity);
+                    size_t k = 0;  // the next packet of the single walk
+                    rm_result got = RM_OK;
+                    for (int guard = 0; guard < 1000 && got == RM_OK; ++guard) {
+                        uint32_t count = 99;
+                        got = rm_reader_next_packet_runs(batched.reader, runs.data(), capacity, &count, single_stream);
+                        ASSERT_EQ(got == RM_OK ? 1u : 0u, count == 0 ? 0u : 1u);
+                        ASSERT_GE(capacity, count);
+                        for (uint32_t i = 0; i < count; ++i) {
+                            const rm_packet_run& run = runs[i];
+                            ASSERT_LE(1u, run.packets);
+                            ASSERT_LE(k + run.packets, expected.size());
+                            if (run.last.stream == uint32_t(single_stream)) EXPECT_EQ(1u, run.packets);
+                            if (i > 0 && run.last.stream != uint32_t(single_stream)) {
+                                EXPECT_NE(runs[i - 1].last.stream, run.last.stream) << "run " << i << " not joined";
+                            }
+                            uint64_t bytes = 0;
+                            uint32_t lowest = UINT32_MAX;
+                            uint32_t highest = 0;
+                            for (size_t p = k; p < k + run.packets; ++p) {
+                                EXPECT_EQ(run.last.stream, expected[p].stream) << "packet " << p;
+                                bytes += expected[p].length;
+                                lowest = std::min(lowest, expected[p].timestamp);
+                                highest = std::max(highest, expected[p].timestamp);
+                            }
+                            k += run.packets;
+                            EXPECT_TRUE(SameBrief(expected[k - 1], run.last)) << "packet " << k - 1;
+                            EXPECT_EQ(bytes, run.bytes);
+                            EXPECT_EQ(lowest, run.min_timestamp);
+                            EXPECT_EQ(highest, run.max_timestamp);
+                        }
+                        EXPECT_EQ(after[got == RM_OK ? k - 1 : k], rm_reader_packet_offset(batched.reader));
+                    }
+                    EXPECT_EQ(end, got);
+                    EXPECT_EQ(expected.size(), k);
+                    EXPECT_EQ(single.log.last_message(), batched.log.last_message());
+                }
+            }
+        }
+    }
+    rm_packet_run run;
+    uint32_t count = 5;
+    EXPECT_EQ(RM_FAIL, rm_reader_next_packet_runs(nullptr, &run, 1, &count, 0));
+    EXPECT_EQ(0u, count);
+}
+
 // A packet of a walk that looks into one stream's payloads: the record's
 // brief fields, where it starts, and its payload's bytes (none for other streams).
 struct Viewed {

@@ -143,6 +143,30 @@ void CheckEveryStream(const std::string& path, const Measurement& usual) {
     }
 }
 
+// Counting the packets of the streams besides the video in runs, as the
+// usual pass does, counts what the frames pass counts packet by packet.
+void CheckRunsCountEveryPacket(const std::string& path, const Measurement& usual) {
+    MeasureOptions options;
+    options.pump = keep_going;
+    options.frames = true;
+    Measurement viewed;
+    Measure(path.c_str(), options, &viewed);
+    if (viewed.result != usual.result || !SameWindows(viewed.windows, usual.windows)) __builtin_trap();
+    if (viewed.streams.size() != usual.streams.size() || viewed.totals_ending != usual.totals_ending) __builtin_trap();
+    for (size_t i = 0; i < usual.streams.size(); ++i) {
+        const StreamFigures& a = usual.streams[i];
+        const StreamFigures& b = viewed.streams[i];
+        if (a.packets != b.packets || a.bytes != b.bytes ||
+            (a.packets != 0 && (a.first_ms != b.first_ms || a.last_ms != b.last_ms))) {
+            __builtin_trap();
+        }
+    }
+    if (viewed.packets_end.has_last_timestamp != usual.packets_end.has_last_timestamp ||
+        viewed.packets_end.last_timestamp_ms != usual.packets_end.last_timestamp_ms) {
+        __builtin_trap();
+    }
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -186,6 +210,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     // Before the cuts, which write over the input.
     CheckEveryStream(path, measurement);
+    CheckRunsCountEveryPacket(path, measurement);
     CheckCutsAreDamage(fd, path, data, size, measurement);
     return 0;
 }
