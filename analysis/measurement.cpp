@@ -232,6 +232,7 @@ void CountPacket(const rm_packet_run& run, PacketTotals* totals) {
     stream.packets += run.packets;
     stream.bytes += run.bytes;
 }
+void CountPacket(const rm_packet_view_run& run, PacketTotals* totals) { CountPacket(run.run, totals); }
 
 // Each stream's totals into its figures, and all streams together: every
 // packet counts in one stream.
@@ -324,10 +325,9 @@ public:
           statistics_(options.keep_frames || options.gop_sink ? VideoGopSink([this](const VideoGop& gop) { Gop(gop); })
                                                               : VideoGopSink()) {}
 
-    void Packet(const rm_packet_view& packet) {
-        const rm_packet_brief& brief = packet.brief;
-        assembler_.AddPacket(packet.offset, brief.timestamp, brief.version, (brief.flags & RM_PACKET_KEYFRAME) != 0,
-                             packet.data, packet.data ? brief.length : 0);
+    void Packet(const rm_packet_brief& brief, uint64_t offset, const uint8_t* data) {
+        assembler_.AddPacket(offset, brief.timestamp, brief.version, (brief.flags & RM_PACKET_KEYFRAME) != 0, data,
+                             data ? brief.length : 0);
     }
     void Finish() {
         assembler_.Finish();
@@ -359,9 +359,16 @@ private:
 const rm_packet_brief& BriefIn(const rm_packet_brief& brief) { return brief; }
 const rm_packet_brief& BriefIn(const rm_packet_view& view) { return view.brief; }
 const rm_packet_brief& BriefIn(const rm_packet_run& run) { return run.last; }
+const rm_packet_brief& BriefIn(const rm_packet_view_run& run) { return run.run.last; }
 void AddFramePacket(FrameReader*, const rm_packet_brief&) {}
 void AddFramePacket(FrameReader*, const rm_packet_run&) {}
-void AddFramePacket(FrameReader* frames, const rm_packet_view& view) { frames->Packet(view); }
+void AddFramePacket(FrameReader* frames, const rm_packet_view& view) {
+    frames->Packet(view.brief, view.offset, view.data);
+}
+// A run of the measured stream is one packet.
+void AddFramePacket(FrameReader* frames, const rm_packet_view_run& run) {
+    frames->Packet(run.run.last, run.offset, run.data);
+}
 
 // The measured stream's packets as they come: the window rule, the
 // keyframes, the pump once per closed window.
@@ -456,11 +463,13 @@ AnalysisResult ReadPackets(RunResources& run, bool measuring, uint32_t measured,
     bool stop_requested = false;
     rm_packet_brief batch[PACKET_BATCH];
     rm_packet_view views[PACKET_BATCH];
-    // Without every packet's windows or frames, the other streams' packets
-    // come joined into runs between the measured stream's: a run is counted
-    // whole, and never spans the packet that stops the measurement.
+    // Without every packet's windows, the other streams' packets come
+    // joined into runs between the measured stream's (with frames, runs of
+    // views): a run is counted whole, and never spans the packet that stops
+    // the measurement.
     rm_packet_run runs[PACKET_BATCH];
-    const bool running = !every && !frames && !all;
+    rm_packet_view_run view_runs[PACKET_BATCH];
+    const bool running = !every && !all;
     // One batch's packets, each loop made for its kind of record; false
     // once a packet stops the measurement.
     auto take = [&](const auto* records, uint32_t count) {
@@ -497,11 +506,14 @@ AnalysisResult ReadPackets(RunResources& run, bool measuring, uint32_t measured,
         }
         uint32_t batched = 0;
         const bool viewing = frames && !stopped_by_video;
+        const int32_t single = video_stream < stream_count ? int32_t(video_stream) : -1;
         const rm_result read =
-            viewing   ? rm_reader_next_packet_views(run.reader, views, PACKET_BATCH, &batched, int32_t(measured),
+            viewing && running
+                ? rm_reader_next_packet_view_runs(run.reader, view_runs, PACKET_BATCH, &batched, int32_t(measured),
+                                                  payload.data(), uint32_t(payload.size()))
+            : viewing ? rm_reader_next_packet_views(run.reader, views, PACKET_BATCH, &batched, int32_t(measured),
                                                     payload.data(), uint32_t(payload.size()))
-            : running ? rm_reader_next_packet_runs(run.reader, runs, PACKET_BATCH, &batched,
-                                                   video_stream < stream_count ? int32_t(video_stream) : -1)
+            : running ? rm_reader_next_packet_runs(run.reader, runs, PACKET_BATCH, &batched, single)
                       : rm_reader_next_packet_briefs(run.reader, batch, PACKET_BATCH, &batched);
         if (read != RM_OK) {
             NoteEndOfPackets(run.reader, read, report, file_size, &out->packets_end);
@@ -509,7 +521,10 @@ AnalysisResult ReadPackets(RunResources& run, bool measuring, uint32_t measured,
             out->totals_ending = out->packets_end.ending;
             break;
         }
-        going = viewing ? take(views, batched) : running ? take(runs, batched) : take(batch, batched);
+        going = viewing && running ? take(view_runs, batched)
+                : viewing          ? take(views, batched)
+                : running          ? take(runs, batched)
+                                   : take(batch, batched);
     }
     if (frames) frames->Finish();
     CountFileTotals(totals, out);

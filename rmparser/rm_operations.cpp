@@ -352,6 +352,17 @@ rm_result rm_reader_next_packet_views(rm_reader* reader, rm_packet_view* out, ui
     return rm_read_packet_views(reader, out, capacity, count, payload_stream, buffer, size);
 }
 
+rm_result rm_reader_next_packet_view_runs(rm_reader* reader, rm_packet_view_run* out, uint32_t capacity,
+                                          uint32_t* count, int32_t single_stream, uint8_t* buffer, uint32_t size) {
+    if (count) {
+        *count = 0;
+    }
+    if (!reader || !out || !count || capacity == 0 || !buffer) {
+        return RM_FAIL;
+    }
+    return rm_read_packet_view_runs(reader, out, capacity, count, single_stream, buffer, size);
+}
+
 uint64_t rm_reader_packet_offset(const rm_reader* reader) { return reader ? reader->packet_start : 0; }
 
 void rm_reader_release_packet(rm_reader* reader, rm_packet** packet) {

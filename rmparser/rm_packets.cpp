@@ -576,6 +576,19 @@ void start_run(rm_packet_run* run, const rm_packet_header& header, uint32_t inde
     run->max_timestamp = header.timestamp;
     run->bytes = payload_length;
 }
+// The run of a packet read the long way.
+void run_of_record(rm_packet_run* run, const rm_packet& packet) {
+    run->last.timestamp = packet.timestamp;
+    run->last.stream = packet.stream;
+    run->last.length = packet.length;
+    run->last.flags = packet.flags;
+    run->last.version = uint8_t(packet.version);
+    run->last.reserved = 0;
+    run->packets = 1;
+    run->min_timestamp = packet.timestamp;
+    run->max_timestamp = packet.timestamp;
+    run->bytes = packet.length;
+}
 void add_to_run(rm_packet_run* run, uint32_t timestamp, uint32_t payload_length) {
     ++run->packets;
     run->bytes += payload_length;
@@ -678,6 +691,30 @@ struct Views {
         fill_brief(&out->brief, header, stream.index, payload);
         out->offset = payload_at - header_size(header);
         out->data = stream.index != payload_stream ? nullptr : payload != 0 ? payload_bytes : keep;
+        return rule_number(stream.kind, &header);
+    }
+};
+
+// ... or into runs as above, each with where its last packet starts and,
+// for a packet of `single_stream`, its payload as a view's.
+struct ViewRuns {
+    uint32_t single_stream;  // UINT32_MAX: none
+    uint8_t* keep;
+    const rm_packet_view_run* first;
+
+    uint16_t fill(rm_packet_view_run*& next, const rm_packet_header& header, const ShownStream& stream,
+                  uint32_t payload, const uint8_t* payload_bytes, uint64_t payload_at) const {
+        rm_packet_view_run* const open = next - 1;
+        if (next != first && open->run.last.stream == stream.index && stream.index != single_stream) {
+            fill_brief(&open->run.last, header, stream.index, payload);
+            add_to_run(&open->run, header.timestamp, payload);
+            open->offset = payload_at - header_size(header);
+        } else {
+            rm_packet_view_run* const out = next++;
+            start_run(&out->run, header, stream.index, payload);
+            out->offset = payload_at - header_size(header);
+            out->data = stream.index != single_stream ? nullptr : payload != 0 ? payload_bytes : keep;
+        }
         return rule_number(stream.kind, &header);
     }
 };
@@ -919,16 +956,33 @@ rm_result rm_read_packet_runs(rm_reader* reader, rm_packet_run* out, uint32_t ca
     if (read != RM_OK) {
         return read;
     }
-    out->last.timestamp = first.timestamp;
-    out->last.stream = first.stream;
-    out->last.length = first.length;
-    out->last.flags = first.flags;
-    out->last.version = uint8_t(first.version);
-    out->last.reserved = 0;
-    out->packets = 1;
-    out->min_timestamp = first.timestamp;
-    out->max_timestamp = first.timestamp;
-    out->bytes = first.length;
+    run_of_record(out, first);
+    *count = 1;
+    if (reader->window != nullptr && capacity > 1) {
+        *count += take_shown_packets(reader, out + 1, capacity - 1, runs);
+    }
+    return RM_OK;
+}
+
+rm_result rm_read_packet_view_runs(rm_reader* reader, rm_packet_view_run* out, uint32_t capacity, uint32_t* count,
+                                   int32_t single_stream, uint8_t* buffer, uint32_t size) {
+    if (size < RM_MAX_PAYLOAD_SIZE) {
+        return RM_FAIL;
+    }
+    // As the views: the first packet's payload stays where it is.
+    const ViewRuns runs = {single_stream >= 0 ? uint32_t(single_stream) : UINT32_MAX, buffer, out};
+    *count = reader->window != nullptr ? take_shown_packets(reader, out, capacity, runs) : 0;
+    if (*count != 0) {
+        return RM_OK;
+    }
+    rm_packet first;
+    const rm_result read = rm_read_packet_header(reader, &first, single_stream, buffer, size);
+    if (read != RM_OK) {
+        return read;
+    }
+    run_of_record(&out->run, first);
+    out->offset = reader->packet_start;
+    out->data = first.data;
     *count = 1;
     if (reader->window != nullptr && capacity > 1) {
         *count += take_shown_packets(reader, out + 1, capacity - 1, runs);

@@ -469,6 +469,20 @@ struct rm_packet_view {
 // small.
 rm_result rm_reader_next_packet_views(rm_reader* reader, rm_packet_view* out, uint32_t capacity, uint32_t* count,
                                       int32_t payload_stream, uint8_t* buffer, uint32_t size);
+// A run as rm_reader_next_packet_view_runs hands it out: where its last
+// packet's header starts, and the payload of a packet of `single_stream` as
+// rm_reader_next_packet_views gives it (null for other streams).
+struct rm_packet_view_run {
+    rm_packet_run run;
+    uint64_t offset;
+    const uint8_t* data;
+};
+// The packets rm_reader_next_packet_views(reader, ..., single_stream,
+// buffer, size) would deliver, joined into runs as
+// rm_reader_next_packet_runs joins them: a pass that looks into one stream's
+// payloads and counts the others. RM_FAIL for a buffer too small.
+rm_result rm_reader_next_packet_view_runs(rm_reader* reader, rm_packet_view_run* out, uint32_t capacity,
+                                          uint32_t* count, int32_t single_stream, uint8_t* buffer, uint32_t size);
 // The file offset of the packet header that rm_reader_next_packet read last:
 // after a failure, where the damaged or cut packet starts; after
 // RM_END_OF_DATA, where the last DATA chunk's packets ended. 0 for a null

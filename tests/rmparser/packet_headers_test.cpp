@@ -492,71 +492,99 @@ TEST(PacketHeaders, BatchesOfBriefsAreTheSingleWalk) {
 // Runs are the briefs joined: each covers packets of one stream that follow
 // one another in the single walk, a packet of the single stream alone, none
 // continues the call's run before it, and the walk ends and stands where
-// the single walk does after the runs' last packet.
+// the single walk does after the runs' last packet. Runs of views also say
+// where their last packet starts, and show the single stream's payloads.
 TEST(PacketHeaders, RunsAreTheBriefsJoined) {
     const std::vector<std::vector<uint32_t>> patterns = {{}, {1u << 20}, {13, 1, 40, 0, 12, 200, 25, 4096, 14, 7}};
+    Bytes buffer(RM_MAX_PAYLOAD_SIZE);
     for (const WalkedFile& file : WalkedFiles()) {
-        Reader single(file.bytes);
-        std::vector<rm_packet> expected;
-        std::vector<uint64_t> after;
-        rm_result end = RM_OK;
-        for (;;) {
-            rm_packet packet = {};
-            end = rm_reader_next_packet_header(single.reader, &packet, -1);
-            after.push_back(rm_reader_packet_offset(single.reader));
-            if (end != RM_OK) break;
-            expected.push_back(packet);
-        }
-        for (const std::vector<uint32_t>& sizes : patterns) {
-            for (uint32_t capacity : {1u, 2u, 7u, 64u}) {
-                for (int32_t single_stream : {-1, 0, 1}) {
-                    SCOPED_TRACE(testing::Message() << file.name << ", " << sizes.size() << " window sizes, "
-                                                    << capacity << " runs, single " << single_stream);
-                    Reader batched(file.bytes, sizes);
-                    std::vector<rm_packet_run> runs(capacity);
-                    size_t k = 0;  // the next packet of the single walk
-                    rm_result got = RM_OK;
-                    for (int guard = 0; guard < 1000 && got == RM_OK; ++guard) {
-                        uint32_t count = 99;
-                        got = rm_reader_next_packet_runs(batched.reader, runs.data(), capacity, &count, single_stream);
-                        ASSERT_EQ(got == RM_OK ? 1u : 0u, count == 0 ? 0u : 1u);
-                        ASSERT_GE(capacity, count);
-                        for (uint32_t i = 0; i < count; ++i) {
-                            const rm_packet_run& run = runs[i];
-                            ASSERT_LE(1u, run.packets);
-                            ASSERT_LE(k + run.packets, expected.size());
-                            if (run.last.stream == uint32_t(single_stream)) EXPECT_EQ(1u, run.packets);
-                            if (i > 0 && run.last.stream != uint32_t(single_stream)) {
-                                EXPECT_NE(runs[i - 1].last.stream, run.last.stream) << "run " << i << " not joined";
+        for (int32_t single_stream : {-1, 0, 1}) {
+            Reader single(file.bytes);
+            std::vector<rm_packet> expected;
+            std::vector<Bytes> payloads;
+            std::vector<uint64_t> after;
+            rm_result end = RM_OK;
+            for (;;) {
+                rm_packet packet = {};
+                end = rm_reader_next_packet_payload(single.reader, &packet, single_stream, buffer.data(),
+                                                    uint32_t(buffer.size()));
+                after.push_back(rm_reader_packet_offset(single.reader));
+                if (end != RM_OK) break;
+                expected.push_back(packet);
+                payloads.push_back(packet.data ? Bytes(packet.data, packet.data + packet.length) : Bytes());
+            }
+            for (const std::vector<uint32_t>& sizes : patterns) {
+                for (uint32_t capacity : {1u, 2u, 7u, 64u}) {
+                    for (bool viewed : {false, true}) {
+                        SCOPED_TRACE(testing::Message()
+                                     << file.name << ", " << sizes.size() << " window sizes, " << capacity
+                                     << " runs, single " << single_stream << (viewed ? ", views" : ""));
+                        Reader batched(file.bytes, sizes);
+                        std::vector<rm_packet_run> runs(capacity);
+                        std::vector<rm_packet_view_run> view_runs(capacity);
+                        size_t k = 0;  // the next packet of the single walk
+                        rm_result got = RM_OK;
+                        for (int guard = 0; guard < 1000 && got == RM_OK; ++guard) {
+                            uint32_t count = 99;
+                            got = viewed ? rm_reader_next_packet_view_runs(batched.reader, view_runs.data(), capacity,
+                                                                           &count, single_stream, buffer.data(),
+                                                                           uint32_t(buffer.size()))
+                                         : rm_reader_next_packet_runs(batched.reader, runs.data(), capacity, &count,
+                                                                      single_stream);
+                            ASSERT_EQ(got == RM_OK ? 1u : 0u, count == 0 ? 0u : 1u);
+                            ASSERT_GE(capacity, count);
+                            for (uint32_t i = 0; i < count; ++i) {
+                                const rm_packet_run& run = viewed ? view_runs[i].run : runs[i];
+                                ASSERT_LE(1u, run.packets);
+                                ASSERT_LE(k + run.packets, expected.size());
+                                const bool alone = run.last.stream == uint32_t(single_stream);
+                                if (alone) EXPECT_EQ(1u, run.packets);
+                                if (i > 0 && !alone) {
+                                    const rm_packet_run& before = viewed ? view_runs[i - 1].run : runs[i - 1];
+                                    EXPECT_NE(before.last.stream, run.last.stream) << "run " << i << " not joined";
+                                }
+                                uint64_t bytes = 0;
+                                uint32_t lowest = UINT32_MAX;
+                                uint32_t highest = 0;
+                                for (size_t p = k; p < k + run.packets; ++p) {
+                                    EXPECT_EQ(run.last.stream, expected[p].stream) << "packet " << p;
+                                    bytes += expected[p].length;
+                                    lowest = std::min(lowest, expected[p].timestamp);
+                                    highest = std::max(highest, expected[p].timestamp);
+                                }
+                                k += run.packets;
+                                EXPECT_TRUE(SameBrief(expected[k - 1], run.last)) << "packet " << k - 1;
+                                EXPECT_EQ(bytes, run.bytes);
+                                EXPECT_EQ(lowest, run.min_timestamp);
+                                EXPECT_EQ(highest, run.max_timestamp);
+                                if (!viewed) continue;
+                                EXPECT_EQ(after[k - 1], view_runs[i].offset) << "packet " << k - 1;
+                                ASSERT_EQ(alone, view_runs[i].data != nullptr) << "packet " << k - 1;
+                                if (alone) {
+                                    EXPECT_EQ(payloads[k - 1],
+                                              Bytes(view_runs[i].data, view_runs[i].data + run.last.length));
+                                }
                             }
-                            uint64_t bytes = 0;
-                            uint32_t lowest = UINT32_MAX;
-                            uint32_t highest = 0;
-                            for (size_t p = k; p < k + run.packets; ++p) {
-                                EXPECT_EQ(run.last.stream, expected[p].stream) << "packet " << p;
-                                bytes += expected[p].length;
-                                lowest = std::min(lowest, expected[p].timestamp);
-                                highest = std::max(highest, expected[p].timestamp);
-                            }
-                            k += run.packets;
-                            EXPECT_TRUE(SameBrief(expected[k - 1], run.last)) << "packet " << k - 1;
-                            EXPECT_EQ(bytes, run.bytes);
-                            EXPECT_EQ(lowest, run.min_timestamp);
-                            EXPECT_EQ(highest, run.max_timestamp);
+                            EXPECT_EQ(after[got == RM_OK ? k - 1 : k], rm_reader_packet_offset(batched.reader));
                         }
-                        EXPECT_EQ(after[got == RM_OK ? k - 1 : k], rm_reader_packet_offset(batched.reader));
+                        EXPECT_EQ(end, got);
+                        EXPECT_EQ(expected.size(), k);
+                        EXPECT_EQ(single.log.last_message(), batched.log.last_message());
                     }
-                    EXPECT_EQ(end, got);
-                    EXPECT_EQ(expected.size(), k);
-                    EXPECT_EQ(single.log.last_message(), batched.log.last_message());
                 }
             }
         }
     }
     rm_packet_run run;
+    rm_packet_view_run view_run;
     uint32_t count = 5;
     EXPECT_EQ(RM_FAIL, rm_reader_next_packet_runs(nullptr, &run, 1, &count, 0));
     EXPECT_EQ(0u, count);
+    EXPECT_EQ(RM_FAIL, rm_reader_next_packet_view_runs(nullptr, &view_run, 1, &count, 0, buffer.data(),
+                                                       uint32_t(buffer.size())));
+    Reader r(WalkedFiles()[0].bytes);
+    EXPECT_EQ(RM_FAIL, rm_reader_next_packet_view_runs(r.reader, &view_run, 1, &count, 0, buffer.data(),
+                                                       RM_MAX_PAYLOAD_SIZE - 1));
 }
 
 // A packet of a walk that looks into one stream's payloads: the record's

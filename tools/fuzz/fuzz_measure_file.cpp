@@ -156,9 +156,9 @@ void CheckEveryStream(const std::string& path, const Measurement& usual) {
     }
 }
 
-// Counting the packets of the streams besides the video in runs, as the
-// usual pass does, counts what the frames pass counts packet by packet.
-void CheckRunsCountEveryPacket(const std::string& path, const Measurement& usual) {
+// The frames pass (runs of views) counts what the usual pass (runs) counts,
+// and stops where it stops.
+void CheckFramesPassCountsAlike(const std::string& path, const Measurement& usual) {
     MeasureOptions options;
     options.pump = keep_going;
     options.frames = true;
@@ -223,7 +223,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     // Before the cuts, which write over the input.
     CheckEveryStream(path, measurement);
-    CheckRunsCountEveryPacket(path, measurement);
+    CheckFramesPassCountsAlike(path, measurement);
     CheckCutsAreDamage(fd, path, data, size, measurement);
     return 0;
 }

@@ -302,6 +302,104 @@ void ExpectSameWalk(std::vector<Met> a, std::vector<Met> b, bool briefs, bool fi
     }
 }
 
+// Packets of one stream besides stream 0 that follow one another, as one:
+// the last one's entry, and what they hold together.
+struct Joined {
+    Met last;
+    uint64_t packets;
+    uint64_t bytes;
+    uint32_t min_timestamp;
+    uint32_t max_timestamp;
+};
+
+void Join(std::vector<Joined>* joined, const Met& m, uint64_t packets, uint64_t bytes, uint32_t lowest,
+          uint32_t highest) {
+    Joined* open = joined->empty() ? nullptr : &joined->back();
+    if (open != nullptr && m.code == RM_OK && open->last.code == RM_OK && m.packet.stream != 0 &&
+        open->last.packet.stream == m.packet.stream) {
+        open->last = m;
+        open->packets += packets;
+        open->bytes += bytes;
+        open->min_timestamp = std::min(open->min_timestamp, lowest);
+        open->max_timestamp = std::max(open->max_timestamp, highest);
+        return;
+    }
+    joined->push_back({m, packets, bytes, lowest, highest});
+}
+
+// A walk in runs of views of stream 0, joined as far as they go.
+std::vector<Joined> WalkViewRuns(const uint8_t* data, size_t size, bool windows, bool every) {
+    std::vector<Joined> joined;
+    WindowSource source;
+    source.data = data;
+    source.size = size;
+    rm_reader* reader = rm_reader_new(nullptr, ignore_error);
+    rm_result attached =
+        rm_reader_attach_io(reader, WindowSource::read, WindowSource::seek, WindowSource::tell, &source);
+    if (attached == RM_OK && windows) {
+        attached = rm_reader_attach_window(reader, WindowSource::show);
+    }
+    static std::vector<uint8_t> buffer(RM_MAX_PAYLOAD_SIZE);
+    if (attached == RM_OK && rm_reader_keep_every_stream(reader, every) == RM_OK &&
+        rm_reader_load_headers(reader) == RM_OK) {
+        const uint32_t capacity = 1 + data[size / 3] % 70;
+        std::vector<rm_packet_view_run> runs(capacity);
+        for (size_t packets = 0;;) {
+            uint32_t count = 0;
+            const rm_result code = rm_reader_next_packet_view_runs(reader, runs.data(), capacity, &count, 0,
+                                                                   buffer.data(), uint32_t(buffer.size()));
+            if ((code == RM_OK) != (count != 0) || count > capacity) {
+                __builtin_trap();
+            }
+            for (uint32_t i = 0; i < count; ++i) {
+                const rm_packet_view_run& run = runs[i];
+                if ((run.data != nullptr) != (run.run.last.stream == 0) || run.run.packets == 0 ||
+                    (run.run.last.stream == 0 && run.run.packets != 1)) {
+                    __builtin_trap();
+                }
+                Met m = {RM_OK, run.offset, AsRecord(run.run.last), 0};
+                for (uint32_t b = 0; run.data != nullptr && b < run.run.last.length; ++b) {
+                    m.payload_sum = m.payload_sum * 31 + run.data[b];
+                }
+                Join(&joined, m, run.run.packets, run.run.bytes, run.run.min_timestamp, run.run.max_timestamp);
+                packets += run.run.packets;
+            }
+            if (code != RM_OK) {
+                Join(&joined, Met{code, rm_reader_packet_offset(reader), rm_packet{}, 0}, 0, 0, 0, 0);
+                break;
+            }
+            if (packets > size / RM_PACKET_HEADER_SIZE + 1) {
+                break;
+            }
+        }
+    }
+    rm_reader_delete(&reader);
+    return joined;
+}
+
+// Runs of views are the payload walk's packets joined: the same packets of
+// stream 0, the others' counts, bytes and times, the same ending.
+void CompareViewRuns(const std::vector<Met>& payloads, const std::vector<Joined>& runs) {
+    std::vector<Joined> expected;
+    for (const Met& m : payloads) {
+        Met brief = m;
+        brief.packet = m.code == RM_OK ? BriefOf(m.packet) : rm_packet{};
+        const bool packet = m.code == RM_OK;
+        Join(&expected, brief, packet ? 1 : 0, packet ? m.packet.length : 0, m.packet.timestamp, m.packet.timestamp);
+    }
+    if (expected.size() != runs.size()) {
+        __builtin_trap();
+    }
+    for (size_t i = 0; i < runs.size(); ++i) {
+        const Joined& a = expected[i];
+        const Joined& b = runs[i];
+        if (!SameMet(a.last, b.last) || a.packets != b.packets || a.bytes != b.bytes ||
+            (a.packets != 0 && (a.min_timestamp != b.min_timestamp || a.max_timestamp != b.max_timestamp))) {
+            __builtin_trap();
+        }
+    }
+}
+
 // The walk through windows is the walk through reads, and batches are single
 // calls: the same packets, the same bytes, the same ending at the same offset.
 void CompareWindowedWalks(const uint8_t* data, size_t size, bool every) {
@@ -312,6 +410,8 @@ void CompareWindowedWalks(const uint8_t* data, size_t size, bool every) {
     const std::vector<Met> payloads = Walk(data, size, false, every, WalkKind::PAYLOADS);
     ExpectSameWalk(payloads, Walk(data, size, false, every, WalkKind::VIEWS), false, true);
     ExpectSameWalk(payloads, Walk(data, size, true, every, WalkKind::VIEWS), false, true);
+    CompareViewRuns(payloads, WalkViewRuns(data, size, false, every));
+    CompareViewRuns(payloads, WalkViewRuns(data, size, true, every));
     const std::vector<Met> single = Walk(data, size, false, every, WalkKind::ANY_HEADERS);
     ExpectSameWalk(single, Walk(data, size, false, every, WalkKind::BATCHES), true);
     ExpectSameWalk(single, Walk(data, size, true, every, WalkKind::BATCHES), true);
