@@ -568,6 +568,16 @@ void fill_brief(rm_packet_brief* out, const rm_packet_header& header, uint32_t i
     out->reserved = 0;
 }
 
+// The brief of a packet read the long way.
+void brief_of_record(rm_packet_brief* out, const rm_packet& packet) {
+    out->timestamp = packet.timestamp;
+    out->stream = packet.stream;
+    out->length = packet.length;
+    out->flags = packet.flags;
+    out->version = uint8_t(packet.version);
+    out->reserved = 0;
+}
+
 // A run of one packet, or one more packet in a run.
 void start_run(rm_packet_run* run, const rm_packet_header& header, uint32_t index, uint32_t payload_length) {
     fill_brief(&run->last, header, index, payload_length);
@@ -578,12 +588,7 @@ void start_run(rm_packet_run* run, const rm_packet_header& header, uint32_t inde
 }
 // The run of a packet read the long way.
 void run_of_record(rm_packet_run* run, const rm_packet& packet) {
-    run->last.timestamp = packet.timestamp;
-    run->last.stream = packet.stream;
-    run->last.length = packet.length;
-    run->last.flags = packet.flags;
-    run->last.version = uint8_t(packet.version);
-    run->last.reserved = 0;
+    brief_of_record(&run->last, packet);
     run->packets = 1;
     run->min_timestamp = packet.timestamp;
     run->max_timestamp = packet.timestamp;
@@ -917,51 +922,45 @@ rm_result rm_read_packet_header(rm_reader* reader, rm_packet* out, int32_t check
     return RM_OK;
 }
 
-rm_result rm_read_packet_briefs(rm_reader* reader, rm_packet_brief* out, uint32_t capacity, uint32_t* count) {
-    // What the window shows first; where it shows none, one packet the long
-    // way (which may refresh the window), and then what the window shows.
-    const Briefs briefs;
-    *count = reader->window != nullptr ? take_shown_packets(reader, out, capacity, briefs) : 0;
+namespace {
+
+// A batch: what the window shows first; where it shows none, one packet the
+// long way (rm_read_packet_header with `checked_stream`, `keep` and
+// `keep_size`, made the batch's first record by `first_of`), and then what
+// the window shows. Taking shown packets calls none of the source's
+// callbacks, so the first packet's payload stays where it is.
+template <typename Record, typename Records, typename FirstOf>
+rm_result take_batch(rm_reader* reader, Record* out, uint32_t capacity, uint32_t* count, const Records& records,
+                     int32_t checked_stream, uint8_t* keep, uint32_t keep_size, FirstOf first_of) {
+    *count = reader->window != nullptr ? take_shown_packets(reader, out, capacity, records) : 0;
     if (*count != 0) {
         return RM_OK;
     }
     rm_packet first;
-    const rm_result read = rm_read_packet_header(reader, &first, -1);
+    const rm_result read = rm_read_packet_header(reader, &first, checked_stream, keep, keep_size);
     if (read != RM_OK) {
         return read;
     }
-    out->timestamp = first.timestamp;
-    out->stream = first.stream;
-    out->length = first.length;
-    out->flags = first.flags;
-    out->version = uint8_t(first.version);
-    out->reserved = 0;
+    first_of(out, first);
     *count = 1;
     if (reader->window != nullptr && capacity > 1) {
-        *count += take_shown_packets(reader, out + 1, capacity - 1, briefs);
+        *count += take_shown_packets(reader, out + 1, capacity - 1, records);
     }
     return RM_OK;
 }
 
+uint32_t stream_or_none(int32_t stream) { return stream >= 0 ? uint32_t(stream) : UINT32_MAX; }
+
+}  // namespace
+
+rm_result rm_read_packet_briefs(rm_reader* reader, rm_packet_brief* out, uint32_t capacity, uint32_t* count) {
+    return take_batch(reader, out, capacity, count, Briefs(), -1, nullptr, 0, brief_of_record);
+}
+
 rm_result rm_read_packet_runs(rm_reader* reader, rm_packet_run* out, uint32_t capacity, uint32_t* count,
                               int32_t single_stream) {
-    // As the briefs; the packet read the long way starts the first run.
-    const Runs runs = {single_stream >= 0 ? uint32_t(single_stream) : UINT32_MAX, out};
-    *count = reader->window != nullptr ? take_shown_packets(reader, out, capacity, runs) : 0;
-    if (*count != 0) {
-        return RM_OK;
-    }
-    rm_packet first;
-    const rm_result read = rm_read_packet_header(reader, &first, -1);
-    if (read != RM_OK) {
-        return read;
-    }
-    run_of_record(out, first);
-    *count = 1;
-    if (reader->window != nullptr && capacity > 1) {
-        *count += take_shown_packets(reader, out + 1, capacity - 1, runs);
-    }
-    return RM_OK;
+    const Runs runs = {stream_or_none(single_stream), out};
+    return take_batch(reader, out, capacity, count, runs, -1, nullptr, 0, run_of_record);
 }
 
 rm_result rm_read_packet_view_runs(rm_reader* reader, rm_packet_view_run* out, uint32_t capacity, uint32_t* count,
@@ -969,25 +968,13 @@ rm_result rm_read_packet_view_runs(rm_reader* reader, rm_packet_view_run* out, u
     if (size < RM_MAX_PAYLOAD_SIZE) {
         return RM_FAIL;
     }
-    // As the views: the first packet's payload stays where it is.
-    const ViewRuns runs = {single_stream >= 0 ? uint32_t(single_stream) : UINT32_MAX, buffer, out};
-    *count = reader->window != nullptr ? take_shown_packets(reader, out, capacity, runs) : 0;
-    if (*count != 0) {
-        return RM_OK;
-    }
-    rm_packet first;
-    const rm_result read = rm_read_packet_header(reader, &first, single_stream, buffer, size);
-    if (read != RM_OK) {
-        return read;
-    }
-    run_of_record(&out->run, first);
-    out->offset = reader->packet_start;
-    out->data = first.data;
-    *count = 1;
-    if (reader->window != nullptr && capacity > 1) {
-        *count += take_shown_packets(reader, out + 1, capacity - 1, runs);
-    }
-    return RM_OK;
+    const ViewRuns runs = {stream_or_none(single_stream), buffer, out};
+    return take_batch(reader, out, capacity, count, runs, single_stream, buffer, size,
+                      [reader](rm_packet_view_run* run, const rm_packet& first) {
+                          run_of_record(&run->run, first);
+                          run->offset = reader->packet_start;
+                          run->data = first.data;
+                      });
 }
 
 rm_result rm_read_packet_views(rm_reader* reader, rm_packet_view* out, uint32_t capacity, uint32_t* count,
@@ -995,32 +982,13 @@ rm_result rm_read_packet_views(rm_reader* reader, rm_packet_view* out, uint32_t 
     if (size < RM_MAX_PAYLOAD_SIZE) {
         return RM_FAIL;
     }
-    // As the briefs: what the window shows, else one packet the long way and
-    // then what the window shows. Taking shown packets calls none of the
-    // source's callbacks, so the first packet's payload stays where it is.
-    const Views views = {payload_stream >= 0 ? uint32_t(payload_stream) : UINT32_MAX, buffer};
-    *count = reader->window != nullptr ? take_shown_packets(reader, out, capacity, views) : 0;
-    if (*count != 0) {
-        return RM_OK;
-    }
-    rm_packet first;
-    const rm_result read = rm_read_packet_header(reader, &first, payload_stream, buffer, size);
-    if (read != RM_OK) {
-        return read;
-    }
-    out->brief.timestamp = first.timestamp;
-    out->brief.stream = first.stream;
-    out->brief.length = first.length;
-    out->brief.flags = first.flags;
-    out->brief.version = uint8_t(first.version);
-    out->brief.reserved = 0;
-    out->offset = reader->packet_start;
-    out->data = first.data;
-    *count = 1;
-    if (reader->window != nullptr && capacity > 1) {
-        *count += take_shown_packets(reader, out + 1, capacity - 1, views);
-    }
-    return RM_OK;
+    const Views views = {stream_or_none(payload_stream), buffer};
+    return take_batch(reader, out, capacity, count, views, payload_stream, buffer, size,
+                      [reader](rm_packet_view* view, const rm_packet& first) {
+                          brief_of_record(&view->brief, first);
+                          view->offset = reader->packet_start;
+                          view->data = first.data;
+                      });
 }
 
 rm_result rm_index_add(rm_reader* reader, uint32_t stream, uint32_t timestamp, uint32_t offset, uint8_t flags) {

@@ -186,6 +186,19 @@ rm_packet BriefOf(const rm_packet& record) {
     return AsRecord(brief);
 }
 
+// Whether the reader, over `source`, has read the headers: the same source
+// both ways, a file's seeks past the end included (fmemopen refuses them),
+// with or without its windows.
+bool OpenWalk(rm_reader* reader, WindowSource* source, bool windows, bool every) {
+    rm_result attached =
+        rm_reader_attach_io(reader, WindowSource::read, WindowSource::seek, WindowSource::tell, source);
+    if (attached == RM_OK && windows) {
+        attached = rm_reader_attach_window(reader, WindowSource::show);
+    }
+    return attached == RM_OK && rm_reader_keep_every_stream(reader, every) == RM_OK &&
+           rm_reader_load_headers(reader) == RM_OK;
+}
+
 // Every packet one walk delivers, `windows` or not; empty when the headers
 // could not be read.
 std::vector<Met> Walk(const uint8_t* data, size_t size, bool windows, bool every, WalkKind kind) {
@@ -193,17 +206,9 @@ std::vector<Met> Walk(const uint8_t* data, size_t size, bool windows, bool every
     WindowSource source;
     source.data = data;
     source.size = size;
-    // The same source both ways, a file's seeks past the end included
-    // (fmemopen refuses them), with or without its windows.
     rm_reader* reader = rm_reader_new(nullptr, ignore_error);
-    rm_result attached =
-        rm_reader_attach_io(reader, WindowSource::read, WindowSource::seek, WindowSource::tell, &source);
-    if (attached == RM_OK && windows) {
-        attached = rm_reader_attach_window(reader, WindowSource::show);
-    }
     static std::vector<uint8_t> buffer(RM_MAX_PAYLOAD_SIZE);
-    if (attached == RM_OK && rm_reader_keep_every_stream(reader, every) == RM_OK &&
-        rm_reader_load_headers(reader) == RM_OK) {
+    if (OpenWalk(reader, &source, windows, every)) {
         // Batches of sizes the input picks.
         const uint32_t capacity = 1 + data[size / 2] % 70;
         std::vector<rm_packet_brief> batch(capacity);
@@ -334,14 +339,8 @@ std::vector<Joined> WalkViewRuns(const uint8_t* data, size_t size, bool windows,
     source.data = data;
     source.size = size;
     rm_reader* reader = rm_reader_new(nullptr, ignore_error);
-    rm_result attached =
-        rm_reader_attach_io(reader, WindowSource::read, WindowSource::seek, WindowSource::tell, &source);
-    if (attached == RM_OK && windows) {
-        attached = rm_reader_attach_window(reader, WindowSource::show);
-    }
     static std::vector<uint8_t> buffer(RM_MAX_PAYLOAD_SIZE);
-    if (attached == RM_OK && rm_reader_keep_every_stream(reader, every) == RM_OK &&
-        rm_reader_load_headers(reader) == RM_OK) {
+    if (OpenWalk(reader, &source, windows, every)) {
         const uint32_t capacity = 1 + data[size / 3] % 70;
         std::vector<rm_packet_view_run> runs(capacity);
         for (size_t packets = 0;;) {
