@@ -109,6 +109,12 @@ public:
             break;
         }
     }
+    // A run of packets: its first, then the rest, which the reader keeps
+    // within the span the first leaves open (the window's), so each goes on.
+    void AddRun(uint32_t first_timestamp, uint32_t first_length, uint64_t rest, StreamWindows* out) {
+        Add(first_timestamp, first_length, out);
+        if (!stopped_) open_.bytes += rest;
+    }
 
 private:
     bool stopped_ = false;
@@ -203,6 +209,13 @@ struct EveryStreamWindows {
         streams[packet.stream].Add(packet.timestamp, packet.length, &out->stream_windows[packet.stream]);
         if (whole_file) file.Add(packet.timestamp, packet.length);
     }
+    void Add(const rm_packet_view& view, Measurement* out) { Add(view.brief, out); }
+    // Never for the whole file's windows, which take every packet's time.
+    void Add(const rm_packet_run& run, Measurement* out) {
+        streams[run.last.stream].AddRun(run.first_timestamp, run.first_length, run.bytes - run.first_length,
+                                        &out->stream_windows[run.last.stream]);
+    }
+    void Add(const rm_packet_view_run& run, Measurement* out) { Add(run.run, out); }
     std::vector<WindowsBuilder> streams;
     bool whole_file;
     FileWindows file;
@@ -469,7 +482,13 @@ AnalysisResult ReadPackets(RunResources& run, bool measuring, uint32_t measured,
     // the measurement.
     rm_packet_run runs[PACKET_BATCH];
     rm_packet_view_run view_runs[PACKET_BATCH];
-    const bool running = !every && !all;
+    const bool running = !all && !(every && every->whole_file);
+    // With every stream's windows, a run also ends where its stream's window
+    // does: the reader's spans start where the windows start, 0, and move as
+    // they close, by the same rule.
+    std::vector<uint32_t> span_starts(every ? stream_count : 0, 0);
+    rm_run_spans window_spans = {span_starts.data(), uint32_t(span_starts.size()), WINDOW_MS};
+    rm_run_spans* const spans = every ? &window_spans : nullptr;
     // One batch's packets, each loop made for its kind of record; false
     // once a packet stops the measurement.
     auto take = [&](const auto* records, uint32_t count) {
@@ -479,7 +498,7 @@ AnalysisResult ReadPackets(RunResources& run, bool measuring, uint32_t measured,
             CountPacket(*record, totals.data());
             out->packets_end.has_last_timestamp = 1;
             out->packets_end.last_timestamp_ms = brief.timestamp;
-            if (every) every->Add(brief, out);
+            if (every) every->Add(*record, out);
             if (all) {
                 // The whole file's windows come from every packet in time order, below.
                 details.has_last_timestamp = 1;
@@ -510,10 +529,10 @@ AnalysisResult ReadPackets(RunResources& run, bool measuring, uint32_t measured,
         const rm_result read =
             viewing && running
                 ? rm_reader_next_packet_view_runs(run.reader, view_runs, PACKET_BATCH, &batched, int32_t(measured),
-                                                  payload.data(), uint32_t(payload.size()))
+                                                  payload.data(), uint32_t(payload.size()), spans)
             : viewing ? rm_reader_next_packet_views(run.reader, views, PACKET_BATCH, &batched, int32_t(measured),
                                                     payload.data(), uint32_t(payload.size()))
-            : running ? rm_reader_next_packet_runs(run.reader, runs, PACKET_BATCH, &batched, single)
+            : running ? rm_reader_next_packet_runs(run.reader, runs, PACKET_BATCH, &batched, single, spans)
                       : rm_reader_next_packet_briefs(run.reader, batch, PACKET_BATCH, &batched);
         if (read != RM_OK) {
             NoteEndOfPackets(run.reader, read, report, file_size, &out->packets_end);

@@ -168,10 +168,10 @@ rm_result rm_read_packet_briefs(rm_reader* reader, rm_packet_brief* out, uint32_
 // The same as runs: those of any stream but `single_stream` (-1: none) that
 // follow one another joined.
 rm_result rm_read_packet_runs(rm_reader* reader, rm_packet_run* out, uint32_t capacity, uint32_t* count,
-                              int32_t single_stream);
+                              int32_t single_stream, rm_run_spans* spans);
 // The same as runs, each with its last packet's view.
 rm_result rm_read_packet_view_runs(rm_reader* reader, rm_packet_view_run* out, uint32_t capacity, uint32_t* count,
-                                   int32_t single_stream, uint8_t* buffer, uint32_t size);
+                                   int32_t single_stream, uint8_t* buffer, uint32_t size, rm_run_spans* spans);
 // The same as views, with the payload of `payload_stream` shown where the
 // window holds it, or else read into `buffer` (`size` bytes at least
 // RM_MAX_PAYLOAD_SIZE).

@@ -323,14 +323,17 @@ rm_result rm_reader_next_packet_briefs(rm_reader* reader, rm_packet_brief* out, 
 }
 
 rm_result rm_reader_next_packet_runs(rm_reader* reader, rm_packet_run* out, uint32_t capacity, uint32_t* count,
-                                     int32_t single_stream) {
+                                     int32_t single_stream, rm_run_spans* spans) {
     if (count) {
         *count = 0;
     }
     if (!reader || !out || !count || capacity == 0) {
         return RM_FAIL;
     }
-    return rm_read_packet_runs(reader, out, capacity, count, single_stream);
+    if (spans && spans->count != 0 && !spans->starts) {
+        return RM_FAIL;
+    }
+    return rm_read_packet_runs(reader, out, capacity, count, single_stream, spans);
 }
 
 rm_result rm_reader_next_packet_payload(rm_reader* reader, rm_packet* out, int32_t payload_stream, uint8_t* buffer,
@@ -353,14 +356,15 @@ rm_result rm_reader_next_packet_views(rm_reader* reader, rm_packet_view* out, ui
 }
 
 rm_result rm_reader_next_packet_view_runs(rm_reader* reader, rm_packet_view_run* out, uint32_t capacity,
-                                          uint32_t* count, int32_t single_stream, uint8_t* buffer, uint32_t size) {
+                                          uint32_t* count, int32_t single_stream, uint8_t* buffer, uint32_t size,
+                                          rm_run_spans* spans) {
     if (count) {
         *count = 0;
     }
-    if (!reader || !out || !count || capacity == 0 || !buffer) {
+    if (!reader || !out || !count || capacity == 0 || !buffer || (spans && spans->count != 0 && !spans->starts)) {
         return RM_FAIL;
     }
-    return rm_read_packet_view_runs(reader, out, capacity, count, single_stream, buffer, size);
+    return rm_read_packet_view_runs(reader, out, capacity, count, single_stream, buffer, size, spans);
 }
 
 uint64_t rm_reader_packet_offset(const rm_reader* reader) { return reader ? reader->packet_start : 0; }

@@ -582,6 +582,8 @@ void brief_of_record(rm_packet_brief* out, const rm_packet& packet) {
 void start_run(rm_packet_run* run, const rm_packet_header& header, uint32_t index, uint32_t payload_length) {
     fill_brief(&run->last, header, index, payload_length);
     run->packets = 1;
+    run->first_timestamp = header.timestamp;
+    run->first_length = payload_length;
     run->min_timestamp = header.timestamp;
     run->max_timestamp = header.timestamp;
     run->bytes = payload_length;
@@ -590,9 +592,26 @@ void start_run(rm_packet_run* run, const rm_packet_header& header, uint32_t inde
 void run_of_record(rm_packet_run* run, const rm_packet& packet) {
     brief_of_record(&run->last, packet);
     run->packets = 1;
+    run->first_timestamp = packet.timestamp;
+    run->first_length = packet.length;
     run->min_timestamp = packet.timestamp;
     run->max_timestamp = packet.timestamp;
     run->bytes = packet.length;
+}
+// Whether a packet of stream `index` at `timestamp` may join its stream's
+// run as far as the spans go; a packet beyond its span starts the next.
+bool within_span(rm_run_spans* spans, uint32_t index, uint32_t timestamp) {
+    if (spans == nullptr) {
+        return true;
+    }
+    if (index >= spans->count) {
+        return false;
+    }
+    if (timestamp - spans->starts[index] > spans->span) {
+        spans->starts[index] = timestamp;
+        return false;
+    }
+    return true;
 }
 void add_to_run(rm_packet_run* run, uint32_t timestamp, uint32_t payload_length) {
     ++run->packets;
@@ -670,11 +689,13 @@ struct Briefs {
 struct Runs {
     uint32_t single_stream;  // UINT32_MAX: none
     const rm_packet_run* first;
+    rm_run_spans* spans;  // may be null
 
     uint16_t fill(rm_packet_run*& next, const rm_packet_header& header, const ShownStream& stream, uint32_t payload,
                   const uint8_t*, uint64_t) const {
         rm_packet_run* const open = next - 1;
-        if (next != first && open->last.stream == stream.index && stream.index != single_stream) {
+        const bool spanned = within_span(spans, stream.index, header.timestamp);
+        if (spanned && next != first && open->last.stream == stream.index && stream.index != single_stream) {
             fill_brief(&open->last, header, stream.index, payload);
             add_to_run(open, header.timestamp, payload);
         } else {
@@ -706,11 +727,13 @@ struct ViewRuns {
     uint32_t single_stream;  // UINT32_MAX: none
     uint8_t* keep;
     const rm_packet_view_run* first;
+    rm_run_spans* spans;  // may be null
 
     uint16_t fill(rm_packet_view_run*& next, const rm_packet_header& header, const ShownStream& stream,
                   uint32_t payload, const uint8_t* payload_bytes, uint64_t payload_at) const {
         rm_packet_view_run* const open = next - 1;
-        if (next != first && open->run.last.stream == stream.index && stream.index != single_stream) {
+        const bool spanned = within_span(spans, stream.index, header.timestamp);
+        if (spanned && next != first && open->run.last.stream == stream.index && stream.index != single_stream) {
             fill_brief(&open->run.last, header, stream.index, payload);
             add_to_run(&open->run, header.timestamp, payload);
             open->offset = payload_at - header_size(header);
@@ -958,19 +981,25 @@ rm_result rm_read_packet_briefs(rm_reader* reader, rm_packet_brief* out, uint32_
 }
 
 rm_result rm_read_packet_runs(rm_reader* reader, rm_packet_run* out, uint32_t capacity, uint32_t* count,
-                              int32_t single_stream) {
-    const Runs runs = {stream_or_none(single_stream), out};
-    return take_batch(reader, out, capacity, count, runs, -1, nullptr, 0, run_of_record);
+                              int32_t single_stream, rm_run_spans* spans) {
+    const Runs runs = {stream_or_none(single_stream), out, spans};
+    // A packet read the long way moves its stream's span as a joined one would.
+    return take_batch(reader, out, capacity, count, runs, -1, nullptr, 0,
+                      [spans](rm_packet_run* run, const rm_packet& first) {
+                          within_span(spans, first.stream, first.timestamp);
+                          run_of_record(run, first);
+                      });
 }
 
 rm_result rm_read_packet_view_runs(rm_reader* reader, rm_packet_view_run* out, uint32_t capacity, uint32_t* count,
-                                   int32_t single_stream, uint8_t* buffer, uint32_t size) {
+                                   int32_t single_stream, uint8_t* buffer, uint32_t size, rm_run_spans* spans) {
     if (size < RM_MAX_PAYLOAD_SIZE) {
         return RM_FAIL;
     }
-    const ViewRuns runs = {stream_or_none(single_stream), buffer, out};
+    const ViewRuns runs = {stream_or_none(single_stream), buffer, out, spans};
     return take_batch(reader, out, capacity, count, runs, single_stream, buffer, size,
-                      [reader](rm_packet_view_run* run, const rm_packet& first) {
+                      [reader, spans](rm_packet_view_run* run, const rm_packet& first) {
+                          within_span(spans, first.stream, first.timestamp);
                           run_of_record(&run->run, first);
                           run->offset = reader->packet_start;
                           run->data = first.data;

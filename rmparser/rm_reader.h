@@ -430,20 +430,36 @@ rm_result rm_reader_next_packet_briefs(rm_reader* reader, rm_packet_brief* out, 
 // rm_reader_next_packet_runs hands them out: for a pass that counts every
 // stream but looks at the packets of one.
 struct rm_packet_run {
-    rm_packet_brief last;  // the run's last packet
-    uint32_t packets;      // how many, at least 1
+    rm_packet_brief last;      // the run's last packet
+    uint32_t packets;          // how many, at least 1
+    uint32_t first_timestamp;  // the run's first packet's
+    uint32_t first_length;     // its payload bytes
     uint32_t min_timestamp;
     uint32_t max_timestamp;
     uint64_t bytes;  // their payload bytes
+};
+// Spans of time that bound runs, for a pass that cuts each stream's packets
+// into spans by the rule of its bitrate windows: a packet more than `span`
+// ms after where its stream's span starts (time - start taken modulo 2^32,
+// as an unsigned difference) starts a new span there, and a run; so every
+// packet of a run after its first lies within the span its first left.
+// `starts` holds one start a kept stream, by index (`count` of them: a
+// stream beyond has each packet a run of its own), 0 before the first
+// packet; the reader moves them, as each call's packets go by.
+struct rm_run_spans {
+    uint32_t* starts;
+    uint32_t count;
+    uint32_t span;
 };
 // The packets rm_reader_next_packet_briefs would deliver, up to `capacity`
 // runs at once, with the packets of any stream but `single_stream` (-1:
 // none) that follow one another in a batch joined into one run; each packet
 // of `single_stream` is a run of its own. As a run never spans another
 // stream's packet, a pass that stops at a packet has counted exactly the
-// packets before it. *count gets how many runs; results as the briefs'.
+// packets before it. With `spans` (may be null), runs also end where a span
+// does. *count gets how many runs; results as the briefs'.
 rm_result rm_reader_next_packet_runs(rm_reader* reader, rm_packet_run* out, uint32_t capacity, uint32_t* count,
-                                     int32_t single_stream);
+                                     int32_t single_stream, rm_run_spans* spans);
 // The same, with the payload of a packet of stream `payload_stream` read
 // into the caller's `buffer` (`size` bytes, at least RM_MAX_PAYLOAD_SIZE),
 // or, where a window shows it whole, left there: `data` points at it until
@@ -482,7 +498,8 @@ struct rm_packet_view_run {
 // rm_reader_next_packet_runs joins them: a pass that looks into one stream's
 // payloads and counts the others. RM_FAIL for a buffer too small.
 rm_result rm_reader_next_packet_view_runs(rm_reader* reader, rm_packet_view_run* out, uint32_t capacity,
-                                          uint32_t* count, int32_t single_stream, uint8_t* buffer, uint32_t size);
+                                          uint32_t* count, int32_t single_stream, uint8_t* buffer, uint32_t size,
+                                          rm_run_spans* spans);
 // The file offset of the packet header that rm_reader_next_packet read last:
 // after a failure, where the damaged or cut packet starts; after
 // RM_END_OF_DATA, where the last DATA chunk's packets ended. 0 for a null

@@ -494,7 +494,14 @@ TEST(PacketHeaders, BatchesOfBriefsAreTheSingleWalk) {
 // continues the call's run before it, and the walk ends and stands where
 // the single walk does after the runs' last packet. Runs of views also say
 // where their last packet starts, and show the single stream's payloads.
+// With spans, a run ends where a span does (at a packet beyond its stream's
+// span, or of a stream without one), and nowhere else within a call.
 TEST(PacketHeaders, RunsAreTheBriefsJoined) {
+    struct SpanCase {
+        uint32_t count;  // streams with a span; none: no spans
+        uint32_t span;
+    };
+    const SpanCase span_cases[] = {{UINT32_MAX, 0}, {2, 3}, {2, 300}, {1, 1000}};
     const std::vector<std::vector<uint32_t>> patterns = {{}, {1u << 20}, {13, 1, 40, 0, 12, 200, 25, 4096, 14, 7}};
     Bytes buffer(RM_MAX_PAYLOAD_SIZE);
     for (const WalkedFile& file : WalkedFiles()) {
@@ -515,61 +522,82 @@ TEST(PacketHeaders, RunsAreTheBriefsJoined) {
             }
             for (const std::vector<uint32_t>& sizes : patterns) {
                 for (uint32_t capacity : {1u, 2u, 7u, 64u}) {
-                    for (bool viewed : {false, true}) {
-                        SCOPED_TRACE(testing::Message()
-                                     << file.name << ", " << sizes.size() << " window sizes, " << capacity
-                                     << " runs, single " << single_stream << (viewed ? ", views" : ""));
-                        Reader batched(file.bytes, sizes);
-                        std::vector<rm_packet_run> runs(capacity);
-                        std::vector<rm_packet_view_run> view_runs(capacity);
-                        size_t k = 0;  // the next packet of the single walk
-                        rm_result got = RM_OK;
-                        for (int guard = 0; guard < 1000 && got == RM_OK; ++guard) {
-                            uint32_t count = 99;
-                            got = viewed ? rm_reader_next_packet_view_runs(batched.reader, view_runs.data(), capacity,
-                                                                           &count, single_stream, buffer.data(),
-                                                                           uint32_t(buffer.size()))
-                                         : rm_reader_next_packet_runs(batched.reader, runs.data(), capacity, &count,
-                                                                      single_stream);
-                            ASSERT_EQ(got == RM_OK ? 1u : 0u, count == 0 ? 0u : 1u);
-                            ASSERT_GE(capacity, count);
-                            for (uint32_t i = 0; i < count; ++i) {
-                                const rm_packet_run& run = viewed ? view_runs[i].run : runs[i];
-                                ASSERT_LE(1u, run.packets);
-                                ASSERT_LE(k + run.packets, expected.size());
-                                const bool alone = run.last.stream == uint32_t(single_stream);
-                                if (alone) EXPECT_EQ(1u, run.packets);
-                                if (i > 0 && !alone) {
-                                    const rm_packet_run& before = viewed ? view_runs[i - 1].run : runs[i - 1];
-                                    EXPECT_NE(before.last.stream, run.last.stream) << "run " << i << " not joined";
-                                }
-                                uint64_t bytes = 0;
-                                uint32_t lowest = UINT32_MAX;
-                                uint32_t highest = 0;
-                                for (size_t p = k; p < k + run.packets; ++p) {
-                                    EXPECT_EQ(run.last.stream, expected[p].stream) << "packet " << p;
-                                    bytes += expected[p].length;
-                                    lowest = std::min(lowest, expected[p].timestamp);
-                                    highest = std::max(highest, expected[p].timestamp);
-                                }
-                                k += run.packets;
-                                EXPECT_TRUE(SameBrief(expected[k - 1], run.last)) << "packet " << k - 1;
-                                EXPECT_EQ(bytes, run.bytes);
-                                EXPECT_EQ(lowest, run.min_timestamp);
-                                EXPECT_EQ(highest, run.max_timestamp);
-                                if (!viewed) continue;
-                                EXPECT_EQ(after[k - 1], view_runs[i].offset) << "packet " << k - 1;
-                                ASSERT_EQ(alone, view_runs[i].data != nullptr) << "packet " << k - 1;
-                                if (alone) {
-                                    EXPECT_EQ(payloads[k - 1],
-                                              Bytes(view_runs[i].data, view_runs[i].data + run.last.length));
-                                }
+                    for (const SpanCase& span_case : span_cases) {
+                        for (bool viewed : {false, true}) {
+                            SCOPED_TRACE(testing::Message()
+                                         << file.name << ", " << sizes.size() << " window sizes, " << capacity
+                                         << " runs, single " << single_stream << ", spans " << span_case.count << "/"
+                                         << span_case.span << (viewed ? ", views" : ""));
+                            // Which packets start a span, by the rule, and the spans the reader moves.
+                            const bool spanned = span_case.count != UINT32_MAX;
+                            std::vector<bool> beyond(expected.size(), false);
+                            std::vector<uint32_t> rule_starts(span_case.count == UINT32_MAX ? 0 : span_case.count, 0);
+                            for (size_t p = 0; spanned && p < expected.size(); ++p) {
+                                const uint32_t stream = expected[p].stream;
+                                beyond[p] = stream >= rule_starts.size() ||
+                                            expected[p].timestamp - rule_starts[stream] > span_case.span;
+                                if (stream < rule_starts.size() && beyond[p])
+                                    rule_starts[stream] = expected[p].timestamp;
                             }
-                            EXPECT_EQ(after[got == RM_OK ? k - 1 : k], rm_reader_packet_offset(batched.reader));
+                            std::vector<uint32_t> starts(rule_starts.size(), 0);
+                            rm_run_spans spans = {starts.data(), uint32_t(starts.size()), span_case.span};
+                            Reader batched(file.bytes, sizes);
+                            std::vector<rm_packet_run> runs(capacity);
+                            std::vector<rm_packet_view_run> view_runs(capacity);
+                            size_t k = 0;  // the next packet of the single walk
+                            rm_result got = RM_OK;
+                            for (int guard = 0; guard < 1000 && got == RM_OK; ++guard) {
+                                uint32_t count = 99;
+                                rm_run_spans* const given = spanned ? &spans : nullptr;
+                                got = viewed ? rm_reader_next_packet_view_runs(
+                                                   batched.reader, view_runs.data(), capacity, &count, single_stream,
+                                                   buffer.data(), uint32_t(buffer.size()), given)
+                                             : rm_reader_next_packet_runs(batched.reader, runs.data(), capacity, &count,
+                                                                          single_stream, given);
+                                ASSERT_EQ(got == RM_OK ? 1u : 0u, count == 0 ? 0u : 1u);
+                                ASSERT_GE(capacity, count);
+                                for (uint32_t i = 0; i < count; ++i) {
+                                    const rm_packet_run& run = viewed ? view_runs[i].run : runs[i];
+                                    ASSERT_LE(1u, run.packets);
+                                    ASSERT_LE(k + run.packets, expected.size());
+                                    const bool alone = run.last.stream == uint32_t(single_stream);
+                                    if (alone) EXPECT_EQ(1u, run.packets);
+                                    if (i > 0 && !alone && !beyond[k]) {
+                                        const rm_packet_run& before = viewed ? view_runs[i - 1].run : runs[i - 1];
+                                        EXPECT_NE(before.last.stream, run.last.stream) << "run " << i << " not joined";
+                                    }
+                                    EXPECT_EQ(expected[k].timestamp, run.first_timestamp);
+                                    EXPECT_EQ(expected[k].length, run.first_length);
+                                    uint64_t bytes = 0;
+                                    uint32_t lowest = UINT32_MAX;
+                                    uint32_t highest = 0;
+                                    for (size_t p = k; p < k + run.packets; ++p) {
+                                        EXPECT_EQ(run.last.stream, expected[p].stream) << "packet " << p;
+                                        if (p > k) EXPECT_FALSE(beyond[p]) << "packet " << p << " beyond its span";
+                                        bytes += expected[p].length;
+                                        lowest = std::min(lowest, expected[p].timestamp);
+                                        highest = std::max(highest, expected[p].timestamp);
+                                    }
+                                    k += run.packets;
+                                    EXPECT_TRUE(SameBrief(expected[k - 1], run.last)) << "packet " << k - 1;
+                                    EXPECT_EQ(bytes, run.bytes);
+                                    EXPECT_EQ(lowest, run.min_timestamp);
+                                    EXPECT_EQ(highest, run.max_timestamp);
+                                    if (!viewed) continue;
+                                    EXPECT_EQ(after[k - 1], view_runs[i].offset) << "packet " << k - 1;
+                                    ASSERT_EQ(alone, view_runs[i].data != nullptr) << "packet " << k - 1;
+                                    if (alone) {
+                                        EXPECT_EQ(payloads[k - 1],
+                                                  Bytes(view_runs[i].data, view_runs[i].data + run.last.length));
+                                    }
+                                }
+                                EXPECT_EQ(after[got == RM_OK ? k - 1 : k], rm_reader_packet_offset(batched.reader));
+                            }
+                            EXPECT_EQ(end, got);
+                            EXPECT_EQ(expected.size(), k);
+                            EXPECT_EQ(rule_starts, starts);
+                            EXPECT_EQ(single.log.last_message(), batched.log.last_message());
                         }
-                        EXPECT_EQ(end, got);
-                        EXPECT_EQ(expected.size(), k);
-                        EXPECT_EQ(single.log.last_message(), batched.log.last_message());
                     }
                 }
             }
@@ -578,13 +606,15 @@ TEST(PacketHeaders, RunsAreTheBriefsJoined) {
     rm_packet_run run;
     rm_packet_view_run view_run;
     uint32_t count = 5;
-    EXPECT_EQ(RM_FAIL, rm_reader_next_packet_runs(nullptr, &run, 1, &count, 0));
+    EXPECT_EQ(RM_FAIL, rm_reader_next_packet_runs(nullptr, &run, 1, &count, 0, nullptr));
     EXPECT_EQ(0u, count);
     EXPECT_EQ(RM_FAIL, rm_reader_next_packet_view_runs(nullptr, &view_run, 1, &count, 0, buffer.data(),
-                                                       uint32_t(buffer.size())));
+                                                       uint32_t(buffer.size()), nullptr));
     Reader r(WalkedFiles()[0].bytes);
     EXPECT_EQ(RM_FAIL, rm_reader_next_packet_view_runs(r.reader, &view_run, 1, &count, 0, buffer.data(),
-                                                       RM_MAX_PAYLOAD_SIZE - 1));
+                                                       RM_MAX_PAYLOAD_SIZE - 1, nullptr));
+    rm_run_spans no_starts = {nullptr, 1, 0};
+    EXPECT_EQ(RM_FAIL, rm_reader_next_packet_runs(r.reader, &run, 1, &count, 0, &no_starts));
 }
 
 // A packet of a walk that looks into one stream's payloads: the record's

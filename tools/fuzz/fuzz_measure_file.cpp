@@ -147,6 +147,24 @@ void CheckEveryStream(const std::string& path, const Measurement& usual) {
         __builtin_trap();
     }
     if (every.stream_windows.size() != every.streams.size()) __builtin_trap();
+    // Without the whole file's windows the streams' packets come in runs cut
+    // by their windows' spans: the same windows as packet by packet.
+    options.whole_file = false;
+    Measurement spanned;
+    Measure(path.c_str(), options, &spanned);
+    if (spanned.result != every.result || !SameWindows(spanned.windows, every.windows) ||
+        spanned.stream_windows.size() != every.stream_windows.size() || !SamePackets(spanned, every)) {
+        __builtin_trap();
+    }
+    for (size_t i = 0; i < every.stream_windows.size(); ++i) {
+        const StreamWindows& a = every.stream_windows[i];
+        const StreamWindows& b = spanned.stream_windows[i];
+        if (!SameWindows(a.windows, b.windows) || a.series_end_ms != b.series_end_ms || a.not_stored != b.not_stored ||
+            a.end != b.end || a.max_kbps != b.max_kbps || every.streams[i].bytes != spanned.streams[i].bytes) {
+            __builtin_trap();
+        }
+    }
+    options.whole_file = true;
     options.series_stream = MEASURE_ALL_STREAMS;
     Measurement all;
     Measure(path.c_str(), options, &all);

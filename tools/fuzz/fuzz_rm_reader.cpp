@@ -317,10 +317,11 @@ struct Joined {
     uint32_t max_timestamp;
 };
 
+// `joins`: whether the spans let the packet join its stream's run.
 void Join(std::vector<Joined>* joined, const Met& m, uint64_t packets, uint64_t bytes, uint32_t lowest,
-          uint32_t highest) {
+          uint32_t highest, bool joins = true) {
     Joined* open = joined->empty() ? nullptr : &joined->back();
-    if (open != nullptr && m.code == RM_OK && open->last.code == RM_OK && m.packet.stream != 0 &&
+    if (joins && open != nullptr && m.code == RM_OK && open->last.code == RM_OK && m.packet.stream != 0 &&
         open->last.packet.stream == m.packet.stream) {
         open->last = m;
         open->packets += packets;
@@ -332,9 +333,28 @@ void Join(std::vector<Joined>* joined, const Met& m, uint64_t packets, uint64_t 
     joined->push_back({m, packets, bytes, lowest, highest});
 }
 
-// A walk in runs of views of stream 0, joined as far as they go.
-std::vector<Joined> WalkViewRuns(const uint8_t* data, size_t size, bool windows, bool every) {
+// Spans as the input picks them: a few streams, a span of some seconds.
+struct Spans {
+    explicit Spans(const uint8_t* data, size_t size)
+        : starts(data[size / 5] % 4, 0), span(uint32_t(data[size / 7]) * 37) {}
+    std::vector<uint32_t> starts;
+    uint32_t span;
+    // The reader's rule, for the walk packet by packet.
+    bool Joins(uint32_t stream, uint32_t timestamp) {
+        if (stream >= starts.size()) return false;
+        if (timestamp - starts[stream] > span) {
+            starts[stream] = timestamp;
+            return false;
+        }
+        return true;
+    }
+};
+
+// A walk in runs of views of stream 0, joined as far as they go, within
+// spans when `spans` is given.
+std::vector<Joined> WalkViewRuns(const uint8_t* data, size_t size, bool windows, bool every, Spans* spans) {
     std::vector<Joined> joined;
+    Spans check = spans != nullptr ? *spans : Spans(data, size);
     WindowSource source;
     source.data = data;
     source.size = size;
@@ -345,8 +365,13 @@ std::vector<Joined> WalkViewRuns(const uint8_t* data, size_t size, bool windows,
         std::vector<rm_packet_view_run> runs(capacity);
         for (size_t packets = 0;;) {
             uint32_t count = 0;
-            const rm_result code = rm_reader_next_packet_view_runs(reader, runs.data(), capacity, &count, 0,
-                                                                   buffer.data(), uint32_t(buffer.size()));
+            rm_run_spans reader_spans = {};
+            if (spans != nullptr) {
+                reader_spans = {spans->starts.data(), uint32_t(spans->starts.size()), spans->span};
+            }
+            const rm_result code =
+                rm_reader_next_packet_view_runs(reader, runs.data(), capacity, &count, 0, buffer.data(),
+                                                uint32_t(buffer.size()), spans != nullptr ? &reader_spans : nullptr);
             if ((code == RM_OK) != (count != 0) || count > capacity) {
                 __builtin_trap();
             }
@@ -360,7 +385,20 @@ std::vector<Joined> WalkViewRuns(const uint8_t* data, size_t size, bool windows,
                 for (uint32_t b = 0; run.data != nullptr && b < run.run.last.length; ++b) {
                     m.payload_sum = m.payload_sum * 31 + run.data[b];
                 }
-                Join(&joined, m, run.run.packets, run.run.bytes, run.run.min_timestamp, run.run.max_timestamp);
+                // Runs that calls cut apart joined again, those the spans cut
+                // kept apart: the rule follows each run's first packet, and
+                // its other packets lie within the span the first leaves.
+                bool joins = true;
+                if (spans != nullptr) {
+                    joins = check.Joins(run.run.last.stream, run.run.first_timestamp);
+                    if (run.run.packets > 1 &&
+                        (run.run.last.stream >= check.starts.size() ||
+                         run.run.min_timestamp - check.starts[run.run.last.stream] > check.span ||
+                         run.run.max_timestamp - check.starts[run.run.last.stream] > check.span)) {
+                        __builtin_trap();
+                    }
+                }
+                Join(&joined, m, run.run.packets, run.run.bytes, run.run.min_timestamp, run.run.max_timestamp, joins);
                 packets += run.run.packets;
             }
             if (code != RM_OK) {
@@ -378,13 +416,15 @@ std::vector<Joined> WalkViewRuns(const uint8_t* data, size_t size, bool windows,
 
 // Runs of views are the payload walk's packets joined: the same packets of
 // stream 0, the others' counts, bytes and times, the same ending.
-void CompareViewRuns(const std::vector<Met>& payloads, const std::vector<Joined>& runs) {
+void CompareViewRuns(const std::vector<Met>& payloads, const std::vector<Joined>& runs, Spans* spans) {
     std::vector<Joined> expected;
     for (const Met& m : payloads) {
         Met brief = m;
         brief.packet = m.code == RM_OK ? BriefOf(m.packet) : rm_packet{};
         const bool packet = m.code == RM_OK;
-        Join(&expected, brief, packet ? 1 : 0, packet ? m.packet.length : 0, m.packet.timestamp, m.packet.timestamp);
+        const bool joins = !packet || spans == nullptr || spans->Joins(m.packet.stream, m.packet.timestamp);
+        Join(&expected, brief, packet ? 1 : 0, packet ? m.packet.length : 0, m.packet.timestamp, m.packet.timestamp,
+             joins);
     }
     if (expected.size() != runs.size()) {
         __builtin_trap();
@@ -409,8 +449,11 @@ void CompareWindowedWalks(const uint8_t* data, size_t size, bool every) {
     const std::vector<Met> payloads = Walk(data, size, false, every, WalkKind::PAYLOADS);
     ExpectSameWalk(payloads, Walk(data, size, false, every, WalkKind::VIEWS), false, true);
     ExpectSameWalk(payloads, Walk(data, size, true, every, WalkKind::VIEWS), false, true);
-    CompareViewRuns(payloads, WalkViewRuns(data, size, false, every));
-    CompareViewRuns(payloads, WalkViewRuns(data, size, true, every));
+    CompareViewRuns(payloads, WalkViewRuns(data, size, false, every, nullptr), nullptr);
+    CompareViewRuns(payloads, WalkViewRuns(data, size, true, every, nullptr), nullptr);
+    Spans spans(data, size);
+    Spans expected_spans(data, size);
+    CompareViewRuns(payloads, WalkViewRuns(data, size, true, every, &spans), &expected_spans);
     const std::vector<Met> single = Walk(data, size, false, every, WalkKind::ANY_HEADERS);
     ExpectSameWalk(single, Walk(data, size, false, every, WalkKind::BATCHES), true);
     ExpectSameWalk(single, Walk(data, size, true, every, WalkKind::BATCHES), true);
