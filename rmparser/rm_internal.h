@@ -65,18 +65,20 @@ inline const uint8_t* rm_window_bytes(rm_reader* reader, uint32_t count) {
 // a cache line at a time; returns where the next such request starts. The
 // walk learns where the next header lies only from the one before, and
 // would otherwise wait for memory at each; headers may lie on any line.
+// Into the second-level cache (locality 2): on the bench file a few per
+// cent faster than into the first, and far faster than past the caches.
 // Asks nothing where the compiler offers no such hint.
 const uint32_t RM_CACHE_LINE = 64;
 inline uint32_t rm_fetch_window(const uint8_t* window, uint32_t from, uint32_t to) {
 #if defined(__GNUC__) || defined(__clang__)
     for (; to - from >= 4 * RM_CACHE_LINE && from < to; from += 4 * RM_CACHE_LINE) {
-        __builtin_prefetch(window + from);
-        __builtin_prefetch(window + from + RM_CACHE_LINE);
-        __builtin_prefetch(window + from + 2 * RM_CACHE_LINE);
-        __builtin_prefetch(window + from + 3 * RM_CACHE_LINE);
+        __builtin_prefetch(window + from, 0, 2);
+        __builtin_prefetch(window + from + RM_CACHE_LINE, 0, 2);
+        __builtin_prefetch(window + from + 2 * RM_CACHE_LINE, 0, 2);
+        __builtin_prefetch(window + from + 3 * RM_CACHE_LINE, 0, 2);
     }
     for (; from < to; from += RM_CACHE_LINE) {
-        __builtin_prefetch(window + from);
+        __builtin_prefetch(window + from, 0, 2);
     }
     return from;
 #else
