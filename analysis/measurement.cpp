@@ -476,10 +476,10 @@ AnalysisResult ReadPackets(RunResources& run, bool measuring, uint32_t measured,
     bool stop_requested = false;
     rm_packet_brief batch[PACKET_BATCH];
     rm_packet_view views[PACKET_BATCH];
-    // Without every packet's windows, the other streams' packets come
-    // joined into runs between the measured stream's (with frames, runs of
-    // views): a run is counted whole, and never spans the packet that stops
-    // the measurement.
+    // Unless the whole file's windows need every packet's time, the other
+    // streams' packets come joined into runs between the measured stream's
+    // (with frames, runs of views): a run is counted whole, and never spans
+    // the packet that stops the measurement.
     rm_packet_run runs[PACKET_BATCH];
     rm_packet_view_run view_runs[PACKET_BATCH];
     const bool running = !all && !(every && every->whole_file);

@@ -186,29 +186,38 @@ rm_packet BriefOf(const rm_packet& record) {
     return AsRecord(brief);
 }
 
-// Whether the reader, over `source`, has read the headers: the same source
+// A reader over the input whose headers are read (`open`): the same source
 // both ways, a file's seeks past the end included (fmemopen refuses them),
 // with or without its windows.
-bool OpenWalk(rm_reader* reader, WindowSource* source, bool windows, bool every) {
-    rm_result attached =
-        rm_reader_attach_io(reader, WindowSource::read, WindowSource::seek, WindowSource::tell, source);
-    if (attached == RM_OK && windows) {
-        attached = rm_reader_attach_window(reader, WindowSource::show);
+struct WalkReader {
+    WalkReader(const uint8_t* data, size_t size, bool windows, bool every) {
+        source.data = data;
+        source.size = size;
+        rm_result attached =
+            rm_reader_attach_io(reader, WindowSource::read, WindowSource::seek, WindowSource::tell, &source);
+        if (attached == RM_OK && windows) {
+            attached = rm_reader_attach_window(reader, WindowSource::show);
+        }
+        open = attached == RM_OK && rm_reader_keep_every_stream(reader, every) == RM_OK &&
+               rm_reader_load_headers(reader) == RM_OK;
     }
-    return attached == RM_OK && rm_reader_keep_every_stream(reader, every) == RM_OK &&
-           rm_reader_load_headers(reader) == RM_OK;
-}
+    ~WalkReader() { rm_reader_delete(&reader); }
+    WalkReader(const WalkReader&) = delete;
+    WalkReader& operator=(const WalkReader&) = delete;
+
+    WindowSource source;
+    rm_reader* reader = rm_reader_new(nullptr, ignore_error);
+    bool open = false;
+};
 
 // Every packet one walk delivers, `windows` or not; empty when the headers
 // could not be read.
 std::vector<Met> Walk(const uint8_t* data, size_t size, bool windows, bool every, WalkKind kind) {
     std::vector<Met> met;
-    WindowSource source;
-    source.data = data;
-    source.size = size;
-    rm_reader* reader = rm_reader_new(nullptr, ignore_error);
+    WalkReader walk(data, size, windows, every);
+    rm_reader* const reader = walk.reader;
     static std::vector<uint8_t> buffer(RM_MAX_PAYLOAD_SIZE);
-    if (OpenWalk(reader, &source, windows, every)) {
+    if (walk.open) {
         // Batches of sizes the input picks.
         const uint32_t capacity = 1 + data[size / 2] % 70;
         std::vector<rm_packet_brief> batch(capacity);
@@ -283,7 +292,6 @@ std::vector<Met> Walk(const uint8_t* data, size_t size, bool windows, bool every
             }
         }
     }
-    rm_reader_delete(&reader);
     return met;
 }
 
@@ -355,12 +363,10 @@ struct Spans {
 std::vector<Joined> WalkViewRuns(const uint8_t* data, size_t size, bool windows, bool every, Spans* spans) {
     std::vector<Joined> joined;
     Spans check = spans != nullptr ? *spans : Spans(data, size);
-    WindowSource source;
-    source.data = data;
-    source.size = size;
-    rm_reader* reader = rm_reader_new(nullptr, ignore_error);
+    WalkReader walk(data, size, windows, every);
+    rm_reader* const reader = walk.reader;
     static std::vector<uint8_t> buffer(RM_MAX_PAYLOAD_SIZE);
-    if (OpenWalk(reader, &source, windows, every)) {
+    if (walk.open) {
         const uint32_t capacity = 1 + data[size / 3] % 70;
         std::vector<rm_packet_view_run> runs(capacity);
         for (size_t packets = 0;;) {
@@ -410,7 +416,6 @@ std::vector<Joined> WalkViewRuns(const uint8_t* data, size_t size, bool windows,
             }
         }
     }
-    rm_reader_delete(&reader);
     return joined;
 }
 
